@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+class DataFile;
+class GraphCapture;
+
+// What the stream processing reports as it goes.
+class StreamEvents {
+public:
+    virtual ~StreamEvents() = default;
+    virtual void framingError(int count) = 0;       // after every framing error
+    virtual void tooManyFramingErrors() = 0;        // at the 101st of a dwell
+};
+
+// Joins the chunks the reader hands over into frames, checks the marker spacing,
+// sums integrations frames per word and writes each set of averages as a record.
+//
+// Stream frame, 148 bytes from marker to marker:
+//   0..3    marker FE FF FE FF
+//   4+4(g-1)  ip sample of gate g, low byte first (12-bit two's complement)
+//   6+4(g-1)  qp sample of gate g
+class StreamDecoder {
+public:
+    static constexpr int kChunkSize = 131072;
+    static constexpr int kCarryMax = 504;
+    static constexpr int kFrameSize = 148;
+    static constexpr int kFramingErrorLimit = 100;
+    static constexpr int kMaxGates = 36;
+
+    StreamDecoder();
+
+    // Sizes the sums for a run; gates are clamped to what a frame holds.
+    void configure(int gates, int integrations);
+    // A new dwell: no carry, no frames summed, every sum 0.
+    void reset();
+
+    // Stream buffer := carry + the count bytes read; the new carry is the tail from
+    // the last marker within 504 bytes of the end.
+    void HandOverChunk(const std::uint8_t* data, std::uint32_t count);
+    void ProcessChunk(DataFile* file, GraphCapture* graph, std::int32_t record_period_us,
+                      StreamEvents& events);
+
+    bool chunk_ready = false;
+    int framing_errors = 0;
+    int carry_pos() const { return carry_pos_; }
+    int frames_summed() const { return frames_summed_; }
+    int streamLength() const { return stream_length_; }
+    const std::uint8_t* streamBuffer() const { return stream_buffer_.data(); }
+
+    static int DecodeSample(std::uint8_t low, std::uint8_t high) {
+        std::uint16_t w = static_cast<std::uint16_t>((high << 8) | low);
+        if (w & 0x0800) w |= 0xF000;
+        return static_cast<std::int16_t>(w);
+    }
+    // sum / n rounded to the nearest integer, halves to the even neighbour.
+    static int AverageHalfEven(std::int64_t sum, std::int32_t n);
+
+private:
+    int findMarkers(StreamEvents& events);
+    void emitRecord(DataFile* file, GraphCapture* graph, std::int32_t record_period_us);
+
+    std::vector<std::uint8_t> stream_buffer_;
+    std::vector<std::uint8_t> carry_buffer_;
+    std::vector<std::int32_t> marker_positions_;
+    std::vector<std::int64_t> accumulators_;
+    int carry_pos_ = -1;
+    int carry_length_ = 0;
+    int stream_length_ = 0;
+    int words_ = 0;
+    int integrations_ = 1;
+    int frames_summed_ = 0;
+};

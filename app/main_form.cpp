@@ -1,0 +1,198 @@
+#include "main_form.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+#include "delay.h"
+#include "process_priority.h"
+#include "station_error.h"
+#include "toolbar_icons.h"
+#include "views/about_form.h"
+#include "views/graph_form.h"
+
+TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, Station::Clock clock)
+    : own_dialogs_(dialogs ? nullptr : std::make_unique<QtModalDialogs>()),
+      dialogs_(dialogs ? dialogs : own_dialogs_.get()),
+      station_(*this, api, std::move(clock)),
+      run_(station_),
+      firmware_(station_) {
+    setWindowTitle(QStringLiteral("Zarv"));
+    resize(718, 719);
+    move(184, 35);
+    buildToolBar();
+    buildMenu();
+    logpad = new QPlainTextEdit(this);
+    logpad->setObjectName(QStringLiteral("logpad"));
+    logpad->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setCentralWidget(logpad);
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar()->setFixedHeight(19);
+    FormCreate();
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::buildToolBar() {
+    ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFixedHeight(54);
+    ToolBar1->setIconSize(QSize(40, 40));
+    const auto button = [this](int image, const QString& tip, void (TMainForm::*handler)()) {
+        QAction* action = ToolBar1->addAction(ToolbarIcon(image), tip);
+        action->setToolTip(tip);
+        ToolBar1->widgetForAction(action)->setFixedSize(47, 46);
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    const auto separator = [this](int width) {
+        auto* gap = new QWidget(ToolBar1);
+        gap->setFixedWidth(width);
+        ToolBar1->addWidget(gap);
+    };
+    start_btn = button(2, QStringLiteral("Start"), &TMainForm::start_btnClick);
+    stop_btn = button(0, QStringLiteral("Stop"), &TMainForm::stop_btnClick);
+    separator(35);
+    settings_btn = button(1, QStringLiteral("Settings"), &TMainForm::settings_btnClick);
+    separator(41);
+    graph_btn = button(3, QStringLiteral("Graph"), &TMainForm::graph_btnClick);
+    separator(41);
+    ProgressBar1 = new QProgressBar(ToolBar1);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setFixedSize(336, 46);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ToolBar1->addWidget(ProgressBar1);
+}
+
+void TMainForm::buildMenu() {
+    MainMenu1 = menuBar();
+    QMenu* file = MainMenu1->addMenu(QStringLiteral("File"));
+    Close1 = file->addAction(QStringLiteral("Close"), this, &TMainForm::Close1Click);
+    MainMenu1->addMenu(QStringLiteral("Edit"));
+    QMenu* help = MainMenu1->addMenu(QStringLiteral("Help"));
+    About1 = help->addAction(QStringLiteral("About"), this, &TMainForm::About1Click);
+    FirmwareUpgrade1 =
+        help->addAction(QStringLiteral("Firmware Upgrade"), this, &TMainForm::FirmwareUpgrade1Click);
+}
+
+void TMainForm::setSecondaryWindows(TGraphForm* graph, TAboutForm* about) {
+    graph_form_ = graph;
+    about_form_ = about;
+}
+
+void TMainForm::FormCreate() {
+    station_.device_open = false;
+    station_.start_dir = QDir::currentPath();
+    try {
+        station_.ReadConfig();
+    } catch (const StationError& error) {
+        showError(error.text() + QStringLiteral("."));
+        return;  // the window keeps its design position and normal priority
+    }
+    station_.graph.graph_live = true;
+    station_.graph.graph_count = 0;
+    run_.decoder().reset();
+    move(100, 50);
+    SetProcessPriority(3);
+    station_.triggering = false;
+}
+
+// Errors that escape a handler end it with an error box; a close asked for while
+// any handler runs takes effect once the last one has returned.
+template <typename Handler>
+void TMainForm::runHandler(Handler handler) {
+    ++handlers_running_;
+    try {
+        handler();
+    } catch (const StationError& error) {
+        showError(error.text() + QStringLiteral("."));
+    } catch (const std::exception& error) {
+        showError(QString::fromLocal8Bit(error.what()) + QStringLiteral("."));
+    }
+    --handlers_running_;
+    if (handlers_running_ == 0 && close_pending_) close();
+}
+
+void TMainForm::start_btnClick() {
+    if (!start_btn->isEnabled()) return;
+    runHandler([this] { run_.start_btnClick(); });
+}
+
+void TMainForm::stop_btnClick() {
+    runHandler([this] { run_.stop_btnClick(); });
+}
+
+void TMainForm::settings_btnClick() {
+    runHandler([this] { QDesktopServices::openUrl(QUrl::fromLocalFile(station_.configPath())); });
+}
+
+void TMainForm::graph_btnClick() {
+    runHandler([this] {
+        if (!graph_form_) return;
+        graph_form_->show();
+        graph_form_->move(150, 200);
+        graph_form_->raise();
+    });
+}
+
+void TMainForm::About1Click() {
+    runHandler([this] {
+        if (about_form_) about_form_->About1Click(station_);
+    });
+}
+
+void TMainForm::FirmwareUpgrade1Click() {
+    runHandler([this] { firmware_.FirmwareUpgrade1Click(); });
+}
+
+void TMainForm::Close1Click() { close(); }
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    if (handlers_running_ > 0) {
+        close_pending_ = true;
+        event->ignore();
+        return;
+    }
+    event->accept();
+    if (graph_form_) graph_form_->close();
+    if (about_form_) about_form_->close();
+    QCoreApplication::quit();
+}
+
+void TMainForm::appendLogLine(const QString& line) { logpad->appendPlainText(line); }
+void TMainForm::clearLog() { logpad->clear(); }
+void TMainForm::showMessage(const QString& text) { dialogs_->message(this, text); }
+void TMainForm::showError(const QString& text) {
+    dialogs_->error(this, QGuiApplication::applicationDisplayName(), text);
+}
+bool TMainForm::askYesCancel(const QString& text) {
+    return dialogs_->yesCancel(this, QGuiApplication::applicationDisplayName(), text);
+}
+QString TMainForm::chooseFile(const QString& filter) {
+    return dialogs_->openFile(this, filter, station_.start_dir);
+}
+void TMainForm::setProgressMaximum(int maximum) { ProgressBar1->setMaximum(maximum); }
+int TMainForm::progressMinimum() const { return ProgressBar1->minimum(); }
+int TMainForm::progressMaximum() const { return ProgressBar1->maximum(); }
+void TMainForm::setProgressPosition(int position) { ProgressBar1->setValue(position); }
+void TMainForm::stepProgress() {
+    // Past the maximum the bar starts over, as a stepping progress bar does.
+    const int next = ProgressBar1->value() + 1;
+    ProgressBar1->setValue(next > ProgressBar1->maximum() ? ProgressBar1->minimum() : next);
+}
+void TMainForm::setStatusText(const QString& text) { statusBar()->showMessage(text); }
+void TMainForm::setStartEnabled(bool enabled) { start_btn->setEnabled(enabled); }
+void TMainForm::pumpEvents() { QCoreApplication::processEvents(); }
+void TMainForm::waitMs(int ms) { DelayMs(ms); }

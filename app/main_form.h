@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QMainWindow>
+#include <memory>
+
+#include "acquisition/acquisition_run.h"
+#include "firmware/flash_update.h"
+#include "modal_dialogs.h"
+#include "operator.h"
+#include "station.h"
+
+class QAction;
+class QPlainTextEdit;
+class QProgressBar;
+class QToolBar;
+class QMenuBar;
+class TGraphForm;
+class TAboutForm;
+
+// The operator's console: toolbar, menu, operator log and status bar. It shows
+// and forwards; the flows do the work.
+class TMainForm : public QMainWindow, public Operator {
+    Q_OBJECT
+public:
+    explicit TMainForm(FtApi& api, ModalDialogs* dialogs = nullptr,
+                       Station::Clock clock = &QDateTime::currentDateTime);
+    ~TMainForm() override;
+
+    void setSecondaryWindows(TGraphForm* graph, TAboutForm* about);
+    Station& station() { return station_; }
+    AcquisitionRun& run() { return run_; }
+
+    // Command handlers.
+    void start_btnClick();
+    void stop_btnClick();
+    void settings_btnClick();
+    void graph_btnClick();
+    void About1Click();
+    void FirmwareUpgrade1Click();
+    void Close1Click();
+
+    // Operator
+    void appendLogLine(const QString& line) override;
+    void clearLog() override;
+    void showMessage(const QString& text) override;
+    void showError(const QString& text) override;
+    bool askYesCancel(const QString& text) override;
+    QString chooseFile(const QString& filter) override;
+    void setProgressMaximum(int maximum) override;
+    int progressMinimum() const override;
+    int progressMaximum() const override;
+    void setProgressPosition(int position) override;
+    void stepProgress() override;
+    void setStatusText(const QString& text) override;
+    void setStartEnabled(bool enabled) override;
+    void pumpEvents() override;
+    void waitMs(int ms) override;
+
+    QToolBar* ToolBar1 = nullptr;
+    QAction* start_btn = nullptr;
+    QAction* stop_btn = nullptr;
+    QAction* settings_btn = nullptr;
+    QAction* graph_btn = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QPlainTextEdit* logpad = nullptr;
+    QMenuBar* MainMenu1 = nullptr;
+    QAction* Close1 = nullptr;
+    QAction* About1 = nullptr;
+    QAction* FirmwareUpgrade1 = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormCreate();
+    void buildToolBar();
+    void buildMenu();
+    template <typename Handler>
+    void runHandler(Handler handler);
+
+    std::unique_ptr<ModalDialogs> own_dialogs_;
+    ModalDialogs* dialogs_;
+    Station station_;
+    AcquisitionRun run_;
+    FirmwareUpdate firmware_;
+    TGraphForm* graph_form_ = nullptr;
+    TAboutForm* about_form_ = nullptr;
+    int handlers_running_ = 0;
+    bool close_pending_ = false;
+};

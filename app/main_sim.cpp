@@ -1,0 +1,10 @@
+// zarv-sim: the station on the simulated controller.
+#include <QString>
+
+#include "app/station_main.h"
+#include "simulator/sim_controller.h"
+
+int main(int argc, char** argv) {
+    SimController controller(qEnvironmentVariable("ZARV_SIM_FLASH"), qEnvironmentVariable("ZARV_SIM_TRACE"));
+    return RunStation(argc, argv, controller);
+}

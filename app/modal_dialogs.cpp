@@ -1,0 +1,28 @@
+#include "modal_dialogs.h"
+
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+
+void QtModalDialogs::message(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text, QMessageBox::Ok,
+                    parent);
+    box.exec();
+}
+
+void QtModalDialogs::error(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox::critical(parent, title, text);
+}
+
+bool QtModalDialogs::yesCancel(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::Cancel, parent);
+    return box.exec() == QMessageBox::Yes;
+}
+
+QString QtModalDialogs::openFile(QWidget* parent, const QString& filter, const QString& folder) {
+    // "Description (*.x)|*.x" pairs become Qt's "Description (*.x)" entries.
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList names;
+    for (int i = 0; i < parts.size(); i += 2) names << parts[i];
+    return QFileDialog::getOpenFileName(parent, QString(), folder, names.join(QStringLiteral(";;")));
+}

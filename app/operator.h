@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+// Everything a flow says to or asks of the operator goes through here. The main
+// window implements it with widgets; tests use a recorder that answers dialogs
+// from a script.
+class Operator {
+public:
+    virtual ~Operator() = default;
+
+    // Operator log: a whole line, time stamp included.
+    virtual void appendLogLine(const QString& line) = 0;
+    virtual void clearLog() = 0;
+
+    // Modal boxes.
+    virtual void showMessage(const QString& text) = 0;  // plain box with an OK button
+    virtual void showError(const QString& text) = 0;    // error box titled with the app's title
+    virtual bool askYesCancel(const QString& text) = 0;  // true only for Yes
+    virtual QString chooseFile(const QString& filter) = 0;  // empty when cancelled
+
+    // Toolbar progress bar and status bar.
+    virtual void setProgressMaximum(int maximum) = 0;
+    virtual int progressMinimum() const = 0;
+    virtual int progressMaximum() const = 0;
+    virtual void setProgressPosition(int position) = 0;
+    virtual void stepProgress() = 0;
+    virtual void setStatusText(const QString& text) = 0;
+    virtual void setStartEnabled(bool enabled) = 0;
+
+    // Let the window handle pending events once, or for at least ms milliseconds.
+    virtual void pumpEvents() = 0;
+    virtual void waitMs(int ms) = 0;
+};

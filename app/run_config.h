@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+// The run settings, one field per key of config.txt.
+struct TRunConfig {
+    std::int32_t tx_enable = 0;
+    std::int32_t integrations = 0;
+    double dwell_time = 0;
+    QString data_dir;
+    std::int32_t relay_swith_time = 0;
+    std::int32_t ipp = 0;
+    std::int32_t pulse_length = 0;
+    std::int32_t lo_gate_length = 0;
+    std::int32_t start_time = 0;
+    std::int32_t resolution = 0;
+    std::int32_t test_gate_length = 0;
+    std::int32_t test_gate_delay = 0;
+    std::int32_t gates = 0;
+    std::int32_t audio_enable = 0;
+    std::int32_t dac_channel0 = 0;
+    std::int32_t dac_channel1 = 0;
+    std::int32_t reference_frequency = 0;
+    std::int32_t IP_frequency = 0;
+    std::int32_t QP_frequency = 0;
+    std::int32_t test_frequency = 0;
+    std::int32_t reference_level = 0;
+    std::int32_t ip_level = 0;
+    std::int32_t qp_level = 0;
+    std::int32_t test_level = 0;
+};
+
+enum class ConfigKind { Integer, Float, Text };
+
+// One key of config.txt: its name, its echo label and where it is stored.
+struct ConfigKey {
+    const char* name;
+    const char* label;
+    ConfigKind kind;
+    std::int32_t TRunConfig::*integer;
+    double TRunConfig::*floating;
+    QString TRunConfig::*text;
+};
+
+// The keys in the order they are read and echoed.
+const ConfigKey* ConfigKeys(int* count);
+
+// The value text of the first line that begins with key (A..Z compared without
+// case), blanks removed; empty when no line matches. Throws "File not found" or
+// "File access denied" when the file cannot be read.
+QString GetConfigValue(const QString& path, const QString& key);
+
+// Optional sign and decimal digits, or $, 0x or 0X and hexadecimal digits; must
+// fit a signed 32-bit integer.
+std::optional<std::int32_t> ParseConfigInteger(const QString& text);
+// Decimal with "." and an optional exponent; finite only.
+std::optional<double> ParseConfigFloat(const QString& text);
+// General format: up to 15 significant digits, no trailing zeros (2.5, 10, 1E20).
+QString FormatGeneral(double value);
+
+// data_dir/yyyy/mm/dd/hh for the given moment.
+QString HourDirectory(const QString& data_dir, const QDateTime& now);
+// Creates data_dir and each level of its hour directory that is missing, one level
+// at a time; failures are silent.
+void MakeHourTree(const QString& data_dir, const QDateTime& now);
+// The hour directory, "/" and the moment as yyyymmddhhnnss.
+QString DataFileStem(const QString& data_dir, const QDateTime& now);

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QIcon>
+
+// The four 40 x 40 tool button images: 0 Stop, 1 Settings, 2 Start, 3 Graph.
+QIcon ToolbarIcon(int index);

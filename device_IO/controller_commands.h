@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+class UsbLink;
+class Operator;
+struct CommandSpec;
+struct TCommandFrame;
+
+// The values of SetSweepParameters in the order the frame carries them.
+struct SweepParameters {
+    std::uint32_t pulse_period = 0;
+    std::uint16_t pulse_length = 0;
+    std::uint32_t sample_start = 0;
+    std::uint16_t resolution = 0;
+    std::uint8_t gates = 0;
+    std::uint16_t test_gate_delay = 0;
+    std::uint16_t test_gate_length = 0;
+    std::uint16_t lo_gate_length = 0;
+    std::uint8_t tx_enable = 0;
+    std::uint16_t dac_word0 = 0;
+    std::uint16_t dac_word1 = 0;
+    std::uint8_t audio_enable = 0;
+};
+
+constexpr int kSectorWords = 8192;
+using InfoWords = std::array<std::uint32_t, 50>;
+using SectorWords = std::vector<std::uint16_t>;  // kSectorWords entries
+using CodeStartWords = std::array<std::uint32_t, 128>;
+using CodeStartBlock = std::array<std::uint32_t, 10>;
+using BlockWords = std::array<std::uint16_t, 16>;
+
+// One operation per controller command. Commands with a reply return the number
+// of reply bytes received; the readers return whether the reply had its full
+// length and leave the caller's array untouched when it had not.
+class ControllerCommands {
+public:
+    ControllerCommands(UsbLink& link, Operator& op) : link_(link), op_(op) {}
+
+    [[nodiscard]] bool ReadControllerInfo(InfoWords& words);
+    int SetSweepParameters(const SweepParameters& values);
+    bool StartTrigger();
+    bool StopTrigger();
+    int SetFrequencies(std::uint32_t ch0, std::uint32_t ch1, std::uint32_t ch2, std::uint32_t ch3);
+    int SetAmplitudes(std::uint16_t ch0, std::uint16_t ch1, std::uint16_t ch2, std::uint16_t ch3);
+    int SetBeamDirection(std::uint8_t beam);
+    int SetDacLevels(std::uint16_t ch0, std::uint16_t ch1);
+    int EraseSector(const QString& sector);
+    int ProgramSectorBlock(const BlockWords& words, int count, const QString& sector, int offset);
+    [[nodiscard]] bool ReadSector(const QString& sector, SectorWords& words);
+    int CopyImageToMainFrame();
+    int WriteCodeStart(const CodeStartBlock& values);
+    [[nodiscard]] bool ReadCodeStart(CodeStartWords& words);
+
+    // Flash sector code of a letter A..H, or -1.
+    static int SectorCode(const QString& sector);
+    // Flash status in byte 1 of the last erase or program reply.
+    int flashStatus() const;
+
+private:
+    bool sendTrigger(std::uint8_t on);
+    int transact(const CommandSpec& spec, const TCommandFrame& frame);
+
+    UsbLink& link_;
+    Operator& op_;
+};

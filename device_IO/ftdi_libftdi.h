@@ -1,0 +1,40 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "ft_api.h"
+
+// The link calls on a real FTDI bridge through libftdi1. Reads loop until the
+// asked bytes are in or the read time-out has passed. A stream read and a write
+// from another thread may run together; purges, resets and time-out changes wait
+// for the read call in progress.
+class LibFtdiApi : public FtApi {
+public:
+    LibFtdiApi();
+    ~LibFtdiApi() override;
+
+    FT_STATUS FT_ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
+    FT_STATUS FT_OpenEx(const void* arg, std::uint32_t flags, FT_HANDLE* handle) override;
+    FT_STATUS FT_Close(FT_HANDLE handle) override;
+    FT_STATUS FT_ResetDevice(FT_HANDLE handle) override;
+    FT_STATUS FT_Purge(FT_HANDLE handle, std::uint32_t mask) override;
+    FT_STATUS FT_SetTimeouts(FT_HANDLE handle, std::uint32_t read_ms, std::uint32_t write_ms) override;
+    FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) override;
+    FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, std::uint32_t in_size,
+                                  std::uint32_t out_size) override;
+    FT_STATUS FT_Write(FT_HANDLE handle, const void* buffer, std::uint32_t count,
+                       std::uint32_t* written) override;
+    FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t count,
+                      std::uint32_t* received) override;
+
+    struct Device;
+
+private:
+    std::shared_ptr<Device> find(FT_HANDLE handle);
+
+    std::mutex devices_mutex_;
+    std::map<FT_HANDLE, std::shared_ptr<Device>> devices_;
+    FT_HANDLE next_handle_ = 1;
+};

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "flash_status.h"
+#include "ft_api.h"
+
+class Operator;
+
+// The one link to the controller: its handle, the device text buffer and the
+// receive and transmit buffers every byte passes through. Every wrapper makes one
+// library call and hands a failing status to ReportFTError.
+class UsbLink {
+public:
+    static constexpr std::uint32_t kRxBufferSize = 131072;
+    static constexpr std::uint32_t kFrameSize = 50;
+    static constexpr int kTextCut = 49;
+    static inline const QString kNotOpen = QStringLiteral("NotOpen");
+
+    UsbLink(FtApi& api, Operator& op);
+
+    FT_STATUS GetFTDeviceCount();
+    FT_STATUS GetFTDeviceSerialNo(std::uint32_t index);
+    FT_STATUS GetFTDeviceDescription(std::uint32_t index);
+    FT_STATUS Open_USB_Device_By_Serial_Number(const QString& serial);
+    FT_STATUS ResetFTDevice();
+    FT_STATUS PurgeFTDeviceTx();
+    FT_STATUS PurgeFTDeviceRx();
+    FT_STATUS SetFTDeviceTimeouts(std::uint32_t read_ms, std::uint32_t write_ms);
+    // Sends the first count bytes of tx_buffer; returns the number written.
+    std::uint32_t WriteFTDevice(std::uint32_t count);
+    // Reads into the start of rx_buffer; returns the number read. The library's
+    // status goes to *status when asked for (the stream reader needs it).
+    std::uint32_t ReadFTDevice(std::uint32_t count, FT_STATUS* status = nullptr);
+
+    // Opens device 0 of the library's list and configures the bridge. Returns
+    // "NotOpen" or the description, " [", the serial number and "]".
+    QString OpenController();
+
+    // Last failing status and its text; written to standard error, never shown.
+    void ReportFTError(const char* label, FT_STATUS status);
+    FT_STATUS lastStatus() const { return last_status_.load(); }
+    QString lastErrorText() const;
+
+    FT_HANDLE ft_handle = 0;
+    std::uint32_t device_count = 0;
+    QString last_device_text;
+    std::vector<std::uint8_t> rx_buffer;
+    std::array<std::uint8_t, kFrameSize> tx_buffer{};
+    FlashStatusText flash_status_text;
+
+private:
+    FT_STATUS listByIndex(std::uint32_t index, std::uint32_t flags, const char* label);
+    void setDeviceText(const QString& text);
+    QString deviceText() const;
+
+    FtApi& api_;
+    Operator& op_;
+    std::array<char, FT_DEVICE_TEXT_SIZE> device_text_{};
+    std::atomic<FT_STATUS> last_status_{FT_OK};
+    mutable std::mutex error_mutex_;
+    QString last_error_text_;
+};

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+class Station;
+struct StagingRow;
+
+// Help > Firmware Upgrade: stages the image's sectors H, G and F in the spare
+// sectors E, D and C, reads them back and compares them, checks the code start,
+// and only then has the controller copy the staged image into its main sectors.
+class FirmwareUpdate {
+public:
+    explicit FirmwareUpdate(Station& station) : st_(station) {}
+
+    static inline const QString kFilter = QStringLiteral("Firmware image (*.hex)|*.hex");
+
+    void FirmwareUpgrade1Click();
+    void UpdateFirmware(const QString& image_path);
+
+    void EraseFlashSector(const QString& sector);
+    void ProgramSectorFile(const QString& target, const QString& source, const QString& file);
+    // False when the sector could not be read whole; the file is then removed.
+    bool ReadBackSector(const QString& sector, const QString& file);
+    bool CompareSectorFiles(std::uint32_t image_base, std::uint32_t read_base,
+                            const QString& image_file, const QString& read_file);
+    bool VerifyCodeStart();
+
+private:
+    bool stageRow(const StagingRow& row);
+    void checkImageFilesFit();
+    QString inStartDir(const char* name) const;
+    bool programBlock(const QString& target, const std::uint16_t* words, int count, int offset);
+
+    Station& st_;
+};

@@ -1,0 +1,58 @@
+#include "sector_files.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include "app/station_error.h"
+
+QString Hex(std::uint32_t value, int digits) {
+    return QString::number(value, 16).toUpper().rightJustified(digits, QLatin1Char('0'));
+}
+
+std::uint32_t ParseHexField(const QString& text) {
+    bool ok = !text.isEmpty() && text.size() <= 8;
+    for (QChar c : text) ok = ok && isxdigit(c.unicode() < 128 ? c.toLatin1() : 'g');
+    if (!ok) throw notValidInteger(QStringLiteral("0x") + text);
+    return text.toUInt(nullptr, 16);
+}
+
+SectorLine ParseSectorLine(const QString& line) {
+    SectorLine parsed;
+    parsed.address = ParseHexField(line.left(8));
+    const QString data = line.mid(8);
+    // Four characters a word, halves going to the even count: 6 give 2, 10 give 2.
+    const int whole = static_cast<int>(data.size()) / 4;
+    const int rest = static_cast<int>(data.size()) % 4;
+    const int count = whole + ((rest > 2 || (rest == 2 && whole % 2 == 1)) ? 1 : 0);
+    parsed.words.reserve(static_cast<std::size_t>(count));
+    for (int k = 0; k < count; ++k)
+        parsed.words.push_back(static_cast<std::uint16_t>(ParseHexField(data.mid(4 * k, 4))));
+    return parsed;
+}
+
+QStringList ReadTextLines(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (!QFileInfo::exists(path)) throw fileNotFound();
+        throw StationError(QStringLiteral("File access denied"));
+    }
+    QStringList lines = QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+    for (QString& line : lines)
+        if (line.endsWith(QLatin1Char('\r'))) line.chop(1);
+    return lines;
+}
+
+void WriteReadBackFile(const QString& path, std::uint32_t first_address,
+                       const std::vector<std::uint16_t>& words) {
+    QByteArray text;
+    text.reserve(512 * (8 + 64 + 2));
+    for (int k = 0; k < 512; ++k) {
+        text += Hex(first_address + 16u * static_cast<std::uint32_t>(k), 8).toLatin1();
+        for (int i = 0; i < 16; ++i) text += Hex(words[static_cast<std::size_t>(16 * k + i)], 4).toLatin1();
+        text += "\r\n";
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
+        throw StationError(QStringLiteral("Cannot write %1").arg(path));
+}

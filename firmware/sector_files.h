@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <vector>
+
+// A sector word file line: eight hex digits of the first word's address, then
+// the words at consecutive addresses, four hex digits each. No separators.
+struct SectorLine {
+    std::uint32_t address = 0;
+    std::vector<std::uint16_t> words;
+};
+
+// Hexadecimal value of text, any case; throws the integer error naming "0x"+text.
+std::uint32_t ParseHexField(const QString& text);
+
+// Address from characters 1-8; word count = data length / 4, halves to even;
+// a word cut short by the line end is read from what is there.
+SectorLine ParseSectorLine(const QString& line);
+
+// The lines of a text file; throws "File not found" when it cannot be read.
+QStringList ReadTextLines(const QString& path);
+
+// 512 lines of 16 words, upper-case, CR LF.
+void WriteReadBackFile(const QString& path, std::uint32_t first_address,
+                       const std::vector<std::uint16_t>& words);
+
+QString Hex(std::uint32_t value, int digits);

@@ -1,0 +1,573 @@
+#include "sim_controller.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cstring>
+
+#include "sim_waveform.h"
+
+namespace {
+constexpr std::int64_t kOverrunLimit = 4 * 1024 * 1024;
+constexpr std::uint8_t kAck = 0x55;
+constexpr std::uint8_t kChecksumError = 0xAA;
+constexpr std::uint8_t kUnexpectedData = 0xAB;
+constexpr std::uint32_t kDefaultTimeoutMs = 500;
+
+// Frame length L each command code arrives with; 0 for the program command,
+// whose length follows its word count.
+int expectedLength(std::uint8_t code) {
+    switch (code) {
+        case 0x00: return 1;
+        case 0x02: return 26;
+        case 0x03: return 2;
+        case 0x04: return 17;
+        case 0x06: return 9;
+        case 0x07: return 2;
+        case 0x08: return 5;
+        case 0x0F: return 2;
+        case 0x10: return 0;
+        case 0x11: return 2;
+        case 0x12: return 1;
+        case 0x13: return 21;
+        case 0x14: return 1;
+        default: return -1;
+    }
+}
+
+bool lengthFits(std::uint8_t code, int length) {
+    const int expected = expectedLength(code);
+    if (expected < 0) return false;
+    if (expected > 0) return length == expected;
+    return length >= 4 && length <= 36 && length % 2 == 0;
+}
+
+std::uint16_t be16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
+std::uint32_t be32(const std::uint8_t* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
+void putBe16(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+    out.push_back(static_cast<std::uint8_t>(v));
+}
+int sectorIndex(char letter) { return 7 - (letter - 'A'); }
+}  // namespace
+
+SimController::SimController(QString flash_path, QString trace_path)
+    : flash_(std::move(flash_path)), trace_path_(std::move(trace_path)) {
+    info_[1] = 1001;
+    info_[2] = 0x00010002;
+    info_[3] = 0x00020010;
+    read_timeout_ms_ = kDefaultTimeoutMs;
+    write_timeout_ms_ = kDefaultTimeoutMs;
+}
+
+SimController::~SimController() = default;
+
+bool SimController::unpluggedLocked() const { return unplug_at_ && Clock::now() >= *unplug_at_; }
+
+FT_STATUS SimController::checkHandleLocked(FT_HANDLE handle) const {
+    if (unpluggedLocked()) return FT_IO_ERROR;
+    if (handle == 0 || handle != open_handle_) return FT_INVALID_HANDLE;
+    return FT_OK;
+}
+
+FT_STATUS SimController::FT_ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int attached = unpluggedLocked() ? 0 : device_count_;
+    if (flags == FT_LIST_NUMBER_ONLY) {
+        if (!arg1) return FT_INVALID_PARAMETER;
+        *static_cast<std::uint32_t*>(arg1) = static_cast<std::uint32_t>(attached);
+        return FT_OK;
+    }
+    if ((flags & FT_LIST_BY_INDEX) == 0 || !arg2) return FT_INVALID_PARAMETER;
+    const std::uint32_t kind = flags & 0x3;
+    if (auto it = list_status_.find(kind); it != list_status_.end() && it->second != FT_OK)
+        return it->second;
+    const auto index = reinterpret_cast<std::uintptr_t>(arg1);
+    if (index >= static_cast<std::uintptr_t>(attached)) return FT_DEVICE_NOT_FOUND;
+    QString text;
+    if (kind == FT_OPEN_BY_SERIAL_NUMBER)
+        text = index == 0 ? serial_ : QStringLiteral("SIM00002");
+    else if (kind == FT_OPEN_BY_DESCRIPTION)
+        text = index == 0 ? description_ : QStringLiteral("Second FTDI device");
+    else
+        return FT_INVALID_PARAMETER;
+    const QByteArray bytes = text.toLatin1().left(FT_DEVICE_TEXT_SIZE - 1);
+    std::memset(arg2, 0, FT_DEVICE_TEXT_SIZE);
+    std::memcpy(arg2, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return FT_OK;
+}
+
+FT_STATUS SimController::FT_OpenEx(const void* arg, std::uint32_t flags, FT_HANDLE* handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (unpluggedLocked() || device_count_ == 0) return FT_DEVICE_NOT_FOUND;
+    if (flags != FT_OPEN_BY_SERIAL_NUMBER || !arg || !handle) return FT_INVALID_PARAMETER;
+    if (open_status_ != FT_OK) return open_status_;
+    const QByteArray wanted(static_cast<const char*>(arg));
+    const QByteArray mine = serial_.toLatin1();
+    // The station passes at most 49 characters of a serial number.
+    const bool matches = !wanted.isEmpty() &&
+                         (wanted == mine || (wanted.size() == 49 && mine.startsWith(wanted)));
+    if (device_count_ > 1 && wanted == "SIM00002") {
+        *handle = 0x7F;  // a bridge that is not the controller: open, but silent
+        return FT_OK;
+    }
+    if (!matches) return FT_DEVICE_NOT_FOUND;
+    if (open_handle_ != 0) return FT_DEVICE_NOT_OPENED;  // still held by an earlier open
+    open_handle_ = next_handle_++;
+    *handle = open_handle_;
+    replies_.clear();
+    return FT_OK;
+}
+
+FT_STATUS SimController::FT_Close(FT_HANDLE handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (handle == 0 || handle != open_handle_) return FT_INVALID_HANDLE;
+    open_handle_ = 0;
+    wake_.notify_all();
+    return FT_OK;
+}
+
+FT_STATUS SimController::FT_ResetDevice(FT_HANDLE handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return checkHandleLocked(handle);
+}
+
+FT_STATUS SimController::FT_Purge(FT_HANDLE handle, std::uint32_t mask) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (const FT_STATUS s = checkHandleLocked(handle); s != FT_OK) return s;
+    if (mask & FT_PURGE_RX) {
+        replies_.clear();
+        stream_consumed_ = std::max(stream_consumed_, streamAvailableLocked(Clock::now()));
+        wake_.notify_all();
+    }
+    return FT_OK;
+}
+
+FT_STATUS SimController::FT_SetTimeouts(FT_HANDLE handle, std::uint32_t read_ms,
+                                        std::uint32_t write_ms) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (const FT_STATUS s = checkHandleLocked(handle); s != FT_OK) return s;
+    read_timeout_ms_ = read_ms;
+    write_timeout_ms_ = write_ms;
+    return FT_OK;
+}
+
+FT_STATUS SimController::FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (const FT_STATUS s = checkHandleLocked(handle); s != FT_OK) return s;
+    if (ms == 0) return FT_INVALID_PARAMETER;
+    return latency_status_;
+}
+
+FT_STATUS SimController::FT_SetUSBParameters(FT_HANDLE handle, std::uint32_t, std::uint32_t) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (const FT_STATUS s = checkHandleLocked(handle); s != FT_OK) return s;
+    return usb_parameters_status_;
+}
+
+FT_STATUS SimController::FT_Write(FT_HANDLE handle, const void* buffer, std::uint32_t count,
+                                  std::uint32_t* written) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (written) *written = 0;
+    if (const FT_STATUS s = checkHandleLocked(handle); s != FT_OK) return s;
+    if (!buffer || !written) return FT_INVALID_PARAMETER;
+    if (short_writes_) return FT_OK;  // the write timed out
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    for (std::uint32_t at = 0; at + 50 <= count; at += 50) handleFrameLocked(bytes + at);
+    *written = count;
+    wake_.notify_all();
+    return FT_OK;
+}
+
+FT_STATUS SimController::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t count,
+                                 std::uint32_t* received) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (received) *received = 0;
+    if (const FT_STATUS s = checkHandleLocked(handle); s != FT_OK) return s;
+    if (!buffer || !received) return FT_INVALID_PARAMETER;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(read_timeout_ms_);
+    std::uint32_t got = 0;
+    while (true) {
+        if (const FT_STATUS s = checkHandleLocked(handle); s != FT_OK) {
+            *received = got;
+            return s;
+        }
+        while (got < count && !replies_.empty()) {
+            out[got++] = replies_.front();
+            replies_.pop_front();
+        }
+        const auto now = Clock::now();
+        if (got < count) got += copyStreamLocked(out + got, count - got, now);
+        if (got >= count || (read_timeout_ms_ != 0 && now >= deadline)) break;
+        // Sleep until the missing bytes are due, the deadline, or a write or purge.
+        auto wake_at = read_timeout_ms_ != 0 ? deadline : now + std::chrono::seconds(1);
+        const std::uint32_t period = programmed_.sweep.pulse_period;
+        if (programmed_.triggering && !trigger_stop_ && period > 0) {
+            const std::int64_t need = stream_consumed_ + (count - got);
+            const std::int64_t frame = (need + kSimFrameBytes - 1) / kSimFrameBytes - 1;
+            const auto due = trigger_start_ + std::chrono::nanoseconds(static_cast<std::int64_t>(
+                                                  frame * (period / kSimClockHz) * 1e9));
+            wake_at = std::min(wake_at, std::max(due, now + std::chrono::microseconds(200)));
+        }
+        if (unplug_at_) wake_at = std::min(wake_at, std::max(*unplug_at_, now));
+        wake_.wait_until(lock, wake_at);
+    }
+    *received = got;
+    return FT_OK;
+}
+
+void SimController::traceLocked(const std::uint8_t* frame) {
+    if (trace_path_.isEmpty()) return;
+    QFile file(trace_path_);
+    if (!file.open(QIODevice::Append)) return;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - created_);
+    QByteArray line = QByteArray::number(static_cast<qlonglong>(ms.count())) + " TX";
+    for (int i = 0; i < 50; ++i) line += ' ' + QByteArray::number(frame[i], 16).rightJustified(2, '0').toUpper();
+    file.write(line + '\n');
+}
+
+void SimController::handleFrameLocked(const std::uint8_t* frame) {
+    std::array<std::uint8_t, 50> copy{};
+    std::memcpy(copy.data(), frame, 50);
+    written_.push_back(copy);
+    traceLocked(frame);
+    const int length = frame[0];
+    if (length < 1 || length > 48) {
+        queueReplyLocked(0xFF, {kUnexpectedData});
+        return;
+    }
+    std::uint8_t sum = 0;
+    for (int i = 0; i <= length; ++i) sum ^= frame[i];
+    const std::uint8_t code = frame[1];
+    if (sum != frame[length + 1]) {
+        if (code != 0x03) queueReplyLocked(code, {kChecksumError});
+        return;
+    }
+    if (!lengthFits(code, length)) {
+        if (code != 0x03) queueReplyLocked(code, {kUnexpectedData});
+        return;
+    }
+    if (code == 0x03) {
+        startTriggerLocked(frame[2] != 0);
+        return;
+    }
+    queueReplyLocked(code, executeLocked(code, frame + 2, length - 1));
+}
+
+void SimController::queueReplyLocked(std::uint8_t code, std::vector<std::uint8_t> reply) {
+    if (auto it = reply_faults_.find(code); it != reply_faults_.end()) {
+        switch (it->second.first) {
+            case ReplyFault::None: break;
+            case ReplyFault::NoReply: reply.clear(); break;
+            case ReplyFault::Short: {
+                const int keep = it->second.second > 0 ? it->second.second
+                                                       : static_cast<int>(reply.size()) / 2;
+                reply.resize(std::min<std::size_t>(reply.size(), static_cast<std::size_t>(keep)));
+                break;
+            }
+            case ReplyFault::ChecksumError: reply = {kChecksumError}; break;
+            case ReplyFault::UnexpectedData: reply = {kUnexpectedData}; break;
+        }
+    }
+    replies_.insert(replies_.end(), reply.begin(), reply.end());
+}
+
+std::vector<std::uint8_t> SimController::executeLocked(std::uint8_t code, const std::uint8_t* p,
+                                                       int length) {
+    switch (code) {
+        case 0x00: {
+            std::vector<std::uint8_t> reply;
+            for (std::uint32_t word : info_) {
+                putBe16(reply, word >> 16);
+                putBe16(reply, word & 0xFFFF);
+            }
+            return reply;
+        }
+        case 0x02: {
+            SweepParameters& s = programmed_.sweep;
+            s.pulse_period = be32(p);
+            s.pulse_length = be16(p + 4);
+            s.sample_start = be32(p + 6);
+            s.resolution = be16(p + 10);
+            s.gates = p[12];
+            s.test_gate_delay = be16(p + 13);
+            s.test_gate_length = be16(p + 15);
+            s.lo_gate_length = be16(p + 17);
+            s.tx_enable = p[19];
+            s.dac_word0 = be16(p + 20);
+            s.dac_word1 = be16(p + 22);
+            s.audio_enable = p[24];
+            return {kAck};
+        }
+        case 0x04:
+            for (int i = 0; i < 4; ++i) programmed_.frequencies[i] = be32(p + 4 * i);
+            return {kAck};
+        case 0x06:
+            for (int i = 0; i < 4; ++i) programmed_.amplitudes[i] = be16(p + 2 * i);
+            return {kAck};
+        case 0x07: programmed_.beam = p[0]; return {kAck};
+        case 0x08:
+            programmed_.dac = {be16(p), be16(p + 2)};
+            return {kAck};
+        default: return flashReplyLocked(code, p, length);
+    }
+}
+
+std::vector<std::uint8_t> SimController::flashReplyLocked(std::uint8_t code, const std::uint8_t* p,
+                                                          int length) {
+    switch (code) {
+        case 0x0F: {
+            const int sector = p[0];
+            const auto fault = erase_status_.find(sector);
+            const int status = fault != erase_status_.end() ? fault->second : flash_.erase(sector);
+            return {code, static_cast<std::uint8_t>(status)};
+        }
+        case 0x10: {
+            const int offset = be16(p + 1);
+            std::vector<std::uint16_t> words;
+            for (int i = 3; i + 1 < length; i += 2) words.push_back(be16(p + i));
+            const auto fault = program_status_at_.find(offset);
+            const int status =
+                fault != program_status_at_.end() ? fault->second : flash_.program(p[0], offset, words);
+            return {code, static_cast<std::uint8_t>(status)};
+        }
+        case 0x11: {
+            if (p[0] >= SimFlash::kSectors) return {kUnexpectedData};
+            std::vector<std::uint8_t> reply;
+            reply.reserve(2 * SimFlash::kWords);
+            for (std::uint16_t w : flash_.sector(p[0])) putBe16(reply, w);
+            return reply;
+        }
+        case 0x12: flash_.copyStagedToMain(); return {kAck};
+        case 0x13: {
+            std::array<std::uint16_t, 10> words{};
+            for (int i = 0; i < 10; ++i) words[i] = be16(p + 2 * i);
+            flash_.writeCodeStart(words);
+            return {kAck};
+        }
+        case 0x14: {
+            std::vector<std::uint8_t> reply;
+            for (std::uint16_t w : flash_.readCodeStart()) putBe16(reply, w);
+            return reply;
+        }
+        default: return {kUnexpectedData};
+    }
+}
+
+void SimController::startTriggerLocked(bool on) {
+    const auto now = Clock::now();
+    if (on) {
+        if (programmed_.triggering && !trigger_stop_) return;
+        programmed_.triggering = true;
+        trigger_start_ = now;
+        trigger_stop_.reset();
+        stream_consumed_ = 0;
+        frame_cache_index_ = -1;
+        stream_faults_ = std::move(pending_faults_);
+        pending_faults_.clear();
+        stream_stop_frames_ = pending_stop_frames_;
+        pending_stop_frames_.reset();
+        ++trigger_starts_;
+    } else if (programmed_.triggering && !trigger_stop_) {
+        trigger_stop_ = now;
+        programmed_.triggering = false;
+    }
+}
+
+std::int64_t SimController::framesEmittedLocked(Clock::time_point at) const {
+    const std::uint32_t period = programmed_.sweep.pulse_period;
+    if (trigger_starts_ == 0 || period == 0) return 0;
+    const auto end = trigger_stop_ ? std::min(*trigger_stop_, at) : at;
+    if (end < trigger_start_) return 0;
+    const double elapsed = std::chrono::duration<double>(end - trigger_start_).count();
+    std::int64_t frames = static_cast<std::int64_t>(elapsed / (period / kSimClockHz)) + 1;
+    if (stream_stop_frames_) frames = std::min(frames, *stream_stop_frames_);
+    return frames;
+}
+
+std::int64_t SimController::streamAvailableLocked(Clock::time_point at) {
+    const std::int64_t available = framesEmittedLocked(at) * kSimFrameBytes;
+    if (available - stream_consumed_ > kOverrunLimit) {
+        const std::int64_t keep_from = available - kOverrunLimit;
+        overrun_bytes_ += static_cast<std::uint64_t>(keep_from - stream_consumed_);
+        stream_consumed_ = keep_from;
+    }
+    return available;
+}
+
+std::uint8_t SimController::streamByteLocked(std::int64_t offset) {
+    const std::int64_t frame = offset / kSimFrameBytes;
+    if (frame != frame_cache_index_) {
+        frame_cache_.assign(kSimFrameBytes, 0);
+        frame_cache_[0] = 0xFE;
+        frame_cache_[1] = 0xFF;
+        frame_cache_[2] = 0xFE;
+        frame_cache_[3] = 0xFF;
+        const int gates = std::min<int>(programmed_.sweep.gates, 36);
+        for (int g = 1; g <= gates; ++g) {
+            const SimSample s = SimWaveform(frame, programmed_.beam, g, programmed_.sweep.pulse_period);
+            const std::uint16_t ip = SimWireWord(s.ip);
+            const std::uint16_t qp = SimWireWord(s.qp);
+            const int at = 4 + 4 * (g - 1);
+            frame_cache_[at] = static_cast<std::uint8_t>(ip);
+            frame_cache_[at + 1] = static_cast<std::uint8_t>(ip >> 8);
+            frame_cache_[at + 2] = static_cast<std::uint8_t>(qp);
+            frame_cache_[at + 3] = static_cast<std::uint8_t>(qp >> 8);
+        }
+        frame_cache_index_ = frame;
+    }
+    return frame_cache_[offset % kSimFrameBytes];
+}
+
+std::uint32_t SimController::copyStreamLocked(std::uint8_t* out, std::uint32_t want,
+                                              Clock::time_point at) {
+    const std::int64_t available = streamAvailableLocked(at);
+    std::uint32_t got = 0;
+    while (got < want && stream_consumed_ < available) {
+        const std::int64_t offset = stream_consumed_++;
+        bool dropped = false;
+        std::optional<std::uint8_t> corrupted;
+        for (const StreamFault& f : stream_faults_) {
+            if (f.count > 0 && offset >= f.offset && offset < f.offset + f.count) dropped = true;
+            if (f.count == 0 && offset == f.offset) corrupted = f.value;
+        }
+        if (dropped) continue;
+        out[got++] = corrupted ? *corrupted : streamByteLocked(offset);
+    }
+    return got;
+}
+
+SimController::Programmed SimController::programmed() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return programmed_;
+}
+
+std::vector<std::array<std::uint8_t, 50>> SimController::writtenFrames() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return written_;
+}
+
+void SimController::clearWrittenFrames() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    written_.clear();
+}
+
+std::vector<std::uint16_t> SimController::flashSector(char letter) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return flash_.sector(sectorIndex(letter));
+}
+
+void SimController::setFlashSector(char letter, const std::vector<std::uint16_t>& words) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    flash_.sector(sectorIndex(letter)) = words;
+    flash_.save();
+}
+
+bool SimController::codeStartWritten() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return flash_.codeStartWritten();
+}
+
+std::uint32_t SimController::readTimeoutMs() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return read_timeout_ms_;
+}
+
+std::uint32_t SimController::writeTimeoutMs() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return write_timeout_ms_;
+}
+
+std::uint64_t SimController::overrunBytes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return overrun_bytes_;
+}
+
+int SimController::triggerStarts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return trigger_starts_;
+}
+
+bool SimController::isOpen() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return open_handle_ != 0;
+}
+
+void SimController::setDeviceCount(int count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    device_count_ = std::clamp(count, 0, 2);
+}
+
+void SimController::setDeviceTexts(const QString& serial, const QString& description) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    serial_ = serial;
+    description_ = description;
+}
+
+void SimController::setListStatus(std::uint32_t kind, FT_STATUS status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    list_status_[kind] = status;
+}
+
+void SimController::setOpenStatus(FT_STATUS status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_status_ = status;
+}
+
+void SimController::setLatencyStatus(FT_STATUS status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    latency_status_ = status;
+}
+
+void SimController::setUsbParametersStatus(FT_STATUS status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    usb_parameters_status_ = status;
+}
+
+void SimController::setWriteTimeout(bool short_writes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    short_writes_ = short_writes;
+}
+
+void SimController::setReplyFault(std::uint8_t code, ReplyFault fault, int short_length) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reply_faults_[code] = {fault, short_length};
+}
+
+void SimController::setEraseStatus(int sector_code, int status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    erase_status_[sector_code] = status;
+}
+
+void SimController::setProgramStatusAt(int offset, int status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    program_status_at_[offset] = status;
+}
+
+void SimController::setInfoWord(int index, std::uint32_t value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    info_.at(static_cast<std::size_t>(index)) = value;
+}
+
+void SimController::dropStreamBytes(std::int64_t offset, std::int64_t count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_faults_.push_back({offset, std::max<std::int64_t>(count, 1), 0});
+}
+
+void SimController::corruptStreamByte(std::int64_t offset, std::uint8_t value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_faults_.push_back({offset, 0, value});
+}
+
+void SimController::unplugAfter(std::chrono::milliseconds delay) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    unplug_at_ = Clock::now() + delay;
+    wake_.notify_all();
+}
+
+void SimController::stopStreamAfter(std::int64_t frames) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_stop_frames_ = frames;
+}

@@ -1,0 +1,149 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "device_IO/controller_commands.h"
+#include "device_IO/ft_api.h"
+#include "sim_flash.h"
+
+// A radar controller behind an FTDI bridge, simulated below the protocol: it takes
+// the real 50-byte frames, checks their checksums, answers with the real reply
+// lengths and streams real 148-byte frames while triggered. Faults are set through
+// the methods under "Faults".
+class SimController : public FtApi {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    enum class ReplyFault { None, NoReply, Short, ChecksumError, UnexpectedData };
+
+    // What the controller was last programmed with.
+    struct Programmed {
+        std::array<std::uint32_t, 4> frequencies{};
+        std::array<std::uint16_t, 4> amplitudes{};
+        std::array<std::uint16_t, 2> dac{};
+        SweepParameters sweep{};
+        int beam = 0;
+        bool triggering = false;
+    };
+
+    explicit SimController(QString flash_path = QString(), QString trace_path = QString());
+    ~SimController() override;
+
+    // FtApi
+    FT_STATUS FT_ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
+    FT_STATUS FT_OpenEx(const void* arg, std::uint32_t flags, FT_HANDLE* handle) override;
+    FT_STATUS FT_Close(FT_HANDLE handle) override;
+    FT_STATUS FT_ResetDevice(FT_HANDLE handle) override;
+    FT_STATUS FT_Purge(FT_HANDLE handle, std::uint32_t mask) override;
+    FT_STATUS FT_SetTimeouts(FT_HANDLE handle, std::uint32_t read_ms, std::uint32_t write_ms) override;
+    FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) override;
+    FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, std::uint32_t in_size,
+                                  std::uint32_t out_size) override;
+    FT_STATUS FT_Write(FT_HANDLE handle, const void* buffer, std::uint32_t count,
+                       std::uint32_t* written) override;
+    FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t count,
+                      std::uint32_t* received) override;
+
+    // What tests read back.
+    Programmed programmed() const;
+    std::vector<std::array<std::uint8_t, 50>> writtenFrames() const;
+    void clearWrittenFrames();
+    std::vector<std::uint16_t> flashSector(char letter) const;
+    void setFlashSector(char letter, const std::vector<std::uint16_t>& words);
+    bool codeStartWritten() const;
+    std::uint32_t readTimeoutMs() const;
+    std::uint32_t writeTimeoutMs() const;
+    std::uint64_t overrunBytes() const;
+    int triggerStarts() const;
+    bool isOpen() const;
+
+    // Faults.
+    void setDeviceCount(int count);  // 0, 1 or 2 attached bridges
+    void setDeviceTexts(const QString& serial, const QString& description);
+    void setListStatus(std::uint32_t flags_kind, FT_STATUS status);  // FT_OPEN_BY_... kind
+    void setOpenStatus(FT_STATUS status);
+    void setLatencyStatus(FT_STATUS status);
+    void setUsbParametersStatus(FT_STATUS status);
+    void setWriteTimeout(bool short_writes);
+    void setReplyFault(std::uint8_t code, ReplyFault fault, int short_length = 0);
+    void setEraseStatus(int sector_code, int status);
+    void setProgramStatusAt(int offset, int status);
+    void setInfoWord(int index, std::uint32_t value);
+    void dropStreamBytes(std::int64_t offset, std::int64_t count);  // offsets since trigger start
+    void corruptStreamByte(std::int64_t offset, std::uint8_t value);
+    void unplugAfter(std::chrono::milliseconds delay);
+    void unplugNow() { unplugAfter(std::chrono::milliseconds(0)); }
+    void stopStreamAfter(std::int64_t frames);  // the trigger is lost after this many frames
+
+private:
+    struct StreamFault {
+        std::int64_t offset;
+        std::int64_t count;  // dropped bytes; 0 for a corrupted byte
+        std::uint8_t value;
+    };
+
+    bool unpluggedLocked() const;
+    FT_STATUS checkHandleLocked(FT_HANDLE handle) const;
+    void handleFrameLocked(const std::uint8_t* frame);
+    void queueReplyLocked(std::uint8_t code, std::vector<std::uint8_t> reply);
+    std::vector<std::uint8_t> executeLocked(std::uint8_t code, const std::uint8_t* payload, int length);
+    std::vector<std::uint8_t> flashReplyLocked(std::uint8_t code, const std::uint8_t* payload,
+                                               int length);
+    void traceLocked(const std::uint8_t* frame);
+    std::int64_t framesEmittedLocked(Clock::time_point at) const;
+    std::int64_t streamAvailableLocked(Clock::time_point at);
+    std::uint32_t copyStreamLocked(std::uint8_t* out, std::uint32_t want, Clock::time_point at);
+    std::uint8_t streamByteLocked(std::int64_t offset);
+    void startTriggerLocked(bool on);
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    SimFlash flash_;
+    QString trace_path_;
+    Clock::time_point created_ = Clock::now();
+
+    int device_count_ = 1;
+    QString serial_ = QStringLiteral("SIM00001");
+    QString description_ = QStringLiteral("Radar controller (simulated)");
+    std::map<std::uint32_t, FT_STATUS> list_status_;
+    FT_STATUS open_status_ = FT_OK;
+    FT_STATUS latency_status_ = FT_OK;
+    FT_STATUS usb_parameters_status_ = FT_OK;
+    bool short_writes_ = false;
+    std::map<std::uint8_t, std::pair<ReplyFault, int>> reply_faults_;
+    std::map<int, int> erase_status_;
+    std::map<int, int> program_status_at_;
+    std::optional<Clock::time_point> unplug_at_;
+
+    FT_HANDLE open_handle_ = 0;
+    FT_HANDLE next_handle_ = 0x51;
+    std::uint32_t read_timeout_ms_ = 0;
+    std::uint32_t write_timeout_ms_ = 0;
+    std::deque<std::uint8_t> replies_;
+    std::vector<std::array<std::uint8_t, 50>> written_;
+    InfoWords info_{};
+    Programmed programmed_;
+
+    // Stream state of the current trigger run, in bytes since its start.
+    Clock::time_point trigger_start_;
+    std::optional<Clock::time_point> trigger_stop_;
+    std::int64_t stream_consumed_ = 0;
+    std::uint64_t overrun_bytes_ = 0;
+    int trigger_starts_ = 0;
+    // Stream faults wait for the next trigger start and last for that run.
+    std::vector<StreamFault> pending_faults_;
+    std::optional<std::int64_t> pending_stop_frames_;
+    std::vector<StreamFault> stream_faults_;
+    std::optional<std::int64_t> stream_stop_frames_;
+    std::vector<std::uint8_t> frame_cache_;
+    std::int64_t frame_cache_index_ = -1;
+};

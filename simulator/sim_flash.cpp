@@ -1,0 +1,117 @@
+#include "sim_flash.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace {
+constexpr int kA = 7;
+constexpr int kStatusAddrInvalid = 12;
+constexpr int kStatusNoSector = 20;
+constexpr int kStatusZeroBit = 31;
+constexpr quint32 kFileMagic = 0x5A465348;  // "ZFSH"
+}  // namespace
+
+SimFlash::SimFlash(QString persist_path) : persist_path_(std::move(persist_path)) {
+    for (auto& s : sectors_) s.assign(kWords, 0xFFFF);
+    if (persist_path_.isEmpty() || !load()) loadFactoryImage();
+}
+
+std::uint16_t SimFlash::FactoryWord(int sector_code, int offset) {
+    return static_cast<std::uint16_t>((sector_code << 13) ^ (offset * 0x9E37u >> 3) ^ 0x1234);
+}
+
+void SimFlash::loadFactoryImage() {
+    for (int code = 0; code < kSectors; ++code) {
+        const bool holds_image = code == 0 || code == 1 || code == 2 || code == kA;
+        for (int i = 0; i < kWords; ++i)
+            sectors_[code][i] = holds_image ? FactoryWord(code, i) : 0xFFFF;
+    }
+    sectors_[kA][kCodeStartOffset] = 0x0040;
+    sectors_[kA][kCodeStartOffset + 1] = 0x8000;
+    for (int i = 2; i < 10; ++i) sectors_[kA][kCodeStartOffset + i] = 0xFFFF;
+    code_start_written_ = false;
+}
+
+int SimFlash::erase(int sector_code) {
+    if (sector_code < 0 || sector_code >= kSectors) return kStatusNoSector;
+    sectors_[sector_code].assign(kWords, 0xFFFF);
+    save();
+    return 0;
+}
+
+int SimFlash::program(int sector_code, int offset, const std::vector<std::uint16_t>& words) {
+    if (sector_code < 0 || sector_code >= kSectors) return kStatusNoSector;
+    if (offset < 0 || offset + static_cast<int>(words.size()) > kWords) return kStatusAddrInvalid;
+    int status = 0;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        std::uint16_t& word = sectors_[sector_code][offset + i];
+        if ((words[i] & ~word) != 0) status = kStatusZeroBit;  // a 0 cannot become 1
+        word &= words[i];
+    }
+    save();
+    return status;
+}
+
+void SimFlash::copyStagedToMain() {
+    sectors_[0] = sectors_[3];
+    sectors_[1] = sectors_[4];
+    sectors_[2] = sectors_[5];
+    save();
+}
+
+void SimFlash::writeCodeStart(const std::array<std::uint16_t, 10>& words) {
+    code_start_ = words;
+    code_start_written_ = true;
+    save();
+}
+
+std::array<std::uint16_t, 128> SimFlash::readCodeStart() const {
+    std::array<std::uint16_t, 128> block{};
+    // The last 128 words of sector A, the last ten replaced by the kept words.
+    for (int i = 0; i < 128; ++i) block[i] = sectors_[kA][kWords - 128 + i];
+    if (code_start_written_)
+        for (int i = 0; i < 10; ++i) block[118 + i] = code_start_[i];
+    return block;
+}
+
+void SimFlash::save() const {
+    if (persist_path_.isEmpty()) return;
+    QSaveFile file(persist_path_);
+    if (!file.open(QIODevice::WriteOnly)) return;
+    QByteArray bytes;
+    bytes.reserve(kSectors * kWords * 2 + 32);
+    auto put16 = [&bytes](std::uint16_t v) {
+        bytes.append(static_cast<char>(v & 0xFF));
+        bytes.append(static_cast<char>(v >> 8));
+    };
+    put16(kFileMagic & 0xFFFF);
+    put16(kFileMagic >> 16);
+    for (const auto& s : sectors_)
+        for (std::uint16_t w : s) put16(w);
+    put16(code_start_written_ ? 1 : 0);
+    for (std::uint16_t w : code_start_) put16(w);
+    file.write(bytes);
+    file.commit();
+}
+
+bool SimFlash::load() {
+    QFile file(persist_path_);
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    const QByteArray bytes = file.readAll();
+    const int expected = 2 * (2 + kSectors * kWords + 1 + 10);
+    if (bytes.size() != expected) return false;
+    int pos = 0;
+    auto get16 = [&bytes, &pos]() {
+        const auto lo = static_cast<std::uint8_t>(bytes[pos]);
+        const auto hi = static_cast<std::uint8_t>(bytes[pos + 1]);
+        pos += 2;
+        return static_cast<std::uint16_t>(lo | (hi << 8));
+    };
+    const quint32 magic = get16() | (quint32{get16()} << 16);
+    if (magic != kFileMagic) return false;
+    for (auto& s : sectors_)
+        for (auto& w : s) w = get16();
+    code_start_written_ = get16() != 0;
+    for (auto& w : code_start_) w = get16();
+    return true;
+}

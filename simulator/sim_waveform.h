@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+
+// The signal the simulated controller streams: for frame n of a trigger run,
+// beam direction b and gate g, t = n x pulse period,
+//   A = 2000 - 50 g, f = 2 g Hz, phi = (b - 1) pi / 3,
+//   ip = lround(A cos(2 pi f t + phi)), qp = lround(A sin(2 pi f t + phi)).
+struct SimSample {
+    int ip;
+    int qp;
+};
+
+SimSample SimWaveform(std::int64_t frame, int beam, int gate, std::uint32_t pulse_period_counts);
+
+// A sample as it travels: the 12-bit two's complement word, low byte first.
+inline std::uint16_t SimWireWord(int value) { return static_cast<std::uint16_t>(value & 0x0FFF); }
+
+constexpr int kSimFrameBytes = 148;
+constexpr double kSimClockHz = 60e6;

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class Station;
+struct AboutTexts;
+
+// The controller's serial number and revisions, read anew each time it opens.
+class TAboutForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TAboutForm(QWidget* parent = nullptr);
+
+    void About1Click(Station& station);
+    void showTexts(const AboutTexts& texts);
+
+    QLabel* serial_no = nullptr;
+    QLabel* application_rev = nullptr;
+    QLabel* firmware_rev = nullptr;
+    QLabel* hardware_rev = nullptr;
+};

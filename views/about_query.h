@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+class Station;
+
+// What the About window shows after a successful query.
+struct AboutTexts {
+    QString serial_no;
+    QString application_rev;
+    QString firmware_rev;
+    QString hardware_rev;
+};
+
+QString RevisionText(std::uint32_t word);
+
+// Opens the controller if needed and reads its identity, unless a run or an
+// update holds the link. Nothing when there is nothing new to show.
+std::optional<AboutTexts> QueryAbout(Station& station);
