@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QQueue>
+#include <QStringList>
+
+#include "app/delay.h"
+#include "app/operator.h"
+
+// Keeps every call in order and answers dialogs from a script; an empty script
+// answers Cancel.
+class RecorderOperator : public Operator {
+public:
+    QStringList log;       // whole lines, time stamps included
+    QStringList boxes;     // texts of OK boxes, in order
+    QStringList errors;    // texts of error boxes
+    QStringList questions;
+    QQueue<bool> answers;
+    QQueue<QString> files;
+    QStringList filters;
+    QStringList statuses;
+    int progress_max = 100;
+    int progress = 0;
+    int steps = 0;
+    bool start_enabled = true;
+    QList<int> waits;
+    bool real_waits = true;
+    std::function<void(const QString&)> on_box;  // lets a test act while a box is open
+
+    void appendLogLine(const QString& line) override { log << line; }
+    void clearLog() override { log.clear(); }
+    void showMessage(const QString& text) override {
+        boxes << text;
+        if (on_box) on_box(text);
+    }
+    void showError(const QString& text) override { errors << text; }
+    bool askYesCancel(const QString& text) override {
+        questions << text;
+        return !answers.isEmpty() && answers.dequeue();
+    }
+    QString chooseFile(const QString& filter) override {
+        filters << filter;
+        return files.isEmpty() ? QString() : files.dequeue();
+    }
+    void setProgressMaximum(int maximum) override { progress_max = maximum; }
+    int progressMinimum() const override { return 0; }
+    int progressMaximum() const override { return progress_max; }
+    void setProgressPosition(int position) override { progress = position; }
+    void stepProgress() override {
+        ++steps;
+        progress = progress + 1 > progress_max ? 0 : progress + 1;
+    }
+    void setStatusText(const QString& text) override { statuses << text; }
+    void setStartEnabled(bool enabled) override { start_enabled = enabled; }
+    void pumpEvents() override { QCoreApplication::processEvents(); }
+    void waitMs(int ms) override {
+        waits << ms;
+        if (real_waits) DelayMs(ms);
+        else QCoreApplication::processEvents();
+    }
+
+    // The log lines without their 19-character time stamps.
+    QStringList messages() const {
+        QStringList out;
+        for (const QString& line : log) out << line.mid(19);
+        return out;
+    }
+};

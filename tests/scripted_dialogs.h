@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QQueue>
+#include <QStringList>
+
+#include "app/modal_dialogs.h"
+
+// Modal boxes of the main window, answered from a script without blocking.
+class ScriptedDialogs : public ModalDialogs {
+public:
+    QStringList messages;
+    QStringList errors;  // "title|text"
+    QQueue<bool> answers;
+    QQueue<QString> files;
+
+    void message(QWidget*, const QString& text) override { messages << text; }
+    void error(QWidget*, const QString& title, const QString& text) override { errors << title + '|' + text; }
+    bool yesCancel(QWidget*, const QString&, const QString&) override {
+        return !answers.isEmpty() && answers.dequeue();
+    }
+    QString openFile(QWidget*, const QString&, const QString&) override {
+        return files.isEmpty() ? QString() : files.dequeue();
+    }
+};

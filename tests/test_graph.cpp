@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QValueAxis>
+
+#include "views/graph_capture.h"
+#include "views/graph_form.h"
+
+namespace {
+// Feeds records of the given number of gates; every value is its record index.
+void feedRecords(GraphCapture& g, int records, int gates, std::int32_t period) {
+    for (int r = 0; r < records; ++r)
+        for (int p = 0; p < 2 * gates; ++p) g.AddGraphValue(p, r * 10 + p, period);
+}
+
+TEST(GraphCapture, XPositionsPutQpOneRecordLater) {
+    GraphCapture g;
+    g.renew();
+    feedRecords(g, 3, 2, 1000 * 10);
+    ASSERT_EQ(g.ipPoints().size(), 3u);
+    ASSERT_EQ(g.qpPoints().size(), 3u);
+    EXPECT_EQ(g.ipPoints()[0], QPointF(0, 2));
+    EXPECT_EQ(g.ipPoints()[2], QPointF(20, 22));
+    EXPECT_EQ(g.qpPoints()[0], QPointF(10, 3));
+    EXPECT_EQ(g.qpPoints()[2], QPointF(30, 23));
+}
+
+TEST(GraphCapture, FullCaptureStandsStill) {
+    GraphCapture g;
+    g.renew();
+    feedRecords(g, 150, 2, 1000);
+    EXPECT_EQ(g.ipPoints().size(), 100u);
+    EXPECT_EQ(g.qpPoints().size(), 99u);
+    EXPECT_FALSE(g.graph_live);
+    EXPECT_EQ(g.graph_count, 100);
+}
+
+TEST(GraphCapture, GateOutOfRangeNeverFills) {
+    GraphCapture g;
+    g.renew();
+    g.setGateText("9");
+    feedRecords(g, 200, 2, 1000);
+    EXPECT_TRUE(g.ipPoints().empty());
+    EXPECT_TRUE(g.graph_live);
+}
+
+TEST(GraphCapture, TextThatIsNotAWholeNumberPlotsNothing) {
+    GraphCapture g;
+    g.renew();
+    g.setPointsText("");
+    feedRecords(g, 5, 2, 1000);
+    g.setPointsText("100");
+    g.setGateText("x");
+    feedRecords(g, 5, 2, 1000);
+    EXPECT_TRUE(g.ipPoints().empty());
+    g.setGateText("1");
+    feedRecords(g, 2, 2, 1000);
+    EXPECT_EQ(g.ipPoints().size(), 2u);
+}
+
+TEST(GraphCapture, LoweringPointsEndsTheCaptureAndRefreshRestarts) {
+    GraphCapture g;
+    g.renew();
+    feedRecords(g, 10, 2, 1000);
+    g.setPointsText("5");
+    g.AddGraphValue(0, 1, 1000);
+    EXPECT_FALSE(g.graph_live);
+    g.renew();
+    EXPECT_TRUE(g.graph_live);
+    EXPECT_TRUE(g.ipPoints().empty());
+    feedRecords(g, 1, 2, 1000);
+    EXPECT_EQ(g.ipPoints()[0].x(), 0.0);
+}
+
+TEST(GraphCapture, NothingBeforeTheWindowIsCreated) {
+    GraphCapture g;  // graph_live stays false until the main window has been made
+    feedRecords(g, 5, 2, 1000);
+    EXPECT_TRUE(g.ipPoints().empty());
+}
+
+TEST(GraphForm, ShowsTheCaptureInTheSeries) {
+    GraphCapture g;
+    g.renew();
+    TGraphForm form(g);
+    EXPECT_EQ(form.windowTitle(), "Graph");
+    EXPECT_EQ(form.points_box->text(), "100");
+    EXPECT_EQ(form.gate_box->text(), "2");
+    EXPECT_EQ(form.renew_btn->text(), "Refresh");
+    EXPECT_EQ(form.ip_series->name(), "ip series");
+    EXPECT_EQ(form.qp_series->color(), QColor(Qt::green));
+    form.gate_box->setText("1");
+    feedRecords(g, 4, 2, 2000);
+    form.refreshChart();
+    EXPECT_EQ(form.ip_series->count(), 4);
+    EXPECT_EQ(form.qp_series->count(), 4);
+    EXPECT_EQ(form.ip_series->at(3), QPointF(6, 30));
+    EXPECT_GE(form.axis_x->max(), 8.0);
+    form.renew_btn->click();
+    EXPECT_EQ(form.ip_series->count(), 0);
+}
+}  // namespace

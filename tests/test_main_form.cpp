@@ -1,0 +1,146 @@
+#include <QAction>
+#include <QApplication>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "app/main_form.h"
+#include "app/station_error.h"
+#include "scripted_dialogs.h"
+#include "station_fixture.h"
+#include "views/about_form.h"
+#include "views/graph_form.h"
+
+namespace {
+// Builds the main window with the given directory as the current one.
+class MainFormTest : public StationFixture {
+protected:
+    void SetUp() override {
+        StationFixture::SetUp();
+        old_dir = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+    }
+    void TearDown() override { QDir::setCurrent(old_dir); }
+    std::unique_ptr<TMainForm> makeForm() { return std::make_unique<TMainForm>(*sim, &dialogs); }
+
+    QString old_dir;
+    ScriptedDialogs dialogs;
+};
+
+TEST_F(MainFormTest, FormCreateWithConfigEchoesAndMoves) {
+    writeDefaultConfig();
+    auto form = makeForm();
+    EXPECT_EQ(form->windowTitle(), "Zarv");
+    EXPECT_EQ(form->pos(), QPoint(100, 50));
+    EXPECT_TRUE(form->station().graph.graph_live);
+    EXPECT_EQ(form->station().start_dir, dir.path());
+    const QStringList lines = form->logpad->toPlainText().split('\n');
+    ASSERT_EQ(lines.size(), 25);
+    const QRegularExpression stamp("^\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d: ");
+    for (const QString& line : lines) EXPECT_TRUE(stamp.match(line).hasMatch()) << line.toStdString();
+    EXPECT_EQ(lines[0].mid(19), "Reading configuration file [" + path("config.txt") + "]");
+    for (const QString& line : lines) EXPECT_EQ(line.left(19), lines[0].left(19));
+    EXPECT_TRUE(dialogs.errors.isEmpty());
+}
+
+TEST_F(MainFormTest, FormCreateCutShortByMissingFile) {
+    auto form = makeForm();
+    const QStringList lines = form->logpad->toPlainText().split('\n');
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].endsWith("Reading configuration file [" + path("config.txt") + "]"));
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_EQ(dialogs.errors[0], QGuiApplication::applicationDisplayName() + "|File not found.");
+    EXPECT_EQ(form->pos(), QPoint(184, 35));
+    EXPECT_FALSE(form->station().graph.graph_live);
+    EXPECT_FALSE(form->station().triggering);
+}
+
+TEST_F(MainFormTest, ToolbarAndMenu) {
+    writeDefaultConfig();
+    auto form = makeForm();
+    const QList<QAction*> buttons{form->start_btn, form->stop_btn, form->settings_btn, form->graph_btn};
+    const QStringList tips{"Start", "Stop", "Settings", "Graph"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(buttons[i]->toolTip(), tips[i]);
+        EXPECT_EQ(buttons[i]->icon().availableSizes().value(0), QSize(40, 40));
+        EXPECT_EQ(form->ToolBar1->widgetForAction(buttons[i])->size(), QSize(47, 46));
+    }
+    EXPECT_EQ(form->ProgressBar1->size(), QSize(336, 46));
+    QStringList menus;
+    for (QAction* a : form->MainMenu1->actions()) menus << a->text();
+    EXPECT_EQ(menus, QStringList({"File", "Edit", "Help"}));
+    EXPECT_EQ(form->Close1->text(), "Close");
+    EXPECT_EQ(form->About1->text(), "About");
+    EXPECT_EQ(form->FirmwareUpgrade1->text(), "Firmware Upgrade");
+}
+
+TEST_F(MainFormTest, GraphButtonPlacesOneWindow) {
+    writeDefaultConfig();
+    auto form = makeForm();
+    TGraphForm graph(form->station().graph);
+    TAboutForm about;
+    form->setSecondaryWindows(&graph, &about);
+    form->graph_btn->trigger();
+    graph.move(500, 500);
+    form->graph_btn->trigger();
+    EXPECT_TRUE(graph.isVisible());
+    EXPECT_EQ(graph.pos(), QPoint(150, 200));
+    graph.close();
+}
+
+TEST_F(MainFormTest, StopWhileIdleOnlyClearsTriggering) {
+    writeDefaultConfig();
+    auto form = makeForm();
+    form->station().triggering = true;
+    form->stop_btn->trigger();
+    EXPECT_FALSE(form->station().triggering);
+    EXPECT_EQ(form->logpad->toPlainText().split('\n').size(), 25);
+}
+
+TEST_F(MainFormTest, StartWithoutControllerKeepsTheLogAndTriggering) {
+    writeDefaultConfig();
+    sim->setDeviceCount(0);
+    auto form = makeForm();
+    form->start_btn->trigger();
+    const QStringList lines = form->logpad->toPlainText().split('\n');
+    ASSERT_EQ(lines.size(), 26);
+    EXPECT_EQ(lines.last().mid(19), "Zarv not found!");
+    EXPECT_TRUE(form->station().triggering);
+    EXPECT_TRUE(form->start_btn->isEnabled());
+}
+
+TEST_F(MainFormTest, StartWithBrokenConfigShowsErrorAndStaysReady) {
+    writeDefaultConfig();
+    auto form = makeForm();
+    replaceConfigLine("gates", "gates=four");
+    form->start_btn->trigger();
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_TRUE(dialogs.errors[0].endsWith("|'four' is not a valid integer value."));
+    EXPECT_TRUE(form->start_btn->isEnabled());
+    EXPECT_FALSE(form->station().run_active);
+}
+
+TEST_F(MainFormTest, CloseDuringAHandlerWaitsForItToReturn) {
+    writeDefaultConfig();
+    auto form = makeForm();
+    form->show();
+    bool closed_inside = true;
+    replaceConfigLine("relay_swith_time", "relay_swith_time=300");
+    replaceConfigLine("dwell_time", "dwell_time=0.3");
+    // Close asked for during the relay wait, Stop a little later.
+    QTimer::singleShot(100, form.get(), [&] {
+        form->Close1->trigger();
+        closed_inside = !form->isVisible();
+        QTimer::singleShot(100, form.get(), [&] { form->stop_btn->trigger(); });
+    });
+    form->start_btn->trigger();
+    EXPECT_FALSE(closed_inside);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(form->logpad->toPlainText().contains("Setting Relay to beam direction: 1"));
+}
+}  // namespace
