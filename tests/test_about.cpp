@@ -1,0 +1,70 @@
+#include <QLabel>
+
+#include "station_fixture.h"
+#include "views/about_form.h"
+#include "views/about_query.h"
+
+namespace {
+using AboutTest = StationFixture;
+
+TEST_F(AboutTest, ShowsTheControllersIdentity) {
+    TAboutForm form;
+    form.About1Click(*station);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.pos(), QPoint(180, 180));
+    EXPECT_EQ(form.serial_no->text(), "1001");
+    EXPECT_EQ(form.application_rev->text(), "1.0");
+    EXPECT_EQ(form.firmware_rev->text(), "1.2");
+    EXPECT_EQ(form.hardware_rev->text(), "2.16");
+    EXPECT_EQ(op.messages(), QStringList{"Radar controller (simulated) [SIM00001]"});
+    form.About1Click(*station);
+    EXPECT_EQ(op.messages().size(), 1);  // no second open
+    form.close();
+}
+
+TEST_F(AboutTest, NoControllerKeepsTheInitialTexts) {
+    sim->setDeviceCount(0);
+    TAboutForm form;
+    form.About1Click(*station);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.serial_no->text(), "serial_no");
+    EXPECT_EQ(form.hardware_rev->text(), "hardware_rev");
+    EXPECT_EQ(op.messages(), QStringList{"USB device not found.."});
+    EXPECT_TRUE(op.boxes.isEmpty());
+    form.close();
+}
+
+TEST_F(AboutTest, TriggeringSendsNothing) {
+    ASSERT_TRUE(station->EnsureDeviceOpen());
+    sim->clearWrittenFrames();
+    station->triggering = true;
+    EXPECT_FALSE(QueryAbout(*station));
+    station->triggering = false;
+    station->run_active = true;  // Stop pressed, run not yet ended
+    EXPECT_FALSE(QueryAbout(*station));
+    EXPECT_TRUE(sim->writtenFrames().empty());
+}
+
+TEST_F(AboutTest, FailedReadKeepsTheLastTexts) {
+    TAboutForm form;
+    form.About1Click(*station);
+    sim->setReplyFault(0x00, SimController::ReplyFault::Short, 20);
+    sim->setInfoWord(1, 5);
+    form.About1Click(*station);
+    EXPECT_EQ(form.serial_no->text(), "1001");
+    EXPECT_EQ(op.boxes.last(), "Unexpected data length");
+    form.close();
+}
+
+TEST(AboutTexts, RevisionsAndLargeSerials) {
+    EXPECT_EQ(RevisionText(0x00020010), "2.16");
+    EXPECT_EQ(RevisionText(0xFFFF0000), "65535.0");
+    RecorderOperator op;
+    SimController sim;
+    Station st(op, sim);
+    sim.setInfoWord(1, 0x80000001u);
+    const auto texts = QueryAbout(st);
+    ASSERT_TRUE(texts);
+    EXPECT_EQ(texts->serial_no, "2147483649");
+}
+}  // namespace

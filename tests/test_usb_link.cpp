@@ -1,0 +1,76 @@
+#include "station_fixture.h"
+
+namespace {
+using UsbLinkTest = StationFixture;
+
+TEST_F(UsbLinkTest, NoDeviceIsNotOpen) {
+    sim->setDeviceCount(0);
+    EXPECT_EQ(station->link.OpenController(), "NotOpen");
+    EXPECT_EQ(station->link.device_count, 0u);
+    EXPECT_FALSE(station->EnsureDeviceOpen());
+    EXPECT_EQ(op.messages(), QStringList{"USB device not found.."});
+    EXPECT_TRUE(op.boxes.isEmpty());
+}
+
+TEST_F(UsbLinkTest, OpensDeviceZeroOfTwo) {
+    sim->setDeviceCount(2);
+    EXPECT_EQ(station->link.OpenController(), "Radar controller (simulated) [SIM00001]");
+    EXPECT_EQ(station->link.device_count, 2u);
+}
+
+TEST_F(UsbLinkTest, LongTextsAreCutTo49Characters) {
+    const QString serial = QString(60, 'S');
+    const QString description = QString(70, 'd');
+    sim->setDeviceTexts(serial, description);
+    EXPECT_EQ(station->link.OpenController(), QString(49, 'd') + " [" + QString(49, 'S') + "]");
+}
+
+TEST_F(UsbLinkTest, FailedDescriptionListingLeavesItEmpty) {
+    sim->setListStatus(FT_OPEN_BY_DESCRIPTION, FT_IO_ERROR);
+    EXPECT_EQ(station->link.OpenController(), " [SIM00001]");
+    EXPECT_EQ(station->link.lastStatus(), FT_IO_ERROR);
+    EXPECT_EQ(station->link.lastErrorText(), "GetFTDeviceDescription - General IO Error...");
+}
+
+TEST_F(UsbLinkTest, SetupBoxesDoNotStopTheOpen) {
+    sim->setLatencyStatus(4);
+    sim->setUsbParametersStatus(6);
+    EXPECT_TRUE(station->EnsureDeviceOpen());
+    EXPECT_EQ(op.boxes, QStringList({"FT_SetLatencyTimer setup failed: 4", "FT_SetUSBParameters setup failed: 6"}));
+    EXPECT_EQ(op.messages(), QStringList{"Radar controller (simulated) [SIM00001]"});
+}
+
+TEST_F(UsbLinkTest, RefusedOpenIsNotOpen) {
+    sim->setOpenStatus(FT_DEVICE_NOT_OPENED);
+    EXPECT_FALSE(station->EnsureDeviceOpen());
+    EXPECT_FALSE(station->device_open);
+    EXPECT_EQ(station->link.lastErrorText(), "Open_USB_Device_By_Serial_Number - Device Not Opened...");
+}
+
+TEST_F(UsbLinkTest, EnsureDeviceOpenLogsOnce) {
+    EXPECT_TRUE(station->EnsureDeviceOpen());
+    EXPECT_TRUE(station->EnsureDeviceOpen());
+    EXPECT_EQ(op.messages().size(), 1);
+}
+
+TEST_F(UsbLinkTest, ReopensAfterTheRunClearedDeviceOpen) {
+    ASSERT_TRUE(station->EnsureDeviceOpen());
+    station->device_open = false;  // as a run does when the stream broke
+    EXPECT_TRUE(station->EnsureDeviceOpen());
+    InfoWords info{};
+    EXPECT_TRUE(station->commands.ReadControllerInfo(info));
+    EXPECT_EQ(info[1], 1001u);
+}
+
+TEST_F(UsbLinkTest, UnpluggedLinkFailsEveryCall) {
+    ASSERT_TRUE(station->EnsureDeviceOpen());
+    sim->unplugNow();
+    FT_STATUS status = FT_OK;
+    EXPECT_EQ(station->link.ReadFTDevice(100, &status), 0u);
+    EXPECT_EQ(status, FT_IO_ERROR);
+    EXPECT_EQ(station->link.WriteFTDevice(50), 0u);
+    station->link.GetFTDeviceCount();
+    EXPECT_EQ(station->link.device_count, 0u);
+}
+
+}  // namespace
