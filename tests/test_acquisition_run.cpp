@@ -1,0 +1,248 @@
+#include <QRegularExpression>
+#include <QTimer>
+
+#include "acquisition/acquisition_run.h"
+#include "acquisition/run_settings.h"
+#include "app/station_error.h"
+#include "data_file_checker.h"
+#include "firmware/flash_update.h"
+#include "station_fixture.h"
+
+namespace {
+class RunTest : public StationFixture {
+protected:
+    void SetUp() override {
+        StationFixture::SetUp();
+        run = std::make_unique<AcquisitionRun>(*station);
+        writeConfig(fastConfig());
+    }
+    QString fastConfig() const {
+        return DefaultConfigText(path("data"))
+            .replace("ipp=1000", "ipp=200")
+            .replace("dwell_time=0.6", "dwell_time=0.3");
+    }
+    void setKey(const QString& key, const QString& value) {
+        QStringList lines = fastConfig().split('\n');
+        for (QString& l : lines)
+            if (l.startsWith(key + '=')) l = key + '=' + value;
+        writeConfig(lines.join('\n'));
+    }
+    // Runs Start; presses Stop once the condition holds (checked every 10 ms).
+    void startAndStopWhen(std::function<bool()> condition) {
+        QTimer poll;
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (condition()) {
+                run->stop_btnClick();
+                poll.stop();
+            }
+        });
+        poll.start();
+        run->start_btnClick();
+    }
+    std::unique_ptr<AcquisitionRun> run;
+};
+
+TEST(RunSettings, ConversionsRoundHalfToEven) {
+    EXPECT_EQ(TuningWord(100000000), 0x40000000u);
+    EXPECT_EQ(TuningWord(50), 0x219u);
+    EXPECT_EQ(DacWord(5), 2);
+    EXPECT_EQ(DacWord(7), 4);
+    EXPECT_EQ(Nearest(2.5), 2);
+    EXPECT_EQ(Nearest(3.5), 4);
+    EXPECT_EQ(Nearest(-2.5), -2);
+    TRunConfig c;
+    c.ipp = 1000;
+    c.pulse_length = 1000;
+    c.start_time = 1500;
+    c.resolution = 2000000;  // 120000 counts travel as their low 16 bits
+    const SweepParameters s = SweepFromConfig(c);
+    EXPECT_EQ(s.pulse_period, 60000u);
+    EXPECT_EQ(s.pulse_length, 60);
+    EXPECT_EQ(s.sample_start, 120u);
+    EXPECT_EQ(c.start_time, 2000);
+    EXPECT_EQ(s.resolution, 120000 & 0xFFFF);
+}
+
+TEST(RunSettings, SettingsThatCannotWorkAreRefused) {
+    TRunConfig c;
+    c.ipp = 100;
+    c.integrations = 1;
+    c.dwell_time = 1;
+    c.gates = 36;
+    EXPECT_TRUE(RefuseReason(c).isEmpty());
+    c.gates = 37;
+    EXPECT_FALSE(RefuseReason(c).isEmpty());
+    c.gates = 2;
+    c.ipp = 0;
+    EXPECT_FALSE(RefuseReason(c).isEmpty());
+    c.ipp = 100000;
+    c.integrations = 100000;
+    EXPECT_FALSE(RefuseReason(c).isEmpty());
+    c.integrations = 1;
+    c.dwell_time = 0;
+    EXPECT_FALSE(RefuseReason(c).isEmpty());
+}
+
+TEST_F(RunTest, StartSequenceLogsAndProgramsTheController) {
+    startAndStopWhen([&] { return sim->triggerStarts() >= 1; });
+    const QStringList m = op.messages();
+    const int open = static_cast<int>(m.indexOf("Radar controller (simulated) [SIM00001]"));
+    ASSERT_EQ(open, 25);  // right after the configuration echo
+    const QStringList expected{"Programing frequency", "Ch0: 40000000; Ch1: 00000219", "Ch2: 13333333; Ch3: 13333333",
+                               "Bytes Received = 1",   "Programing amplitude",         "Ch0: 0FFF; Ch1: 0400",
+                               "Ch2: 0800; Ch3: 0800", "Bytes Received = 1",           "Programing DAC",
+                               "Ch0: 0002; Ch1: 0004", "Bytes Received = 1",           "Setting sweep parameters",
+                               "Sample Gate counts: 120", "Bytes Received = 1",        "Setting Relay to beam direction: 1",
+                               "Starting trigger on beam direction: 1"};
+    EXPECT_EQ(m.mid(open + 1, expected.size()), expected);
+    EXPECT_EQ(m.last(), "Stopping trigger");
+    const auto p = sim->programmed();
+    EXPECT_EQ(p.sweep.pulse_period, 12000u);
+    EXPECT_EQ(p.sweep.sample_start, 120u);
+    EXPECT_EQ(p.sweep.gates, 4);
+    EXPECT_EQ(p.dac, (std::array<std::uint16_t, 2>{2, 4}));
+    EXPECT_FALSE(p.triggering);
+    EXPECT_EQ(station->run_config.start_time, 2000);
+    EXPECT_TRUE(op.start_enabled);
+    EXPECT_FALSE(station->triggering);
+    EXPECT_TRUE(op.boxes.isEmpty());
+    EXPECT_EQ(op.statuses.first(), "FE 0");
+}
+
+TEST_F(RunTest, BeamsCycleAndEveryRecordMatchesTheWaveform) {
+    startAndStopWhen([&] { return sim->triggerStarts() >= 4; });
+    const auto blocks = ReadDwellBlocks(path("data"));
+    ASSERT_EQ(blocks.size(), 4u);
+    const int beams[] = {1, 2, 3, 1};
+    for (int i = 0; i < 4; ++i) {
+        const DwellBlock& b = blocks[static_cast<std::size_t>(i)];
+        EXPECT_EQ(b.beam, beams[i]);
+        EXPECT_TRUE(b.file.endsWith(QString("_beam%1.txt").arg(beams[i])));
+        EXPECT_EQ(b.header[0], "File Path = " + b.file);
+        EXPECT_EQ(b.header[5], "Start time = 2000");
+        EXPECT_EQ(b.header[9], "Dwell time = 0.3");
+        EXPECT_GE(b.records.size(), i < 3 ? 20 : 1) << i;  // 0.3 s of 5000 frames/s, 10 a record
+        EXPECT_EQ(MismatchedRecords(b, 4, 10, 12000), 0) << b.file.toStdString();
+    }
+    EXPECT_EQ(sim->programmed().beam, 1);
+    EXPECT_EQ(op.messages().filter("Framing").size(), 0);
+    EXPECT_EQ(op.statuses.filter(QRegularExpression("^FE [1-9]")).size(), 0);
+    EXPECT_EQ(op.progress_max, 3);
+}
+
+TEST_F(RunTest, NoDeviceEndsAtOnceLeavingTheLog) {
+    sim->setDeviceCount(0);
+    op.log << "earlier";
+    station->device_open = true;
+    run->start_btnClick();
+    EXPECT_EQ(op.log.size(), 2);
+    EXPECT_EQ(op.messages().last(), "Zarv not found!");
+    EXPECT_TRUE(station->triggering);
+    EXPECT_FALSE(station->device_open);
+    EXPECT_TRUE(op.start_enabled);
+}
+
+TEST_F(RunTest, OpenRefusedEndsTheRun) {
+    sim->setOpenStatus(FT_DEVICE_NOT_OPENED);
+    run->start_btnClick();
+    EXPECT_EQ(op.messages().last(), "USB device not found..");
+    EXPECT_TRUE(op.start_enabled);
+    EXPECT_TRUE(station->triggering);
+    EXPECT_EQ(sim->triggerStarts(), 0);
+}
+
+TEST_F(RunTest, SettingsThatCannotWorkSendNothing) {
+    setKey("gates", "37");
+    run->start_btnClick();
+    EXPECT_TRUE(op.messages().last().startsWith("Settings refused: gates"));
+    EXPECT_TRUE(sim->writtenFrames().empty());
+    EXPECT_TRUE(op.start_enabled);
+}
+
+TEST_F(RunTest, StopDuringTheRelayWaitStartsNoDwell) {
+    setKey("relay_swith_time", "300");
+    QTimer::singleShot(100, [&] { run->stop_btnClick(); });
+    run->start_btnClick();
+    EXPECT_EQ(sim->triggerStarts(), 0);
+    EXPECT_TRUE(DataFilesUnder(path("data")).isEmpty());
+    EXPECT_TRUE(op.start_enabled);
+}
+
+TEST_F(RunTest, StopWhileAStartBoxIsOpenIsNotLost) {
+    sim->setReplyFault(0x04, SimController::ReplyFault::ChecksumError);
+    op.on_box = [&](const QString&) { run->stop_btnClick(); };
+    run->start_btnClick();
+    EXPECT_EQ(op.boxes, QStringList{"CHECKSUM error!"});
+    EXPECT_EQ(sim->triggerStarts(), 0);
+    EXPECT_TRUE(op.start_enabled);
+}
+
+TEST_F(RunTest, TooManyFramingErrorsEndTheRun) {
+    for (int k = 0; k < 150; ++k) sim->dropStreamBytes(1000 + k * 296, 1);
+    run->start_btnClick();
+    EXPECT_TRUE(op.messages().contains("Framing errors.."));
+    EXPECT_EQ(op.statuses.last(), "FE 101");
+    EXPECT_FALSE(station->device_open);
+    EXPECT_FALSE(sim->programmed().triggering);
+    EXPECT_TRUE(op.start_enabled);
+    EXPECT_TRUE(station->triggering);  // until Stop
+    const auto blocks = ReadDwellBlocks(path("data"));
+    ASSERT_EQ(blocks.size(), 1u);
+}
+
+TEST_F(RunTest, AFewFramingErrorsAreCountedAndTheRunGoesOn) {
+    for (int k = 0; k < 5; ++k) sim->dropStreamBytes(2000 + k * 1480, 1);
+    startAndStopWhen([&] { return sim->triggerStarts() >= 2; });
+    EXPECT_EQ(op.statuses.filter("FE 5").size(), 1);
+    EXPECT_FALSE(op.messages().contains("Framing errors.."));
+    EXPECT_TRUE(station->device_open);
+}
+
+TEST_F(RunTest, UnpluggedDuringADwellEndsWithAClearLine) {
+    setKey("dwell_time", "5");
+    QTimer::singleShot(400, [&] { sim->unplugNow(); });
+    run->start_btnClick();
+    EXPECT_TRUE(op.messages().contains("Stream lost: reading from the controller failed"));
+    EXPECT_FALSE(station->device_open);
+    EXPECT_TRUE(op.start_enabled);
+    const auto blocks = ReadDwellBlocks(path("data"));
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_GT(blocks[0].records.size(), 0);
+    EXPECT_EQ(MismatchedRecords(blocks[0], 4, 10, 12000), 0);
+}
+
+TEST_F(RunTest, AStreamThatStopsLetsTheDwellEndOnTime) {
+    sim->stopStreamAfter(100);
+    startAndStopWhen([&] { return sim->triggerStarts() >= 2; });
+    const auto blocks = ReadDwellBlocks(path("data"));
+    ASSERT_GE(blocks.size(), 1u);
+    EXPECT_EQ(blocks[0].records.size(), 9);  // frame 99 never gets its closing marker
+    EXPECT_EQ(MismatchedRecords(blocks[0], 4, 10, 12000), 0);
+}
+
+TEST_F(RunTest, DataFileThatCannotBeCreatedLeavesTheStationReady) {
+    writeConfig(fastConfig().replace("data_dir=" + path("data"), "data_dir=/proc/zarv-nowhere"));
+    EXPECT_THROW(run->start_btnClick(), StationError);
+    EXPECT_TRUE(op.start_enabled);
+    EXPECT_FALSE(station->run_active);
+    EXPECT_FALSE(sim->programmed().triggering);
+    EXPECT_TRUE(op.messages().last().startsWith("Run ended: Cannot open data file /proc/zarv-nowhere/"));
+}
+
+TEST_F(RunTest, FirmwareUpgradeIsRefusedWhileTheRunLasts) {
+    writeFile("image.hex", ":00000001FF\n");
+    FirmwareUpdate update(*station);
+    QString refused;
+    startAndStopWhen([&] {
+        if (sim->triggerStarts() < 1) return false;
+        run->stop_btnClick();  // triggering is clear, the run not yet over
+        op.files.enqueue(path("image.hex"));
+        op.answers.enqueue(true);
+        update.FirmwareUpgrade1Click();
+        refused = op.messages().last();
+        return true;
+    });
+    EXPECT_EQ(refused, "System is triggering. Stop trigger and try again. Aborting ...");
+}
+}  // namespace
