@@ -253,6 +253,12 @@ void SimController::handleFrameLocked(const std::uint8_t* frame) {
         startTriggerLocked(frame[2] != 0);
         return;
     }
+    // A controller that reports an error code has not carried the command out.
+    if (auto it = reply_faults_.find(code); it != reply_faults_.end() &&
+        (it->second.first == ReplyFault::ChecksumError || it->second.first == ReplyFault::UnexpectedData)) {
+        queueReplyLocked(code, {});
+        return;
+    }
     queueReplyLocked(code, executeLocked(code, frame + 2, length - 1));
 }
 

@@ -1,0 +1,255 @@
+#include "app/station_error.h"
+#include "firmware/flash_sectors.h"
+#include "firmware/flash_update.h"
+#include "firmware/sector_files.h"
+#include "hex_builder.h"
+#include "station_fixture.h"
+
+namespace {
+std::vector<std::uint16_t> Pattern(int count, std::uint16_t seed) {
+    std::vector<std::uint16_t> words;
+    for (int i = 0; i < count; ++i) words.push_back(static_cast<std::uint16_t>(seed + 7 * i));
+    return words;
+}
+
+// A sector as the controller holds it after the image's words were programmed
+// into erased flash.
+std::vector<std::uint16_t> Expected(const std::vector<std::uint16_t>& image) {
+    std::vector<std::uint16_t> sector(kFlashSectorWords, 0xFFFF);
+    std::copy(image.begin(), image.end(), sector.begin());
+    return sector;
+}
+
+class FlashUpdateTest : public StationFixture {
+protected:
+    void SetUp() override {
+        StationFixture::SetUp();
+        op.real_waits = false;
+        update = std::make_unique<FirmwareUpdate>(*station);
+    }
+    QStringList image(bool with_h = true, bool with_g = true, bool with_code_start = true) {
+        QStringList lines;
+        if (with_h) lines << HexWords(0x003E8000, h);
+        if (with_g) lines << HexWords(0x003EA000, g);
+        lines << HexWords(0x003EC000, f);
+        if (with_code_start) lines << HexWords(0x003F7FF6, {0x0041, 0x9000});
+        return lines << HexEnd();
+    }
+    void upgrade(const QStringList& lines) {
+        writeFile("image.hex", (lines.join("\r\n") + "\r\n").toLatin1());
+        op.files.enqueue(path("image.hex"));
+        op.answers.enqueue(true);
+        update->FirmwareUpgrade1Click();
+    }
+    QString upgradeError(const QStringList& lines) {
+        try {
+            upgrade(lines);
+        } catch (const StationError& e) {
+            return e.text();
+        }
+        return QString();
+    }
+    bool copySent() {
+        for (const auto& f : sim->writtenFrames())
+            if (f[1] == 0x12) return true;
+        return false;
+    }
+
+    std::unique_ptr<FirmwareUpdate> update;
+    std::vector<std::uint16_t> h = Pattern(40, 0x1000);
+    std::vector<std::uint16_t> g = Pattern(24, 0x2000);
+    std::vector<std::uint16_t> f = Pattern(16, 0x3000);
+};
+
+TEST_F(FlashUpdateTest, ValidImageIsStagedVerifiedAndCopied) {
+    upgrade(image());
+    const QStringList m = op.messages();
+    EXPECT_EQ(m.first(), "Radar controller (simulated) [SIM00001]");
+    EXPECT_EQ(m.mid(1, 5), QStringList({"Processing HEX file", "Erasing Sector E.. please wait", "Erasing complete",
+                                        "Writing 8 WORDS to Sector E at address offset of 0x0000",
+                                        "Writing 8 WORDS to Sector E at address offset of 0x0008"}));
+    EXPECT_TRUE(m.contains("Sector Ewriting complete"));
+    EXPECT_TRUE(m.contains("Reading complete"));
+    EXPECT_EQ(m.count("Reading complete."), 2);
+    EXPECT_EQ(m.count("Data Verified"), 3);
+    EXPECT_EQ(m.mid(m.size() - 2), QStringList({"Copying image to main frame.. please wait.",
+                                                "Firmware updated... Please power cycle and restart"}));
+    EXPECT_TRUE(op.boxes.isEmpty());
+    EXPECT_EQ(op.waits, QList<int>{5000});
+    EXPECT_EQ(op.steps, 5 + 3 + 2);
+    EXPECT_EQ(op.progress, op.progress_max);
+    EXPECT_EQ(sim->flashSector('H'), Expected(h));
+    EXPECT_EQ(sim->flashSector('G'), Expected(g));
+    EXPECT_EQ(sim->flashSector('F'), Expected(f));
+    EXPECT_EQ(op.filters, QStringList{"Firmware image (*.hex)|*.hex"});
+    EXPECT_EQ(op.questions, QStringList{"About to Update Firmware. Do you want to continue?"});
+    const QStringList report = ReadTextLines(path("out.txt"));
+    ASSERT_EQ(report.size(), 8192);
+    EXPECT_EQ(report[0], "0x3000  0x3000");
+    EXPECT_EQ(report[8191], "0xFFFF  0xFFFF");
+    EXPECT_EQ(ReadTextLines(path("sector_e.txt")).size(), 512);
+    EXPECT_EQ(ReadTextLines(path("sector_e.txt"))[0].left(8), "003EE000");
+}
+
+TEST_F(FlashUpdateTest, UpdateSurvivesARestartOfTheSimulatedController) {
+    const QString flash = path("flash.bin");
+    sim = std::make_unique<SimController>(flash);
+    station = std::make_unique<Station>(op, *sim);
+    station->start_dir = dir.path();
+    update = std::make_unique<FirmwareUpdate>(*station);
+    upgrade(image());
+    SimController restarted(flash);
+    EXPECT_EQ(restarted.flashSector('H'), Expected(h));
+    EXPECT_EQ(restarted.flashSector('F'), Expected(f));
+}
+
+TEST_F(FlashUpdateTest, ChecksBeforeTheUpdate) {
+    update->FirmwareUpgrade1Click();  // dialog cancelled
+    EXPECT_TRUE(op.log.isEmpty());
+    writeFile("bad.hex", "nonsense\n");
+    op.files.enqueue(path("bad.hex"));
+    update->FirmwareUpgrade1Click();  // confirmation not Yes
+    EXPECT_EQ(op.messages().last(), "Firmware update cancelled");
+    station->triggering = true;
+    op.files.enqueue(path("bad.hex"));
+    op.answers.enqueue(true);
+    update->FirmwareUpgrade1Click();  // the image test comes before the triggering test
+    EXPECT_EQ(op.messages().last(), "File is not recognised. Aborting ...");
+    upgrade(image());
+    EXPECT_EQ(op.messages().last(), "System is triggering. Stop trigger and try again. Aborting ...");
+    station->triggering = false;
+    sim->setDeviceCount(0);
+    upgrade(image());
+    EXPECT_EQ(op.messages().last(), "USB device not found..");
+    EXPECT_TRUE(sim->writtenFrames().empty());
+}
+
+TEST_F(FlashUpdateTest, CorruptedRecordStopsBeforeAnyCommand) {
+    QStringList lines = image();
+    QString& bad = lines[3];
+    bad[12] = bad[12] == 'F' ? 'E' : 'F';
+    EXPECT_EQ(upgradeError(lines), "Line 4 of the firmware image has a wrong checksum");
+    EXPECT_TRUE(sim->writtenFrames().empty());
+}
+
+TEST_F(FlashUpdateTest, FailedEraseShowsUpAsAMismatch) {
+    sim->setFlashSector('E', std::vector<std::uint16_t>(kFlashSectorWords, 0x0F0F));
+    sim->setEraseStatus(3, 22);
+    upgrade(image());
+    EXPECT_EQ(op.boxes.first(), "STATUS_FAIL_ERASE");
+    EXPECT_EQ(op.boxes[1], "Error while writing offset_adr 0x0001: STATUS_FAIL_ZERO_BIT_ERROR");
+    EXPECT_EQ(op.boxes.last(), "Verification failed");
+    EXPECT_TRUE(op.messages().contains("Data does not match"));
+    EXPECT_TRUE(op.messages().contains("Sector Ewriting complete"));
+    EXPECT_FALSE(copySent());
+}
+
+TEST_F(FlashUpdateTest, ErasedWordThatReadsBackWrongIsAMismatch) {
+    std::vector<std::uint16_t> dirty(kFlashSectorWords, 0xFFFF);
+    dirty[5000] = 0x1234;  // outside the image, so programming never touches it
+    sim->setFlashSector('C', dirty);
+    sim->setEraseStatus(5, 0);  // the erase reports success but does nothing
+    upgrade(image());
+    EXPECT_EQ(op.messages().count("Data does not match"), 1);
+    EXPECT_EQ(op.boxes, QStringList{"Verification failed"});
+    EXPECT_EQ(ReadTextLines(path("out.txt"))[5000], "0xFFFF  0x1234");
+}
+
+TEST_F(FlashUpdateTest, ProgramFailureShowsOffsetPlusOne) {
+    sim->setProgramStatusAt(0x10, 30);
+    upgrade(image());
+    EXPECT_EQ(op.boxes.first(), "Error while writing offset_adr 0x0011: STATUS_FAIL_PROGRAM");
+    EXPECT_TRUE(op.messages().contains("Sector Ewriting complete"));
+    EXPECT_FALSE(op.messages().contains("Writing 8 WORDS to Sector E at address offset of 0x0018"));
+    EXPECT_EQ(op.boxes.last(), "Verification failed");
+    EXPECT_FALSE(copySent());
+}
+
+TEST_F(FlashUpdateTest, StatusAboveFortyUsesTheGeneratedForm) {
+    sim->setProgramStatusAt(0x08, 77);
+    upgrade(image());
+    EXPECT_EQ(op.boxes.first(), "Error while writing offset_adr 0x0009: Undefined Error Code 77received");
+}
+
+TEST_F(FlashUpdateTest, ShortProgramReply) {
+    sim->setReplyFault(0x10, SimController::ReplyFault::NoReply);
+    upgrade(image());
+    EXPECT_EQ(op.boxes.mid(0, 3), QStringList({"Received data do not match with what is expected",
+                                               "Did not return any data!", "Did not recive 2 data bytes"}));
+    EXPECT_EQ(sim->readTimeoutMs(), 500u);
+    EXPECT_FALSE(copySent());
+}
+
+TEST_F(FlashUpdateTest, ShortReadBackIsAFailureAndNothingStaleIsCompared) {
+    sim->setReplyFault(0x11, SimController::ReplyFault::Short, 100);
+    upgrade(image());
+    EXPECT_FALSE(op.messages().contains("Data Verified"));
+    EXPECT_FALSE(op.messages().contains("Data does not match"));
+    EXPECT_EQ(op.boxes.last(), "Verification failed");
+    EXPECT_FALSE(copySent());
+}
+
+TEST_F(FlashUpdateTest, CodeStartMismatchOrShortReply) {
+    sim->setReplyFault(0x13, SimController::ReplyFault::ChecksumError);  // the block is not kept
+    upgrade(image());
+    EXPECT_EQ(op.boxes.last(), "Code Start Verification failed");
+    EXPECT_TRUE(op.boxes.contains("CHECKSUM error!"));
+    EXPECT_FALSE(copySent());
+    op.boxes.clear();
+    sim->setReplyFault(0x13, SimController::ReplyFault::None);
+    sim->setReplyFault(0x14, SimController::ReplyFault::Short, 200);
+    upgrade(image());
+    EXPECT_EQ(op.boxes.last(), "Code Start Verification failed");
+    EXPECT_FALSE(copySent());
+}
+
+TEST_F(FlashUpdateTest, ImageWithoutSectorH) {
+    const auto before = sim->flashSector('E');
+    upgrade(image(false));
+    EXPECT_FALSE(op.messages().contains("Erasing Sector E.. please wait"));
+    EXPECT_EQ(sim->flashSector('E'), before);
+    EXPECT_EQ(op.boxes.last(), "Verification failed");
+}
+
+TEST_F(FlashUpdateTest, OnlySectorHAndTheCodeStart) {
+    QStringList lines = HexWords(0x003E8000, h);
+    lines << HexWords(0x003F7FF6, {0x0041, 0x9000}) << HexEnd();
+    upgrade(lines);
+    EXPECT_EQ(op.messages().count("Data Verified"), 1);
+    EXPECT_TRUE(copySent());
+    EXPECT_EQ(op.messages().last(), "Firmware updated... Please power cycle and restart");
+}
+
+TEST_F(FlashUpdateTest, CodeStartMissingOrShort) {
+    upgrade(image(true, true, false) << HexWords(0x003F6000, {1}));
+    ASSERT_FALSE(op.boxes.isEmpty());
+    EXPECT_EQ(op.boxes.last(), "Code Start Verification failed");
+    EXPECT_EQ(op.messages().count("Data Verified"), 3);  // staged before the check
+    EXPECT_EQ(upgradeError(image(true, true, false)), "File not found");  // no sector_a.txt at all
+    QStringList four = image(true, true, false);
+    four.insert(four.size() - 1, HexUpper(0x003F));
+    four.insert(four.size() - 1, HexRecord(0, 0x7FF6, {0x00, 0x41}));
+    EXPECT_EQ(upgradeError(four), "'0x' is not a valid integer value");
+    QStringList six = image(true, true, false);
+    six.insert(six.size() - 1, HexUpper(0x003F));
+    six.insert(six.size() - 1, HexRecord(0, 0x7FF6, {0x00, 0x41, 0x90}));
+    sim->clearWrittenFrames();
+    upgrade(six);  // the second word is read from the two digits there: 0x90
+    std::vector<std::uint8_t> block;
+    for (const auto& frame : sim->writtenFrames())
+        if (frame[1] == 0x13) block.assign(frame.begin() + 2, frame.begin() + 8);
+    EXPECT_EQ(block, (std::vector<std::uint8_t>{0x00, 0x41, 0x00, 0x90, 0xFF, 0xFF}));
+    EXPECT_EQ(op.messages().last(), "Firmware updated... Please power cycle and restart");
+}
+
+TEST_F(FlashUpdateTest, LongLinesGoOutInSeveralCommands) {
+    QStringList lines = HexWords(0x003E8000, h, 20);  // 20 words to a line
+    lines << HexWords(0x003F7FF6, {0x0041, 0x9000}) << HexEnd();
+    upgrade(lines);
+    int program_frames = 0;
+    for (const auto& frame : sim->writtenFrames())
+        if (frame[1] == 0x10) ++program_frames;
+    EXPECT_EQ(program_frames, 4);  // 20 + 20 words: 16 + 4 and 16 + 4
+    EXPECT_EQ(sim->flashSector('H'), Expected(h));
+}
+}  // namespace
