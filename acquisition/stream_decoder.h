@@ -50,9 +50,10 @@ public:
     const std::uint8_t* streamBuffer() const { return stream_buffer_.data(); }
 
     static int DecodeSample(std::uint8_t low, std::uint8_t high) {
-        std::uint16_t w = static_cast<std::uint16_t>((high << 8) | low);
-        if (w & 0x0800) w |= 0xF000;
-        return static_cast<std::int16_t>(w);
+        const unsigned w = (unsigned{high} << 8) | low;
+        // Bit 11 set: bits 12 to 15 become 1; clear: the word is taken as it is.
+        const unsigned extended = w | ((0u - ((w >> 11) & 1u)) & 0xF000u);
+        return static_cast<std::int16_t>(static_cast<std::uint16_t>(extended));
     }
     // sum / n rounded to the nearest integer, halves to the even neighbour.
     static int AverageHalfEven(std::int64_t sum, std::int32_t n);

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Whole-station figures on the simulated controller:
+#   1. ipp 100 us, 36 gates, integrations 1: keeps up, no framing error;
+#   2. ipp 1000 us, integrations 10: CPU seconds per second of run while waiting.
+# Usage: bench/run_bench.sh [seconds per run, default 60]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+seconds="${1:-60}"
+"$root/scripts/build" >/dev/null
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+config() {  # ipp gates integrations
+  cat <<CFG
+tx_enable=1
+integrations=$3
+dwell_time=10
+data_dir=$work/data
+relay_swith_time=100
+ipp=$1
+pulse_length=1000
+lo_gate_length=1200
+start_time=3000
+resolution=150
+test_gate_length=500
+test_gate_delay=2000
+gates=$2
+audio_enable=0
+dac_channel0=2048
+dac_channel1=2048
+reference_frequency=100000000
+IP_frequency=30000000
+QP_frequency=30000000
+test_frequency=50000000
+reference_level=4095
+ip_level=2048
+qp_level=2048
+test_level=1024
+CFG
+}
+export QT_QPA_PLATFORM=offscreen
+echo "== ipp 100 us, 36 gates, integrations 1, ${seconds} s"
+config 100 36 1 > "$work/config.txt"
+"$root/build/bench/zarv-bench-run" "$work" "$seconds" 2>/dev/null
+rm -rf "$work/data"
+echo "== ipp 1000 us, 8 gates, integrations 10, ${seconds} s"
+config 1000 8 10 > "$work/config.txt"
+"$root/build/bench/zarv-bench-run" "$work" "$seconds" 2>/dev/null
