@@ -13,7 +13,9 @@ namespace {
 QString hex(std::uint32_t value, int digits) {
     return QString::number(value, 16).toUpper().rightJustified(digits, QLatin1Char('0'));
 }
-int clampToInt(std::int64_t v) { return static_cast<int>(std::clamp<std::int64_t>(v, 0, INT_MAX)); }
+int clampToInt(std::int64_t v) {
+    return static_cast<int>(std::clamp<std::int64_t>(v, 0, INT_MAX));
+}
 }  // namespace
 
 AcquisitionRun::AcquisitionRun(Station& station) : st_(station) {}
@@ -27,7 +29,9 @@ void AcquisitionRun::stop_btnClick() {
     st_.triggering = false;
 }
 
-void AcquisitionRun::framingError(int count) { st_.op.setStatusText(QStringLiteral("FE %1").arg(count)); }
+void AcquisitionRun::framingError(int count) {
+    st_.op.setStatusText(QStringLiteral("FE %1").arg(count));
+}
 
 void AcquisitionRun::tooManyFramingErrors() {
     st_.LogMessage(QStringLiteral("Framing errors.."));
@@ -40,6 +44,10 @@ void AcquisitionRun::logBytesReceived(int count) {
 
 void AcquisitionRun::start_btnClick() {
     if (st_.run_active) return;
+    if (st_.update_active) {  // the flash commands must not meet a run
+        st_.LogMessage(QStringLiteral("Firmware update in progress. Start refused"));
+        return;
+    }
     st_.op.setStartEnabled(false);
     st_.triggering = true;
     st_.stop_requested = false;  // a Stop from here on is never lost
@@ -103,7 +111,8 @@ void AcquisitionRun::programController() {
         static_cast<std::uint16_t>(c.reference_level), static_cast<std::uint16_t>(c.test_level),
         static_cast<std::uint16_t>(c.ip_level), static_cast<std::uint16_t>(c.qp_level));
     const auto level = [](std::int32_t v) { return hex(static_cast<std::uint32_t>(v), 4); };
-    st_.LogMessage(QStringLiteral("Ch0: %1; Ch1: %2").arg(level(c.reference_level), level(c.test_level)));
+    st_.LogMessage(
+        QStringLiteral("Ch0: %1; Ch1: %2").arg(level(c.reference_level), level(c.test_level)));
     st_.LogMessage(QStringLiteral("Ch2: %1; Ch3: %2").arg(level(c.ip_level), level(c.qp_level)));
     logBytesReceived(amplitudes);
 
@@ -163,8 +172,8 @@ void AcquisitionRun::openDataFile(int beam) {
 
 void AcquisitionRun::recordUntilDwellEnds() {
     const TRunConfig& c = st_.run_config;
-    const auto record_period = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.ipp) *
-                                                         static_cast<std::uint32_t>(c.integrations));
+    const auto record_period = static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(c.ipp) * static_cast<std::uint32_t>(c.integrations));
     bool dwell_done = false;
     while (!st_.stop_requested && !dwell_done) {
         waiter_.waitUntil([this] { return decoder_.chunk_ready || read_failed_; });
@@ -193,14 +202,15 @@ void AcquisitionRun::recordUntilDwellEnds() {
 
 void AcquisitionRun::startReader() {
     read_failed_ = false;
-    auto* reader = new TMyThread(st_.link, kChunkSize, this, [this](std::uint32_t count, FT_STATUS status) {
-        if (status != FT_OK) {
-            read_failed_ = true;
-        } else {
-            decoder_.HandOverChunk(st_.link.rx_buffer.data(), count);
-        }
-        waiter_.wake();
-    });
+    auto* reader =
+        new TMyThread(st_.link, kChunkSize, this, [this](std::uint32_t count, FT_STATUS status) {
+            if (status != FT_OK) {
+                read_failed_ = true;
+            } else {
+                decoder_.HandOverChunk(st_.link.rx_buffer.data(), count);
+            }
+            waiter_.wake();
+        });
     connect(reader, &QThread::finished, this, [this] {
         reader_running_ = false;
         waiter_.wake();

@@ -16,7 +16,7 @@ class TMyThread;
 // framing errors or a lost stream. Runs on the GUI thread inside the Start
 // handler and keeps the window responsive while it waits.
 class AcquisitionRun : public QObject, private StreamEvents {
-public:
+  public:
     static constexpr int kChunkSize = 131072;
 
     explicit AcquisitionRun(Station& station);
@@ -28,14 +28,14 @@ public:
     StreamDecoder& decoder() { return decoder_; }
     const DataFile& dataFile() const { return file_; }
 
-private:
+  private:
     void framingError(int count) override;
     void tooManyFramingErrors() override;
 
-    bool prepare();              // start steps up to the programmed controller
+    bool prepare();  // start steps up to the programmed controller
     void programController();
     void runBeams();
-    bool runDwell(int beam);     // false when the run is to end
+    bool runDwell(int beam);  // false when the run is to end
     void recordUntilDwellEnds();
     void openDataFile(int beam);
     void startReader();

@@ -7,12 +7,14 @@
 #include "app/run_config.h"
 #include "app/station_error.h"
 
-DataFile::~DataFile() { abandon(); }
+DataFile::~DataFile() {
+    abandon();
+}
 
 void DataFile::fail(const char* what, int error) {
-    const QString text = QStringLiteral("Cannot %1 data file %2: %3")
-                             .arg(QString::fromLatin1(what), path_,
-                                  QString::fromLocal8Bit(std::strerror(error)));
+    const QString text =
+        QStringLiteral("Cannot %1 data file %2: %3")
+            .arg(QString::fromLatin1(what), path_, QString::fromLocal8Bit(std::strerror(error)));
     abandon();
     throw StationError(text);
 }

@@ -10,7 +10,7 @@ struct TRunConfig;
 // integration. Lines end in CR LF. Records are collected in memory and reach the
 // file at every flush, which the stream processing does once per chunk.
 class DataFile {
-public:
+  public:
     DataFile() = default;
     ~DataFile();
     DataFile(const DataFile&) = delete;
@@ -24,7 +24,8 @@ public:
 
     void appendValue(int value) {
         char* p = scratch_;
-        unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+        unsigned magnitude =
+            value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
         char digits[12];
         int n = 0;
         do {
@@ -45,7 +46,7 @@ public:
     // Closes without reporting; for clean-up after another error.
     void abandon() noexcept;
 
-private:
+  private:
     [[noreturn]] void fail(const char* what, int error);
 
     std::FILE* file_ = nullptr;

@@ -14,7 +14,7 @@ class UsbLink;
 // ends after a stop request or a failed read, and deletes itself when it ends.
 class TMyThread : public QThread {
     Q_OBJECT
-public:
+  public:
     // Runs on the GUI thread with the byte count and status of each read.
     using HandOver = std::function<void(std::uint32_t count, FT_STATUS status)>;
 
@@ -24,10 +24,10 @@ public:
     // A read is done and its hand-over is waiting for the GUI thread.
     bool handOverWaiting() const { return hand_over_waiting_.load(); }
 
-protected:
+  protected:
     void run() override;
 
-private:
+  private:
     UsbLink& link_;
     const int chunk_size_;
     QObject* gui_context_;

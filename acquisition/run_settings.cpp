@@ -16,9 +16,13 @@ std::uint32_t TuningWord(std::int32_t hertz) {
     return static_cast<std::uint32_t>(Nearest(hertz * 4294967296.0 / kSynthesizerClockHz));
 }
 
-std::uint16_t DacWord(std::int32_t setting) { return static_cast<std::uint16_t>(Nearest(setting * 0.5)); }
+std::uint16_t DacWord(std::int32_t setting) {
+    return static_cast<std::uint16_t>(Nearest(setting * 0.5));
+}
 
-std::int64_t NanosecondsToCounts(std::int32_t ns) { return Nearest(kTimingClockHz * 1e-9 * ns); }
+std::int64_t NanosecondsToCounts(std::int32_t ns) {
+    return Nearest(kTimingClockHz * 1e-9 * ns);
+}
 
 SweepParameters SweepFromConfig(TRunConfig& c) {
     if (c.start_time < kStartTimeFloorNs) c.start_time = kStartTimeFloorNs;
@@ -39,7 +43,8 @@ SweepParameters SweepFromConfig(TRunConfig& c) {
 }
 
 QString RefuseReason(const TRunConfig& c) {
-    if (c.gates < 0 || c.gates > 36) return QStringLiteral("gates must be 0 to 36 (a frame holds 36)");
+    if (c.gates < 0 || c.gates > 36)
+        return QStringLiteral("gates must be 0 to 36 (a frame holds 36)");
     if (c.ipp <= 0) return QStringLiteral("ipp must be above 0");
     if (std::int64_t{c.ipp} * c.integrations > std::numeric_limits<std::int32_t>::max())
         return QStringLiteral("integrations x ipp must fit 32 bits");

@@ -14,10 +14,13 @@ constexpr int kBufferSize =
 
 // Kept free of branches so that the compiler can do many words at a time.
 void addFrame(const std::uint8_t* frame, std::int64_t* sums, int words) {
-    for (int p = 0; p < words; ++p) sums[p] += StreamDecoder::DecodeSample(frame[2 * p], frame[2 * p + 1]);
+    for (int p = 0; p < words; ++p)
+        sums[p] += StreamDecoder::DecodeSample(frame[2 * p], frame[2 * p + 1]);
 }
 
-bool markerAt(const std::uint8_t* p) { return p[0] == 0xFE && p[1] == 0xFF && p[2] == 0xFE && p[3] == 0xFF; }
+bool markerAt(const std::uint8_t* p) {
+    return p[0] == 0xFE && p[1] == 0xFF && p[2] == 0xFE && p[3] == 0xFF;
+}
 }  // namespace
 
 StreamDecoder::StreamDecoder()
@@ -44,7 +47,8 @@ void StreamDecoder::HandOverChunk(const std::uint8_t* data, std::uint32_t count)
     count = std::min<std::uint32_t>(count, kChunkSize);
     int n = 0;
     if (carry_pos_ != -1) {
-        std::memcpy(stream_buffer_.data(), carry_buffer_.data(), static_cast<std::size_t>(carry_length_));
+        std::memcpy(stream_buffer_.data(), carry_buffer_.data(),
+                    static_cast<std::size_t>(carry_length_));
         n = carry_length_;
     }
     if (count > 0) std::memcpy(stream_buffer_.data() + n, data, count);
@@ -59,7 +63,8 @@ void StreamDecoder::HandOverChunk(const std::uint8_t* data, std::uint32_t count)
         if (markerAt(&stream_buffer_[static_cast<std::size_t>(s)])) {
             carry_pos_ = s;
             carry_length_ = n - s;
-            std::memcpy(carry_buffer_.data(), stream_buffer_.data() + s, static_cast<std::size_t>(carry_length_));
+            std::memcpy(carry_buffer_.data(), stream_buffer_.data() + s,
+                        static_cast<std::size_t>(carry_length_));
             break;
         }
     }
@@ -72,7 +77,8 @@ int StreamDecoder::findMarkers(StreamEvents& events) {
     const std::uint8_t* p = buffer;
     int j = 0;
     while (end - p >= 4) {
-        p = static_cast<const std::uint8_t*>(std::memchr(p, 0xFE, static_cast<std::size_t>(end - p - 3)));
+        p = static_cast<const std::uint8_t*>(
+            std::memchr(p, 0xFE, static_cast<std::size_t>(end - p - 3)));
         if (!p) break;
         if (p[1] == 0xFF && p[2] == 0xFE && p[3] == 0xFF) {
             const auto q = static_cast<std::int32_t>(p - buffer) + 4;

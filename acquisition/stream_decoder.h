@@ -8,10 +8,10 @@ class GraphCapture;
 
 // What the stream processing reports as it goes.
 class StreamEvents {
-public:
+  public:
     virtual ~StreamEvents() = default;
-    virtual void framingError(int count) = 0;       // after every framing error
-    virtual void tooManyFramingErrors() = 0;        // at the 101st of a dwell
+    virtual void framingError(int count) = 0;  // after every framing error
+    virtual void tooManyFramingErrors() = 0;   // at the 101st of a dwell
 };
 
 // Joins the chunks the reader hands over into frames, checks the marker spacing,
@@ -22,7 +22,7 @@ public:
 //   4+4(g-1)  ip sample of gate g, low byte first (12-bit two's complement)
 //   6+4(g-1)  qp sample of gate g
 class StreamDecoder {
-public:
+  public:
     static constexpr int kChunkSize = 131072;
     static constexpr int kCarryMax = 504;
     static constexpr int kFrameSize = 148;
@@ -58,7 +58,7 @@ public:
     // sum / n rounded to the nearest integer, halves to the even neighbour.
     static int AverageHalfEven(std::int64_t sum, std::int32_t n);
 
-private:
+  private:
     int findMarkers(StreamEvents& events);
     void emitRecord(DataFile* file, GraphCapture* graph, std::int32_t record_period_us);
 

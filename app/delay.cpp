@@ -20,8 +20,8 @@ void DelayMs(int ms, const TickSource& tick) {
         const std::uint32_t elapsed = tick() - start;  // modulo 2^32
         if (ms <= 0 || elapsed >= static_cast<std::uint32_t>(ms)) return;
         QEventLoop loop;
-        QTimer::singleShot(static_cast<int>(static_cast<std::uint32_t>(ms) - elapsed), Qt::PreciseTimer,
-                           &loop, &QEventLoop::quit);
+        QTimer::singleShot(static_cast<int>(static_cast<std::uint32_t>(ms) - elapsed),
+                           Qt::PreciseTimer, &loop, &QEventLoop::quit);
         loop.exec();
     }
 }
@@ -41,4 +41,3 @@ void EventWaiter::waitUntil(const std::function<bool()>& condition) {
 void EventWaiter::wake() {
     if (loop_) loop_->quit();
 }
-

@@ -16,10 +16,10 @@ void DelayMs(int ms, const TickSource& tick = SystemTickMs);
 // Sleeps in an event loop until a condition holds. Whoever changes what the
 // condition looks at calls wake(), on the GUI thread.
 class EventWaiter {
-public:
+  public:
     void waitUntil(const std::function<bool()>& condition);
     void wake();
 
-private:
+  private:
     QEventLoop* loop_ = nullptr;
 };

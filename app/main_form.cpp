@@ -83,8 +83,8 @@ void TMainForm::buildMenu() {
     MainMenu1->addMenu(QStringLiteral("Edit"));
     QMenu* help = MainMenu1->addMenu(QStringLiteral("Help"));
     About1 = help->addAction(QStringLiteral("About"), this, &TMainForm::About1Click);
-    FirmwareUpgrade1 =
-        help->addAction(QStringLiteral("Firmware Upgrade"), this, &TMainForm::FirmwareUpgrade1Click);
+    FirmwareUpgrade1 = help->addAction(QStringLiteral("Firmware Upgrade"), this,
+                                       &TMainForm::FirmwareUpgrade1Click);
 }
 
 void TMainForm::setSecondaryWindows(TGraphForm* graph, TAboutForm* about) {
@@ -157,7 +157,9 @@ void TMainForm::FirmwareUpgrade1Click() {
     runHandler([this] { firmware_.FirmwareUpgrade1Click(); });
 }
 
-void TMainForm::Close1Click() { close(); }
+void TMainForm::Close1Click() {
+    close();
+}
 
 void TMainForm::closeEvent(QCloseEvent* event) {
     if (handlers_running_ > 0) {
@@ -171,9 +173,15 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     QCoreApplication::quit();
 }
 
-void TMainForm::appendLogLine(const QString& line) { logpad->appendPlainText(line); }
-void TMainForm::clearLog() { logpad->clear(); }
-void TMainForm::showMessage(const QString& text) { dialogs_->message(this, text); }
+void TMainForm::appendLogLine(const QString& line) {
+    logpad->appendPlainText(line);
+}
+void TMainForm::clearLog() {
+    logpad->clear();
+}
+void TMainForm::showMessage(const QString& text) {
+    dialogs_->message(this, text);
+}
 void TMainForm::showError(const QString& text) {
     dialogs_->error(this, QGuiApplication::applicationDisplayName(), text);
 }
@@ -183,16 +191,32 @@ bool TMainForm::askYesCancel(const QString& text) {
 QString TMainForm::chooseFile(const QString& filter) {
     return dialogs_->openFile(this, filter, station_.start_dir);
 }
-void TMainForm::setProgressMaximum(int maximum) { ProgressBar1->setMaximum(maximum); }
-int TMainForm::progressMinimum() const { return ProgressBar1->minimum(); }
-int TMainForm::progressMaximum() const { return ProgressBar1->maximum(); }
-void TMainForm::setProgressPosition(int position) { ProgressBar1->setValue(position); }
+void TMainForm::setProgressMaximum(int maximum) {
+    ProgressBar1->setMaximum(maximum);
+}
+int TMainForm::progressMinimum() const {
+    return ProgressBar1->minimum();
+}
+int TMainForm::progressMaximum() const {
+    return ProgressBar1->maximum();
+}
+void TMainForm::setProgressPosition(int position) {
+    ProgressBar1->setValue(position);
+}
 void TMainForm::stepProgress() {
     // Past the maximum the bar starts over, as a stepping progress bar does.
     const int next = ProgressBar1->value() + 1;
     ProgressBar1->setValue(next > ProgressBar1->maximum() ? ProgressBar1->minimum() : next);
 }
-void TMainForm::setStatusText(const QString& text) { statusBar()->showMessage(text); }
-void TMainForm::setStartEnabled(bool enabled) { start_btn->setEnabled(enabled); }
-void TMainForm::pumpEvents() { QCoreApplication::processEvents(); }
-void TMainForm::waitMs(int ms) { DelayMs(ms); }
+void TMainForm::setStatusText(const QString& text) {
+    statusBar()->showMessage(text);
+}
+void TMainForm::setStartEnabled(bool enabled) {
+    start_btn->setEnabled(enabled);
+}
+void TMainForm::pumpEvents() {
+    QCoreApplication::processEvents();
+}
+void TMainForm::waitMs(int ms) {
+    DelayMs(ms);
+}

@@ -21,7 +21,7 @@ class TAboutForm;
 // and forwards; the flows do the work.
 class TMainForm : public QMainWindow, public Operator {
     Q_OBJECT
-public:
+  public:
     explicit TMainForm(FtApi& api, ModalDialogs* dialogs = nullptr,
                        Station::Clock clock = &QDateTime::currentDateTime);
     ~TMainForm() override;
@@ -68,10 +68,10 @@ public:
     QAction* About1 = nullptr;
     QAction* FirmwareUpgrade1 = nullptr;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void FormCreate();
     void buildToolBar();
     void buildMenu();

@@ -5,6 +5,7 @@
 #include "simulator/sim_controller.h"
 
 int main(int argc, char** argv) {
-    SimController controller(qEnvironmentVariable("ZARV_SIM_FLASH"), qEnvironmentVariable("ZARV_SIM_TRACE"));
+    SimController controller(qEnvironmentVariable("ZARV_SIM_FLASH"),
+                             qEnvironmentVariable("ZARV_SIM_TRACE"));
     return RunStation(argc, argv, controller);
 }

@@ -5,8 +5,8 @@
 #include <QMessageBox>
 
 void QtModalDialogs::message(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text, QMessageBox::Ok,
-                    parent);
+    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
+                    QMessageBox::Ok, parent);
     box.exec();
 }
 
@@ -15,7 +15,8 @@ void QtModalDialogs::error(QWidget* parent, const QString& title, const QString&
 }
 
 bool QtModalDialogs::yesCancel(QWidget* parent, const QString& title, const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::Cancel, parent);
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::Cancel,
+                    parent);
     return box.exec() == QMessageBox::Yes;
 }
 
@@ -24,5 +25,6 @@ QString QtModalDialogs::openFile(QWidget* parent, const QString& filter, const Q
     const QStringList parts = filter.split(QLatin1Char('|'));
     QStringList names;
     for (int i = 0; i < parts.size(); i += 2) names << parts[i];
-    return QFileDialog::getOpenFileName(parent, QString(), folder, names.join(QStringLiteral(";;")));
+    return QFileDialog::getOpenFileName(parent, QString(), folder,
+                                        names.join(QStringLiteral(";;")));
 }

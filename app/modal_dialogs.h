@@ -7,7 +7,7 @@ class QWidget;
 // The modal boxes and the file dialog of the main window. Tests of the window
 // put a scripted set in their place.
 class ModalDialogs {
-public:
+  public:
     virtual ~ModalDialogs() = default;
     virtual void message(QWidget* parent, const QString& text) = 0;
     virtual void error(QWidget* parent, const QString& title, const QString& text) = 0;
@@ -17,7 +17,7 @@ public:
 };
 
 class QtModalDialogs : public ModalDialogs {
-public:
+  public:
     void message(QWidget* parent, const QString& text) override;
     void error(QWidget* parent, const QString& title, const QString& text) override;
     bool yesCancel(QWidget* parent, const QString& title, const QString& text) override;

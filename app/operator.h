@@ -6,7 +6,7 @@
 // window implements it with widgets; tests use a recorder that answers dialogs
 // from a script.
 class Operator {
-public:
+  public:
     virtual ~Operator() = default;
 
     // Operator log: a whole line, time stamp included.
@@ -14,9 +14,9 @@ public:
     virtual void clearLog() = 0;
 
     // Modal boxes.
-    virtual void showMessage(const QString& text) = 0;  // plain box with an OK button
-    virtual void showError(const QString& text) = 0;    // error box titled with the app's title
-    virtual bool askYesCancel(const QString& text) = 0;  // true only for Yes
+    virtual void showMessage(const QString& text) = 0;      // plain box with an OK button
+    virtual void showError(const QString& text) = 0;        // error box titled with the app's title
+    virtual bool askYesCancel(const QString& text) = 0;     // true only for Yes
     virtual QString chooseFile(const QString& filter) = 0;  // empty when cancelled
 
     // Toolbar progress bar and status bar.

@@ -5,11 +5,20 @@
 void SetProcessPriority(std::uint8_t code) {
     int nice_value = 0;
     switch (code) {
-        case 1: nice_value = 19; break;
-        case 2: nice_value = 0; break;
-        case 3: nice_value = -10; break;
-        case 4: nice_value = -20; break;
-        default: return;
+        case 1:
+            nice_value = 19;
+            break;
+        case 2:
+            nice_value = 0;
+            break;
+        case 3:
+            nice_value = -10;
+            break;
+        case 4:
+            nice_value = -20;
+            break;
+        default:
+            return;
     }
     // Threads started later inherit it; a refused raise leaves the priority as it was.
     (void)setpriority(PRIO_PROCESS, 0, nice_value);

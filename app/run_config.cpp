@@ -10,7 +10,8 @@
 #include "station_error.h"
 
 namespace {
-#define INT_KEY(name, label) {#name, label, ConfigKind::Integer, &TRunConfig::name, nullptr, nullptr}
+#define INT_KEY(name, label) \
+    { #name, label, ConfigKind::Integer, &TRunConfig::name, nullptr, nullptr }
 const ConfigKey kKeys[] = {
     INT_KEY(tx_enable, "tx enable: "),
     INT_KEY(integrations, "integrations: "),
@@ -39,7 +40,9 @@ const ConfigKey kKeys[] = {
 };
 #undef INT_KEY
 
-char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char asciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool beginsWithKey(const QByteArray& line, const QByteArray& key) {
     if (line.size() < key.size()) return false;
@@ -96,7 +99,8 @@ QString GetConfigValue(const QString& path, const QString& key) {
         }
         line.append(c);
     }
-    if (file.error() != QFileDevice::NoError) throw StationError(QStringLiteral("File access denied"));
+    if (file.error() != QFileDevice::NoError)
+        throw StationError(QStringLiteral("File access denied"));
     return QString();
 }
 
@@ -108,7 +112,8 @@ std::optional<std::int32_t> ParseConfigInteger(const QString& text) {
     if (i < text.size() && text[i] == '$') {
         base = 16;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         base = 16;
         i += 2;
     }
@@ -133,8 +138,8 @@ std::optional<double> ParseConfigFloat(const QString& text) {
     if (p == end || *p == '+' || (p != bytes.constData() && *p == '-')) return std::nullopt;
     for (const char* q = p; q != end; ++q) {
         const char c = *q;
-        const bool allowed = (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' ||
-                             c == '+' || c == '-';
+        const bool allowed =
+            (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-';
         if (!allowed) return std::nullopt;  // refuses inf, nan and hexadecimal forms
     }
     double value = 0;

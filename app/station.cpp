@@ -10,7 +10,9 @@ QString Station::LogPrefix(const QDateTime& at) {
     return at.toString(QStringLiteral("dd/MM/yy hh:mm:ss")) + QStringLiteral(": ");
 }
 
-void Station::LogMessage(const QString& text) { op.appendLogLine(LogPrefix(now()) + text); }
+void Station::LogMessage(const QString& text) {
+    op.appendLogLine(LogPrefix(now()) + text);
+}
 
 void Station::ReadConfig() {
     const QDateTime stamp = now();

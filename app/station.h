@@ -16,7 +16,7 @@ class FtApi;
 // three flags, the link to the controller and the graph capture. The main window
 // owns one; tests build as many as they like.
 class Station {
-public:
+  public:
     using Clock = std::function<QDateTime()>;
 
     Station(Operator& op, FtApi& api, Clock clock = &QDateTime::currentDateTime);
@@ -54,11 +54,12 @@ public:
     bool EnsureDeviceOpen();
 
     void AddGraphValue(int p, int v) {
-        graph.AddGraphValue(p, v,
-                            static_cast<std::int32_t>(static_cast<std::uint32_t>(run_config.ipp) *
-                                                      static_cast<std::uint32_t>(run_config.integrations)));
+        graph.AddGraphValue(
+            p, v,
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(run_config.ipp) *
+                                      static_cast<std::uint32_t>(run_config.integrations)));
     }
 
-private:
+  private:
     Clock clock_;
 };

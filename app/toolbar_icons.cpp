@@ -57,10 +57,18 @@ QIcon ToolbarIcon(int index) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
     switch (index) {
-        case 0: drawStop(p); break;
-        case 1: drawSettings(p); break;
-        case 2: drawStart(p); break;
-        default: drawGraph(p); break;
+        case 0:
+            drawStop(p);
+            break;
+        case 1:
+            drawSettings(p);
+            break;
+        case 2:
+            drawStart(p);
+            break;
+        default:
+            drawGraph(p);
+            break;
     }
     return QIcon(pixmap);
 }

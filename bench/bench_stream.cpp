@@ -26,7 +26,8 @@ const std::vector<std::uint8_t>& CleanStream(int gates) {
         f[0] = 0xFE, f[1] = 0xFF, f[2] = 0xFE, f[3] = 0xFF;
         for (int g = 1; g <= 36; ++g) {
             const SimSample v = SimWaveform(static_cast<std::int64_t>(frame), 1, g, kPeriodCounts);
-            const std::uint16_t ip = g <= gates ? SimWireWord(v.ip) : 0, qp = g <= gates ? SimWireWord(v.qp) : 0;
+            const std::uint16_t ip = g <= gates ? SimWireWord(v.ip) : 0,
+                                qp = g <= gates ? SimWireWord(v.qp) : 0;
             std::uint8_t* w = f + 4 + 4 * (g - 1);
             w[0] = ip & 0xFF, w[1] = ip >> 8, w[2] = qp & 0xFF, w[3] = qp >> 8;
         }
@@ -73,7 +74,8 @@ void BM_Memchr(benchmark::State& state) {
         const std::uint8_t* p = &stream[at];
         const std::uint8_t* end = p + kChunk;
         int found = 0;
-        while ((p = static_cast<const std::uint8_t*>(std::memchr(p, 0xFE, static_cast<std::size_t>(end - p))))) {
+        while ((p = static_cast<const std::uint8_t*>(
+                    std::memchr(p, 0xFE, static_cast<std::size_t>(end - p))))) {
             ++found;
             ++p;
         }

@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
         const double elapsed = wall.elapsed() / 1000.0;
         const QString log = form.logpad->toPlainText();
         long records = 0;
-        QDirIterator it(form.station().run_config.data_dir, {"*_beam*.txt"}, QDir::Files, QDirIterator::Subdirectories);
+        QDirIterator it(form.station().run_config.data_dir, {"*_beam*.txt"}, QDir::Files,
+                        QDirIterator::Subdirectories);
         while (it.hasNext()) {
             QFile f(it.next());
             f.open(QIODevice::ReadOnly);
@@ -71,10 +72,13 @@ int main(int argc, char** argv) {
         std::printf("run seconds        %.1f\n", elapsed);
         std::printf("cpu seconds        %.2f (%.3f per second of run)\n", cpu, cpu / elapsed);
         std::printf("records written    %ld\n", records);
-        std::printf("not keeping up     %lld\n", static_cast<long long>(log.count("not keeping up")));
-        std::printf("framing lines      %lld\n", static_cast<long long>(log.count("Framing errors")));
+        std::printf("not keeping up     %lld\n",
+                    static_cast<long long>(log.count("not keeping up")));
+        std::printf("framing lines      %lld\n",
+                    static_cast<long long>(log.count("Framing errors")));
         std::printf("last status        %s\n", qPrintable(form.statusBar()->currentMessage()));
-        std::printf("overrun bytes      %llu\n", static_cast<unsigned long long>(controller.overrunBytes()));
+        std::printf("overrun bytes      %llu\n",
+                    static_cast<unsigned long long>(controller.overrunBytes()));
         std::printf("rss peak / now kB  %ld / %ld\n", peakRssKb(), currentRssKb());
         QCoreApplication::quit();
     });

@@ -33,7 +33,7 @@ constexpr std::uint32_t kFlashReadTimeoutMs = 3000;
 
 // Restores the standing time-outs however the transaction ends.
 class LongTimeout {
-public:
+  public:
     explicit LongTimeout(UsbLink& link) : link_(link) {
         link_.SetFTDeviceTimeouts(kFlashReadTimeoutMs, kStandingTimeoutMs);
     }
@@ -41,7 +41,7 @@ public:
     LongTimeout(const LongTimeout&) = delete;
     LongTimeout& operator=(const LongTimeout&) = delete;
 
-private:
+  private:
     UsbLink& link_;
 };
 
@@ -97,8 +97,12 @@ bool ControllerCommands::sendTrigger(std::uint8_t on) {
     return link_.WriteFTDevice(UsbLink::kFrameSize) == UsbLink::kFrameSize;
 }
 
-bool ControllerCommands::StartTrigger() { return sendTrigger(1); }
-bool ControllerCommands::StopTrigger() { return sendTrigger(0); }
+bool ControllerCommands::StartTrigger() {
+    return sendTrigger(1);
+}
+bool ControllerCommands::StopTrigger() {
+    return sendTrigger(0);
+}
 
 int ControllerCommands::SetFrequencies(std::uint32_t ch0, std::uint32_t ch1, std::uint32_t ch2,
                                        std::uint32_t ch3) {
@@ -134,7 +138,9 @@ int ControllerCommands::SectorCode(const QString& sector) {
     return -1;
 }
 
-int ControllerCommands::flashStatus() const { return link_.rx_buffer[1]; }
+int ControllerCommands::flashStatus() const {
+    return link_.rx_buffer[1];
+}
 
 int ControllerCommands::EraseSector(const QString& sector) {
     const int code = SectorCode(sector);
@@ -165,7 +171,8 @@ bool ControllerCommands::ReadSector(const QString& sector, SectorWords& words) {
     const int received = transact(kReadSector, frame);
     if (received != kReadSector.reply) {
         op_.showMessage(
-            QStringLiteral("Data received do not match with what is expected. Received:%1 ; Expected:%2")
+            QStringLiteral(
+                "Data received do not match with what is expected. Received:%1 ; Expected:%2")
                 .arg(received)
                 .arg(kReadSector.reply));
         return false;

@@ -37,7 +37,7 @@ using BlockWords = std::array<std::uint16_t, 16>;
 // of reply bytes received; the readers return whether the reply had its full
 // length and leave the caller's array untouched when it had not.
 class ControllerCommands {
-public:
+  public:
     ControllerCommands(UsbLink& link, Operator& op) : link_(link), op_(op) {}
 
     [[nodiscard]] bool ReadControllerInfo(InfoWords& words);
@@ -60,7 +60,7 @@ public:
     // Flash status in byte 1 of the last erase or program reply.
     int flashStatus() const;
 
-private:
+  private:
     bool sendTrigger(std::uint8_t on);
     int transact(const CommandSpec& spec, const TCommandFrame& frame);
 

@@ -1,7 +1,9 @@
 #include "flash_status.h"
 
 namespace {
-QString undefined(int code) { return QStringLiteral("Undefined Error Code %1received").arg(code); }
+QString undefined(int code) {
+    return QStringLiteral("Undefined Error Code %1received").arg(code);
+}
 
 struct Named {
     int code;

@@ -6,7 +6,7 @@
 // Texts of the flash status codes that the controller returns in byte 1 of the
 // erase and program replies.
 class FlashStatusText {
-public:
+  public:
     static constexpr int kCodes = 41;
 
     FlashStatusText() { rebuild(); }
@@ -15,6 +15,6 @@ public:
     // Codes above 40 get the same generated form as the unnamed codes below.
     QString text(int code) const;
 
-private:
+  private:
     std::array<QString, kCodes> texts_;
 };

@@ -29,7 +29,7 @@ constexpr std::uint32_t FT_PURGE_TX = 2;
 constexpr int FT_DEVICE_TEXT_SIZE = 64;
 
 class FtApi {
-public:
+  public:
     virtual ~FtApi() = default;
 
     // FT_LIST_NUMBER_ONLY: arg1 points to a uint32 count, arg2 is unused.

@@ -51,7 +51,8 @@ struct Enumeration {
     bool strings(libusb_device* dev, std::string& description, std::string& serial) {
         char desc[kDescriptionSize] = "";
         char ser[kSerialSize] = "";
-        const int rc = ftdi_usb_get_strings(ctx, dev, nullptr, 0, desc, sizeof desc, ser, sizeof ser);
+        const int rc =
+            ftdi_usb_get_strings(ctx, dev, nullptr, 0, desc, sizeof desc, ser, sizeof ser);
         if (rc != 0 && rc != -9) return false;
         description = desc;
         serial = rc == -9 ? std::string() : std::string(ser);
@@ -81,7 +82,8 @@ FT_STATUS LibFtdiApi::FT_ListDevices(void* arg1, void* arg2, std::uint32_t flags
     const auto index = reinterpret_cast<std::uintptr_t>(arg1);
     if (index >= e.devices.size()) return FT_DEVICE_NOT_FOUND;
     std::string description, serial;
-    if (!e.strings(e.devices[index], description, serial)) return FT_DEVICE_NOT_OPENED;  // udev rule?
+    if (!e.strings(e.devices[index], description, serial))
+        return FT_DEVICE_NOT_OPENED;  // udev rule?
     const std::string& text = (flags & FT_OPEN_BY_DESCRIPTION) ? description : serial;
     char* out = static_cast<char*>(arg2);
     std::memset(out, 0, FT_DEVICE_TEXT_SIZE);
@@ -104,7 +106,8 @@ FT_STATUS LibFtdiApi::FT_OpenEx(const void* arg, std::uint32_t flags, FT_HANDLE*
     int rc = -1;
     for (ftdi_device_list* d = list; d && !found; d = d->next) {
         char serial[kSerialSize] = "";
-        if (ftdi_usb_get_strings(device->ctx, d->dev, nullptr, 0, nullptr, 0, serial, sizeof serial) == 0 &&
+        if (ftdi_usb_get_strings(device->ctx, d->dev, nullptr, 0, nullptr, 0, serial,
+                                 sizeof serial) == 0 &&
             wanted == serial) {
             found = true;
             rc = ftdi_usb_open_dev(device->ctx, d->dev);
@@ -152,13 +155,15 @@ FT_STATUS LibFtdiApi::FT_Purge(FT_HANDLE handle, std::uint32_t mask) {
     return FT_OK;
 }
 
-FT_STATUS LibFtdiApi::FT_SetTimeouts(FT_HANDLE handle, std::uint32_t read_ms, std::uint32_t write_ms) {
+FT_STATUS LibFtdiApi::FT_SetTimeouts(FT_HANDLE handle, std::uint32_t read_ms,
+                                     std::uint32_t write_ms) {
     const auto device = find(handle);
     if (!device) return FT_INVALID_HANDLE;
     std::scoped_lock both(device->io, device->write);
     device->read_timeout_ms = read_ms;
     // The per-transfer time-out must stay well above the latency timer.
-    device->ctx->usb_read_timeout = read_ms ? static_cast<int>(std::max<std::uint32_t>(read_ms, 100)) : 0;
+    device->ctx->usb_read_timeout =
+        read_ms ? static_cast<int>(std::max<std::uint32_t>(read_ms, 100)) : 0;
     device->ctx->usb_write_timeout = static_cast<int>(write_ms);
     return FT_OK;
 }
@@ -185,13 +190,15 @@ FT_STATUS LibFtdiApi::FT_Write(FT_HANDLE handle, const void* buffer, std::uint32
     if (!device) return FT_INVALID_HANDLE;
     if (!buffer || !written) return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(device->write);
-    const int rc = ftdi_write_data(device->ctx, static_cast<const unsigned char*>(buffer), static_cast<int>(count));
+    const int rc = ftdi_write_data(device->ctx, static_cast<const unsigned char*>(buffer),
+                                   static_cast<int>(count));
     if (rc < 0) return FT_IO_ERROR;
     *written = static_cast<std::uint32_t>(rc);
     return FT_OK;
 }
 
-FT_STATUS LibFtdiApi::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t count, std::uint32_t* received) {
+FT_STATUS LibFtdiApi::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t count,
+                              std::uint32_t* received) {
     if (received) *received = 0;
     const auto device = find(handle);
     if (!device) return FT_INVALID_HANDLE;
@@ -215,7 +222,8 @@ FT_STATUS LibFtdiApi::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t coun
         got += static_cast<std::uint32_t>(rc);
         if (timeout_ms != 0 && Clock::now() >= deadline) break;
         if (rc == 0 && Clock::now() - started < std::chrono::milliseconds(1))
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // never spin on an idle line
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(1));  // never spin on an idle line
     }
     *received = got;
     return FT_OK;

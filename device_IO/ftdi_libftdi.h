@@ -11,7 +11,7 @@
 // from another thread may run together; purges, resets and time-out changes wait
 // for the read call in progress.
 class LibFtdiApi : public FtApi {
-public:
+  public:
     LibFtdiApi();
     ~LibFtdiApi() override;
 
@@ -20,7 +20,8 @@ public:
     FT_STATUS FT_Close(FT_HANDLE handle) override;
     FT_STATUS FT_ResetDevice(FT_HANDLE handle) override;
     FT_STATUS FT_Purge(FT_HANDLE handle, std::uint32_t mask) override;
-    FT_STATUS FT_SetTimeouts(FT_HANDLE handle, std::uint32_t read_ms, std::uint32_t write_ms) override;
+    FT_STATUS FT_SetTimeouts(FT_HANDLE handle, std::uint32_t read_ms,
+                             std::uint32_t write_ms) override;
     FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) override;
     FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, std::uint32_t in_size,
                                   std::uint32_t out_size) override;
@@ -31,7 +32,7 @@ public:
 
     struct Device;
 
-private:
+  private:
     std::shared_ptr<Device> find(FT_HANDLE handle);
 
     std::mutex devices_mutex_;

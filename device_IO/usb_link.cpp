@@ -36,7 +36,8 @@ FT_STATUS UsbLink::GetFTDeviceDescription(std::uint32_t index) {
 
 QString UsbLink::deviceText() const {
     const std::size_t n = strnlen(device_text_.data(), device_text_.size());
-    return QString::fromLatin1(device_text_.data(), static_cast<int>(std::min<std::size_t>(n, kTextCut)));
+    return QString::fromLatin1(device_text_.data(),
+                               static_cast<int>(std::min<std::size_t>(n, kTextCut)));
 }
 
 void UsbLink::setDeviceText(const QString& text) {
@@ -47,7 +48,8 @@ void UsbLink::setDeviceText(const QString& text) {
 
 FT_STATUS UsbLink::Open_USB_Device_By_Serial_Number(const QString& serial) {
     setDeviceText(serial);
-    const FT_STATUS status = api_.FT_OpenEx(device_text_.data(), FT_OPEN_BY_SERIAL_NUMBER, &ft_handle);
+    const FT_STATUS status =
+        api_.FT_OpenEx(device_text_.data(), FT_OPEN_BY_SERIAL_NUMBER, &ft_handle);
     if (status != FT_OK) ReportFTError("Open_USB_Device_By_Serial_Number", status);
     return status;
 }
@@ -124,13 +126,20 @@ QString UsbLink::OpenController() {
 namespace {
 const char* statusSuffix(FT_STATUS status) {
     switch (status) {
-        case 1: return " - Invalid Handle...";
-        case 2: return " - Device Not Found...";
-        case 3: return " - Device Not Opened...";
-        case 4: return " - General IO Error...";
-        case 5: return " - Insufficient Resources...";
-        case 6: return " - Invalid Parameter ...";
-        default: return "";
+        case 1:
+            return " - Invalid Handle...";
+        case 2:
+            return " - Device Not Found...";
+        case 3:
+            return " - Device Not Opened...";
+        case 4:
+            return " - General IO Error...";
+        case 5:
+            return " - Insufficient Resources...";
+        case 6:
+            return " - Invalid Parameter ...";
+        default:
+            return "";
     }
 }
 }  // namespace

@@ -16,7 +16,7 @@ class Operator;
 // receive and transmit buffers every byte passes through. Every wrapper makes one
 // library call and hands a failing status to ReportFTError.
 class UsbLink {
-public:
+  public:
     static constexpr std::uint32_t kRxBufferSize = 131072;
     static constexpr std::uint32_t kFrameSize = 50;
     static constexpr int kTextCut = 49;
@@ -54,7 +54,7 @@ public:
     std::array<std::uint8_t, kFrameSize> tx_buffer{};
     FlashStatusText flash_status_text;
 
-private:
+  private:
     FT_STATUS listByIndex(std::uint32_t index, std::uint32_t flags, const char* label);
     void setDeviceText(const QString& text);
     QString deviceText() const;

@@ -32,17 +32,19 @@ constexpr int kMaxBlockWords = 16;
 
 // Marks the link as held for as long as the update runs.
 class UpdateActive {
-public:
+  public:
     explicit UpdateActive(Station& st) : st_(st) { st_.update_active = true; }
     ~UpdateActive() { st_.update_active = false; }
     UpdateActive(const UpdateActive&) = delete;
     UpdateActive& operator=(const UpdateActive&) = delete;
 
-private:
+  private:
     Station& st_;
 };
 
-std::uint32_t baseOf(const char* letter) { return SectorByLetter(QLatin1String(letter))->first_address; }
+std::uint32_t baseOf(const char* letter) {
+    return SectorByLetter(QLatin1String(letter))->first_address;
+}
 }  // namespace
 
 QString FirmwareUpdate::inStartDir(const char* name) const {
@@ -50,9 +52,14 @@ QString FirmwareUpdate::inStartDir(const char* name) const {
 }
 
 void FirmwareUpdate::FirmwareUpgrade1Click() {
+    if (st_.update_active) {
+        st_.LogMessage(QStringLiteral("Firmware update in progress. Aborting ..."));
+        return;
+    }
     const QString path = st_.op.chooseFile(kFilter);
     if (path.isEmpty()) return;
-    if (!st_.op.askYesCancel(QStringLiteral("About to Update Firmware. Do you want to continue?"))) {
+    if (!st_.op.askYesCancel(
+            QStringLiteral("About to Update Firmware. Do you want to continue?"))) {
         st_.LogMessage(QStringLiteral("Firmware update cancelled"));
         return;
     }
@@ -61,7 +68,8 @@ void FirmwareUpdate::FirmwareUpgrade1Click() {
         return;
     }
     if (st_.triggering || st_.linkBusy()) {
-        st_.LogMessage(QStringLiteral("System is triggering. Stop trigger and try again. Aborting ..."));
+        st_.LogMessage(
+            QStringLiteral("System is triggering. Stop trigger and try again. Aborting ..."));
         return;
     }
     if (!st_.EnsureDeviceOpen()) return;
@@ -106,10 +114,12 @@ void FirmwareUpdate::checkImageFilesFit() {
         for (int i = 0; i < lines.size(); ++i) {
             const SectorLine line = ParseSectorLine(lines[i]);
             const std::int64_t offset = std::int64_t{line.address} - base;
-            if (offset < 0 || offset + static_cast<std::int64_t>(line.words.size()) > kFlashSectorWords)
-                throw StationError(QStringLiteral("Line %1 of %2 lies outside sector %3")
-                                       .arg(i + 1)
-                                       .arg(QLatin1String(row.image_file), QLatin1String(row.image_sector)));
+            if (offset < 0 ||
+                offset + static_cast<std::int64_t>(line.words.size()) > kFlashSectorWords)
+                throw StationError(
+                    QStringLiteral("Line %1 of %2 lies outside sector %3")
+                        .arg(i + 1)
+                        .arg(QLatin1String(row.image_file), QLatin1String(row.image_sector)));
         }
     }
 }
@@ -164,7 +174,8 @@ bool FirmwareUpdate::programBlock(const QString& target, const std::uint16_t* wo
     return true;
 }
 
-void FirmwareUpdate::ProgramSectorFile(const QString& target, const QString& source, const QString& file) {
+void FirmwareUpdate::ProgramSectorFile(const QString& target, const QString& source,
+                                       const QString& file) {
     const FlashSector* sector = SectorByLetter(source);
     if (!sector || !SectorByLetter(target)) {
         st_.op.showMessage(QStringLiteral("Invalid Sector name: ") + (sector ? target : source));
@@ -216,7 +227,8 @@ void loadWords(const QString& file, std::uint32_t base, std::vector<std::uint16_
         const std::int64_t first = std::int64_t{line.address} - base;
         for (std::size_t i = 0; i < line.words.size(); ++i) {
             const std::int64_t at = first + static_cast<std::int64_t>(i);
-            if (at >= 0 && at < kFlashSectorWords) into[static_cast<std::size_t>(at)] = line.words[i];
+            if (at >= 0 && at < kFlashSectorWords)
+                into[static_cast<std::size_t>(at)] = line.words[i];
         }
     }
 }
@@ -232,7 +244,8 @@ bool FirmwareUpdate::CompareSectorFiles(std::uint32_t image_base, std::uint32_t 
     QByteArray report;
     report.reserve(kFlashSectorWords * 16);
     for (int i = 0; i < kFlashSectorWords; ++i)
-        report += QStringLiteral("0x%1  0x%2\r\n").arg(Hex(image[i], 4), Hex(read[i], 4)).toLatin1();
+        report +=
+            QStringLiteral("0x%1  0x%2\r\n").arg(Hex(image[i], 4), Hex(read[i], 4)).toLatin1();
     QFile out(inStartDir("out.txt"));
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(report) != report.size())
         throw StationError(QStringLiteral("Cannot write %1").arg(out.fileName()));
@@ -241,8 +254,9 @@ bool FirmwareUpdate::CompareSectorFiles(std::uint32_t image_base, std::uint32_t 
 
 bool FirmwareUpdate::VerifyCodeStart() {
     const QStringList lines = ReadTextLines(inStartDir("sector_a.txt"));
-    const auto found = std::find_if(lines.begin(), lines.end(),
-                                    [](const QString& l) { return l.left(8) == QLatin1String("003F7FF6"); });
+    const auto found = std::find_if(lines.begin(), lines.end(), [](const QString& l) {
+        return l.left(8) == QLatin1String("003F7FF6");
+    });
     if (found == lines.end()) return false;
     CodeStartBlock block;
     block.fill(0xFFFF);

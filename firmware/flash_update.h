@@ -10,7 +10,7 @@ struct StagingRow;
 // sectors E, D and C, reads them back and compares them, checks the code start,
 // and only then has the controller copy the staged image into its main sectors.
 class FirmwareUpdate {
-public:
+  public:
     explicit FirmwareUpdate(Station& station) : st_(station) {}
 
     static inline const QString kFilter = QStringLiteral("Firmware image (*.hex)|*.hex");
@@ -26,7 +26,7 @@ public:
                             const QString& image_file, const QString& read_file);
     bool VerifyCodeStart();
 
-private:
+  private:
     bool stageRow(const StagingRow& row);
     void checkImageFilesFit();
     QString inStartDir(const char* name) const;

@@ -27,13 +27,14 @@ void verifyChecksum(const QString& line, int count, int number) {
     for (int i = 1; i < 1 + digits; i += 2) {
         bool ok = false;
         sum += line.mid(i, 2).toUInt(&ok, 16);
-        if (!ok) throw lineError(number, QStringLiteral("holds a character that is not hexadecimal"));
+        if (!ok)
+            throw lineError(number, QStringLiteral("holds a character that is not hexadecimal"));
     }
     if ((sum & 0xFF) != 0) throw lineError(number, QStringLiteral("has a wrong checksum"));
 }
 
 class SectorFileWriter {
-public:
+  public:
     explicit SectorFileWriter(QString out_dir) : out_dir_(std::move(out_dir)) {}
 
     void removeEarlierFiles() {
@@ -49,7 +50,8 @@ public:
         const bool again = !opened_.insert(sector.letter).second;
         file_.setFileName(pathOf(sector));
         const auto mode = QIODevice::WriteOnly | (again ? QIODevice::Append : QIODevice::Truncate);
-        if (!file_.open(mode)) throw StationError(QStringLiteral("Cannot write %1").arg(file_.fileName()));
+        if (!file_.open(mode))
+            throw StationError(QStringLiteral("Cannot write %1").arg(file_.fileName()));
         sector_ = &sector;
     }
     void write(const QString& line) {
@@ -62,8 +64,10 @@ public:
         sector_ = nullptr;
     }
 
-private:
-    QString pathOf(const FlashSector& s) const { return out_dir_ + QLatin1Char('/') + QLatin1String(s.file_name); }
+  private:
+    QString pathOf(const FlashSector& s) const {
+        return out_dir_ + QLatin1Char('/') + QLatin1String(s.file_name);
+    }
 
     QString out_dir_;
     QFile file_;
@@ -92,7 +96,8 @@ void ConvertHexImage(const QString& path, const QString& out_dir) {
         if (type != QLatin1String("00")) continue;
         const QString offset = line.mid(3, 4);
         const std::uint32_t address = ParseHexField(upper + offset);
-        const std::uint32_t last = address + static_cast<std::uint32_t>(std::max(0, (count + 1) / 2 - 1));
+        const std::uint32_t last =
+            address + static_cast<std::uint32_t>(std::max(0, (count + 1) / 2 - 1));
         const FlashSector* sector = SectorByAddress(address);
         if (sector != SectorByAddress(last))
             throw lineError(number, QStringLiteral("crosses a flash sector boundary"));

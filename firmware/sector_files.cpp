@@ -49,7 +49,8 @@ void WriteReadBackFile(const QString& path, std::uint32_t first_address,
     text.reserve(512 * (8 + 64 + 2));
     for (int k = 0; k < 512; ++k) {
         text += Hex(first_address + 16u * static_cast<std::uint32_t>(k), 8).toLatin1();
-        for (int i = 0; i < 16; ++i) text += Hex(words[static_cast<std::size_t>(16 * k + i)], 4).toLatin1();
+        for (int i = 0; i < 16; ++i)
+            text += Hex(words[static_cast<std::size_t>(16 * k + i)], 4).toLatin1();
         text += "\r\n";
     }
     QFile file(path);

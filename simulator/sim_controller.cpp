@@ -17,20 +17,34 @@ constexpr std::uint32_t kDefaultTimeoutMs = 500;
 // whose length follows its word count.
 int expectedLength(std::uint8_t code) {
     switch (code) {
-        case 0x00: return 1;
-        case 0x02: return 26;
-        case 0x03: return 2;
-        case 0x04: return 17;
-        case 0x06: return 9;
-        case 0x07: return 2;
-        case 0x08: return 5;
-        case 0x0F: return 2;
-        case 0x10: return 0;
-        case 0x11: return 2;
-        case 0x12: return 1;
-        case 0x13: return 21;
-        case 0x14: return 1;
-        default: return -1;
+        case 0x00:
+            return 1;
+        case 0x02:
+            return 26;
+        case 0x03:
+            return 2;
+        case 0x04:
+            return 17;
+        case 0x06:
+            return 9;
+        case 0x07:
+            return 2;
+        case 0x08:
+            return 5;
+        case 0x0F:
+            return 2;
+        case 0x10:
+            return 0;
+        case 0x11:
+            return 2;
+        case 0x12:
+            return 1;
+        case 0x13:
+            return 21;
+        case 0x14:
+            return 1;
+        default:
+            return -1;
     }
 }
 
@@ -41,15 +55,20 @@ bool lengthFits(std::uint8_t code, int length) {
     return length >= 4 && length <= 36 && length % 2 == 0;
 }
 
-std::uint16_t be16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
+std::uint16_t be16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
 std::uint32_t be32(const std::uint8_t* p) {
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           p[3];
 }
 void putBe16(std::vector<std::uint8_t>& out, std::uint32_t v) {
     out.push_back(static_cast<std::uint8_t>(v >> 8));
     out.push_back(static_cast<std::uint8_t>(v));
 }
-int sectorIndex(char letter) { return 7 - (letter - 'A'); }
+int sectorIndex(char letter) {
+    return 7 - (letter - 'A');
+}
 }  // namespace
 
 SimController::SimController(QString flash_path, QString trace_path)
@@ -63,7 +82,9 @@ SimController::SimController(QString flash_path, QString trace_path)
 
 SimController::~SimController() = default;
 
-bool SimController::unpluggedLocked() const { return unplug_at_ && Clock::now() >= *unplug_at_; }
+bool SimController::unpluggedLocked() const {
+    return unplug_at_ && Clock::now() >= *unplug_at_;
+}
 
 FT_STATUS SimController::checkHandleLocked(FT_HANDLE handle) const {
     if (unpluggedLocked()) return FT_IO_ERROR;
@@ -106,8 +127,8 @@ FT_STATUS SimController::FT_OpenEx(const void* arg, std::uint32_t flags, FT_HAND
     const QByteArray wanted(static_cast<const char*>(arg));
     const QByteArray mine = serial_.toLatin1();
     // The station passes at most 49 characters of a serial number.
-    const bool matches = !wanted.isEmpty() &&
-                         (wanted == mine || (wanted.size() == 49 && mine.startsWith(wanted)));
+    const bool matches =
+        !wanted.isEmpty() && (wanted == mine || (wanted.size() == 49 && mine.startsWith(wanted)));
     if (device_count_ > 1 && wanted == "SIM00002") {
         *handle = 0x7F;  // a bridge that is not the controller: open, but silent
         return FT_OK;
@@ -224,7 +245,8 @@ void SimController::traceLocked(const std::uint8_t* frame) {
     if (!file.open(QIODevice::Append)) return;
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - created_);
     QByteArray line = QByteArray::number(static_cast<qlonglong>(ms.count())) + " TX";
-    for (int i = 0; i < 50; ++i) line += ' ' + QByteArray::number(frame[i], 16).rightJustified(2, '0').toUpper();
+    for (int i = 0; i < 50; ++i)
+        line += ' ' + QByteArray::number(frame[i], 16).rightJustified(2, '0').toUpper();
     file.write(line + '\n');
 }
 
@@ -254,8 +276,9 @@ void SimController::handleFrameLocked(const std::uint8_t* frame) {
         return;
     }
     // A controller that reports an error code has not carried the command out.
-    if (auto it = reply_faults_.find(code); it != reply_faults_.end() &&
-        (it->second.first == ReplyFault::ChecksumError || it->second.first == ReplyFault::UnexpectedData)) {
+    if (auto it = reply_faults_.find(code);
+        it != reply_faults_.end() && (it->second.first == ReplyFault::ChecksumError ||
+                                      it->second.first == ReplyFault::UnexpectedData)) {
         queueReplyLocked(code, {});
         return;
     }
@@ -265,16 +288,23 @@ void SimController::handleFrameLocked(const std::uint8_t* frame) {
 void SimController::queueReplyLocked(std::uint8_t code, std::vector<std::uint8_t> reply) {
     if (auto it = reply_faults_.find(code); it != reply_faults_.end()) {
         switch (it->second.first) {
-            case ReplyFault::None: break;
-            case ReplyFault::NoReply: reply.clear(); break;
+            case ReplyFault::None:
+                break;
+            case ReplyFault::NoReply:
+                reply.clear();
+                break;
             case ReplyFault::Short: {
-                const int keep = it->second.second > 0 ? it->second.second
-                                                       : static_cast<int>(reply.size()) / 2;
+                const int keep =
+                    it->second.second > 0 ? it->second.second : static_cast<int>(reply.size()) / 2;
                 reply.resize(std::min<std::size_t>(reply.size(), static_cast<std::size_t>(keep)));
                 break;
             }
-            case ReplyFault::ChecksumError: reply = {kChecksumError}; break;
-            case ReplyFault::UnexpectedData: reply = {kUnexpectedData}; break;
+            case ReplyFault::ChecksumError:
+                reply = {kChecksumError};
+                break;
+            case ReplyFault::UnexpectedData:
+                reply = {kUnexpectedData};
+                break;
         }
     }
     replies_.insert(replies_.end(), reply.begin(), reply.end());
@@ -313,11 +343,14 @@ std::vector<std::uint8_t> SimController::executeLocked(std::uint8_t code, const 
         case 0x06:
             for (int i = 0; i < 4; ++i) programmed_.amplitudes[i] = be16(p + 2 * i);
             return {kAck};
-        case 0x07: programmed_.beam = p[0]; return {kAck};
+        case 0x07:
+            programmed_.beam = p[0];
+            return {kAck};
         case 0x08:
             programmed_.dac = {be16(p), be16(p + 2)};
             return {kAck};
-        default: return flashReplyLocked(code, p, length);
+        default:
+            return flashReplyLocked(code, p, length);
     }
 }
 
@@ -335,8 +368,9 @@ std::vector<std::uint8_t> SimController::flashReplyLocked(std::uint8_t code, con
             std::vector<std::uint16_t> words;
             for (int i = 3; i + 1 < length; i += 2) words.push_back(be16(p + i));
             const auto fault = program_status_at_.find(offset);
-            const int status =
-                fault != program_status_at_.end() ? fault->second : flash_.program(p[0], offset, words);
+            const int status = fault != program_status_at_.end()
+                                   ? fault->second
+                                   : flash_.program(p[0], offset, words);
             return {code, static_cast<std::uint8_t>(status)};
         }
         case 0x11: {
@@ -346,7 +380,9 @@ std::vector<std::uint8_t> SimController::flashReplyLocked(std::uint8_t code, con
             for (std::uint16_t w : flash_.sector(p[0])) putBe16(reply, w);
             return reply;
         }
-        case 0x12: flash_.copyStagedToMain(); return {kAck};
+        case 0x12:
+            flash_.copyStagedToMain();
+            return {kAck};
         case 0x13: {
             std::array<std::uint16_t, 10> words{};
             for (int i = 0; i < 10; ++i) words[i] = be16(p + 2 * i);
@@ -358,7 +394,8 @@ std::vector<std::uint8_t> SimController::flashReplyLocked(std::uint8_t code, con
             for (std::uint16_t w : flash_.readCodeStart()) putBe16(reply, w);
             return reply;
         }
-        default: return {kUnexpectedData};
+        default:
+            return {kUnexpectedData};
     }
 }
 
@@ -413,7 +450,8 @@ std::uint8_t SimController::streamByteLocked(std::int64_t offset) {
         frame_cache_[3] = 0xFF;
         const int gates = std::min<int>(programmed_.sweep.gates, 36);
         for (int g = 1; g <= gates; ++g) {
-            const SimSample s = SimWaveform(frame, programmed_.beam, g, programmed_.sweep.pulse_period);
+            const SimSample s =
+                SimWaveform(frame, programmed_.beam, g, programmed_.sweep.pulse_period);
             const std::uint16_t ip = SimWireWord(s.ip);
             const std::uint16_t qp = SimWireWord(s.qp);
             const int at = 4 + 4 * (g - 1);

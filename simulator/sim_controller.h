@@ -20,7 +20,7 @@
 // lengths and streams real 148-byte frames while triggered. Faults are set through
 // the methods under "Faults".
 class SimController : public FtApi {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     enum class ReplyFault { None, NoReply, Short, ChecksumError, UnexpectedData };
@@ -44,7 +44,8 @@ public:
     FT_STATUS FT_Close(FT_HANDLE handle) override;
     FT_STATUS FT_ResetDevice(FT_HANDLE handle) override;
     FT_STATUS FT_Purge(FT_HANDLE handle, std::uint32_t mask) override;
-    FT_STATUS FT_SetTimeouts(FT_HANDLE handle, std::uint32_t read_ms, std::uint32_t write_ms) override;
+    FT_STATUS FT_SetTimeouts(FT_HANDLE handle, std::uint32_t read_ms,
+                             std::uint32_t write_ms) override;
     FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) override;
     FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, std::uint32_t in_size,
                                   std::uint32_t out_size) override;
@@ -84,7 +85,7 @@ public:
     void unplugNow() { unplugAfter(std::chrono::milliseconds(0)); }
     void stopStreamAfter(std::int64_t frames);  // the trigger is lost after this many frames
 
-private:
+  private:
     struct StreamFault {
         std::int64_t offset;
         std::int64_t count;  // dropped bytes; 0 for a corrupted byte
@@ -95,7 +96,8 @@ private:
     FT_STATUS checkHandleLocked(FT_HANDLE handle) const;
     void handleFrameLocked(const std::uint8_t* frame);
     void queueReplyLocked(std::uint8_t code, std::vector<std::uint8_t> reply);
-    std::vector<std::uint8_t> executeLocked(std::uint8_t code, const std::uint8_t* payload, int length);
+    std::vector<std::uint8_t> executeLocked(std::uint8_t code, const std::uint8_t* payload,
+                                            int length);
     std::vector<std::uint8_t> flashReplyLocked(std::uint8_t code, const std::uint8_t* payload,
                                                int length);
     void traceLocked(const std::uint8_t* frame);

@@ -9,7 +9,7 @@
 // (H = 0 .. A = 7), and the ten code-start words. Optionally kept in a file so an
 // update survives a restart.
 class SimFlash {
-public:
+  public:
     static constexpr int kSectors = 8;
     static constexpr int kWords = 8192;
     static constexpr int kCodeStartOffset = 0x1FF6;  // 0x003F7FF6 within sector A
@@ -32,7 +32,7 @@ public:
 
     void save() const;
 
-private:
+  private:
     bool load();
 
     std::array<std::vector<std::uint16_t>, kSectors> sectors_;

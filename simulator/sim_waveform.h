@@ -14,7 +14,9 @@ struct SimSample {
 SimSample SimWaveform(std::int64_t frame, int beam, int gate, std::uint32_t pulse_period_counts);
 
 // A sample as it travels: the 12-bit two's complement word, low byte first.
-inline std::uint16_t SimWireWord(int value) { return static_cast<std::uint16_t>(value & 0x0FFF); }
+inline std::uint16_t SimWireWord(int value) {
+    return static_cast<std::uint16_t>(value & 0x0FFF);
+}
 
 constexpr int kSimFrameBytes = 148;
 constexpr double kSimClockHz = 60e6;

@@ -53,7 +53,8 @@ inline QString ExpectedRecord(int r, int beam, int gates, int n, std::uint32_t p
     for (int g = 1; g <= gates; ++g) {
         long long ip = 0, qp = 0;
         for (int k = 0; k < n; ++k) {
-            const SimSample s = SimWaveform(static_cast<std::int64_t>(r) * n + k, beam, g, period_counts);
+            const SimSample s =
+                SimWaveform(static_cast<std::int64_t>(r) * n + k, beam, g, period_counts);
             ip += s.ip;
             qp += s.qp;
         }

@@ -10,10 +10,10 @@
 // Keeps every call in order and answers dialogs from a script; an empty script
 // answers Cancel.
 class RecorderOperator : public Operator {
-public:
-    QStringList log;       // whole lines, time stamps included
-    QStringList boxes;     // texts of OK boxes, in order
-    QStringList errors;    // texts of error boxes
+  public:
+    QStringList log;     // whole lines, time stamps included
+    QStringList boxes;   // texts of OK boxes, in order
+    QStringList errors;  // texts of error boxes
     QStringList questions;
     QQueue<bool> answers;
     QQueue<QString> files;
@@ -26,6 +26,7 @@ public:
     QList<int> waits;
     bool real_waits = true;
     std::function<void(const QString&)> on_box;  // lets a test act while a box is open
+    std::function<void()> on_pump;               // or while the flow pumps events
 
     void appendLogLine(const QString& line) override { log << line; }
     void clearLog() override { log.clear(); }
@@ -52,11 +53,16 @@ public:
     }
     void setStatusText(const QString& text) override { statuses << text; }
     void setStartEnabled(bool enabled) override { start_enabled = enabled; }
-    void pumpEvents() override { QCoreApplication::processEvents(); }
+    void pumpEvents() override {
+        if (on_pump) on_pump();
+        QCoreApplication::processEvents();
+    }
     void waitMs(int ms) override {
         waits << ms;
-        if (real_waits) DelayMs(ms);
-        else QCoreApplication::processEvents();
+        if (real_waits)
+            DelayMs(ms);
+        else
+            QCoreApplication::processEvents();
     }
 
     // The log lines without their 19-character time stamps.

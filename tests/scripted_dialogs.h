@@ -7,14 +7,16 @@
 
 // Modal boxes of the main window, answered from a script without blocking.
 class ScriptedDialogs : public ModalDialogs {
-public:
+  public:
     QStringList messages;
     QStringList errors;  // "title|text"
     QQueue<bool> answers;
     QQueue<QString> files;
 
     void message(QWidget*, const QString& text) override { messages << text; }
-    void error(QWidget*, const QString& title, const QString& text) override { errors << title + '|' + text; }
+    void error(QWidget*, const QString& title, const QString& text) override {
+        errors << title + '|' + text;
+    }
     bool yesCancel(QWidget*, const QString&, const QString&) override {
         return !answers.isEmpty() && answers.dequeue();
     }

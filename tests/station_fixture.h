@@ -16,7 +16,8 @@ inline QString DefaultConfigText(const QString& data_dir) {
     return QStringLiteral(
                "tx_enable=1\nintegrations=10\ndwell_time=0.6\ndata_dir=%1\nrelay_swith_time=10\n"
                "ipp=1000\npulse_length=1000\nlo_gate_length=1200\nstart_time=1500\nresolution=150\n"
-               "test_gate_length=500\ntest_gate_delay=2000\ngates=4\naudio_enable=0\ndac_channel0=5\n"
+               "test_gate_length=500\ntest_gate_delay=2000\ngates=4\naudio_enable=0\ndac_channel0="
+               "5\n"
                "dac_channel1=7\nreference_frequency=100000000\nIP_frequency=30000000\n"
                "QP_frequency=30000000\ntest_frequency=50\nreference_level=4095\nip_level=2048\n"
                "qp_level=2048\ntest_level=1024\n")
@@ -24,7 +25,7 @@ inline QString DefaultConfigText(const QString& data_dir) {
 }
 
 class StationFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         sim = std::make_unique<SimController>();
@@ -32,7 +33,9 @@ protected:
         station->start_dir = dir.path();
     }
 
-    QDateTime clock() const { return fixed_time.isValid() ? fixed_time : QDateTime::currentDateTime(); }
+    QDateTime clock() const {
+        return fixed_time.isValid() ? fixed_time : QDateTime::currentDateTime();
+    }
 
     QString path(const QString& name) const { return dir.path() + QLatin1Char('/') + name; }
     void writeFile(const QString& name, const QByteArray& bytes) const {
@@ -44,8 +47,12 @@ protected:
         QFile f(name.startsWith('/') ? name : path(name));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
-    void writeConfig(const QString& text) const { writeFile(QStringLiteral("config.txt"), text.toLatin1()); }
-    void writeDefaultConfig() const { writeConfig(DefaultConfigText(path(QStringLiteral("data")))); }
+    void writeConfig(const QString& text) const {
+        writeFile(QStringLiteral("config.txt"), text.toLatin1());
+    }
+    void writeDefaultConfig() const {
+        writeConfig(DefaultConfigText(path(QStringLiteral("data"))));
+    }
     void replaceConfigLine(const QString& key, const QString& line) const {
         QStringList lines = DefaultConfigText(path(QStringLiteral("data"))).split('\n');
         for (QString& l : lines)

@@ -10,7 +10,7 @@
 
 namespace {
 class RunTest : public StationFixture {
-protected:
+  protected:
     void SetUp() override {
         StationFixture::SetUp();
         run = std::make_unique<AcquisitionRun>(*station);
@@ -89,11 +89,21 @@ TEST_F(RunTest, StartSequenceLogsAndProgramsTheController) {
     const QStringList m = op.messages();
     const int open = static_cast<int>(m.indexOf("Radar controller (simulated) [SIM00001]"));
     ASSERT_EQ(open, 25);  // right after the configuration echo
-    const QStringList expected{"Programing frequency", "Ch0: 40000000; Ch1: 00000219", "Ch2: 13333333; Ch3: 13333333",
-                               "Bytes Received = 1",   "Programing amplitude",         "Ch0: 0FFF; Ch1: 0400",
-                               "Ch2: 0800; Ch3: 0800", "Bytes Received = 1",           "Programing DAC",
-                               "Ch0: 0002; Ch1: 0004", "Bytes Received = 1",           "Setting sweep parameters",
-                               "Sample Gate counts: 120", "Bytes Received = 1",        "Setting Relay to beam direction: 1",
+    const QStringList expected{"Programing frequency",
+                               "Ch0: 40000000; Ch1: 00000219",
+                               "Ch2: 13333333; Ch3: 13333333",
+                               "Bytes Received = 1",
+                               "Programing amplitude",
+                               "Ch0: 0FFF; Ch1: 0400",
+                               "Ch2: 0800; Ch3: 0800",
+                               "Bytes Received = 1",
+                               "Programing DAC",
+                               "Ch0: 0002; Ch1: 0004",
+                               "Bytes Received = 1",
+                               "Setting sweep parameters",
+                               "Sample Gate counts: 120",
+                               "Bytes Received = 1",
+                               "Setting Relay to beam direction: 1",
                                "Starting trigger on beam direction: 1"};
     EXPECT_EQ(m.mid(open + 1, expected.size()), expected);
     EXPECT_EQ(m.last(), "Stopping trigger");
@@ -227,7 +237,8 @@ TEST_F(RunTest, DataFileThatCannotBeCreatedLeavesTheStationReady) {
     EXPECT_TRUE(op.start_enabled);
     EXPECT_FALSE(station->run_active);
     EXPECT_FALSE(sim->programmed().triggering);
-    EXPECT_TRUE(op.messages().last().startsWith("Run ended: Cannot open data file /proc/zarv-nowhere/"));
+    EXPECT_TRUE(
+        op.messages().last().startsWith("Run ended: Cannot open data file /proc/zarv-nowhere/"));
 }
 
 TEST_F(RunTest, FirmwareUpgradeIsRefusedWhileTheRunLasts) {

@@ -6,7 +6,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 class CommandTest : public StationFixture {
-protected:
+  protected:
     void SetUp() override {
         StationFixture::SetUp();
         ASSERT_NE(station->link.OpenController(), UsbLink::kNotOpen);
@@ -44,7 +44,8 @@ TEST_F(CommandTest, FramesOfTheCommandSet) {
 
 TEST_F(CommandTest, ProgramSectorBlockFrames) {
     BlockWords words{};
-    for (int i = 0; i < 16; ++i) words[i] = static_cast<std::uint16_t>(0xFF00 | i);  // ANDs into erased flash
+    for (int i = 0; i < 16; ++i)
+        words[i] = static_cast<std::uint16_t>(0xFF00 | i);  // ANDs into erased flash
     cmd().EraseSector("C");
     EXPECT_EQ(cmd().ProgramSectorBlock(words, 16, "C", 0x1FF0), 2);
     const auto f = lastFrame();
@@ -57,7 +58,8 @@ TEST_F(CommandTest, ProgramSectorBlockFrames) {
     }
     EXPECT_EQ(f[0x25], sum);
     EXPECT_EQ(cmd().ProgramSectorBlock(words, 0, "C", 0x0102), 2);
-    EXPECT_EQ(head(6), (Bytes{0x04, 0x10, 0x05, 0x01, 0x02, static_cast<std::uint8_t>(0x04 ^ 0x10 ^ 0x05 ^ 0x01 ^ 0x02)}));
+    EXPECT_EQ(head(6), (Bytes{0x04, 0x10, 0x05, 0x01, 0x02,
+                              static_cast<std::uint8_t>(0x04 ^ 0x10 ^ 0x05 ^ 0x01 ^ 0x02)}));
 }
 
 TEST_F(CommandTest, FillerKeepsBytesOfEarlierFrames) {
@@ -97,21 +99,23 @@ TEST_F(CommandTest, SendCommandBoxesInOrder) {
     op.boxes.clear();
     sim->setReplyFault(0x07, SimController::ReplyFault::NoReply);
     EXPECT_EQ(cmd().SetBeamDirection(1), 0);
-    EXPECT_EQ(op.boxes, QStringList({"Received data do not match with what is expected", "Did not return any data!"}));
+    EXPECT_EQ(op.boxes, QStringList({"Received data do not match with what is expected",
+                                     "Did not return any data!"}));
     op.boxes.clear();
     sim->setReplyFault(0x00, SimController::ReplyFault::ChecksumError);
     InfoWords info{};
     info[1] = 42;
     EXPECT_FALSE(cmd().ReadControllerInfo(info));
-    EXPECT_EQ(op.boxes, QStringList({"Received data do not match with what is expected", "CHECKSUM error!",
-                                     "Unexpected data length"}));
+    EXPECT_EQ(op.boxes, QStringList({"Received data do not match with what is expected",
+                                     "CHECKSUM error!", "Unexpected data length"}));
     EXPECT_EQ(info[1], 42u);  // untouched
 }
 
 TEST_F(CommandTest, WriteTimeOutIsShownAndTheReadStillMade) {
     sim->setWriteTimeout(true);
     EXPECT_EQ(cmd().SetDacLevels(1, 2), 0);
-    EXPECT_EQ(op.boxes, QStringList({"USB Device Write TimeOut.", "Received data do not match with what is expected",
+    EXPECT_EQ(op.boxes, QStringList({"USB Device Write TimeOut.",
+                                     "Received data do not match with what is expected",
                                      "Did not return any data!"}));
     EXPECT_FALSE(cmd().StopTrigger());
 }
@@ -120,8 +124,11 @@ TEST_F(CommandTest, ShortReadSectorLeavesTheArray) {
     sim->setReplyFault(0x11, SimController::ReplyFault::Short, 100);
     SectorWords words(kSectorWords, 7);
     EXPECT_FALSE(cmd().ReadSector("E", words));
-    EXPECT_EQ(op.boxes, QStringList({"Received data do not match with what is expected",
-                                     "Data received do not match with what is expected. Received:100 ; Expected:16384"}));
+    EXPECT_EQ(
+        op.boxes,
+        QStringList(
+            {"Received data do not match with what is expected",
+             "Data received do not match with what is expected. Received:100 ; Expected:16384"}));
     EXPECT_EQ(words[0], 7);
     sim->setReplyFault(0x14, SimController::ReplyFault::Short, 10);
     CodeStartWords block{};

@@ -1,9 +1,11 @@
+#include "acquisition/acquisition_run.h"
 #include "app/station_error.h"
 #include "firmware/flash_sectors.h"
 #include "firmware/flash_update.h"
 #include "firmware/sector_files.h"
 #include "hex_builder.h"
 #include "station_fixture.h"
+#include "views/about_query.h"
 
 namespace {
 std::vector<std::uint16_t> Pattern(int count, std::uint16_t seed) {
@@ -21,7 +23,7 @@ std::vector<std::uint16_t> Expected(const std::vector<std::uint16_t>& image) {
 }
 
 class FlashUpdateTest : public StationFixture {
-protected:
+  protected:
     void SetUp() override {
         StationFixture::SetUp();
         op.real_waits = false;
@@ -65,15 +67,18 @@ TEST_F(FlashUpdateTest, ValidImageIsStagedVerifiedAndCopied) {
     upgrade(image());
     const QStringList m = op.messages();
     EXPECT_EQ(m.first(), "Radar controller (simulated) [SIM00001]");
-    EXPECT_EQ(m.mid(1, 5), QStringList({"Processing HEX file", "Erasing Sector E.. please wait", "Erasing complete",
-                                        "Writing 8 WORDS to Sector E at address offset of 0x0000",
-                                        "Writing 8 WORDS to Sector E at address offset of 0x0008"}));
+    EXPECT_EQ(
+        m.mid(1, 5),
+        QStringList({"Processing HEX file", "Erasing Sector E.. please wait", "Erasing complete",
+                     "Writing 8 WORDS to Sector E at address offset of 0x0000",
+                     "Writing 8 WORDS to Sector E at address offset of 0x0008"}));
     EXPECT_TRUE(m.contains("Sector Ewriting complete"));
     EXPECT_TRUE(m.contains("Reading complete"));
     EXPECT_EQ(m.count("Reading complete."), 2);
     EXPECT_EQ(m.count("Data Verified"), 3);
-    EXPECT_EQ(m.mid(m.size() - 2), QStringList({"Copying image to main frame.. please wait.",
-                                                "Firmware updated... Please power cycle and restart"}));
+    EXPECT_EQ(m.mid(m.size() - 2),
+              QStringList({"Copying image to main frame.. please wait.",
+                           "Firmware updated... Please power cycle and restart"}));
     EXPECT_TRUE(op.boxes.isEmpty());
     EXPECT_EQ(op.waits, QList<int>{5000});
     EXPECT_EQ(op.steps, 5 + 3 + 2);
@@ -116,7 +121,8 @@ TEST_F(FlashUpdateTest, ChecksBeforeTheUpdate) {
     update->FirmwareUpgrade1Click();  // the image test comes before the triggering test
     EXPECT_EQ(op.messages().last(), "File is not recognised. Aborting ...");
     upgrade(image());
-    EXPECT_EQ(op.messages().last(), "System is triggering. Stop trigger and try again. Aborting ...");
+    EXPECT_EQ(op.messages().last(),
+              "System is triggering. Stop trigger and try again. Aborting ...");
     station->triggering = false;
     sim->setDeviceCount(0);
     upgrade(image());
@@ -168,14 +174,16 @@ TEST_F(FlashUpdateTest, ProgramFailureShowsOffsetPlusOne) {
 TEST_F(FlashUpdateTest, StatusAboveFortyUsesTheGeneratedForm) {
     sim->setProgramStatusAt(0x08, 77);
     upgrade(image());
-    EXPECT_EQ(op.boxes.first(), "Error while writing offset_adr 0x0009: Undefined Error Code 77received");
+    EXPECT_EQ(op.boxes.first(),
+              "Error while writing offset_adr 0x0009: Undefined Error Code 77received");
 }
 
 TEST_F(FlashUpdateTest, ShortProgramReply) {
     sim->setReplyFault(0x10, SimController::ReplyFault::NoReply);
     upgrade(image());
-    EXPECT_EQ(op.boxes.mid(0, 3), QStringList({"Received data do not match with what is expected",
-                                               "Did not return any data!", "Did not recive 2 data bytes"}));
+    EXPECT_EQ(op.boxes.mid(0, 3),
+              QStringList({"Received data do not match with what is expected",
+                           "Did not return any data!", "Did not recive 2 data bytes"}));
     EXPECT_EQ(sim->readTimeoutMs(), 500u);
     EXPECT_FALSE(copySent());
 }
@@ -224,7 +232,7 @@ TEST_F(FlashUpdateTest, CodeStartMissingOrShort) {
     upgrade(image(true, true, false) << HexWords(0x003F6000, {1}));
     ASSERT_FALSE(op.boxes.isEmpty());
     EXPECT_EQ(op.boxes.last(), "Code Start Verification failed");
-    EXPECT_EQ(op.messages().count("Data Verified"), 3);  // staged before the check
+    EXPECT_EQ(op.messages().count("Data Verified"), 3);                   // staged before the check
     EXPECT_EQ(upgradeError(image(true, true, false)), "File not found");  // no sector_a.txt at all
     QStringList four = image(true, true, false);
     four.insert(four.size() - 1, HexUpper(0x003F));
@@ -251,5 +259,24 @@ TEST_F(FlashUpdateTest, LongLinesGoOutInSeveralCommands) {
         if (frame[1] == 0x10) ++program_frames;
     EXPECT_EQ(program_frames, 4);  // 20 + 20 words: 16 + 4 and 16 + 4
     EXPECT_EQ(sim->flashSector('H'), Expected(h));
+}
+TEST_F(FlashUpdateTest, NothingInterleavesWithTheFlashCommands) {
+    writeDefaultConfig();
+    AcquisitionRun run(*station);
+    bool tried = false;
+    op.on_pump = [&] {
+        if (tried) return;
+        tried = true;
+        run.start_btnClick();
+        update->FirmwareUpgrade1Click();
+        EXPECT_FALSE(QueryAbout(*station));
+    };
+    upgrade(image());
+    EXPECT_TRUE(tried);
+    EXPECT_TRUE(op.messages().contains("Firmware update in progress. Start refused"));
+    EXPECT_TRUE(op.messages().contains("Firmware update in progress. Aborting ..."));
+    EXPECT_EQ(sim->triggerStarts(), 0);
+    EXPECT_EQ(op.messages().last(), "Firmware updated... Please power cycle and restart");
+    EXPECT_FALSE(station->update_active);
 }
 }  // namespace

@@ -8,7 +8,7 @@
 
 namespace {
 class HexTest : public StationFixture {
-protected:
+  protected:
     void convert(const QStringList& lines) {
         writeFile("image.hex", (lines.join("\r\n") + "\r\n").toLatin1());
         ConvertHexImage(path("image.hex"), dir.path());
@@ -37,12 +37,13 @@ TEST_F(HexTest, AcceptanceLooksAtTheFirstLineOnly) {
 
 TEST_F(HexTest, RecordsLandInTheirSectorFiles) {
     QStringList image{HexRecord(0, 0x1000, {1, 2})};  // before any "04": below every sector
-    image << HexWords(0x003E8000, {0x1111, 0x2222, 0x3333}) << HexRecord(2, 0, {0x10, 0}) << HexRecord(5, 0, {1, 2, 3, 4})
-          << HexWords(0x003F7FF6, {0x0040, 0x8000}) << HexEnd();
+    image << HexWords(0x003E8000, {0x1111, 0x2222, 0x3333}) << HexRecord(2, 0, {0x10, 0})
+          << HexRecord(5, 0, {1, 2, 3, 4}) << HexWords(0x003F7FF6, {0x0040, 0x8000}) << HexEnd();
     convert(image);
     EXPECT_EQ(fileLines("sector_h.txt"), QStringList{"003E8000111122223333"});
     EXPECT_EQ(fileLines("sector_a.txt"), QStringList{"003F7FF600408000"});
-    for (const char* name : {"sector_b.txt", "sector_c.txt", "sector_g.txt"}) EXPECT_FALSE(exists(name));
+    for (const char* name : {"sector_b.txt", "sector_c.txt", "sector_g.txt"})
+        EXPECT_FALSE(exists(name));
     EXPECT_TRUE(readFile("sector_h.txt").endsWith("\r\n"));
 }
 
@@ -69,10 +70,11 @@ TEST_F(HexTest, ARunEnteringSectorHFromBelow) {
 TEST_F(HexTest, EveryRecordFindsItsOwnSectorAndFilesAreAppendedToWhenEnteredAgain) {
     QStringList image{HexUpper(0x003E)};
     image << HexRecord(0, 0x9FF8, {0, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0, 8})  // last of H
-          << HexRecord(0, 0xA000, {0, 9});                                            // first of G
+          << HexRecord(0, 0xA000, {0, 9});                                           // first of G
     image << HexUpper(0x003E) << HexRecord(0, 0x8010, {0, 10});                      // H again
     convert(image);
-    EXPECT_EQ(fileLines("sector_h.txt"), QStringList({"003E9FF800010002000300040005000600070008", "003E8010000A"}));
+    EXPECT_EQ(fileLines("sector_h.txt"),
+              QStringList({"003E9FF800010002000300040005000600070008", "003E8010000A"}));
     EXPECT_EQ(fileLines("sector_g.txt"), QStringList{"003EA0000009"});
 }
 
@@ -92,16 +94,19 @@ TEST_F(HexTest, MalformedLinesNameTheProblem) {
     EXPECT_EQ(convertError({":ZZ0000"}), "'0xZZ' is not a valid integer value");
     QString bad = HexRecord(0, 0x8000, {0x12, 0x34});
     bad[bad.size() - 1] = bad.back() == 'A' ? 'B' : 'A';
-    EXPECT_EQ(convertError({HexUpper(0x003E), bad}), "Line 2 of the firmware image has a wrong checksum");
+    EXPECT_EQ(convertError({HexUpper(0x003E), bad}),
+              "Line 2 of the firmware image has a wrong checksum");
     EXPECT_EQ(convertError({":0200000400"}), "Line 1 of the firmware image is cut short");
-    EXPECT_EQ(convertError({":02800000GG3412"}), "Line 1 of the firmware image holds a character that is not hexadecimal");
+    EXPECT_EQ(convertError({":02800000GG3412"}),
+              "Line 1 of the firmware image holds a character that is not hexadecimal");
 }
 
 TEST(SectorLines, ReadingRule) {
     SectorLine l = ParseSectorLine("003E8000123456");
     EXPECT_EQ(l.address, 0x003E8000u);
     EXPECT_EQ(l.words, (std::vector<std::uint16_t>{0x1234, 0x56}));  // 6 characters: 2 words
-    EXPECT_EQ(ParseSectorLine("003e80001234567890").words, (std::vector<std::uint16_t>{0x1234, 0x5678}));  // 10: 2
+    EXPECT_EQ(ParseSectorLine("003e80001234567890").words,
+              (std::vector<std::uint16_t>{0x1234, 0x5678}));   // 10: 2
     EXPECT_TRUE(ParseSectorLine("003E800012").words.empty());  // 2: 0
     EXPECT_EQ(ParseSectorLine("003E8000abcd").words, std::vector<std::uint16_t>{0xABCD});
     EXPECT_EQ(ParseSectorLine("003E800011112222333").words.size(), 3u);

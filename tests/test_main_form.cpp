@@ -19,7 +19,7 @@
 namespace {
 // Builds the main window with the given directory as the current one.
 class MainFormTest : public StationFixture {
-protected:
+  protected:
     void SetUp() override {
         StationFixture::SetUp();
         old_dir = QDir::currentPath();
@@ -42,7 +42,8 @@ TEST_F(MainFormTest, FormCreateWithConfigEchoesAndMoves) {
     const QStringList lines = form->logpad->toPlainText().split('\n');
     ASSERT_EQ(lines.size(), 25);
     const QRegularExpression stamp("^\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d: ");
-    for (const QString& line : lines) EXPECT_TRUE(stamp.match(line).hasMatch()) << line.toStdString();
+    for (const QString& line : lines)
+        EXPECT_TRUE(stamp.match(line).hasMatch()) << line.toStdString();
     EXPECT_EQ(lines[0].mid(19), "Reading configuration file [" + path("config.txt") + "]");
     for (const QString& line : lines) EXPECT_EQ(line.left(19), lines[0].left(19));
     EXPECT_TRUE(dialogs.errors.isEmpty());
@@ -63,7 +64,8 @@ TEST_F(MainFormTest, FormCreateCutShortByMissingFile) {
 TEST_F(MainFormTest, ToolbarAndMenu) {
     writeDefaultConfig();
     auto form = makeForm();
-    const QList<QAction*> buttons{form->start_btn, form->stop_btn, form->settings_btn, form->graph_btn};
+    const QList<QAction*> buttons{form->start_btn, form->stop_btn, form->settings_btn,
+                                  form->graph_btn};
     const QStringList tips{"Start", "Stop", "Settings", "Graph"};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(buttons[i]->toolTip(), tips[i]);

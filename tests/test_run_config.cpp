@@ -6,7 +6,7 @@
 
 namespace {
 class ConfigTest : public StationFixture {
-protected:
+  protected:
     QString value(const QString& key) { return GetConfigValue(path("config.txt"), key); }
     QString errorOf(const std::function<void()>& f) {
         try {
@@ -22,7 +22,7 @@ TEST_F(ConfigTest, LineSyntax) {
     writeConfig(
         "ipp_old=5\nIPP = 3 00\n gates=4\nGaTeS 4\nintegrations=4=5\ndata_dir=a b\tc\n"
         "QP_FREQUENCY=7\r\ndwell_time=\r\n");
-    EXPECT_EQ(value("ipp"), "5");  // the first line that begins with the key counts
+    EXPECT_EQ(value("ipp"), "5");         // the first line that begins with the key counts
     EXPECT_EQ(value("gates"), "GaTeS4");  // key at column 1 only; no "=" gives the line
     EXPECT_EQ(value("integrations"), "4=5");
     EXPECT_EQ(value("data_dir"), "ab\tc");  // blanks go, tabs stay
@@ -72,12 +72,14 @@ TEST(ConfigNumbers, FloatsAndTheirEcho) {
 
 TEST_F(ConfigTest, ReadConfigEchoesEveryKeyWithOneTimeStamp) {
     fixed_time = QDateTime(QDate(2026, 12, 6), QTime(18, 31, 29));
-    writeConfig(DefaultConfigText(path("data")).replace("integrations=10", "integrations=0")
+    writeConfig(DefaultConfigText(path("data"))
+                    .replace("integrations=10", "integrations=0")
                     .replace("dwell_time=0.6", "dwell_time=2.5"));
     op.log << "old line";
     station->ReadConfig();
     ASSERT_EQ(op.log.size(), 25);
-    EXPECT_EQ(op.log[0], "06/12/26 18:31:29: Reading configuration file [" + path("config.txt") + "]");
+    EXPECT_EQ(op.log[0],
+              "06/12/26 18:31:29: Reading configuration file [" + path("config.txt") + "]");
     EXPECT_EQ(op.log[1], "06/12/26 18:31:29: tx enable: 1");
     EXPECT_EQ(op.log[2], "06/12/26 18:31:29: integrations: 1");
     EXPECT_EQ(op.log[3], "06/12/26 18:31:29: dwell_time: 2.5");
@@ -117,7 +119,8 @@ TEST_F(ConfigTest, MissingKeyTexts) {
     replaceConfigLine("dwell_time", "dwell_time=inf");
     EXPECT_EQ(errorOf([&] { station->ReadConfig(); }), "'inf' is not a valid floating point value");
     replaceConfigLine("ipp", "ipp=99999999999");
-    EXPECT_EQ(errorOf([&] { station->ReadConfig(); }), "'99999999999' is not a valid integer value");
+    EXPECT_EQ(errorOf([&] { station->ReadConfig(); }),
+              "'99999999999' is not a valid integer value");
 }
 
 TEST_F(ConfigTest, BinaryGarbageIsABadValueNotACrash) {
@@ -132,7 +135,8 @@ TEST_F(ConfigTest, TwoReadingsInOneHourAndANewHour) {
     fixed_time = QDateTime(QDate(2026, 12, 31), QTime(23, 10, 0));
     station->ReadConfig();
     station->ReadConfig();
-    EXPECT_EQ(QDir(path("data/2026/12/31")).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{"23"});
+    EXPECT_EQ(QDir(path("data/2026/12/31")).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+              QStringList{"23"});
     fixed_time = QDateTime(QDate(2027, 1, 1), QTime(0, 0, 5));
     const QString stem = station->MakeDataFileStem();
     EXPECT_EQ(stem, path("data/2027/01/01/00/20270101000005"));

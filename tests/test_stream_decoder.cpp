@@ -19,7 +19,7 @@ struct CountingEvents : StreamEvents {
 
 // Decodes whole buffers and reads the record lines back from a real file.
 class DecoderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         path = dir.path() + "/records.txt";
         file.open(path);
@@ -109,7 +109,8 @@ TEST_F(DecoderTest, CarryTwentyBytesBeforeTheEnd) {
     const std::vector<std::uint8_t> first(s.begin() + 76, s.begin() + 76 + 131072);
     feed(first);
     EXPECT_EQ(decoder.carry_pos(), 131072 - 20);
-    const std::vector<std::uint8_t> second(s.begin() + 76 + 131072, s.begin() + 76 + 131072 + 3 * 148);
+    const std::vector<std::uint8_t> second(s.begin() + 76 + 131072,
+                                           s.begin() + 76 + 131072 + 3 * 148);
     feed(second);
     EXPECT_EQ(decoder.streamBuffer()[0], 0xFE);  // the carry leads the next buffer
     EXPECT_TRUE(events.counts.empty());
@@ -140,11 +141,13 @@ TEST_F(DecoderTest, ShortReadsHandOverOnlyWhatWasRead) {
     decoder.HandOverChunk(stale.data(), 0);
     std::size_t at = 0;
     for (std::size_t piece : {100u, 3u, 300u, 1u, 484u}) {
-        std::vector<std::uint8_t> read(s.begin() + static_cast<long>(at), s.begin() + static_cast<long>(at + piece));
+        std::vector<std::uint8_t> read(s.begin() + static_cast<long>(at),
+                                       s.begin() + static_cast<long>(at + piece));
         feed(read);
         at += piece;
     }
-    EXPECT_EQ(records(), QStringList({"10 1 2 3  ", "11 1 2 3  ", "12 1 2 3  ", "13 1 2 3  ", "14 1 2 3  "}));
+    EXPECT_EQ(records(),
+              QStringList({"10 1 2 3  ", "11 1 2 3  ", "12 1 2 3  ", "13 1 2 3  ", "14 1 2 3  "}));
     EXPECT_TRUE(events.counts.empty());
 }
 
@@ -191,7 +194,8 @@ TEST_F(DecoderTest, GraphTakesEveryValueInRecordOrder) {
     graph.setGateText("2");
     decoder.configure(2, 1);
     std::vector<std::uint8_t> s;
-    for (int i = 0; i < 4; ++i) AppendFrame(s, {1, 2, std::uint16_t(100 + i), std::uint16_t(200 + i)});
+    for (int i = 0; i < 4; ++i)
+        AppendFrame(s, {1, 2, std::uint16_t(100 + i), std::uint16_t(200 + i)});
     feed(s);
     ASSERT_EQ(graph.ipPoints().size(), 3u);
     EXPECT_EQ(graph.ipPoints()[2], QPointF(2, 102));
@@ -242,13 +246,14 @@ TEST(DataFile, HeaderAndRecordsByteForByte) {
     }
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray expected = "File Path = " + path.toLatin1() +
-                                "\r\nTime Stamp = 20261206183902\r\nIPP = 1000\r\nResolution = 150\r\n"
-                                "Pulse length = 1000\r\nStart time = 2000\r\nGates = 2\r\nIntegrations = 10\r\n"
-                                "Beam Direction = 2\r\nDwell time = 2.5\r\nTx enable = 1\r\nLO gate length = 1200\r\n"
-                                "Audio enable = 0\r\nDAC CH0 = 5\r\nDAC CH1 = -7\r\nReference Level = 4095\r\n"
-                                "Ip Level = 2048\r\nQp Level = 2047\r\nTest Level = 1024\r\n"
-                                "Test Gate Length = 500\r\nTest Gate Delay = 2000\r\n12 -3 40 7  \r\n";
+    const QByteArray expected =
+        "File Path = " + path.toLatin1() +
+        "\r\nTime Stamp = 20261206183902\r\nIPP = 1000\r\nResolution = 150\r\n"
+        "Pulse length = 1000\r\nStart time = 2000\r\nGates = 2\r\nIntegrations = 10\r\n"
+        "Beam Direction = 2\r\nDwell time = 2.5\r\nTx enable = 1\r\nLO gate length = 1200\r\n"
+        "Audio enable = 0\r\nDAC CH0 = 5\r\nDAC CH1 = -7\r\nReference Level = 4095\r\n"
+        "Ip Level = 2048\r\nQp Level = 2047\r\nTest Level = 1024\r\n"
+        "Test Gate Length = 500\r\nTest Gate Delay = 2000\r\n12 -3 40 7  \r\n";
     EXPECT_EQ(file.readAll(), expected);
     file.close();
     DataFile again;  // the same name within the same second appends
@@ -265,7 +270,8 @@ TEST(DataFile, MissingDirectoryIsAClearError) {
         f.open("/nonexistent-dir/x_beam1.txt");
         FAIL();
     } catch (const std::exception& e) {
-        EXPECT_NE(std::string(e.what()).find("Cannot open data file /nonexistent-dir/x_beam1.txt"), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("Cannot open data file /nonexistent-dir/x_beam1.txt"),
+                  std::string::npos);
     }
     EXPECT_FALSE(f.isOpen());
 }

@@ -36,7 +36,8 @@ TEST_F(UsbLinkTest, SetupBoxesDoNotStopTheOpen) {
     sim->setLatencyStatus(4);
     sim->setUsbParametersStatus(6);
     EXPECT_TRUE(station->EnsureDeviceOpen());
-    EXPECT_EQ(op.boxes, QStringList({"FT_SetLatencyTimer setup failed: 4", "FT_SetUSBParameters setup failed: 6"}));
+    EXPECT_EQ(op.boxes, QStringList({"FT_SetLatencyTimer setup failed: 4",
+                                     "FT_SetUSBParameters setup failed: 6"}));
     EXPECT_EQ(op.messages(), QStringList{"Radar controller (simulated) [SIM00001]"});
 }
 
@@ -44,7 +45,8 @@ TEST_F(UsbLinkTest, RefusedOpenIsNotOpen) {
     sim->setOpenStatus(FT_DEVICE_NOT_OPENED);
     EXPECT_FALSE(station->EnsureDeviceOpen());
     EXPECT_FALSE(station->device_open);
-    EXPECT_EQ(station->link.lastErrorText(), "Open_USB_Device_By_Serial_Number - Device Not Opened...");
+    EXPECT_EQ(station->link.lastErrorText(),
+              "Open_USB_Device_By_Serial_Number - Device Not Opened...");
 }
 
 TEST_F(UsbLinkTest, EnsureDeviceOpenLogsOnce) {
@@ -73,4 +75,36 @@ TEST_F(UsbLinkTest, UnpluggedLinkFailsEveryCall) {
     EXPECT_EQ(station->link.device_count, 0u);
 }
 
+}  // namespace
+
+namespace {
+TEST(SimulatedController, TracesEveryFrameWritten) {
+    QTemporaryDir dir;
+    const QString trace = dir.path() + "/trace.txt";
+    SimController sim(QString(), trace);
+    RecorderOperator op;
+    Station station(op, sim);
+    ASSERT_TRUE(station.EnsureDeviceOpen());
+    station.commands.SetBeamDirection(2);
+    QFile f(trace);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 2);
+    const QList<QByteArray> fields = lines[0].split(' ');
+    ASSERT_EQ(fields.size(), 52);
+    EXPECT_EQ(fields[1], "TX");
+    EXPECT_EQ(fields.mid(2, 4), (QList<QByteArray>{"02", "07", "02", "07"}));
+}
+
+TEST(SimulatedController, FlashOnlyClearsBits) {
+    SimFlash flash;
+    EXPECT_EQ(flash.erase(3), 0);
+    EXPECT_EQ(flash.program(3, 0, {0x0F0F}), 0);
+    EXPECT_EQ(flash.program(3, 0, {0x000F}), 0);
+    EXPECT_EQ(flash.sector(3)[0], 0x000F);
+    EXPECT_EQ(flash.program(3, 0, {0xF000}), 31);
+    EXPECT_EQ(flash.program(3, 8190, {1, 2, 3}), 12);
+    EXPECT_EQ(flash.program(9, 0, {1}), 20);
+    EXPECT_EQ(flash.readCodeStart()[118], 0x0040);  // sector A's words before any write
+}
 }  // namespace

@@ -36,6 +36,9 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     auto* panel = new QFrame(this);
     panel->setFrameShape(QFrame::StyledPanel);
     panel->setGeometry(8, 56, 185, 73);
+    QFont panel_font = base;
+    panel_font.setPixelSize(10);  // the captions must fit the 96 pixels before the values
+    panel->setFont(panel_font);
     label(panel, QStringLiteral("Serial number:"), 8, 4, 96);
     label(panel, QStringLiteral("Application revision:"), 8, 20, 96);
     // Word 2 of the information block is the firmware revision, word 3 the hardware one.

@@ -9,7 +9,7 @@ struct AboutTexts;
 // The controller's serial number and revisions, read anew each time it opens.
 class TAboutForm : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TAboutForm(QWidget* parent = nullptr);
 
     void About1Click(Station& station);

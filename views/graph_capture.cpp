@@ -2,7 +2,9 @@
 
 #include "app/run_config.h"
 
-void GraphCapture::setPointsText(const QString& text) { points_ = ParseConfigInteger(text.trimmed()); }
+void GraphCapture::setPointsText(const QString& text) {
+    points_ = ParseConfigInteger(text.trimmed());
+}
 
 void GraphCapture::setGateText(const QString& text) {
     gate_ = ParseConfigInteger(text.trimmed());

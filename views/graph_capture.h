@@ -10,7 +10,7 @@
 // of record periods after each Refresh. Kept apart from the chart so that adding
 // a value costs a comparison or two.
 class GraphCapture {
-public:
+  public:
     bool graph_live = false;
     std::int32_t graph_count = 0;
 
@@ -46,10 +46,10 @@ public:
     // Grows whenever a point is added or the capture is renewed.
     std::uint64_t revision() const { return revision_; }
 
-private:
+  private:
     double xOf(std::int32_t record_period_us) const {
-        const auto product = static_cast<std::int32_t>(static_cast<std::uint32_t>(record_period_us) *
-                                                       static_cast<std::uint32_t>(graph_count));
+        const auto product = static_cast<std::int32_t>(
+            static_cast<std::uint32_t>(record_period_us) * static_cast<std::uint32_t>(graph_count));
         return product / 1000.0;
     }
 

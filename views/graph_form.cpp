@@ -8,8 +8,8 @@
 #include <QLineSeries>
 #include <QPushButton>
 #include <QTimer>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <algorithm>
 
 #include "graph_capture.h"
@@ -29,7 +29,8 @@ QList<QPointF> toList(const std::vector<QPointF>& points) {
 }
 }  // namespace
 
-TGraphForm::TGraphForm(GraphCapture& capture, QWidget* parent) : QWidget(parent), capture_(capture) {
+TGraphForm::TGraphForm(GraphCapture& capture, QWidget* parent)
+    : QWidget(parent), capture_(capture) {
     setWindowTitle(QStringLiteral("Graph"));
     resize(942, 540);
 
@@ -71,8 +72,10 @@ TGraphForm::TGraphForm(GraphCapture& capture, QWidget* parent) : QWidget(parent)
 
     capture_.setPointsText(points_box->text());
     capture_.setGateText(gate_box->text());
-    connect(points_box, &QLineEdit::textChanged, this, [this](const QString& t) { capture_.setPointsText(t); });
-    connect(gate_box, &QLineEdit::textChanged, this, [this](const QString& t) { capture_.setGateText(t); });
+    connect(points_box, &QLineEdit::textChanged, this,
+            [this](const QString& t) { capture_.setPointsText(t); });
+    connect(gate_box, &QLineEdit::textChanged, this,
+            [this](const QString& t) { capture_.setGateText(t); });
     connect(renew_btn, &QPushButton::clicked, this, &TGraphForm::renew_btnClick);
 
     refresh_timer_ = new QTimer(this);

@@ -17,7 +17,7 @@ class QValueAxis;
 // redraws its whole path on every single append.
 class TGraphForm : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TGraphForm(GraphCapture& capture, QWidget* parent = nullptr);
 
     void renew_btnClick();
@@ -34,7 +34,7 @@ public:
     QValueAxis* axis_x = nullptr;
     QValueAxis* axis_y = nullptr;
 
-private:
+  private:
     GraphCapture& capture_;
     QTimer* refresh_timer_ = nullptr;
     std::uint64_t shown_revision_ = ~std::uint64_t{0};
