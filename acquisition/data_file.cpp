@@ -1,5 +1,7 @@
 #include "data_file.h"
 
+#include <sys/stat.h>
+
 #include <QFile>
 #include <cerrno>
 #include <cstring>
@@ -69,6 +71,13 @@ void DataFile::flush() {
         pending_.clear();
     }
     if (std::fflush(file_) != 0) fail("write", errno);
+    // Writing on into a file whose directory was removed would lose every record
+    // without an error.
+    struct stat info {};
+    if (fstat(fileno(file_), &info) == 0 && info.st_nlink == 0) {
+        abandon();
+        throw StationError(QStringLiteral("Data file %1 has been removed").arg(path_));
+    }
 }
 
 void DataFile::close() {

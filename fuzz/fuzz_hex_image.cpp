@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (const QString& name : QDir(dir.path()).entryList({"sector_*.txt"})) {
         try {
-            for (const QString& line : ReadTextLines(dir.path() + '/' + name)) (void)ParseSectorLine(line);
+            for (const QString& line : ReadTextLines(dir.path() + '/' + name))
+                (void)ParseSectorLine(line);
         } catch (const StationError&) {
         }
     }

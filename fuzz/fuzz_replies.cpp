@@ -13,7 +13,7 @@ namespace {
 // A bridge that accepts every write and answers each read with the next slice of
 // the input: two length bytes, then up to that many bytes.
 class ReplyFeeder : public FtApi {
-public:
+  public:
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
 
@@ -35,12 +35,16 @@ public:
     FT_STATUS FT_Purge(FT_HANDLE, std::uint32_t) override { return FT_OK; }
     FT_STATUS FT_SetTimeouts(FT_HANDLE, std::uint32_t, std::uint32_t) override { return FT_OK; }
     FT_STATUS FT_SetLatencyTimer(FT_HANDLE, std::uint8_t) override { return FT_OK; }
-    FT_STATUS FT_SetUSBParameters(FT_HANDLE, std::uint32_t, std::uint32_t) override { return FT_OK; }
-    FT_STATUS FT_Write(FT_HANDLE, const void*, std::uint32_t count, std::uint32_t* written) override {
+    FT_STATUS FT_SetUSBParameters(FT_HANDLE, std::uint32_t, std::uint32_t) override {
+        return FT_OK;
+    }
+    FT_STATUS FT_Write(FT_HANDLE, const void*, std::uint32_t count,
+                       std::uint32_t* written) override {
         *written = size > 0 && data[0] == 0xEE ? 0 : count;
         return FT_OK;
     }
-    FT_STATUS FT_Read(FT_HANDLE, void* buffer, std::uint32_t count, std::uint32_t* received) override {
+    FT_STATUS FT_Read(FT_HANDLE, void* buffer, std::uint32_t count,
+                      std::uint32_t* received) override {
         *received = 0;
         if (size == 0) return FT_OK;
         // Two length bytes; FF FF gives the whole reply asked for.

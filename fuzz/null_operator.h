@@ -4,7 +4,7 @@
 
 // An operator who reads nothing and answers Cancel.
 class NullOperator : public Operator {
-public:
+  public:
     void appendLogLine(const QString&) override {}
     void clearLog() override {}
     void showMessage(const QString&) override {}

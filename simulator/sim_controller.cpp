@@ -151,7 +151,8 @@ FT_STATUS SimController::FT_Close(FT_HANDLE handle) {
 
 FT_STATUS SimController::FT_ResetDevice(FT_HANDLE handle) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return checkHandleLocked(handle);
+    if (const FT_STATUS s = checkHandleLocked(handle); s != FT_OK) return s;
+    return reset_status_;
 }
 
 FT_STATUS SimController::FT_Purge(FT_HANDLE handle, std::uint32_t mask) {
@@ -169,6 +170,7 @@ FT_STATUS SimController::FT_SetTimeouts(FT_HANDLE handle, std::uint32_t read_ms,
                                         std::uint32_t write_ms) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (const FT_STATUS s = checkHandleLocked(handle); s != FT_OK) return s;
+    if (timeouts_status_ != FT_OK) return timeouts_status_;
     read_timeout_ms_ = read_ms;
     write_timeout_ms_ = write_ms;
     return FT_OK;
@@ -558,6 +560,16 @@ void SimController::setListStatus(std::uint32_t kind, FT_STATUS status) {
 void SimController::setOpenStatus(FT_STATUS status) {
     std::lock_guard<std::mutex> lock(mutex_);
     open_status_ = status;
+}
+
+void SimController::setResetStatus(FT_STATUS status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reset_status_ = status;
+}
+
+void SimController::setTimeoutsStatus(FT_STATUS status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    timeouts_status_ = status;
 }
 
 void SimController::setLatencyStatus(FT_STATUS status) {

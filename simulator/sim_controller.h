@@ -72,6 +72,8 @@ class SimController : public FtApi {
     void setDeviceTexts(const QString& serial, const QString& description);
     void setListStatus(std::uint32_t flags_kind, FT_STATUS status);  // FT_OPEN_BY_... kind
     void setOpenStatus(FT_STATUS status);
+    void setResetStatus(FT_STATUS status);
+    void setTimeoutsStatus(FT_STATUS status);
     void setLatencyStatus(FT_STATUS status);
     void setUsbParametersStatus(FT_STATUS status);
     void setWriteTimeout(bool short_writes);
@@ -118,6 +120,8 @@ class SimController : public FtApi {
     QString description_ = QStringLiteral("Radar controller (simulated)");
     std::map<std::uint32_t, FT_STATUS> list_status_;
     FT_STATUS open_status_ = FT_OK;
+    FT_STATUS reset_status_ = FT_OK;
+    FT_STATUS timeouts_status_ = FT_OK;
     FT_STATUS latency_status_ = FT_OK;
     FT_STATUS usb_parameters_status_ = FT_OK;
     bool short_writes_ = false;

@@ -26,7 +26,8 @@ class RecorderOperator : public Operator {
     QList<int> waits;
     bool real_waits = true;
     std::function<void(const QString&)> on_box;  // lets a test act while a box is open
-    std::function<void()> on_pump;               // or while the flow pumps events
+    std::function<void(const QString&)> on_status;
+    std::function<void()> on_pump;  // or while the flow pumps events
 
     void appendLogLine(const QString& line) override { log << line; }
     void clearLog() override { log.clear(); }
@@ -51,7 +52,10 @@ class RecorderOperator : public Operator {
         ++steps;
         progress = progress + 1 > progress_max ? 0 : progress + 1;
     }
-    void setStatusText(const QString& text) override { statuses << text; }
+    void setStatusText(const QString& text) override {
+        statuses << text;
+        if (on_status) on_status(text);
+    }
     void setStartEnabled(bool enabled) override { start_enabled = enabled; }
     void pumpEvents() override {
         if (on_pump) on_pump();
