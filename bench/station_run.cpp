@@ -11,6 +11,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <cstdio>
+#include <vector>
 
 #include "app/main_form.h"
 #include "simulator/sim_controller.h"
@@ -51,6 +52,12 @@ int main(int argc, char** argv) {
     form.show();
     form.graph_btnClick();
 
+    // Resident memory every 10 s: it should stay flat apart from the log text.
+    std::vector<long> rss_samples;
+    QTimer rss_timer;
+    QObject::connect(&rss_timer, &QTimer::timeout, [&] { rss_samples.push_back(currentRssKb()); });
+    rss_timer.start(10000);
+
     QElapsedTimer wall;
     double cpu_at_start = 0;
     QTimer::singleShot(200, &form, [&] {
@@ -80,6 +87,9 @@ int main(int argc, char** argv) {
         std::printf("overrun bytes      %llu\n",
                     static_cast<unsigned long long>(controller.overrunBytes()));
         std::printf("rss peak / now kB  %ld / %ld\n", peakRssKb(), currentRssKb());
+        if (rss_samples.size() > 1)
+            std::printf("rss at 10 s / end  %ld / %ld kB (log %lld characters)\n", rss_samples.front(),
+                        rss_samples.back(), static_cast<long long>(log.size()));
         QCoreApplication::quit();
     });
     return app.exec();
