@@ -203,7 +203,7 @@ void AcquisitionRun::recordUntilDwellEnds() {
 void AcquisitionRun::startReader() {
     read_failed_ = false;
     auto* reader =
-        new TMyThread(st_.link, kChunkSize, this, [this](std::uint32_t count, FT_STATUS status) {
+        new TMyThread(st_.link, kChunkSize, [this](std::uint32_t count, FT_STATUS status) {
             if (status != FT_OK) {
                 read_failed_ = true;
             } else {

@@ -2,11 +2,8 @@
 
 #include "device_IO/usb_link.h"
 
-TMyThread::TMyThread(UsbLink& link, int chunk_size, QObject* gui_context, HandOver hand_over)
-    : link_(link),
-      chunk_size_(chunk_size),
-      gui_context_(gui_context),
-      hand_over_(std::move(hand_over)) {
+TMyThread::TMyThread(UsbLink& link, int chunk_size, HandOver hand_over)
+    : link_(link), chunk_size_(chunk_size), hand_over_(std::move(hand_over)) {
     connect(this, &QThread::finished, this, &QObject::deleteLater);
 }
 
@@ -15,14 +12,22 @@ void TMyThread::run() {
         FT_STATUS status = FT_OK;
         const std::uint32_t count =
             link_.ReadFTDevice(static_cast<std::uint32_t>(chunk_size_), &status);
+        {
+            std::lock_guard<std::mutex> lock(hand_over_mutex_);
+            count_ = count;
+            status_ = status;
+        }
         hand_over_waiting_.store(true);
-        QMetaObject::invokeMethod(
-            gui_context_,
-            [this, count, status] {
-                hand_over_waiting_.store(false);
-                hand_over_(count, status);
-            },
-            Qt::BlockingQueuedConnection);
+        // This object lives on the GUI thread: the call runs there, and returns
+        // once it has.
+        QMetaObject::invokeMethod(this, "takeChunk", Qt::BlockingQueuedConnection);
+        std::lock_guard<std::mutex> taken(hand_over_mutex_);
         if (status != FT_OK) break;  // the link is gone: no stale data, no spinning
     }
+}
+
+void TMyThread::takeChunk() {
+    hand_over_waiting_.store(false);
+    std::lock_guard<std::mutex> lock(hand_over_mutex_);
+    hand_over_(count_, status_);
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 
 #include "device_IO/ft_api.h"
 
@@ -18,7 +19,7 @@ class TMyThread : public QThread {
     // Runs on the GUI thread with the byte count and status of each read.
     using HandOver = std::function<void(std::uint32_t count, FT_STATUS status)>;
 
-    TMyThread(UsbLink& link, int chunk_size, QObject* gui_context, HandOver hand_over);
+    TMyThread(UsbLink& link, int chunk_size, HandOver hand_over);
 
     void requestStop() { stop_requested_.store(true); }
     // A read is done and its hand-over is waiting for the GUI thread.
@@ -28,10 +29,16 @@ class TMyThread : public QThread {
     void run() override;
 
   private:
+    Q_INVOKABLE void takeChunk();
+
     UsbLink& link_;
     const int chunk_size_;
-    QObject* gui_context_;
     HandOver hand_over_;
     std::atomic<bool> stop_requested_{false};
     std::atomic<bool> hand_over_waiting_{false};
+    // Orders the reader's use of the receive buffer and the hand-over's, in a way
+    // that thread checkers see; the blocking call alone already keeps them apart.
+    std::mutex hand_over_mutex_;
+    std::uint32_t count_ = 0;
+    FT_STATUS status_ = FT_OK;
 };

@@ -9,12 +9,14 @@
 namespace {
 int headerValue(const DwellBlock& b, const char* label) {
     for (const QString& line : b.header)
-        if (line.startsWith(QLatin1String(label))) return line.mid(static_cast<int>(qstrlen(label))).toInt();
+        if (line.startsWith(QLatin1String(label)))
+            return line.mid(static_cast<int>(qstrlen(label))).toInt();
     return 0;
 }
 double headerDouble(const DwellBlock& b, const char* label) {
     for (const QString& line : b.header)
-        if (line.startsWith(QLatin1String(label))) return line.mid(static_cast<int>(qstrlen(label))).toDouble();
+        if (line.startsWith(QLatin1String(label)))
+            return line.mid(static_cast<int>(qstrlen(label))).toDouble();
     return 0;
 }
 }  // namespace
@@ -26,7 +28,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const auto blocks = ReadDwellBlocks(QString::fromLocal8Bit(argv[1]));
-    long long records = 0, frames_recorded = 0, frames_expected = 0, full_dwell_frames = 0, mismatched = 0;
+    long long records = 0, frames_recorded = 0, frames_expected = 0, full_dwell_frames = 0,
+              mismatched = 0;
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         const DwellBlock& b = blocks[i];
         const int ipp = headerValue(b, "IPP = ");
@@ -44,8 +47,9 @@ int main(int argc, char** argv) {
     std::printf("dwells             %zu\n", blocks.size());
     std::printf("records            %lld\n", records);
     std::printf("frames recorded    %lld\n", frames_recorded);
-    std::printf("full dwells        %lld frames recorded, %lld expected (dwell time x pulse rate)\n",
-                full_dwell_frames, frames_expected);
+    std::printf(
+        "full dwells        %lld frames recorded, %lld expected (dwell time x pulse rate)\n",
+        full_dwell_frames, frames_expected);
     std::printf("records mismatched %lld\n", mismatched);
     return mismatched == 0 ? 0 : 1;
 }

@@ -88,8 +88,9 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(controller.overrunBytes()));
         std::printf("rss peak / now kB  %ld / %ld\n", peakRssKb(), currentRssKb());
         if (rss_samples.size() > 1)
-            std::printf("rss at 10 s / end  %ld / %ld kB (log %lld characters)\n", rss_samples.front(),
-                        rss_samples.back(), static_cast<long long>(log.size()));
+            std::printf("rss at 10 s / end  %ld / %ld kB (log %lld characters)\n",
+                        rss_samples.front(), rss_samples.back(),
+                        static_cast<long long>(log.size()));
         QCoreApplication::quit();
     });
     return app.exec();
