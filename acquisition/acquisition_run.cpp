@@ -21,7 +21,12 @@ int clampToInt(std::int64_t v) {
 AcquisitionRun::AcquisitionRun(Station& station) : st_(station) {}
 
 AcquisitionRun::~AcquisitionRun() {
-    if (reader_) reader_->requestStop();
+    if (!reader_) return;
+    reader_->requestStop();
+    if (!reader_running_) {
+        reader_->join();
+        delete reader_;
+    }  // else it may be blocked in a hand-over that can no longer run: leave it
 }
 
 void AcquisitionRun::stop_btnClick() {
@@ -231,8 +236,13 @@ void AcquisitionRun::stopReaderAndTrigger() {
 }
 
 void AcquisitionRun::waitForReaderToEnd() {
+    // Pumping, so that a hand-over still pending can run; never a plain wait().
     waiter_.waitUntil([this] { return !reader_running_; });
-    reader_ = nullptr;
+    if (reader_) {
+        reader_->join();  // it has left its loop: this returns at once
+        delete reader_;
+        reader_ = nullptr;
+    }
 }
 
 void AcquisitionRun::cleanUpAfterError() noexcept {

@@ -2,7 +2,6 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QPointer>
 
 #include "app/delay.h"
 #include "data_file.h"
@@ -48,7 +47,7 @@ class AcquisitionRun : public QObject, private StreamEvents {
     StreamDecoder decoder_;
     DataFile file_;
     EventWaiter waiter_;
-    QPointer<TMyThread> reader_;
+    TMyThread* reader_ = nullptr;
     bool reader_running_ = false;
     bool read_failed_ = false;
     bool trigger_on_ = false;

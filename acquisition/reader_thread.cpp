@@ -3,9 +3,7 @@
 #include "device_IO/usb_link.h"
 
 TMyThread::TMyThread(UsbLink& link, int chunk_size, HandOver hand_over)
-    : link_(link), chunk_size_(chunk_size), hand_over_(std::move(hand_over)) {
-    connect(this, &QThread::finished, this, &QObject::deleteLater);
-}
+    : link_(link), chunk_size_(chunk_size), hand_over_(std::move(hand_over)) {}
 
 void TMyThread::run() {
     while (!stop_requested_.load()) {
@@ -24,6 +22,12 @@ void TMyThread::run() {
         std::lock_guard<std::mutex> taken(hand_over_mutex_);
         if (status != FT_OK) break;  // the link is gone: no stale data, no spinning
     }
+    std::lock_guard<std::mutex> last(hand_over_mutex_);  // pairs with join()
+}
+
+void TMyThread::join() {
+    wait();
+    std::lock_guard<std::mutex> after_run(hand_over_mutex_);
 }
 
 void TMyThread::takeChunk() {

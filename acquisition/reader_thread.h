@@ -12,7 +12,8 @@ class UsbLink;
 
 // The stream reader of one beam dwell: reads the link in chunks and has the GUI
 // thread take each one over, waiting until it has. It touches nothing else. It
-// ends after a stop request or a failed read, and deletes itself when it ends.
+// ends itself after a stop request or a failed read; its owner joins and deletes it
+// once it has said so.
 class TMyThread : public QThread {
     Q_OBJECT
   public:
@@ -24,6 +25,8 @@ class TMyThread : public QThread {
     void requestStop() { stop_requested_.store(true); }
     // A read is done and its hand-over is waiting for the GUI thread.
     bool handOverWaiting() const { return hand_over_waiting_.load(); }
+    // After finished: joins the thread, so that the object may be deleted.
+    void join();
 
   protected:
     void run() override;
