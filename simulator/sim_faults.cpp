@@ -1,0 +1,153 @@
+// What tests read back from the simulated controller, and the faults they set.
+#include <algorithm>
+
+#include "sim_controller.h"
+
+namespace {
+int sectorIndex(char letter) {
+    return 7 - (letter - 'A');
+}
+}  // namespace
+
+SimController::Programmed SimController::programmed() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return programmed_;
+}
+
+std::vector<std::array<std::uint8_t, 50>> SimController::writtenFrames() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return written_;
+}
+
+void SimController::clearWrittenFrames() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    written_.clear();
+}
+
+std::vector<std::uint16_t> SimController::flashSector(char letter) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return flash_.sector(sectorIndex(letter));
+}
+
+void SimController::setFlashSector(char letter, const std::vector<std::uint16_t>& words) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    flash_.sector(sectorIndex(letter)) = words;
+    flash_.save();
+}
+
+bool SimController::codeStartWritten() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return flash_.codeStartWritten();
+}
+
+std::uint32_t SimController::readTimeoutMs() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return read_timeout_ms_;
+}
+
+std::uint32_t SimController::writeTimeoutMs() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return write_timeout_ms_;
+}
+
+std::uint64_t SimController::overrunBytes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return overrun_bytes_;
+}
+
+int SimController::triggerStarts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return trigger_starts_;
+}
+
+bool SimController::isOpen() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return open_handle_ != 0;
+}
+
+void SimController::setDeviceCount(int count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    device_count_ = std::clamp(count, 0, 2);
+}
+
+void SimController::setDeviceTexts(const QString& serial, const QString& description) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    serial_ = serial;
+    description_ = description;
+}
+
+void SimController::setListStatus(std::uint32_t kind, FT_STATUS status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    list_status_[kind] = status;
+}
+
+void SimController::setOpenStatus(FT_STATUS status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_status_ = status;
+}
+
+void SimController::setResetStatus(FT_STATUS status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reset_status_ = status;
+}
+
+void SimController::setTimeoutsStatus(FT_STATUS status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    timeouts_status_ = status;
+}
+
+void SimController::setLatencyStatus(FT_STATUS status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    latency_status_ = status;
+}
+
+void SimController::setUsbParametersStatus(FT_STATUS status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    usb_parameters_status_ = status;
+}
+
+void SimController::setWriteTimeout(bool short_writes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    short_writes_ = short_writes;
+}
+
+void SimController::setReplyFault(std::uint8_t code, ReplyFault fault, int short_length) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reply_faults_[code] = {fault, short_length};
+}
+
+void SimController::setEraseStatus(int sector_code, int status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    erase_status_[sector_code] = status;
+}
+
+void SimController::setProgramStatusAt(int offset, int status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    program_status_at_[offset] = status;
+}
+
+void SimController::setInfoWord(int index, std::uint32_t value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    info_.at(static_cast<std::size_t>(index)) = value;
+}
+
+void SimController::dropStreamBytes(std::int64_t offset, std::int64_t count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_faults_.push_back({offset, std::max<std::int64_t>(count, 1), 0});
+}
+
+void SimController::corruptStreamByte(std::int64_t offset, std::uint8_t value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_faults_.push_back({offset, 0, value});
+}
+
+void SimController::unplugAfter(std::chrono::milliseconds delay) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    unplug_at_ = Clock::now() + delay;
+    wake_.notify_all();
+}
+
+void SimController::stopStreamAfter(std::int64_t frames) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_stop_frames_ = frames;
+}

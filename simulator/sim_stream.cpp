@@ -1,0 +1,94 @@
+// The simulated controller's sample stream: frames produced in real time from
+// the trigger start, read back byte by byte with the injected faults applied.
+#include <algorithm>
+
+#include "sim_controller.h"
+#include "sim_waveform.h"
+
+namespace {
+constexpr std::int64_t kOverrunLimit = 4 * 1024 * 1024;
+}  // namespace
+
+void SimController::startTriggerLocked(bool on) {
+    const auto now = Clock::now();
+    if (on) {
+        if (programmed_.triggering && !trigger_stop_) return;
+        programmed_.triggering = true;
+        trigger_start_ = now;
+        trigger_stop_.reset();
+        stream_consumed_ = 0;
+        frame_cache_index_ = -1;
+        stream_faults_ = std::move(pending_faults_);
+        pending_faults_.clear();
+        stream_stop_frames_ = pending_stop_frames_;
+        pending_stop_frames_.reset();
+        ++trigger_starts_;
+    } else if (programmed_.triggering && !trigger_stop_) {
+        trigger_stop_ = now;
+        programmed_.triggering = false;
+    }
+}
+
+std::int64_t SimController::framesEmittedLocked(Clock::time_point at) const {
+    const std::uint32_t period = programmed_.sweep.pulse_period;
+    if (trigger_starts_ == 0 || period == 0) return 0;
+    const auto end = trigger_stop_ ? std::min(*trigger_stop_, at) : at;
+    if (end < trigger_start_) return 0;
+    const double elapsed = std::chrono::duration<double>(end - trigger_start_).count();
+    std::int64_t frames = static_cast<std::int64_t>(elapsed / (period / kSimClockHz)) + 1;
+    if (stream_stop_frames_) frames = std::min(frames, *stream_stop_frames_);
+    return frames;
+}
+
+std::int64_t SimController::streamAvailableLocked(Clock::time_point at) {
+    const std::int64_t available = framesEmittedLocked(at) * kSimFrameBytes;
+    if (available - stream_consumed_ > kOverrunLimit) {
+        const std::int64_t keep_from = available - kOverrunLimit;
+        overrun_bytes_ += static_cast<std::uint64_t>(keep_from - stream_consumed_);
+        stream_consumed_ = keep_from;
+    }
+    return available;
+}
+
+std::uint8_t SimController::streamByteLocked(std::int64_t offset) {
+    const std::int64_t frame = offset / kSimFrameBytes;
+    if (frame != frame_cache_index_) {
+        frame_cache_.assign(kSimFrameBytes, 0);
+        frame_cache_[0] = 0xFE;
+        frame_cache_[1] = 0xFF;
+        frame_cache_[2] = 0xFE;
+        frame_cache_[3] = 0xFF;
+        const int gates = std::min<int>(programmed_.sweep.gates, 36);
+        for (int g = 1; g <= gates; ++g) {
+            const SimSample s =
+                SimWaveform(frame, programmed_.beam, g, programmed_.sweep.pulse_period);
+            const std::uint16_t ip = SimWireWord(s.ip);
+            const std::uint16_t qp = SimWireWord(s.qp);
+            const int at = 4 + 4 * (g - 1);
+            frame_cache_[at] = static_cast<std::uint8_t>(ip);
+            frame_cache_[at + 1] = static_cast<std::uint8_t>(ip >> 8);
+            frame_cache_[at + 2] = static_cast<std::uint8_t>(qp);
+            frame_cache_[at + 3] = static_cast<std::uint8_t>(qp >> 8);
+        }
+        frame_cache_index_ = frame;
+    }
+    return frame_cache_[offset % kSimFrameBytes];
+}
+
+std::uint32_t SimController::copyStreamLocked(std::uint8_t* out, std::uint32_t want,
+                                              Clock::time_point at) {
+    const std::int64_t available = streamAvailableLocked(at);
+    std::uint32_t got = 0;
+    while (got < want && stream_consumed_ < available) {
+        const std::int64_t offset = stream_consumed_++;
+        bool dropped = false;
+        std::optional<std::uint8_t> corrupted;
+        for (const StreamFault& f : stream_faults_) {
+            if (f.count > 0 && offset >= f.offset && offset < f.offset + f.count) dropped = true;
+            if (f.count == 0 && offset == f.offset) corrupted = f.value;
+        }
+        if (dropped) continue;
+        out[got++] = corrupted ? *corrupted : streamByteLocked(offset);
+    }
+    return got;
+}
