@@ -36,14 +36,21 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     auto* panel = new QFrame(this);
     panel->setFrameShape(QFrame::StyledPanel);
     panel->setGeometry(8, 56, 185, 73);
-    QFont panel_font = base;
-    panel_font.setPixelSize(10);  // the captions must fit the 96 pixels before the values
-    panel->setFont(panel_font);
-    label(panel, QStringLiteral("Serial number:"), 8, 4, 96);
-    label(panel, QStringLiteral("Application revision:"), 8, 20, 96);
     // Word 2 of the information block is the firmware revision, word 3 the hardware one.
-    label(panel, QStringLiteral("Firmware revision:"), 8, 36, 96);
-    label(panel, QStringLiteral("Hardware revision:"), 8, 52, 96);
+    const char* const captions[] = {
+        "Serial number:", "Application revision:", "Firmware revision:", "Hardware revision:"};
+    QFont caption_font = base;
+    caption_font.setStretch(QFont::Condensed);
+    for (int row = 0; row < 4; ++row) {
+        QLabel* caption = label(panel, QString::fromLatin1(captions[row]), 8, 4 + 16 * row, 94);
+        caption->setFont(caption_font);
+        // Shrinks a caption that the font draws wider than the 94 pixels before the values.
+        while (caption->fontMetrics().horizontalAdvance(caption->text()) > 94 &&
+               caption_font.pixelSize() > 8) {
+            caption_font.setPixelSize(caption_font.pixelSize() - 1);
+            caption->setFont(caption_font);
+        }
+    }
     serial_no = label(panel, QStringLiteral("serial_no"), 104, 4, 78);
     application_rev = label(panel, QStringLiteral("application_rev"), 104, 20, 78);
     firmware_rev = label(panel, QStringLiteral("firmware_rev"), 104, 36, 78);
