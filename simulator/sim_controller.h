@@ -94,6 +94,11 @@ class SimController : public FtApi {
         std::uint8_t value;
     };
 
+    template <typename T>
+    void setLocked(T& field, T value) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        field = std::move(value);
+    }
     bool unpluggedLocked() const;
     FT_STATUS checkHandleLocked(FT_HANDLE handle) const;
     void handleFrameLocked(const std::uint8_t* frame);

@@ -82,33 +82,27 @@ void SimController::setListStatus(std::uint32_t kind, FT_STATUS status) {
 }
 
 void SimController::setOpenStatus(FT_STATUS status) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    open_status_ = status;
+    setLocked(open_status_, status);
 }
 
 void SimController::setResetStatus(FT_STATUS status) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    reset_status_ = status;
+    setLocked(reset_status_, status);
 }
 
 void SimController::setTimeoutsStatus(FT_STATUS status) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    timeouts_status_ = status;
+    setLocked(timeouts_status_, status);
 }
 
 void SimController::setLatencyStatus(FT_STATUS status) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    latency_status_ = status;
+    setLocked(latency_status_, status);
 }
 
 void SimController::setUsbParametersStatus(FT_STATUS status) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    usb_parameters_status_ = status;
+    setLocked(usb_parameters_status_, status);
 }
 
 void SimController::setWriteTimeout(bool short_writes) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    short_writes_ = short_writes;
+    setLocked(short_writes_, short_writes);
 }
 
 void SimController::setReplyFault(std::uint8_t code, ReplyFault fault, int short_length) {
@@ -148,6 +142,5 @@ void SimController::unplugAfter(std::chrono::milliseconds delay) {
 }
 
 void SimController::stopStreamAfter(std::int64_t frames) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    pending_stop_frames_ = frames;
+    setLocked(pending_stop_frames_, std::optional<std::int64_t>(frames));
 }
