@@ -1,7 +1,9 @@
 #include "acquisition_run.h"
 
+#include <QTimer>
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 #include "app/operator.h"
 #include "app/station.h"
@@ -16,31 +18,29 @@ QString hex(std::uint32_t value, int digits) {
 int clampToInt(std::int64_t v) {
     return static_cast<int>(std::clamp<std::int64_t>(v, 0, INT_MAX));
 }
+constexpr int kShowIntervalMs = 100;
+// A chunk that has waited this long means the processing lags behind.
+constexpr auto kBehind = std::chrono::milliseconds(500);
 }  // namespace
 
-AcquisitionRun::AcquisitionRun(Station& station) : st_(station) {}
+AcquisitionRun::AcquisitionRun(Station& station, int queue_slots)
+    : st_(station), queue_(queue_slots, kChunkSize), processor_(queue_, &station.graph, [this] {
+          // Processing thread: the run looks again on the GUI thread.
+          QMetaObject::invokeMethod(
+              this, [this] { waiter_.wake(); }, Qt::QueuedConnection);
+      }) {}
 
 AcquisitionRun::~AcquisitionRun() {
-    if (!reader_) return;
-    reader_->requestStop();
-    if (!reader_running_) {
+    if (reader_) {
+        reader_->requestStop();
         reader_->join();
-        delete reader_;
-    }  // else it may be blocked in a hand-over that can no longer run: leave it
+    }
 }
 
 void AcquisitionRun::stop_btnClick() {
     st_.stop_requested = true;
     st_.triggering = false;
-}
-
-void AcquisitionRun::framingError(int count) {
-    st_.op.setStatusText(QStringLiteral("FE %1").arg(count));
-}
-
-void AcquisitionRun::tooManyFramingErrors() {
-    st_.LogMessage(QStringLiteral("Framing errors.."));
-    st_.device_open = false;
+    waiter_.wake();
 }
 
 void AcquisitionRun::logBytesReceived(int count) {
@@ -132,7 +132,9 @@ void AcquisitionRun::programController() {
     st_.LogMessage(QStringLiteral("Sample Gate counts: %1").arg(sweep.sample_start));
     logBytesReceived(cmd.SetSweepParameters(sweep));
 
-    decoder_.configure(c.gates, c.integrations);
+    const auto record_period = static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(c.ipp) * static_cast<std::uint32_t>(c.integrations));
+    processor_.configure(c.gates, c.integrations, record_period);
 }
 
 void AcquisitionRun::runBeams() {
@@ -141,32 +143,39 @@ void AcquisitionRun::runBeams() {
 }
 
 bool AcquisitionRun::runDwell(int beam) {
-    decoder_.framing_errors = 0;
     st_.op.setStatusText(QStringLiteral("FE 0"));
     st_.LogMessage(QStringLiteral("Setting Relay to beam direction: %1").arg(beam));
     st_.commands.SetBeamDirection(static_cast<std::uint8_t>(beam));
     st_.op.waitMs(st_.run_config.relay_swith_time);
+    // The previous dwell's file is closed by now, or its last records are still
+    // being written: either way it must be done before the next one opens.
+    waitForDwellClosed();
     if (st_.stop_requested) return false;  // stopped before this dwell began
 
-    decoder_.reset();
+    startDwell(beam);
+    recordUntilDwellEnds();
+    endDwell();
+    if (st_.stop_requested) {
+        waitForDwellClosed();
+        return false;
+    }
+    return true;
+}
+
+void AcquisitionRun::startDwell(int beam) {
     st_.op.setProgressMaximum(clampToInt(Nearest(st_.run_config.dwell_time * 10)));
     st_.op.setProgressPosition(0);
-    decoder_.chunk_ready = false;
+    st_.op.setLossText(QString());
+    shown_framing_errors_ = 0;
+    warned_behind_ = false;
     openDataFile(beam);
-
+    processor_.beginDwell(file_);
+    // A read is under way before the first frame leaves the controller.
+    startReader();
     st_.LogMessage(QStringLiteral("Starting trigger on beam direction: %1").arg(beam));
     st_.commands.StartTrigger();
     trigger_on_ = true;
     beam_start_.start();
-    startReader();
-    recordUntilDwellEnds();
-
-    stopReaderAndTrigger();
-    if (st_.stop_requested) {
-        file_.close();
-        return false;
-    }
-    return true;
 }
 
 void AcquisitionRun::openDataFile(int beam) {
@@ -175,87 +184,112 @@ void AcquisitionRun::openDataFile(int beam) {
     file_.writeHeader(st_.run_config, stem.right(14), beam);
 }
 
+void AcquisitionRun::startReader() {
+    queue_.clear();  // the processor is between dwells: nothing queued is anyone's
+    reader_ = std::make_unique<TMyThread>(st_.link, queue_, [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { waiter_.wake(); }, Qt::QueuedConnection);
+    });
+    reader_->start(QThread::TimeCriticalPriority);
+    reader_->waitUntilReading(200);
+}
+
 void AcquisitionRun::recordUntilDwellEnds() {
-    const TRunConfig& c = st_.run_config;
-    const auto record_period = static_cast<std::int32_t>(
-        static_cast<std::uint32_t>(c.ipp) * static_cast<std::uint32_t>(c.integrations));
-    bool dwell_done = false;
-    while (!st_.stop_requested && !dwell_done) {
-        waiter_.waitUntil([this] { return decoder_.chunk_ready || read_failed_; });
-        if (read_failed_) {
-            st_.LogMessage(QStringLiteral("Stream lost: reading from the controller failed"));
-            st_.device_open = false;
-            st_.stop_requested = true;
-            break;
-        }
-        decoder_.chunk_ready = false;
-        decoder_.ProcessChunk(file_.isOpen() ? &file_ : nullptr, &st_.graph, record_period, *this);
-        const double elapsed = beam_start_.nsecsElapsed() / 1e9;
-        st_.op.setProgressPosition(clampToInt(Nearest(elapsed * 10)));
-        if (elapsed >= c.dwell_time) {
-            dwell_done = true;
-            file_.close();
-        }
-        if (decoder_.framing_errors > StreamDecoder::kFramingErrorLimit) {
-            dwell_done = true;
-            st_.stop_requested = true;
-        }
-        if (decoder_.chunk_ready || (reader_ && reader_->handOverWaiting()))
-            st_.LogMessage(QStringLiteral("Data processing is not keeping up with the stream"));
+    const double dwell_time = st_.run_config.dwell_time;
+    QTimer dwell_clock;
+    dwell_clock.setSingleShot(true);
+    dwell_clock.setTimerType(Qt::PreciseTimer);
+    connect(&dwell_clock, &QTimer::timeout, this, [this] { waiter_.wake(); });
+    dwell_clock.start(clampToInt(static_cast<std::int64_t>(std::ceil(dwell_time * 1000))));
+    QTimer show;
+    connect(&show, &QTimer::timeout, this, [this] {
+        showProgress();
+        warnIfBehind();
+        waiter_.wake();
+    });
+    show.start(kShowIntervalMs);
+
+    waiter_.waitUntil([&] {
+        return st_.stop_requested || elapsedSeconds() >= dwell_time ||
+               processor_.framingLimitPassed() || !processor_.error().isEmpty() ||
+               reader_->readFailed();
+    });
+    showProgress();
+    if (const QString error = processor_.error(); !error.isEmpty()) throw StationError(error);
+    if (reader_->readFailed()) {
+        st_.LogMessage(QStringLiteral("Stream lost: reading from the controller failed"));
+        st_.device_open = false;
+        st_.stop_requested = true;
+    } else if (processor_.framingLimitPassed()) {
+        st_.LogMessage(QStringLiteral("Framing errors.."));
+        st_.device_open = false;
+        st_.stop_requested = true;
+    }
+    if (elapsedSeconds() >= dwell_time) st_.op.setProgressPosition(st_.op.progressMaximum());
+}
+
+void AcquisitionRun::showProgress() {
+    const int position = clampToInt(Nearest(elapsedSeconds() * 10));
+    st_.op.setProgressPosition(std::min(position, st_.op.progressMaximum()));
+    const int errors = processor_.framingErrors();
+    if (errors != shown_framing_errors_) {
+        shown_framing_errors_ = errors;
+        st_.op.setStatusText(QStringLiteral("FE %1").arg(errors));
     }
 }
 
-void AcquisitionRun::startReader() {
-    read_failed_ = false;
-    auto* reader =
-        new TMyThread(st_.link, kChunkSize, [this](std::uint32_t count, FT_STATUS status) {
-            if (status != FT_OK) {
-                read_failed_ = true;
-            } else {
-                decoder_.HandOverChunk(st_.link.rx_buffer.data(), count);
-            }
-            waiter_.wake();
-        });
-    connect(reader, &QThread::finished, this, [this] {
-        reader_running_ = false;
-        waiter_.wake();
-    });
-    reader_ = reader;
-    reader_running_ = true;
-    reader->start(QThread::TimeCriticalPriority);
+void AcquisitionRun::warnIfBehind() {
+    const auto behind = queue_.oldestAge();
+    if (warned_behind_ || behind < kBehind) return;
+    warned_behind_ = true;
+    st_.LogMessage(QStringLiteral("Data processing is not keeping up with the stream"));
+    st_.LogMessage(QStringLiteral("Processing is %1 s behind the stream (%2 of %3 chunks queued)")
+                       .arg(std::chrono::duration<double>(behind).count(), 0, 'f', 1)
+                       .arg(queue_.queued())
+                       .arg(queue_.capacity()));
 }
 
-void AcquisitionRun::stopReaderAndTrigger() {
-    if (reader_) reader_->requestStop();
+void AcquisitionRun::endDwell() {
+    // The read in progress returns at once with what has arrived: all of it
+    // belongs to this dwell. Only then does the trigger frame purge the bridge.
+    reader_->requestStop();
+    reader_->join();
+    const std::uint64_t lost = reader_->lostBytes();
+    reader_.reset();
     st_.LogMessage(QStringLiteral("Stopping trigger"));
     st_.commands.StopTrigger();
     trigger_on_ = false;
-    // The next command must not meet a read of this reader, nor its last chunk
-    // the next dwell.
-    waitForReaderToEnd();
+    // Everything the reader queued is still recorded, then the file closes.
+    processor_.endDwell();
+    reportLoss(lost);
 }
 
-void AcquisitionRun::waitForReaderToEnd() {
-    // Pumping, so that a hand-over still pending can run; never a plain wait().
-    waiter_.waitUntil([this] { return !reader_running_; });
-    if (reader_) {
-        reader_->join();  // it has left its loop: this returns at once
-        delete reader_;
-        reader_ = nullptr;
-    }
+void AcquisitionRun::reportLoss(std::uint64_t lost_bytes) {
+    if (lost_bytes == 0) return;
+    const auto frames = lost_bytes / StreamDecoder::kFrameSize;
+    st_.LogMessage(QStringLiteral("Data lost in this dwell: %1 bytes of the stream (about %2 "
+                                  "frames) found no room in the processing queue")
+                       .arg(lost_bytes)
+                       .arg(frames));
+    st_.op.setLossText(QStringLiteral("Lost %1 frames").arg(frames));
+}
+
+void AcquisitionRun::waitForDwellClosed() {
+    waiter_.waitUntil([this] { return processor_.dwellClosed(); });
+    if (const QString error = processor_.error(); !error.isEmpty()) throw StationError(error);
 }
 
 void AcquisitionRun::cleanUpAfterError() noexcept {
     try {
-        if (reader_running_) {
-            if (reader_) reader_->requestStop();
-            if (trigger_on_) st_.commands.StopTrigger();
-            trigger_on_ = false;
-            waitForReaderToEnd();
-        } else if (trigger_on_) {
-            st_.commands.StopTrigger();
-            trigger_on_ = false;
+        if (reader_) {
+            reader_->requestStop();
+            reader_->join();
+            reader_.reset();
         }
+        if (trigger_on_) st_.commands.StopTrigger();
+        trigger_on_ = false;
+        processor_.endDwell();
+        waiter_.waitUntil([this] { return processor_.dwellClosed(); });
     } catch (...) {
     }
     file_.abandon();

@@ -2,54 +2,63 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <memory>
 
 #include "app/delay.h"
+#include "chunk_queue.h"
 #include "data_file.h"
-#include "stream_decoder.h"
+#include "stream_processor.h"
 
 class Station;
 class TMyThread;
 
 // Start and Stop: programs the controller from config.txt, then records beam
 // after beam (1, 2, 3, 1, ...) into one data file per dwell until Stop, too many
-// framing errors or a lost stream. Runs on the GUI thread inside the Start
-// handler and keeps the window responsive while it waits.
-class AcquisitionRun : public QObject, private StreamEvents {
+// framing errors or a lost stream. The run's control flow stays on the GUI thread
+// inside the Start handler and keeps the window responsive while it waits; the
+// stream itself is read on the reader thread and recorded on the processing
+// thread, so a busy GUI thread never costs a record.
+class AcquisitionRun : public QObject {
   public:
     static constexpr int kChunkSize = 131072;
+    // 8 MiB: more than five seconds of the heaviest stream.
+    static constexpr int kQueueSlots = 64;
 
-    explicit AcquisitionRun(Station& station);
+    explicit AcquisitionRun(Station& station, int queue_slots = kQueueSlots);
     ~AcquisitionRun() override;
 
     void start_btnClick();
     void stop_btnClick();
 
-    StreamDecoder& decoder() { return decoder_; }
-    const DataFile& dataFile() const { return file_; }
+    ChunkQueue& queue() { return queue_; }
+    StreamProcessor& processor() { return processor_; }
 
   private:
-    void framingError(int count) override;
-    void tooManyFramingErrors() override;
-
     bool prepare();  // start steps up to the programmed controller
     void programController();
     void runBeams();
     bool runDwell(int beam);  // false when the run is to end
+    void startDwell(int beam);
     void recordUntilDwellEnds();
+    void showProgress();
+    void warnIfBehind();
+    void endDwell();
+    void reportLoss(std::uint64_t lost_bytes);
+    void waitForDwellClosed();
     void openDataFile(int beam);
     void startReader();
-    void stopReaderAndTrigger();
-    void waitForReaderToEnd();
     void cleanUpAfterError() noexcept;
     void logBytesReceived(int count);
+    double elapsedSeconds() const { return beam_start_.nsecsElapsed() / 1e9; }
 
     Station& st_;
-    StreamDecoder decoder_;
-    DataFile file_;
+    ChunkQueue queue_;
+    DataFile file_;  // the processor's between beginDwell and the dwell's close
+    StreamProcessor processor_;
     EventWaiter waiter_;
-    TMyThread* reader_ = nullptr;
-    bool reader_running_ = false;
-    bool read_failed_ = false;
+    std::unique_ptr<TMyThread> reader_;
     bool trigger_on_ = false;
+    bool warned_behind_ = false;
+    int shown_framing_errors_ = 0;
     QElapsedTimer beam_start_;
 };

@@ -1,16 +1,22 @@
 #pragma once
 
 #include <QString>
-#include <cstdio>
+#include <chrono>
+#include <cstdint>
 #include <string>
 
 struct TRunConfig;
 
 // One beam dwell's data file: 21 header lines, then one record line per completed
 // integration. Lines end in CR LF. Records are collected in memory and reach the
-// file at every flush, which the stream processing does once per chunk.
+// file at every flush (once per chunk) in a single write of whole lines, and the
+// disk at most a second later. A failed write cuts the file back to its last
+// whole line, so no torn record is ever left behind.
 class DataFile {
   public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kSyncInterval{1000};
+
     DataFile() = default;
     ~DataFile();
     DataFile(const DataFile&) = delete;
@@ -19,38 +25,33 @@ class DataFile {
     // Appends when the file exists, else creates it. Throws StationError.
     void open(const QString& path);
     void writeHeader(const TRunConfig& config, const QString& stamp, int beam);
-    bool isOpen() const { return file_ != nullptr; }
+    bool isOpen() const { return fd_ >= 0; }
     const QString& path() const { return path_; }
 
-    void appendValue(int value) {
-        char* p = scratch_;
-        unsigned magnitude =
-            value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
-        char digits[12];
-        int n = 0;
-        do {
-            digits[n++] = static_cast<char>('0' + magnitude % 10);
-            magnitude /= 10;
-        } while (magnitude != 0);
-        if (value < 0) *p++ = '-';
-        while (n > 0) *p++ = digits[--n];
-        *p++ = ' ';
-        pending_.append(scratch_, static_cast<std::size_t>(p - scratch_));
-    }
+    void appendValue(int value);
     void endRecord() { pending_.append(" \r\n", 3); }
 
-    // Writes what has been collected; throws StationError on an I/O error.
+    // Writes what has been collected and syncs when the last sync is a second old;
+    // throws StationError on an I/O error.
     void flush();
-    // Flushes and closes; throws StationError when the last write fails.
+    // Syncs written records when the last sync is a second old.
+    void syncIfDue();
+    // Flushes, syncs and closes; throws StationError when that fails.
     void close();
     // Closes without reporting; for clean-up after another error.
     void abandon() noexcept;
 
+    // Bytes of whole lines on disk, as far as this file knows.
+    std::int64_t size() const { return size_; }
+
   private:
     [[noreturn]] void fail(const char* what, int error);
+    void sync();
 
-    std::FILE* file_ = nullptr;
+    int fd_ = -1;
     QString path_;
     std::string pending_;
-    char scratch_[16];
+    std::int64_t size_ = 0;
+    bool unsynced_ = false;
+    Clock::time_point last_sync_{};
 };

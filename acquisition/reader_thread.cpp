@@ -1,37 +1,53 @@
 #include "reader_thread.h"
 
+#include <chrono>
+#include <thread>
+
+#include "chunk_queue.h"
 #include "device_IO/usb_link.h"
 
-TMyThread::TMyThread(UsbLink& link, int chunk_size, HandOver hand_over)
-    : link_(link), chunk_size_(chunk_size), hand_over_(std::move(hand_over)) {}
+TMyThread::TMyThread(UsbLink& link, ChunkQueue& queue, OnFailure on_failure)
+    : link_(link),
+      queue_(queue),
+      on_failure_(std::move(on_failure)),
+      scratch_(static_cast<std::size_t>(queue.slotSize()), 0) {}
 
-void TMyThread::run() {
-    while (!stop_requested_.load()) {
-        FT_STATUS status = FT_OK;
-        const std::uint32_t count =
-            link_.ReadFTDevice(static_cast<std::uint32_t>(chunk_size_), &status);
-        {
-            std::lock_guard<std::mutex> lock(hand_over_mutex_);
-            count_ = count;
-            status_ = status;
-        }
-        hand_over_waiting_.store(true);
-        // This object lives on the GUI thread: the call runs there, and returns
-        // once it has.
-        QMetaObject::invokeMethod(this, "takeChunk", Qt::BlockingQueuedConnection);
-        std::lock_guard<std::mutex> taken(hand_over_mutex_);
-        if (status != FT_OK) break;  // the link is gone: no stale data, no spinning
-    }
-    std::lock_guard<std::mutex> last(hand_over_mutex_);  // pairs with join()
+void TMyThread::requestStop() {
+    stop_requested_.store(true);
+    link_.AbortReads();
 }
 
 void TMyThread::join() {
     wait();
-    std::lock_guard<std::mutex> after_run(hand_over_mutex_);
+    link_.ResumeReads();
 }
 
-void TMyThread::takeChunk() {
-    hand_over_waiting_.store(false);
-    std::lock_guard<std::mutex> lock(hand_over_mutex_);
-    hand_over_(count_, status_);
+void TMyThread::waitUntilReading(int timeout_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!reading_.load() && !isFinished() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+}
+
+void TMyThread::run() {
+    std::uint64_t unqueued = 0;  // lost since the last chunk queued
+    const auto size = static_cast<std::uint32_t>(queue_.slotSize());
+    while (!stop_requested_.load()) {
+        std::uint8_t* slot = queue_.acquire();
+        FT_STATUS status = FT_OK;
+        reading_.store(true);
+        const std::uint32_t count = link_.ReadStream(slot ? slot : scratch_.data(), size, &status);
+        if (status != FT_OK) {
+            read_failed_.store(true);
+            if (on_failure_) on_failure_();
+            break;
+        }
+        if (count == 0) continue;
+        if (slot) {
+            queue_.publish(count, unqueued);
+            unqueued = 0;
+        } else {
+            unqueued += count;
+            lost_bytes_.fetch_add(count);
+        }
+    }
 }

@@ -4,44 +4,46 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <vector>
 
-#include "device_IO/ft_api.h"
-
+class ChunkQueue;
 class UsbLink;
 
-// The stream reader of one beam dwell: reads the link in chunks and has the GUI
-// thread take each one over, waiting until it has. It touches nothing else. It
-// ends itself after a stop request or a failed read; its owner joins and deletes it
-// once it has said so.
+// The stream reader of one beam dwell. It does nothing but read the link into the
+// queue's free slots, so that a read is always in flight: when every slot is
+// taken it reads on into a scratch buffer and counts what it could not queue,
+// rather than let the bridge overrun. It ends after a stop request, which also
+// cuts the read in progress short, or after a failed read.
 class TMyThread : public QThread {
     Q_OBJECT
   public:
-    // Runs on the GUI thread with the byte count and status of each read.
-    using HandOver = std::function<void(std::uint32_t count, FT_STATUS status)>;
+    // Runs on the reader thread when a read fails.
+    using OnFailure = std::function<void()>;
 
-    TMyThread(UsbLink& link, int chunk_size, HandOver hand_over);
+    TMyThread(UsbLink& link, ChunkQueue& queue, OnFailure on_failure);
 
-    void requestStop() { stop_requested_.store(true); }
-    // A read is done and its hand-over is waiting for the GUI thread.
-    bool handOverWaiting() const { return hand_over_waiting_.load(); }
-    // After finished: joins the thread, so that the object may be deleted.
+    // Any thread: the reader ends within a read call's return.
+    void requestStop();
+    // After requestStop: waits for the thread and lets the link read again.
     void join();
+    // Blocks until the first read is under way (or the thread has ended), at most
+    // timeout_ms; so that the trigger starts only once somebody is reading.
+    void waitUntilReading(int timeout_ms);
+
+    bool readFailed() const { return read_failed_.load(); }
+    // Stream bytes that found no free slot, this dwell.
+    std::uint64_t lostBytes() const { return lost_bytes_.load(); }
 
   protected:
     void run() override;
 
   private:
-    Q_INVOKABLE void takeChunk();
-
     UsbLink& link_;
-    const int chunk_size_;
-    HandOver hand_over_;
+    ChunkQueue& queue_;
+    OnFailure on_failure_;
+    std::vector<std::uint8_t> scratch_;
     std::atomic<bool> stop_requested_{false};
-    std::atomic<bool> hand_over_waiting_{false};
-    // Orders the reader's use of the receive buffer and the hand-over's, in a way
-    // that thread checkers see; the blocking call alone already keeps them apart.
-    std::mutex hand_over_mutex_;
-    std::uint32_t count_ = 0;
-    FT_STATUS status_ = FT_OK;
+    std::atomic<bool> read_failed_{false};
+    std::atomic<bool> reading_{false};
+    std::atomic<std::uint64_t> lost_bytes_{0};
 };

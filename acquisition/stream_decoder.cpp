@@ -33,6 +33,7 @@ void StreamDecoder::configure(int gates, int integrations) {
     words_ = 2 * std::clamp(gates, 0, kMaxGates);
     integrations_ = std::max(integrations, 1);
     accumulators_.assign(static_cast<std::size_t>(words_), 0);
+    record_values_.assign(static_cast<std::size_t>(words_), 0);
     reset();
 }
 
@@ -68,7 +69,6 @@ void StreamDecoder::HandOverChunk(const std::uint8_t* data, std::uint32_t count)
             break;
         }
     }
-    chunk_ready = true;
 }
 
 int StreamDecoder::findMarkers(StreamEvents& events) {
@@ -107,14 +107,17 @@ int StreamDecoder::AverageHalfEven(std::int64_t sum, std::int32_t n) {
 }
 
 void StreamDecoder::emitRecord(DataFile* file, GraphCapture* graph, std::int32_t record_period_us) {
+    int* values = record_values_.data();
     for (int p = 0; p < words_; ++p) {
         const int v = AverageHalfEven(accumulators_[static_cast<std::size_t>(p)], integrations_);
         accumulators_[static_cast<std::size_t>(p)] = 0;
+        values[p] = v;
         if (file) file->appendValue(v);
-        if (graph) graph->AddGraphValue(p, v, record_period_us);
     }
     if (file) file->endRecord();
+    if (graph) graph->AddGraphRecord(values, words_, record_period_us);
     frames_summed_ = 0;
+    ++records_emitted_;
 }
 
 void StreamDecoder::ProcessChunk(DataFile* file, GraphCapture* graph, std::int32_t record_period_us,

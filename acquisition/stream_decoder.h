@@ -35,6 +35,9 @@ class StreamDecoder {
     void configure(int gates, int integrations);
     // A new dwell: no carry, no frames summed, every sum 0.
     void reset();
+    // Bytes of the stream went missing before the next chunk: the frame cut at the
+    // end of the last one and the record being summed are dropped.
+    void breakStream() { reset(); }
 
     // Stream buffer := carry + the count bytes read; the new carry is the tail from
     // the last marker within 504 bytes of the end.
@@ -42,8 +45,8 @@ class StreamDecoder {
     void ProcessChunk(DataFile* file, GraphCapture* graph, std::int32_t record_period_us,
                       StreamEvents& events);
 
-    bool chunk_ready = false;
     int framing_errors = 0;
+    std::int64_t recordsEmitted() const { return records_emitted_; }
     int carry_pos() const { return carry_pos_; }
     int frames_summed() const { return frames_summed_; }
     int streamLength() const { return stream_length_; }
@@ -66,10 +69,12 @@ class StreamDecoder {
     std::vector<std::uint8_t> carry_buffer_;
     std::vector<std::int32_t> marker_positions_;
     std::vector<std::int64_t> accumulators_;
+    std::vector<int> record_values_;
     int carry_pos_ = -1;
     int carry_length_ = 0;
     int stream_length_ = 0;
     int words_ = 0;
     int integrations_ = 1;
     int frames_summed_ = 0;
+    std::int64_t records_emitted_ = 0;
 };

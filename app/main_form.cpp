@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -37,6 +38,14 @@ TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, Station::Clock clock)
     setCentralWidget(logpad);
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->setFixedHeight(19);
+    // Permanent fields: a menu hint passing over the bar does not erase them.
+    status_field = new QLabel(this);
+    status_field->setObjectName(QStringLiteral("status_field"));
+    statusBar()->addWidget(status_field, 1);
+    loss_field = new QLabel(this);
+    loss_field->setObjectName(QStringLiteral("loss_field"));
+    loss_field->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
+    statusBar()->addPermanentWidget(loss_field);
     FormCreate();
 }
 
@@ -101,9 +110,7 @@ void TMainForm::FormCreate() {
         showError(error.text() + QStringLiteral("."));
         return;  // the window keeps its design position and normal priority
     }
-    station_.graph.graph_live = true;
-    station_.graph.graph_count = 0;
-    run_.decoder().reset();
+    station_.graph.startCapturing();
     move(100, 50);
     SetProcessPriority(3);
     station_.triggering = false;
@@ -209,7 +216,10 @@ void TMainForm::stepProgress() {
     ProgressBar1->setValue(next > ProgressBar1->maximum() ? ProgressBar1->minimum() : next);
 }
 void TMainForm::setStatusText(const QString& text) {
-    statusBar()->showMessage(text);
+    status_field->setText(text);
+}
+void TMainForm::setLossText(const QString& text) {
+    loss_field->setText(text);
 }
 void TMainForm::setStartEnabled(bool enabled) {
     start_btn->setEnabled(enabled);

@@ -10,6 +10,7 @@
 #include "station.h"
 
 class QAction;
+class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
 class QToolBar;
@@ -52,6 +53,7 @@ class TMainForm : public QMainWindow, public Operator {
     void setProgressPosition(int position) override;
     void stepProgress() override;
     void setStatusText(const QString& text) override;
+    void setLossText(const QString& text) override;
     void setStartEnabled(bool enabled) override;
     void pumpEvents() override;
     void waitMs(int ms) override;
@@ -67,6 +69,8 @@ class TMainForm : public QMainWindow, public Operator {
     QAction* Close1 = nullptr;
     QAction* About1 = nullptr;
     QAction* FirmwareUpgrade1 = nullptr;
+    QLabel* status_field = nullptr;
+    QLabel* loss_field = nullptr;
 
   protected:
     void closeEvent(QCloseEvent* event) override;

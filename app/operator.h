@@ -26,6 +26,8 @@ class Operator {
     virtual void setProgressPosition(int position) = 0;
     virtual void stepProgress() = 0;
     virtual void setStatusText(const QString& text) = 0;
+    // Stream data the station could not record in the current dwell; empty: none.
+    virtual void setLossText(const QString& text) = 0;
     virtual void setStartEnabled(bool enabled) = 0;
 
     // Let the window handle pending events once, or for at least ms milliseconds.

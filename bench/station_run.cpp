@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTimer>
@@ -83,7 +84,7 @@ int main(int argc, char** argv) {
                     static_cast<long long>(log.count("not keeping up")));
         std::printf("framing lines      %lld\n",
                     static_cast<long long>(log.count("Framing errors")));
-        std::printf("last status        %s\n", qPrintable(form.statusBar()->currentMessage()));
+        std::printf("last status        %s\n", qPrintable(form.status_field->text()));
         std::printf("overrun bytes      %llu\n",
                     static_cast<unsigned long long>(controller.overrunBytes()));
         std::printf("rss peak / now kB  %ld / %ld\n", peakRssKb(), currentRssKb());

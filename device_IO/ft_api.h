@@ -52,4 +52,9 @@ class FtApi {
     // *received < count means the time-out passed.
     virtual FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t count,
                               std::uint32_t* received) = 0;
+
+    // Not a D2XX call: while aborted, a read in progress on the handle returns at
+    // once with what it has, and so does every read begun, so that a stream reader
+    // can be stopped without waiting out the read time-out.
+    virtual void AbortReads(FT_HANDLE handle, bool aborted) = 0;
 };

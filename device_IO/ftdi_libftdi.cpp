@@ -3,6 +3,7 @@
 #include <ftdi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -14,6 +15,7 @@ struct LibFtdiApi::Device {
     std::mutex io;     // held per read call and by every control call
     std::mutex write;  // held by writes only, so a stop frame never waits behind a read
     std::uint32_t read_timeout_ms = 0;
+    std::atomic<bool> reads_aborted{false};
 
     ~Device() {
         if (ctx) {
@@ -207,7 +209,7 @@ FT_STATUS LibFtdiApi::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t coun
     const std::uint32_t timeout_ms = device->read_timeout_ms;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     std::uint32_t got = 0;
-    while (got < count) {
+    while (got < count && !device->reads_aborted.load()) {
         const int want = static_cast<int>(std::min<std::uint32_t>(count - got, kMaxPerCall));
         const auto started = Clock::now();
         int rc;
@@ -227,4 +229,8 @@ FT_STATUS LibFtdiApi::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t coun
     }
     *received = got;
     return FT_OK;
+}
+
+void LibFtdiApi::AbortReads(FT_HANDLE handle, bool aborted) {
+    if (const auto device = find(handle)) device->reads_aborted.store(aborted);
 }

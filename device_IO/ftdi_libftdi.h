@@ -29,6 +29,7 @@ class LibFtdiApi : public FtApi {
                        std::uint32_t* written) override;
     FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t count,
                       std::uint32_t* received) override;
+    void AbortReads(FT_HANDLE handle, bool aborted) override;
 
     struct Device;
 

@@ -94,6 +94,22 @@ std::uint32_t UsbLink::ReadFTDevice(std::uint32_t count, FT_STATUS* status_out) 
     return received <= count ? received : count;
 }
 
+std::uint32_t UsbLink::ReadStream(std::uint8_t* into, std::uint32_t count, FT_STATUS* status_out) {
+    std::uint32_t received = 0;
+    const FT_STATUS status = api_.FT_Read(ft_handle, into, count, &received);
+    if (status != FT_OK) ReportFTError("FT_Read", status);
+    *status_out = status;
+    return received <= count ? received : count;
+}
+
+void UsbLink::AbortReads() {
+    api_.AbortReads(ft_handle, true);
+}
+
+void UsbLink::ResumeReads() {
+    api_.AbortReads(ft_handle, false);
+}
+
 QString UsbLink::OpenController() {
     // A handle left open by an earlier open would keep the device busy.
     if (ft_handle != 0) {

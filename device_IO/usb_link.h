@@ -37,6 +37,11 @@ class UsbLink {
     // Reads into the start of rx_buffer; returns the number read. The library's
     // status goes to *status when asked for (the stream reader needs it).
     std::uint32_t ReadFTDevice(std::uint32_t count, FT_STATUS* status = nullptr);
+    // Reads the stream into a buffer of the caller's; returns the number read.
+    std::uint32_t ReadStream(std::uint8_t* into, std::uint32_t count, FT_STATUS* status);
+    // Makes a stream read in progress, and every read until resumed, return at once.
+    void AbortReads();
+    void ResumeReads();
 
     // Opens device 0 of the library's list and configures the bridge. Returns
     // "NotOpen" or the description, " [", the serial number and "]".

@@ -61,6 +61,7 @@ class ReplyFeeder : public FtApi {
         *received = static_cast<std::uint32_t>(n);
         return FT_OK;
     }
+    void AbortReads(FT_HANDLE, bool) override {}
 };
 }  // namespace
 

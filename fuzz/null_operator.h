@@ -17,6 +17,7 @@ class NullOperator : public Operator {
     void setProgressPosition(int) override {}
     void stepProgress() override {}
     void setStatusText(const QString&) override {}
+    void setLossText(const QString&) override {}
     void setStartEnabled(bool) override {}
     void pumpEvents() override {}
     void waitMs(int) override {}

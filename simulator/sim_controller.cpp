@@ -156,7 +156,11 @@ FT_STATUS SimController::FT_Purge(FT_HANDLE handle, std::uint32_t mask) {
     if (const FT_STATUS s = checkHandleLocked(handle); s != FT_OK) return s;
     if (mask & FT_PURGE_RX) {
         replies_.clear();
-        stream_consumed_ = std::max(stream_consumed_, streamAvailableLocked(Clock::now()));
+        const auto now = Clock::now();
+        chargeIdleOverrunLocked(now);
+        stream_consumed_ = std::max(stream_consumed_, streamAvailableLocked(now));
+        holes_.clear();
+        hole_bytes_ahead_ = 0;
         wake_.notify_all();
     }
     return FT_OK;
@@ -205,13 +209,16 @@ FT_STATUS SimController::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t c
     if (received) *received = 0;
     if (const FT_STATUS s = checkHandleLocked(handle); s != FT_OK) return s;
     if (!buffer || !received) return FT_INVALID_PARAMETER;
+    chargeIdleOverrunLocked(Clock::now());
+    ++reads_in_flight_;
     auto* out = static_cast<std::uint8_t*>(buffer);
     const auto deadline = Clock::now() + std::chrono::milliseconds(read_timeout_ms_);
     std::uint32_t got = 0;
+    FT_STATUS status = FT_OK;
     while (true) {
         if (const FT_STATUS s = checkHandleLocked(handle); s != FT_OK) {
-            *received = got;
-            return s;
+            status = s;
+            break;
         }
         while (got < count && !replies_.empty()) {
             out[got++] = replies_.front();
@@ -219,22 +226,35 @@ FT_STATUS SimController::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t c
         }
         const auto now = Clock::now();
         if (got < count) got += copyStreamLocked(out + got, count - got, now);
-        if (got >= count || (read_timeout_ms_ != 0 && now >= deadline)) break;
-        // Sleep until the missing bytes are due, the deadline, or a write or purge.
-        auto wake_at = read_timeout_ms_ != 0 ? deadline : now + std::chrono::seconds(1);
-        const std::uint32_t period = programmed_.sweep.pulse_period;
-        if (programmed_.triggering && !trigger_stop_ && period > 0) {
-            const std::int64_t need = stream_consumed_ + (count - got);
-            const std::int64_t frame = (need + kSimFrameBytes - 1) / kSimFrameBytes - 1;
-            const auto due = trigger_start_ + std::chrono::nanoseconds(static_cast<std::int64_t>(
-                                                  frame * (period / kSimClockHz) * 1e9));
-            wake_at = std::min(wake_at, std::max(due, now + std::chrono::microseconds(200)));
-        }
-        if (unplug_at_) wake_at = std::min(wake_at, std::max(*unplug_at_, now));
-        wake_.wait_until(lock, wake_at);
+        if (got >= count || reads_aborted_ || (read_timeout_ms_ != 0 && now >= deadline)) break;
+        wake_.wait_until(lock, nextReadWakeLocked(now, deadline, count - got));
     }
+    --reads_in_flight_;
     *received = got;
-    return FT_OK;
+    return status;
+}
+
+// Until the missing bytes are due, the deadline, or a write, purge or abort.
+SimController::Clock::time_point SimController::nextReadWakeLocked(Clock::time_point now,
+                                                                   Clock::time_point deadline,
+                                                                   std::uint32_t missing) const {
+    auto wake_at = read_timeout_ms_ != 0 ? deadline : now + std::chrono::seconds(1);
+    const std::uint32_t period = programmed_.sweep.pulse_period;
+    if (programmed_.triggering && !trigger_stop_ && period > 0) {
+        const std::int64_t need = stream_consumed_ + hole_bytes_ahead_ + missing;
+        const std::int64_t frame = (need + kSimFrameBytes - 1) / kSimFrameBytes - 1;
+        const auto due = trigger_start_ + std::chrono::nanoseconds(static_cast<std::int64_t>(
+                                              frame * (period / kSimClockHz) * 1e9));
+        wake_at = std::min(wake_at, std::max(due, now + std::chrono::microseconds(200)));
+    }
+    if (unplug_at_) wake_at = std::min(wake_at, std::max(*unplug_at_, now));
+    return wake_at;
+}
+
+void SimController::AbortReads(FT_HANDLE, bool aborted) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reads_aborted_ = aborted;
+    wake_.notify_all();
 }
 
 void SimController::traceLocked(const std::uint8_t* frame) {

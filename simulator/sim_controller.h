@@ -53,6 +53,7 @@ class SimController : public FtApi {
                        std::uint32_t* written) override;
     FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t count,
                       std::uint32_t* received) override;
+    void AbortReads(FT_HANDLE handle, bool aborted) override;
 
     // What tests read back.
     Programmed programmed() const;
@@ -63,7 +64,9 @@ class SimController : public FtApi {
     bool codeStartWritten() const;
     std::uint32_t readTimeoutMs() const;
     std::uint32_t writeTimeoutMs() const;
-    std::uint64_t overrunBytes() const;
+    // Stream bytes that reached the bridge while its receive buffer was full and
+    // no read was waiting for them: a real chip drops them.
+    std::uint64_t overrunBytes();
     int triggerStarts() const;
     bool isOpen() const;
 
@@ -85,7 +88,8 @@ class SimController : public FtApi {
     void corruptStreamByte(std::int64_t offset, std::uint8_t value);
     void unplugAfter(std::chrono::milliseconds delay);
     void unplugNow() { unplugAfter(std::chrono::milliseconds(0)); }
-    void stopStreamAfter(std::int64_t frames);  // the trigger is lost after this many frames
+    void stopStreamAfter(std::int64_t frames);      // the trigger is lost after this many frames
+    void setBridgeBufferSize(std::uint32_t bytes);  // 4096 by default
 
   private:
     struct StreamFault {
@@ -113,6 +117,10 @@ class SimController : public FtApi {
     std::uint32_t copyStreamLocked(std::uint8_t* out, std::uint32_t want, Clock::time_point at);
     std::uint8_t streamByteLocked(std::int64_t offset);
     void startTriggerLocked(bool on);
+    void chargeIdleOverrunLocked(Clock::time_point at);
+    Clock::time_point nextReadWakeLocked(Clock::time_point now, Clock::time_point deadline,
+                                         std::uint32_t missing) const;
+    std::int64_t bufferedLocked(Clock::time_point at);
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
@@ -149,6 +157,13 @@ class SimController : public FtApi {
     std::optional<Clock::time_point> trigger_stop_;
     std::int64_t stream_consumed_ = 0;
     std::uint64_t overrun_bytes_ = 0;
+    // The bridge's receive buffer: what it holds beyond this while no read waits is
+    // lost, leaving holes in the stream offsets.
+    std::uint32_t bridge_buffer_size_ = 4096;
+    int reads_in_flight_ = 0;
+    bool reads_aborted_ = false;
+    std::deque<std::pair<std::int64_t, std::int64_t>> holes_;  // [start, end)
+    std::int64_t hole_bytes_ahead_ = 0;
     int trigger_starts_ = 0;
     // Stream faults wait for the next trigger start and last for that run.
     std::vector<StreamFault> pending_faults_;

@@ -50,9 +50,14 @@ std::uint32_t SimController::writeTimeoutMs() const {
     return write_timeout_ms_;
 }
 
-std::uint64_t SimController::overrunBytes() const {
+std::uint64_t SimController::overrunBytes() {
     std::lock_guard<std::mutex> lock(mutex_);
+    chargeIdleOverrunLocked(Clock::now());
     return overrun_bytes_;
+}
+
+void SimController::setBridgeBufferSize(std::uint32_t bytes) {
+    setLocked(bridge_buffer_size_, bytes);
 }
 
 int SimController::triggerStarts() const {

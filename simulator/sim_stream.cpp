@@ -5,10 +5,6 @@
 #include "sim_controller.h"
 #include "sim_waveform.h"
 
-namespace {
-constexpr std::int64_t kOverrunLimit = 4 * 1024 * 1024;
-}  // namespace
-
 void SimController::startTriggerLocked(bool on) {
     const auto now = Clock::now();
     if (on) {
@@ -17,6 +13,8 @@ void SimController::startTriggerLocked(bool on) {
         trigger_start_ = now;
         trigger_stop_.reset();
         stream_consumed_ = 0;
+        holes_.clear();
+        hole_bytes_ahead_ = 0;
         frame_cache_index_ = -1;
         stream_faults_ = std::move(pending_faults_);
         pending_faults_.clear();
@@ -24,6 +22,7 @@ void SimController::startTriggerLocked(bool on) {
         pending_stop_frames_.reset();
         ++trigger_starts_;
     } else if (programmed_.triggering && !trigger_stop_) {
+        chargeIdleOverrunLocked(now);
         trigger_stop_ = now;
         programmed_.triggering = false;
     }
@@ -41,13 +40,24 @@ std::int64_t SimController::framesEmittedLocked(Clock::time_point at) const {
 }
 
 std::int64_t SimController::streamAvailableLocked(Clock::time_point at) {
-    const std::int64_t available = framesEmittedLocked(at) * kSimFrameBytes;
-    if (available - stream_consumed_ > kOverrunLimit) {
-        const std::int64_t keep_from = available - kOverrunLimit;
-        overrun_bytes_ += static_cast<std::uint64_t>(keep_from - stream_consumed_);
-        stream_consumed_ = keep_from;
-    }
-    return available;
+    return framesEmittedLocked(at) * kSimFrameBytes;
+}
+
+std::int64_t SimController::bufferedLocked(Clock::time_point at) {
+    return streamAvailableLocked(at) - stream_consumed_ - hole_bytes_ahead_;
+}
+
+// Bytes that arrived while nobody read pile up in the bridge; what does not fit
+// was never stored. Called before a read begins, and whenever the pile is looked
+// at without a read in flight.
+void SimController::chargeIdleOverrunLocked(Clock::time_point at) {
+    if (reads_in_flight_ > 0) return;
+    const std::int64_t excess = bufferedLocked(at) - bridge_buffer_size_;
+    if (excess <= 0) return;
+    const std::int64_t end = streamAvailableLocked(at);
+    holes_.emplace_back(end - excess, end);
+    hole_bytes_ahead_ += excess;
+    overrun_bytes_ += static_cast<std::uint64_t>(excess);
 }
 
 std::uint8_t SimController::streamByteLocked(std::int64_t offset) {
@@ -80,6 +90,13 @@ std::uint32_t SimController::copyStreamLocked(std::uint8_t* out, std::uint32_t w
     const std::int64_t available = streamAvailableLocked(at);
     std::uint32_t got = 0;
     while (got < want && stream_consumed_ < available) {
+        if (!holes_.empty() && stream_consumed_ >= holes_.front().first) {
+            const std::int64_t skipped = holes_.front().second - stream_consumed_;
+            stream_consumed_ = holes_.front().second;
+            hole_bytes_ahead_ -= skipped;
+            holes_.pop_front();
+            continue;
+        }
         const std::int64_t offset = stream_consumed_++;
         bool dropped = false;
         std::optional<std::uint8_t> corrupted;

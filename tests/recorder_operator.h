@@ -19,6 +19,7 @@ class RecorderOperator : public Operator {
     QQueue<QString> files;
     QStringList filters;
     QStringList statuses;
+    QStringList loss_texts;
     int progress_max = 100;
     int progress = 0;
     int steps = 0;
@@ -56,6 +57,7 @@ class RecorderOperator : public Operator {
         statuses << text;
         if (on_status) on_status(text);
     }
+    void setLossText(const QString& text) override { loss_texts << text; }
     void setStartEnabled(bool enabled) override { start_enabled = enabled; }
     void pumpEvents() override {
         if (on_pump) on_pump();

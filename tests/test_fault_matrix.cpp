@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
 
 #include "acquisition/acquisition_run.h"
 #include "app/station_error.h"
@@ -219,16 +220,24 @@ TEST_F(RunFaults, UnpluggedDuringTheStartSequence) {
 }
 
 TEST_F(RunFaults, FallingBehindTheStreamIsReported) {
-    sim->dropStreamBytes(3000, 1);  // one framing error, whose status update is slow
-    op.on_status = [](const QString& text) {
-        if (text == "FE 1") QThread::msleep(400);  // longer than the next chunk takes to arrive
-    };
+    writeConfig(DefaultConfigText(path("data"))
+                    .replace("ipp=1000", "ipp=200")
+                    .replace("dwell_time=0.6", "dwell_time=2"));
+    std::atomic<int> chunks{0};
+    run->processor().setBeforeChunk([&] {
+        if (++chunks == 2) QThread::msleep(700);  // a disk that stalls once
+    });
     QTimer::singleShot(1500, [&] { run->stop_btnClick(); });
     run->start_btnClick();
-    EXPECT_TRUE(op.messages().contains("Data processing is not keeping up with the stream"));
+    const QStringList m = op.messages();
+    const auto warning = m.indexOf("Data processing is not keeping up with the stream");
+    ASSERT_GE(warning, 0);
+    EXPECT_TRUE(m.value(warning + 1).startsWith("Processing is 0."));
+    EXPECT_TRUE(m.value(warning + 1).endsWith("chunks queued)"));
     const auto blocks = ReadDwellBlocks(path("data"));
     ASSERT_GE(blocks.size(), 1u);
-    EXPECT_GT(blocks[0].records.size(), 0);
+    for (const DwellBlock& b : blocks) EXPECT_EQ(MismatchedRecords(b, 4, 10, 12000), 0);
+    EXPECT_TRUE(op.loss_texts.filter("Lost").isEmpty());
 }
 
 // Limits the size of every file this process writes, as a full disk would.

@@ -33,8 +33,8 @@ TEST(GraphCapture, FullCaptureStandsStill) {
     feedRecords(g, 150, 2, 1000);
     EXPECT_EQ(g.ipPoints().size(), 100u);
     EXPECT_EQ(g.qpPoints().size(), 99u);
-    EXPECT_FALSE(g.graph_live);
-    EXPECT_EQ(g.graph_count, 100);
+    EXPECT_FALSE(g.graphLive());
+    EXPECT_EQ(g.graphCount(), 100);
 }
 
 TEST(GraphCapture, GateOutOfRangeNeverFills) {
@@ -43,7 +43,7 @@ TEST(GraphCapture, GateOutOfRangeNeverFills) {
     g.setGateText("9");
     feedRecords(g, 200, 2, 1000);
     EXPECT_TRUE(g.ipPoints().empty());
-    EXPECT_TRUE(g.graph_live);
+    EXPECT_TRUE(g.graphLive());
 }
 
 TEST(GraphCapture, TextThatIsNotAWholeNumberPlotsNothing) {
@@ -66,9 +66,9 @@ TEST(GraphCapture, LoweringPointsEndsTheCaptureAndRefreshRestarts) {
     feedRecords(g, 10, 2, 1000);
     g.setPointsText("5");
     g.AddGraphValue(0, 1, 1000);
-    EXPECT_FALSE(g.graph_live);
+    EXPECT_FALSE(g.graphLive());
     g.renew();
-    EXPECT_TRUE(g.graph_live);
+    EXPECT_TRUE(g.graphLive());
     EXPECT_TRUE(g.ipPoints().empty());
     feedRecords(g, 1, 2, 1000);
     EXPECT_EQ(g.ipPoints()[0].x(), 0.0);

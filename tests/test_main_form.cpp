@@ -37,7 +37,7 @@ TEST_F(MainFormTest, FormCreateWithConfigEchoesAndMoves) {
     auto form = makeForm();
     EXPECT_EQ(form->windowTitle(), "Zarv");
     EXPECT_EQ(form->pos(), QPoint(100, 50));
-    EXPECT_TRUE(form->station().graph.graph_live);
+    EXPECT_TRUE(form->station().graph.graphLive());
     EXPECT_EQ(form->station().start_dir, dir.path());
     const QStringList lines = form->logpad->toPlainText().split('\n');
     ASSERT_EQ(lines.size(), 25);
@@ -57,7 +57,7 @@ TEST_F(MainFormTest, FormCreateCutShortByMissingFile) {
     ASSERT_EQ(dialogs.errors.size(), 1);
     EXPECT_EQ(dialogs.errors[0], QGuiApplication::applicationDisplayName() + "|File not found.");
     EXPECT_EQ(form->pos(), QPoint(184, 35));
-    EXPECT_FALSE(form->station().graph.graph_live);
+    EXPECT_FALSE(form->station().graph.graphLive());
     EXPECT_FALSE(form->station().triggering);
 }
 

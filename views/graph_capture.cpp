@@ -2,11 +2,28 @@
 
 #include "app/run_config.h"
 
+void GraphCapture::startCapturing() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    live_.store(true);
+    graph_count_ = 0;
+}
+
+bool GraphCapture::graphLive() const {
+    return live_.load();
+}
+
+std::int32_t GraphCapture::graphCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return graph_count_;
+}
+
 void GraphCapture::setPointsText(const QString& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
     points_ = ParseConfigInteger(text.trimmed());
 }
 
 void GraphCapture::setGateText(const QString& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
     gate_ = ParseConfigInteger(text.trimmed());
     // No word index is negative or this large, so an unusable gate matches nothing.
     ip_word_ = gate_ ? 2 * (std::int64_t{*gate_} - 1) : -1;
@@ -14,9 +31,67 @@ void GraphCapture::setGateText(const QString& text) {
 }
 
 void GraphCapture::renew() {
-    graph_live = true;
-    graph_count = 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    live_.store(true);
+    graph_count_ = 0;
     ip_.clear();
     qp_.clear();
-    ++revision_;
+    ++capture_;
+}
+
+void GraphCapture::setRecordPeriod(std::int32_t record_period_us) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    record_period_us_ = record_period_us;
+}
+
+void GraphCapture::addLocked(int p, int v, std::int32_t record_period_us) {
+    if (!live_.load(std::memory_order_relaxed) || !points_) return;
+    if (*points_ <= graph_count_) {
+        live_.store(false);
+        return;
+    }
+    if (!gate_) return;
+    if (p == ip_word_) {
+        ip_.emplace_back(xOf(record_period_us), v);
+        ++graph_count_;
+    }
+    if (p == qp_word_) qp_.emplace_back(xOf(record_period_us), v);
+}
+
+void GraphCapture::AddGraphValue(int p, int v, std::int32_t record_period_us) {
+    if (!live_.load(std::memory_order_relaxed)) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    record_period_us_ = record_period_us;
+    addLocked(p, v, record_period_us);
+}
+
+void GraphCapture::AddGraphRecord(const int* values, int words, std::int32_t record_period_us) {
+    if (!live_.load(std::memory_order_relaxed)) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    record_period_us_ = record_period_us;
+    for (int p = 0; p < words && live_.load(std::memory_order_relaxed); ++p)
+        addLocked(p, values[p], record_period_us);
+}
+
+GraphCapture::State GraphCapture::state() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return State{capture_, live_.load(),      graph_count_, points_,
+                 gate_,    record_period_us_, ip_.size(),   qp_.size()};
+}
+
+void GraphCapture::copyPoints(std::size_t ip_from, std::size_t qp_from, std::vector<QPointF>& ip,
+                              std::vector<QPointF>& qp) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (ip_from < ip_.size()) ip.insert(ip.end(), ip_.begin() + std::ptrdiff_t(ip_from), ip_.end());
+    if (qp_from < qp_.size()) qp.insert(qp.end(), qp_.begin() + std::ptrdiff_t(qp_from), qp_.end());
+}
+
+std::vector<QPointF> GraphCapture::ipPoints() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ip_;
+}
+
+std::vector<QPointF> GraphCapture::qpPoints() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return qp_;
 }

@@ -2,62 +2,74 @@
 
 #include <QPointF>
 #include <QString>
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <vector>
 
 // What the graph window captures: the ip and qp averages of one gate for a number
-// of record periods after each Refresh. Kept apart from the chart so that adding
-// a value costs a comparison or two.
+// of record periods after each Refresh. The stream processing adds records on its
+// own thread; the window reads the points on a timer. A capture that is not live
+// costs the processing one atomic load per record.
 class GraphCapture {
   public:
-    bool graph_live = false;
-    std::int32_t graph_count = 0;
+    // What the window needs to draw the capture.
+    struct State {
+        std::uint64_t capture = 0;  // grows with every Refresh
+        bool live = false;
+        std::int32_t count = 0;  // graph_count
+        std::optional<std::int32_t> points;
+        std::optional<std::int32_t> gate;
+        std::int32_t record_period_us = 0;  // of the last record offered
+        std::size_t ip_size = 0;
+        std::size_t qp_size = 0;
+    };
+
+    // The main window's creation: graph_live set, graph_count 0.
+    void startCapturing();
+    bool graphLive() const;
+    std::int32_t graphCount() const;
 
     // The Points and Gate boxes, read as whole numbers whenever they change. Text
     // that is not a whole number plots nothing.
     void setPointsText(const QString& text);
     void setGateText(const QString& text);
-
-    // Offers average v of word p; T is the record period in microseconds.
-    void AddGraphValue(int p, int v, std::int32_t record_period_us) {
-        if (!graph_live || !points_) return;
-        if (*points_ <= graph_count) {
-            graph_live = false;
-            return;
-        }
-        if (!gate_) return;
-        if (p == ip_word_) {
-            ip_.emplace_back(xOf(record_period_us), v);
-            ++graph_count;
-            ++revision_;
-        }
-        if (p == qp_word_) {
-            qp_.emplace_back(xOf(record_period_us), v);
-            ++revision_;
-        }
-    }
-
     // Refresh: a new capture with empty series.
     void renew();
+    // The record period the next records will have, for the time axis.
+    void setRecordPeriod(std::int32_t record_period_us);
 
-    const std::vector<QPointF>& ipPoints() const { return ip_; }
-    const std::vector<QPointF>& qpPoints() const { return qp_; }
-    // Grows whenever a point is added or the capture is renewed.
-    std::uint64_t revision() const { return revision_; }
+    // Offers average v of word p; T is the record period in microseconds.
+    void AddGraphValue(int p, int v, std::int32_t record_period_us);
+    // Offers every average of one record, word 0 first.
+    void AddGraphRecord(const int* values, int words, std::int32_t record_period_us);
+
+    State state() const;
+    // Appends the points from the given indexes on.
+    void copyPoints(std::size_t ip_from, std::size_t qp_from, std::vector<QPointF>& ip,
+                    std::vector<QPointF>& qp) const;
+    std::vector<QPointF> ipPoints() const;
+    std::vector<QPointF> qpPoints() const;
 
   private:
+    void addLocked(int p, int v, std::int32_t record_period_us);
     double xOf(std::int32_t record_period_us) const {
-        const auto product = static_cast<std::int32_t>(
-            static_cast<std::uint32_t>(record_period_us) * static_cast<std::uint32_t>(graph_count));
+        const auto product =
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(record_period_us) *
+                                      static_cast<std::uint32_t>(graph_count_));
         return product / 1000.0;
     }
 
+    mutable std::mutex mutex_;
+    std::atomic<bool> live_{false};  // graph_live, readable without the lock
+    std::int32_t graph_count_ = 0;
     std::optional<std::int32_t> points_ = 100;
     std::optional<std::int32_t> gate_ = 2;
     std::int64_t ip_word_ = 2;
     std::int64_t qp_word_ = 3;
+    std::int32_t record_period_us_ = 0;
+    std::uint64_t capture_ = 0;
     std::vector<QPointF> ip_;
     std::vector<QPointF> qp_;
-    std::uint64_t revision_ = 0;
 };

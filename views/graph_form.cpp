@@ -11,10 +11,13 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <algorithm>
+#include <cmath>
 
 #include "graph_capture.h"
 
 namespace {
+constexpr int kMarkedPointsMax = 200;
+
 QLineSeries* makeSeries(const QString& title, const QColor& colour) {
     auto* series = new QLineSeries;
     series->setName(title);
@@ -24,8 +27,17 @@ QLineSeries* makeSeries(const QString& title, const QColor& colour) {
     return series;
 }
 
-QList<QPointF> toList(const std::vector<QPointF>& points) {
-    return QList<QPointF>(points.begin(), points.end());
+// Round ticks from 0 (x) or from a multiple of the step (y).
+void setNiceAxis(QValueAxis* axis, double low, double high, bool keep_range) {
+    const double step = NiceTickInterval(high - low, 8);
+    if (!keep_range) {
+        low = std::floor(low / step) * step;
+        high = std::ceil(high / step) * step;
+    }
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(0);
+    axis->setTickInterval(step);
+    axis->setRange(low, high);
 }
 }  // namespace
 
@@ -33,7 +45,18 @@ TGraphForm::TGraphForm(GraphCapture& capture, QWidget* parent)
     : QWidget(parent), capture_(capture) {
     setWindowTitle(QStringLiteral("Graph"));
     resize(942, 540);
+    buildChart();
+    buildControls();
 
+    refresh_timer_ = new QTimer(this);
+    refresh_timer_->setInterval(100);
+    connect(refresh_timer_, &QTimer::timeout, this, [this] {
+        if (isVisible()) refreshChart();
+    });
+    refresh_timer_->start();
+}
+
+void TGraphForm::buildChart() {
     Chart1 = new QChart;
     Chart1->setTitle(QStringLiteral("Time series data"));
     Chart1->setBackgroundBrush(Qt::white);
@@ -55,17 +78,20 @@ TGraphForm::TGraphForm(GraphCapture& capture, QWidget* parent)
         s->attachAxis(axis_y);
     }
     chart_view = new QChartView(Chart1, this);
+}
 
+void TGraphForm::buildControls() {
     points_box = new QLineEdit(QStringLiteral("100"), this);
     gate_box = new QLineEdit(QStringLiteral("2"), this);
     renew_btn = new QPushButton(QStringLiteral("Refresh"), this);
+    info_label = new QLabel(this);
     auto* controls = new QHBoxLayout;
     controls->addWidget(new QLabel(QStringLiteral("Points"), this));
     controls->addWidget(points_box);
     controls->addWidget(new QLabel(QStringLiteral("Gate"), this));
     controls->addWidget(gate_box);
     controls->addWidget(renew_btn);
-    controls->addStretch();
+    controls->addWidget(info_label, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(chart_view, 1);
     layout->addLayout(controls);
@@ -77,36 +103,66 @@ TGraphForm::TGraphForm(GraphCapture& capture, QWidget* parent)
     connect(gate_box, &QLineEdit::textChanged, this,
             [this](const QString& t) { capture_.setGateText(t); });
     connect(renew_btn, &QPushButton::clicked, this, &TGraphForm::renew_btnClick);
-
-    refresh_timer_ = new QTimer(this);
-    refresh_timer_->setInterval(100);
-    connect(refresh_timer_, &QTimer::timeout, this, [this] {
-        if (isVisible()) refreshChart();
-    });
-    refresh_timer_->start();
 }
 
 void TGraphForm::renew_btnClick() {
     capture_.renew();
+    capture_started_ = QTime::currentTime();
     refreshChart();
 }
 
 void TGraphForm::refreshChart() {
-    if (capture_.revision() == shown_revision_) return;
-    shown_revision_ = capture_.revision();
-    const auto& ip = capture_.ipPoints();
-    const auto& qp = capture_.qpPoints();
-    ip_series->replace(toList(ip));
-    qp_series->replace(toList(qp));
-    double x_max = 1, y_min = -1, y_max = 1;
-    for (const auto* points : {&ip, &qp}) {
-        for (const QPointF& p : *points) {
-            x_max = std::max(x_max, p.x());
-            y_min = std::min(y_min, p.y());
-            y_max = std::max(y_max, p.y());
-        }
+    const GraphCapture::State state = capture_.state();
+    const std::int32_t points = state.points.value_or(std::max(state.count, 1));
+    const double x_max = std::max(1.0, double(std::max(points, 1)) * state.record_period_us / 1000);
+    bool changed = false;
+    if (state.capture != shown_capture_ || x_max != ip_plot_.xMax()) {
+        // A new capture, or a new time axis: start the drawing over.
+        shown_capture_ = state.capture;
+        ip_plot_.reset(x_max);
+        qp_plot_.reset(x_max);
+        ip_taken_ = qp_taken_ = 0;
+        setNiceAxis(axis_x, 0, x_max, true);
+        changed = true;
     }
-    axis_x->setRange(0, x_max);
-    const double margin = std::max(1.0, (y_max - y_min) * 0.05);
-    axis_y->setRange(y_min - margin, y_max + margin);
+    if (takeNewPoints() || changed) showPlots();
+    showInfo(state.live, state.count);
+}
+
+bool TGraphForm::takeNewPoints() {
+    std::vector<QPointF> ip, qp;
+    capture_.copyPoints(ip_taken_, qp_taken_, ip, qp);
+    ip_taken_ += ip.size();
+    qp_taken_ += qp.size();
+    ip_plot_.add(ip);
+    qp_plot_.add(qp);
+    return !ip.empty() || !qp.empty();
+}
+
+void TGraphForm::showPlots() {
+    const QList<QPointF> ip = ip_plot_.points();
+    const QList<QPointF> qp = qp_plot_.points();
+    const bool marked = ip.size() + qp.size() <= kMarkedPointsMax;
+    ip_series->setPointsVisible(marked);
+    qp_series->setPointsVisible(marked);
+    ip_series->replace(ip);
+    qp_series->replace(qp);
+    double low = -1, high = 1, l = 0, h = 0;
+    if (ip_plot_.yRange(l, h)) low = std::min(low, l), high = std::max(high, h);
+    if (qp_plot_.yRange(l, h)) low = std::min(low, l), high = std::max(high, h);
+    setNiceAxis(axis_y, low, high, false);
+}
+
+void TGraphForm::showInfo(bool live, std::int32_t count) {
+    const QString gate = gate_box->text().trimmed();
+    const QString points = points_box->text().trimmed();
+    QString text = QStringLiteral("Gate %1: %2 of %3 points captured, %4 (capture from %5)")
+                       .arg(gate.isEmpty() ? QStringLiteral("?") : gate)
+                       .arg(count)
+                       .arg(points.isEmpty() ? QStringLiteral("?") : points)
+                       .arg(live ? QStringLiteral("live") : QStringLiteral("frozen"))
+                       .arg(capture_started_.toString(QStringLiteral("hh:mm:ss")));
+    if (ip_plot_.decimated() || qp_plot_.decimated())
+        text += QStringLiteral("; lowest and highest per column shown");
+    if (text != shown_info_) info_label->setText(shown_info_ = text);
 }

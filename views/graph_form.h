@@ -1,20 +1,25 @@
 #pragma once
 
+#include <QTime>
 #include <QWidget>
 #include <cstdint>
+
+#include "graph_plot.h"
 
 class GraphCapture;
 class QChart;
 class QChartView;
+class QLabel;
 class QLineEdit;
 class QLineSeries;
 class QPushButton;
 class QTimer;
 class QValueAxis;
 
-// Shows the capture of one gate's ip and qp averages. Points are kept by the
-// capture and handed to the chart ten times a second, because a chart series
-// redraws its whole path on every single append.
+// Shows the capture of one gate's ip and qp averages. Ten times a second it takes
+// the points captured since the last look and draws at most a few per pixel
+// column, so a capture of a million points costs the window what one of a
+// thousand does.
 class TGraphForm : public QWidget {
     Q_OBJECT
   public:
@@ -31,11 +36,24 @@ class TGraphForm : public QWidget {
     QLineEdit* points_box = nullptr;
     QLineEdit* gate_box = nullptr;
     QPushButton* renew_btn = nullptr;
+    QLabel* info_label = nullptr;
     QValueAxis* axis_x = nullptr;
     QValueAxis* axis_y = nullptr;
 
   private:
+    void buildChart();
+    void buildControls();
+    bool takeNewPoints();
+    void showPlots();
+    void showInfo(bool live, std::int32_t count);
+
     GraphCapture& capture_;
     QTimer* refresh_timer_ = nullptr;
-    std::uint64_t shown_revision_ = ~std::uint64_t{0};
+    GraphPlot ip_plot_;
+    GraphPlot qp_plot_;
+    std::uint64_t shown_capture_ = ~std::uint64_t{0};
+    std::size_t ip_taken_ = 0;
+    std::size_t qp_taken_ = 0;
+    QTime capture_started_ = QTime::currentTime();
+    QString shown_info_;
 };

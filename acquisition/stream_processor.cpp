@@ -1,0 +1,147 @@
+#include "stream_processor.h"
+
+#include "app/station_error.h"
+#include "data_file.h"
+#include "views/graph_capture.h"
+
+namespace {
+// Written records reach the disk at least this often while the stream is quiet.
+constexpr std::chrono::milliseconds kIdleWake{250};
+}  // namespace
+
+StreamProcessor::StreamProcessor(ChunkQueue& queue, GraphCapture* graph, Notify notify)
+    : queue_(queue), graph_(graph), notify_(std::move(notify)) {
+    thread_ = std::thread([this] { loop(); });
+}
+
+StreamProcessor::~StreamProcessor() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+    }
+    queue_.wake();
+    thread_.join();
+}
+
+void StreamProcessor::configure(int gates, int integrations, std::int32_t record_period_us) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    decoder_.configure(gates, integrations);
+    record_period_us_ = record_period_us;
+    error_.clear();
+    if (graph_) graph_->setRecordPeriod(record_period_us);
+}
+
+void StreamProcessor::beginDwell(DataFile& file) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        decoder_.reset();
+        decoder_.framing_errors = 0;
+        framing_errors_.store(0);
+        framing_limit_passed_.store(false);
+        error_.clear();
+        discarding_ = false;
+        file_ = &file;
+        phase_ = Phase::Recording;
+    }
+    queue_.wake();
+}
+
+void StreamProcessor::endDwell() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (phase_ == Phase::Recording) phase_ = Phase::Draining;
+    }
+    queue_.wake();
+}
+
+bool StreamProcessor::dwellClosed() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return phase_ == Phase::Idle;
+}
+
+QString StreamProcessor::error() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return error_;
+}
+
+void StreamProcessor::loop() {
+    while (true) {
+        const ChunkQueue::Chunk* chunk = queue_.waitFront(kIdleWake);
+        Phase phase;
+        bool discarding;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (quit_) return;
+            phase = phase_;
+            discarding = discarding_;
+        }
+        // The decoder and the file are this thread's while a dwell lasts; the run
+        // touches them only between dwells. Nothing here holds the lock, so the
+        // GUI thread never waits for a write.
+        if (chunk) {
+            // Outside a dwell a chunk belongs to no file.
+            if (phase != Phase::Idle && !discarding) process(*chunk);
+            queue_.release();
+        } else if (phase == Phase::Draining) {
+            finishDwell();
+        } else if (phase == Phase::Recording && !discarding) {
+            try {
+                file_->syncIfDue();
+            } catch (const StationError& e) {
+                fail(e.text());
+            }
+        }
+    }
+}
+
+void StreamProcessor::process(const ChunkQueue::Chunk& chunk) {
+    if (before_chunk_) before_chunk_();
+    // A hole in the stream: no record may mix frames from both sides of it.
+    if (chunk.lost_before > 0) decoder_.breakStream();
+    decoder_.HandOverChunk(chunk.bytes.data(), chunk.count);
+    const std::int64_t before = decoder_.recordsEmitted();
+    try {
+        decoder_.ProcessChunk(file_, graph_, record_period_us_, *this);
+    } catch (const StationError& e) {
+        fail(e.text());
+    }
+    records_.fetch_add(decoder_.recordsEmitted() - before);
+    if (framing_limit_passed_.load()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        discarding_ = true;
+    }
+}
+
+void StreamProcessor::finishDwell() {
+    QString error;
+    try {
+        file_->close();  // after a failed write it is closed already
+    } catch (const StationError& e) {
+        error = e.text();
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (error_.isEmpty()) error_ = error;
+        file_ = nullptr;
+        phase_ = Phase::Idle;
+    }
+    if (notify_) notify_();
+}
+
+void StreamProcessor::fail(const QString& text) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        error_ = text;
+        discarding_ = true;
+    }
+    if (notify_) notify_();
+}
+
+void StreamProcessor::framingError(int count) {
+    framing_errors_.store(count);
+}
+
+void StreamProcessor::tooManyFramingErrors() {
+    framing_limit_passed_.store(true);
+    if (notify_) notify_();
+}
