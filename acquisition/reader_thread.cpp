@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "app/process_priority.h"
 #include "chunk_queue.h"
 #include "device_IO/usb_link.h"
 
@@ -29,6 +30,8 @@ void TMyThread::waitUntilReading(int timeout_ms) {
 }
 
 void TMyThread::run() {
+    // Between two reads the bridge's own buffer lasts a few milliseconds only.
+    RaiseThreadToRealTime();
     std::uint64_t unqueued = 0;  // lost since the last chunk queued
     const auto size = static_cast<std::uint32_t>(queue_.slotSize());
     while (!stop_requested_.load()) {

@@ -168,6 +168,12 @@ void TMainForm::Close1Click() {
     close();
 }
 
+void TMainForm::endFromOutside(const QString& reason) {
+    station_.LogMessage(reason);
+    if (station_.run_active) run_.stop_btnClick();
+    close();  // once the handlers still running have returned
+}
+
 void TMainForm::closeEvent(QCloseEvent* event) {
     if (handlers_running_ > 0) {
         close_pending_ = true;

@@ -39,6 +39,10 @@ class TMainForm : public QMainWindow, public Operator {
     void About1Click();
     void FirmwareUpgrade1Click();
     void Close1Click();
+    // A request to end from outside (a signal, the end of the desktop session):
+    // a run is stopped as Stop does, an update runs to its end, then the program
+    // ends.
+    void endFromOutside(const QString& reason);
 
     // Operator
     void appendLogLine(const QString& line) override;

@@ -1,5 +1,7 @@
 #include "process_priority.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 
 void SetProcessPriority(std::uint8_t code) {
@@ -22,4 +24,11 @@ void SetProcessPriority(std::uint8_t code) {
     }
     // Threads started later inherit it; a refused raise leaves the priority as it was.
     (void)setpriority(PRIO_PROCESS, 0, nice_value);
+}
+
+void RaiseThreadToRealTime() {
+    sched_param param{};
+    param.sched_priority =
+        10;  // above no kernel thread that matters, below the audio of most desktops
+    (void)pthread_setschedparam(pthread_self(), SCHED_RR, &param);
 }

@@ -230,6 +230,7 @@ FT_STATUS SimController::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t c
         wake_.wait_until(lock, nextReadWakeLocked(now, deadline, count - got));
     }
     --reads_in_flight_;
+    last_read_end_ = Clock::now();
     *received = got;
     return status;
 }

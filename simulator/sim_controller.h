@@ -161,6 +161,7 @@ class SimController : public FtApi {
     // lost, leaving holes in the stream offsets.
     std::uint32_t bridge_buffer_size_ = 4096;
     int reads_in_flight_ = 0;
+    Clock::time_point last_read_end_{};
     bool reads_aborted_ = false;
     std::deque<std::pair<std::int64_t, std::int64_t>> holes_;  // [start, end)
     std::int64_t hole_bytes_ahead_ = 0;

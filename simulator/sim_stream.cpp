@@ -49,10 +49,14 @@ std::int64_t SimController::bufferedLocked(Clock::time_point at) {
 
 // Bytes that arrived while nobody read pile up in the bridge; what does not fit
 // was never stored. Called before a read begins, and whenever the pile is looked
-// at without a read in flight.
+// at without a read in flight. Bytes that arrived while the simulator itself was
+// still producing the last read's bytes are not the reader's fault: a real
+// bridge hands them over in microseconds.
 void SimController::chargeIdleOverrunLocked(Clock::time_point at) {
     if (reads_in_flight_ > 0) return;
-    const std::int64_t excess = bufferedLocked(at) - bridge_buffer_size_;
+    const std::int64_t arrived_busy =
+        std::max<std::int64_t>(0, streamAvailableLocked(last_read_end_) - stream_consumed_);
+    const std::int64_t excess = bufferedLocked(at) - arrived_busy - bridge_buffer_size_;
     if (excess <= 0) return;
     const std::int64_t end = streamAvailableLocked(at);
     holes_.emplace_back(end - excess, end);

@@ -46,15 +46,15 @@ inline std::vector<DwellBlock> ReadDwellBlocks(const QString& root) {
     return blocks;
 }
 
-// Record r of a dwell: the average of frames r x n .. r x n + n - 1 of the
-// simulator's waveform, computed apart from the station's decoder.
-inline QString ExpectedRecord(int r, int beam, int gates, int n, std::uint32_t period_counts) {
+// The average of frames first .. first + n - 1 of the simulator's waveform,
+// computed apart from the station's decoder.
+inline QString ExpectedRecordFrom(std::int64_t first, int beam, int gates, int n,
+                                  std::uint32_t period_counts) {
     QString line;
     for (int g = 1; g <= gates; ++g) {
         long long ip = 0, qp = 0;
         for (int k = 0; k < n; ++k) {
-            const SimSample s =
-                SimWaveform(static_cast<std::int64_t>(r) * n + k, beam, g, period_counts);
+            const SimSample s = SimWaveform(first + k, beam, g, period_counts);
             ip += s.ip;
             qp += s.qp;
         }
@@ -62,6 +62,11 @@ inline QString ExpectedRecord(int r, int beam, int gates, int n, std::uint32_t p
         line += QString::number(StreamDecoder::AverageHalfEven(qp, n)) + ' ';
     }
     return line + ' ';
+}
+
+// Record r of a dwell: frames r x n .. r x n + n - 1.
+inline QString ExpectedRecord(int r, int beam, int gates, int n, std::uint32_t period_counts) {
+    return ExpectedRecordFrom(static_cast<std::int64_t>(r) * n, beam, gates, n, period_counts);
 }
 
 // Number of records that differ from the waveform.

@@ -1,5 +1,6 @@
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -9,8 +10,13 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <unistd.h>
+#include <csignal>
+
+#include "app/ending_signals.h"
 #include "app/main_form.h"
 #include "app/station_error.h"
+#include "data_file_checker.h"
 #include "scripted_dialogs.h"
 #include "station_fixture.h"
 #include "views/about_form.h"
@@ -144,5 +150,51 @@ TEST_F(MainFormTest, CloseDuringAHandlerWaitsForItToReturn) {
     EXPECT_FALSE(closed_inside);
     EXPECT_FALSE(form->isVisible());
     EXPECT_TRUE(form->logpad->toPlainText().contains("Setting Relay to beam direction: 1"));
+}
+
+TEST_F(MainFormTest, SigtermDuringADwellStopsTheTriggerKeepsTheFileWholeAndEnds) {
+    writeConfig(DefaultConfigText(path("data"))
+                    .replace("ipp=1000", "ipp=200")
+                    .replace("dwell_time=0.6", "dwell_time=5"));
+    auto form = makeForm();
+    form->show();
+    EndingSignals ending;
+    QObject::connect(&ending, &EndingSignals::received, form.get(), [&](int number) {
+        form->endFromOutside(QStringLiteral("Signal %1").arg(number));
+    });
+    bool sent = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (sim->triggerStarts() >= 1 && !sent) {
+            sent = true;
+            QTimer::singleShot(400, [] { ::kill(::getpid(), SIGTERM); });
+        }
+    });
+    poll.start(5);
+    form->start_btn->trigger();
+    ASSERT_TRUE(sent);
+    EXPECT_FALSE(form->isVisible());  // the program ends once the run has
+    EXPECT_TRUE(form->logpad->toPlainText().contains(QStringLiteral("Signal %1").arg(SIGTERM)));
+    const auto frames = sim->writtenFrames();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.back()[1], 0x03);  // the last frame on the wire: StopTrigger
+    EXPECT_EQ(frames.back()[2], 0x00);
+    EXPECT_FALSE(sim->programmed().triggering);
+    const QStringList files = DataFilesUnder(path("data"));
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_TRUE(readFile(files[0]).endsWith(" \r\n"));
+    const auto blocks = ReadDwellBlocks(path("data"));
+    EXPECT_GT(blocks[0].records.size(), 150);
+    EXPECT_EQ(MismatchedRecords(blocks[0], 4, 10, 12000), 0);
+}
+
+TEST_F(MainFormTest, TheFramingErrorCountSurvivesAMenuHint) {
+    writeDefaultConfig();
+    auto form = makeForm();
+    form->setStatusText("FE 7");
+    form->statusBar()->showMessage("Opens the About window");  // a menu hovered over
+    form->statusBar()->clearMessage();
+    EXPECT_EQ(form->status_field->text(), "FE 7");
+    EXPECT_TRUE(form->status_field->isVisibleTo(form.get()));
 }
 }  // namespace

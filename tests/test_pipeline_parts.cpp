@@ -1,0 +1,190 @@
+// The pieces of the recording pipeline on their own: the chunk queue, the data
+// file's whole-line writes, the graph's reduction and the simulated bridge buffer.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <thread>
+
+#include "acquisition/chunk_queue.h"
+#include "acquisition/data_file.h"
+#include "app/station_error.h"
+#include "device_IO/controller_commands.h"
+#include "device_IO/usb_link.h"
+#include "recorder_operator.h"
+#include "simulator/sim_controller.h"
+#include "views/graph_plot.h"
+
+namespace {
+TEST(ChunkQueue, NeverOverwritesAndKeepsOrder) {
+    ChunkQueue q(2, 8);
+    for (std::uint8_t tag : {1, 2}) {
+        std::uint8_t* slot = q.acquire();
+        ASSERT_NE(slot, nullptr);
+        slot[0] = tag;
+        q.publish(1, tag == 2 ? 77 : 0);
+    }
+    EXPECT_EQ(q.acquire(), nullptr);  // full: the reader must read elsewhere
+    const ChunkQueue::Chunk* first = q.waitFront(std::chrono::milliseconds(0));
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->bytes[0], 1);
+    EXPECT_EQ(first->lost_before, 0u);
+    q.release();
+    ASSERT_NE(q.acquire(), nullptr);
+    const ChunkQueue::Chunk* second = q.waitFront(std::chrono::milliseconds(0));
+    EXPECT_EQ(second->bytes[0], 2);
+    EXPECT_EQ(second->lost_before, 77u);
+    q.release();
+    EXPECT_EQ(q.queued(), 0);
+}
+
+TEST(ChunkQueue, AWaitEndsOnWakeOrOnAChunkFromAnotherThread) {
+    ChunkQueue q(4, 8);
+    q.wake();
+    EXPECT_EQ(q.waitFront(std::chrono::seconds(10)), nullptr);  // at once, not after 10 s
+    std::thread producer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        q.acquire()[0] = 9;
+        q.publish(1, 0);
+    });
+    const ChunkQueue::Chunk* c = q.waitFront(std::chrono::seconds(10));
+    producer.join();
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->bytes[0], 9);
+}
+
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+  private:
+    rlimit saved_{};
+};
+
+TEST(DataFileWrites, AWriteCutShortLeavesOnlyWholeLines) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/d.txt";
+    DataFile file;
+    file.open(path);
+    for (int r = 0; r < 10; ++r) {
+        for (int v = 0; v < 4; ++v) file.appendValue(-1000 - v);
+        file.endRecord();
+    }
+    file.flush();  // 10 lines of 27 bytes
+    for (int r = 0; r < 10; ++r) {
+        for (int v = 0; v < 4; ++v) file.appendValue(2000 + v);
+        file.endRecord();
+    }
+    QString error;
+    {
+        FileSizeLimit limit(270 + 3 * 23 + 11);  // room for three lines and a half
+        try {
+            file.flush();
+        } catch (const StationError& e) {
+            error = e.text();
+        }
+    }
+    EXPECT_TRUE(error.startsWith("Cannot write data file " + path)) << error.toStdString();
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    EXPECT_EQ(bytes.size(), 270 + 3 * 23);
+    EXPECT_TRUE(bytes.endsWith("2000 2001 2002 2003  \r\n"));
+    EXPECT_FALSE(file.isOpen());
+}
+
+TEST(DataFileWrites, ValuesAndTheHeaderReachTheFileWhole) {
+    QTemporaryDir dir;
+    DataFile file;
+    file.open(dir.path() + "/v.txt");
+    for (const int v : {0, -1, 2147483647, -2147483647 - 1, 4096}) file.appendValue(v);
+    file.endRecord();
+    file.close();
+    QFile f(dir.path() + "/v.txt");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("0 -1 2147483647 -2147483648 4096  \r\n"));
+}
+
+TEST(GraphPlot, AMillionPointsBecomeTheLowestAndHighestOfEachColumn) {
+    GraphPlot plot;
+    plot.reset(1000.0);
+    std::vector<QPointF> points;
+    for (int i = 0; i < 1000000; ++i)
+        points.emplace_back(i / 1000.0, (std::int64_t{i} * 7919) % 4001 - 2000);
+    points[123456].setY(-5000);
+    points[654321].setY(6000);
+    plot.add(points);
+    EXPECT_TRUE(plot.decimated());
+    const QList<QPointF> shown = plot.points();
+    EXPECT_LE(shown.size(), 2 * GraphPlot::kColumns);
+    EXPECT_TRUE(shown.contains(points[123456]));
+    EXPECT_TRUE(shown.contains(points[654321]));
+    for (int i = 1; i < shown.size(); ++i) EXPECT_LE(shown[i - 1].x(), shown[i].x());
+    double low = 0, high = 0;
+    ASSERT_TRUE(plot.yRange(low, high));
+    EXPECT_EQ(low, -5000);
+    EXPECT_EQ(high, 6000);
+}
+
+TEST(GraphPlot, FewPointsAreDrawnAsTheyAre) {
+    GraphPlot plot;
+    plot.reset(10);
+    plot.add({{0, 1}, {1, 5}, {1.001, 3}});
+    EXPECT_FALSE(plot.decimated());
+    EXPECT_EQ(plot.points(), QList<QPointF>({{0, 1}, {1, 5}, {1.001, 3}}));
+    EXPECT_EQ(NiceTickInterval(1000, 8), 200);
+    EXPECT_EQ(NiceTickInterval(7.3, 8), 1);
+    EXPECT_EQ(NiceTickInterval(0.03, 8), 0.005);
+}
+
+// The simulated bridge holds 4 KiB while nobody reads; what comes after is lost.
+TEST(SimulatedBridge, AReaderThatPausesTooLongOverrunsTheBuffer) {
+    SimController sim;
+    RecorderOperator op;
+    UsbLink link(sim, op);
+    ControllerCommands cmd(link, op);
+    ASSERT_NE(link.OpenController(), UsbLink::kNotOpen);
+    SweepParameters sweep{};
+    sweep.pulse_period = 6000;  // 100 us: 4 KiB last 2.8 ms
+    sweep.gates = 36;
+    cmd.SetSweepParameters(sweep);
+    std::vector<std::uint8_t> buffer(14800);
+    FT_STATUS status = FT_OK;
+    cmd.StartTrigger();
+    EXPECT_EQ(link.ReadStream(buffer.data(), 14800, &status), 14800u);
+    EXPECT_EQ(sim.overrunBytes(), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // ~300 frames arrive
+    const std::uint64_t lost = sim.overrunBytes();
+    EXPECT_GT(lost, 30000u);
+    sim.setBridgeBufferSize(1u << 30);  // nothing more is lost from here on
+    // What the bridge held comes first, from frame 100 on; then the stream as it
+    // arrives after the hole: one marker spacing short by the bytes lost.
+    buffer.assign(40000, 0);
+    EXPECT_EQ(link.ReadStream(buffer.data(), 40000, &status), 40000u);
+    std::vector<std::size_t> markers;
+    for (std::size_t i = 0; i + 3 < buffer.size(); ++i)
+        if (buffer[i] == 0xFE && buffer[i + 1] == 0xFF && buffer[i + 2] == 0xFE &&
+            buffer[i + 3] == 0xFF)
+            markers.push_back(i);
+    ASSERT_FALSE(markers.empty());
+    EXPECT_EQ(markers[0], 0u);
+    std::vector<std::size_t> odd;
+    for (std::size_t k = 1; k < markers.size(); ++k)
+        if (markers[k] - markers[k - 1] != 148) odd.push_back(markers[k] - markers[k - 1]);
+    ASSERT_EQ(odd.size(), lost % 148 == 0 ? 0u : 1u);
+    if (!odd.empty()) {
+        EXPECT_EQ((odd[0] + lost) % 148, 0u);
+    }
+    cmd.StopTrigger();
+    EXPECT_EQ(sim.overrunBytes(), lost);
+}
+}  // namespace

@@ -1,0 +1,185 @@
+// Recording that loses nothing while the GUI thread is busy, and says so when the
+// processing itself falls so far behind that stream data finds no room.
+#include <QEventLoop>
+#include <QRegularExpression>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+
+#include "acquisition/acquisition_run.h"
+#include "data_file_checker.h"
+#include "station_fixture.h"
+
+namespace {
+constexpr std::uint32_t kHeavyPeriod = 6000;   // ipp 100 us in clock counts
+constexpr std::uint32_t kLightPeriod = 12000;  // ipp 200 us
+
+class ZeroLossTest : public StationFixture {
+  protected:
+    void SetUp() override {
+        StationFixture::SetUp();
+        makeRun(AcquisitionRun::kQueueSlots);
+    }
+    void makeRun(int slot_count) { run = std::make_unique<AcquisitionRun>(*station, slot_count); }
+    // The heaviest stream: a frame of 36 gates every 100 us, one record per frame.
+    void heavyConfig(const QString& dwell) {
+        writeConfig(DefaultConfigText(path("data"))
+                        .replace("ipp=1000", "ipp=100")
+                        .replace("gates=4", "gates=36")
+                        .replace("integrations=10", "integrations=1")
+                        .replace("dwell_time=0.6", "dwell_time=" + dwell));
+    }
+    void lightConfig(const QString& dwell) {
+        writeConfig(DefaultConfigText(path("data"))
+                        .replace("ipp=1000", "ipp=200")
+                        .replace("dwell_time=0.6", "dwell_time=" + dwell));
+    }
+    // Stops the run once the first dwell is over.
+    void runOneDwell() {
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (sim->triggerStarts() >= 1 && !sim->programmed().triggering) run->stop_btnClick();
+        });
+        poll.start(5);
+        run->start_btnClick();
+    }
+    // Records of a whole dwell, all of them equal to the waveform.
+    void expectWholeDwell(const DwellBlock& b, int gates, int n, std::uint32_t period,
+                          double seconds) {
+        const double frames = seconds / (period / 60e6);
+        EXPECT_GE(b.records.size(), static_cast<int>(0.98 * frames / n)) << b.file.toStdString();
+        EXPECT_EQ(MismatchedRecords(b, gates, n, period), 0) << b.file.toStdString();
+    }
+
+    std::unique_ptr<AcquisitionRun> run;
+};
+
+TEST_F(ZeroLossTest, AGuiThreadBlockedForTwoSecondsLosesNothing) {
+    heavyConfig("3");
+    QTimer::singleShot(600, [] { QThread::sleep(2); });
+    runOneDwell();
+    const auto blocks = ReadDwellBlocks(path("data"));
+    ASSERT_GE(blocks.size(), 1u);
+    expectWholeDwell(blocks[0], 36, 1, kHeavyPeriod, 3);
+    EXPECT_EQ(op.messages().filter("Data lost").size(), 0);
+    EXPECT_EQ(sim->overrunBytes(), 0u);
+}
+
+TEST_F(ZeroLossTest, AModalBoxOpenAcrossTheDwellEndLosesNothing) {
+    lightConfig("0.6");
+    QTimer::singleShot(300, [] {
+        QEventLoop box;  // what a modal box does: a loop of its own, held for 1.5 s
+        QTimer::singleShot(1500, &box, &QEventLoop::quit);
+        box.exec();
+    });
+    runOneDwell();
+    const auto blocks = ReadDwellBlocks(path("data"));
+    ASSERT_GE(blocks.size(), 1u);
+    // The dwell ends when the box has closed: it lasted 1.8 s, and all of it is kept.
+    expectWholeDwell(blocks[0], 4, 10, kLightPeriod, 1.8);
+    EXPECT_EQ(op.messages().filter("Data lost").size(), 0);
+}
+
+TEST_F(ZeroLossTest, TheDwellEndDrainsEveryQueuedChunk) {
+    lightConfig("0.6");
+    std::atomic<int> chunks{0};
+    run->processor().setBeforeChunk([&] {
+        if (++chunks == 1) QThread::msleep(800);  // the rest of the dwell queues up behind it
+    });
+    runOneDwell();
+    const auto blocks = ReadDwellBlocks(path("data"));
+    ASSERT_GE(blocks.size(), 1u);
+    expectWholeDwell(blocks[0], 4, 10, kLightPeriod, 0.6);
+    EXPECT_GE(chunks.load(), 3);
+}
+
+// The records after a hole follow on from some later frame, as a whole: none of
+// them mixes frames from both sides.
+void expectConsistentAfterHole(const DwellBlock& b, int lost_frames) {
+    const int n = 10;
+    int hole = 0;
+    while (hole < b.records.size() && b.records[hole] == ExpectedRecord(hole, b.beam, 4, n, 12000))
+        ++hole;
+    ASSERT_LT(hole, b.records.size()) << "no hole in " << b.file.toStdString();
+    std::int64_t first = -1;
+    const std::int64_t near = std::int64_t{hole} * n + lost_frames;
+    for (std::int64_t f = near - 2 * n; f <= near + 2 * n && first < 0; ++f)
+        if (b.records[hole] == ExpectedRecordFrom(f, b.beam, 4, n, 12000)) first = f;
+    ASSERT_GE(first, 0) << "record " << hole << " matches no stretch of frames";
+    for (int r = hole; r < b.records.size(); ++r)
+        EXPECT_EQ(b.records[r], ExpectedRecordFrom(first + (r - hole) * n, b.beam, 4, n, 12000))
+            << "record " << r;
+}
+
+TEST_F(ZeroLossTest, AFullQueueLeavesAHoleThatIsCountedAndLogged) {
+    makeRun(3);
+    lightConfig("2.5");
+    std::atomic<int> chunks{0};
+    run->processor().setBeforeChunk([&] {
+        if (++chunks == 2) QThread::msleep(1500);  // a disk that stalls for seconds
+    });
+    runOneDwell();
+    const QStringList lost = op.messages().filter("Data lost");
+    ASSERT_EQ(lost.size(), 1);
+    const QRegularExpression numbers("(\\d+) bytes of the stream \\(about (\\d+) frames\\)");
+    const auto match = numbers.match(lost[0]);
+    ASSERT_TRUE(match.hasMatch()) << lost[0].toStdString();
+    const int bytes = match.captured(1).toInt();
+    EXPECT_GT(bytes, 131072);  // whole reads went by
+    EXPECT_EQ(match.captured(2).toInt(), bytes / 148);
+    EXPECT_EQ(op.loss_texts.last(), QStringLiteral("Lost %1 frames").arg(bytes / 148));
+    EXPECT_EQ(sim->overrunBytes(), 0u);  // the reader read on all the same
+    const auto blocks = ReadDwellBlocks(path("data"));
+    ASSERT_GE(blocks.size(), 1u);
+    expectConsistentAfterHole(blocks[0], bytes / 148);
+}
+
+TEST_F(ZeroLossTest, StopEndsTheDwellWithoutWaitingOutAReadTimeOut) {
+    // A stream of one frame per 10 ms fills no chunk: the read in progress would
+    // run into its 500 ms time-out unless Stop cut it short.
+    writeConfig(DefaultConfigText(path("data"))
+                    .replace("ipp=1000", "ipp=10000")
+                    .replace("integrations=10", "integrations=1")
+                    .replace("dwell_time=0.6", "dwell_time=30"));
+    QElapsedTimer stopped;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (sim->triggerStarts() >= 1 && !stopped.isValid()) {
+            QTimer::singleShot(250, [&] {
+                stopped.start();
+                run->stop_btnClick();
+            });
+        }
+    });
+    poll.start(5);
+    run->start_btnClick();
+    ASSERT_TRUE(stopped.isValid());
+    EXPECT_LT(stopped.elapsed(), 300);  // a read time-out alone is 500 ms
+    const auto blocks = ReadDwellBlocks(path("data"));
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_GE(blocks[0].records.size(), 20);
+    EXPECT_EQ(MismatchedRecords(blocks[0], 4, 1, 600000), 0);
+}
+
+TEST_F(ZeroLossTest, ProgressEndsFullAndFramingErrorsStayPerDwell) {
+    lightConfig("0.35");
+    for (int k = 0; k < 3; ++k) sim->dropStreamBytes(3000 + k * 1480, 1);
+    QList<int> at_dwell_end;
+    QTimer poll;
+    bool was_triggering = false;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        const bool triggering = sim->programmed().triggering;
+        if (was_triggering && !triggering) at_dwell_end << op.progress;
+        was_triggering = triggering;
+        if (sim->triggerStarts() >= 2 && !triggering) run->stop_btnClick();
+    });
+    poll.start(2);
+    run->start_btnClick();
+    ASSERT_GE(at_dwell_end.size(), 1);
+    EXPECT_EQ(at_dwell_end[0], 4);  // nearest(0.35 x 10), the bar's maximum
+    EXPECT_EQ(op.progress_max, 4);
+    // The faults wait for the first trigger only: FE 3 there, FE 0 in the second.
+    EXPECT_EQ(op.statuses.filter("FE 3").size(), 1);
+    EXPECT_EQ(op.statuses.last(), "FE 0");
+}
+}  // namespace
