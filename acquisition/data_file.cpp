@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -39,7 +40,7 @@ void DataFile::fail(const char* what, int error) {
 void DataFile::open(const QString& path) {
     abandon();
     path_ = path;
-    pending_.clear();
+    used_ = 0;
     const QByteArray name = QFile::encodeName(path);
     const bool existed = ::access(name.constData(), F_OK) == 0;
     fd_ = ::open(name.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -51,18 +52,37 @@ void DataFile::open(const QString& path) {
     if (!existed) syncDirectoryOf(path);
 }
 
-void DataFile::appendValue(int value) {
-    char text[16];
-    const auto result = std::to_chars(text, text + sizeof text - 1, value);
-    *result.ptr = ' ';
-    pending_.append(text, static_cast<std::size_t>(result.ptr + 1 - text));
+char* DataFile::room(std::size_t length) {
+    if (used_ + length > pending_.size())
+        pending_.resize(std::max(2 * pending_.size(), used_ + length));
+    return pending_.data() + used_;
+}
+
+void DataFile::append(const char* text, std::size_t length) {
+    std::memcpy(room(length), text, length);
+    used_ += length;
+}
+
+void DataFile::appendRecord(const int* values, int count) {
+    // At most 11 characters and a blank per value, then " \r\n".
+    char* const start = room(12 * static_cast<std::size_t>(count) + 3);
+    char* p = start;
+    for (int i = 0; i < count; ++i) {
+        p = std::to_chars(p, p + 11, values[i]).ptr;
+        *p++ = ' ';
+    }
+    *p++ = ' ';
+    *p++ = '\r';
+    *p++ = '\n';
+    used_ += static_cast<std::size_t>(p - start);
 }
 
 void DataFile::writeHeader(const TRunConfig& c, const QString& stamp, int beam) {
     const auto line = [this](const char* label, const QString& value) {
-        pending_ += label;
-        pending_ += value.toLocal8Bit().toStdString();
-        pending_ += "\r\n";
+        const QByteArray bytes = value.toLocal8Bit();
+        append(label, std::strlen(label));
+        append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        append("\r\n", 2);
     };
     const auto num = [](std::int32_t v) { return QString::number(v); };
     line("File Path = ", path_);
@@ -91,31 +111,22 @@ void DataFile::writeHeader(const TRunConfig& c, const QString& stamp, int beam) 
 
 void DataFile::flush() {
     if (fd_ < 0) {
-        pending_.clear();
+        used_ = 0;
         return;
     }
     std::size_t done = 0;
-    while (done < pending_.size()) {
-        const ssize_t n = ::write(fd_, pending_.data() + done, pending_.size() - done);
+    while (done < used_) {
+        const ssize_t n = ::write(fd_, pending_.data() + done, used_ - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        const int error = n < 0 ? errno : ENOSPC;
-        // Keep the whole lines that made it; cut the torn one off.
-        const std::size_t whole = pending_.rfind('\n', done == 0 ? 0 : done - 1);
-        const std::int64_t keep =
-            size_ + (done == 0 || whole == std::string::npos ? 0 : std::int64_t(whole) + 1);
-        if (::ftruncate(fd_, keep) == 0) {
-            size_ = keep;
-            ::fdatasync(fd_);
-        }
-        fail("write", error);
+        cutBackAndFail(done, n < 0 ? errno : ENOSPC);
     }
-    size_ += static_cast<std::int64_t>(pending_.size());
-    if (!pending_.empty()) unsynced_ = true;
-    pending_.clear();
+    size_ += static_cast<std::int64_t>(used_);
+    if (used_ > 0) unsynced_ = true;
+    used_ = 0;
     // Writing on into a file whose directory was removed would lose every record
     // without an error.
     struct stat info {};
@@ -124,6 +135,23 @@ void DataFile::flush() {
         throw StationError(QStringLiteral("Data file %1 has been removed").arg(path_));
     }
     syncIfDue();
+}
+
+// Keeps the whole lines of a write that stopped after done bytes; cuts the torn
+// one off.
+void DataFile::cutBackAndFail(std::size_t done, int error) {
+    std::int64_t keep = size_;
+    for (std::size_t i = done; i > 0; --i) {
+        if (pending_[i - 1] == '\n') {
+            keep += static_cast<std::int64_t>(i);
+            break;
+        }
+    }
+    if (::ftruncate(fd_, keep) == 0) {
+        size_ = keep;
+        ::fdatasync(fd_);
+    }
+    fail("write", error);
 }
 
 void DataFile::sync() {
@@ -152,5 +180,5 @@ void DataFile::close() {
 void DataFile::abandon() noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    pending_.clear();
+    used_ = 0;
 }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct TRunConfig;
 
@@ -28,8 +29,8 @@ class DataFile {
     bool isOpen() const { return fd_ >= 0; }
     const QString& path() const { return path_; }
 
-    void appendValue(int value);
-    void endRecord() { pending_.append(" \r\n", 3); }
+    // A whole record line: every value and its blank, one blank more, CR LF.
+    void appendRecord(const int* values, int count);
 
     // Writes what has been collected and syncs when the last sync is a second old;
     // throws StationError on an I/O error.
@@ -46,11 +47,16 @@ class DataFile {
 
   private:
     [[noreturn]] void fail(const char* what, int error);
+    [[noreturn]] void cutBackAndFail(std::size_t done, int error);
     void sync();
 
     int fd_ = -1;
     QString path_;
-    std::string pending_;
+    void append(const char* text, std::size_t length);
+    char* room(std::size_t length);  // at the end of what is pending
+
+    std::vector<char> pending_;  // grows, never shrinks: no allocation per chunk
+    std::size_t used_ = 0;
     std::int64_t size_ = 0;
     bool unsynced_ = false;
     Clock::time_point last_sync_{};

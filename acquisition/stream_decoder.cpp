@@ -12,10 +12,21 @@ namespace {
 constexpr int kBufferSize =
     StreamDecoder::kCarryMax + StreamDecoder::kChunkSize + 2 * StreamDecoder::kFrameSize;
 
-// Kept free of branches so that the compiler can do many words at a time.
-void addFrame(const std::uint8_t* frame, std::int64_t* sums, int words) {
+// Kept free of branches so that the compiler can do many words at a time. The
+// sums of one buffer fit 32 bits: at most 32894 markers, each word within 2^15.
+void addFrame(const std::uint8_t* frame, std::int32_t* sums, int words) {
     for (int p = 0; p < words; ++p)
         sums[p] += StreamDecoder::DecodeSample(frame[2 * p], frame[2 * p + 1]);
+}
+
+// sum / n to the nearest integer, halves to even, for averages of 16-bit samples:
+// the quotient is within 2^15 and any quotient that is not a half lies at least
+// 1/(2n) from one, far beyond the division's rounding, so the double is exact
+// where it matters. Adding and taking away 1.5 x 2^52 rounds to even.
+int averageOf(std::int64_t sum, double n) {
+    constexpr double kRound = 6755399441055744.0;
+    const double q = static_cast<double>(sum) / n;
+    return static_cast<int>((q + kRound) - kRound);
 }
 
 bool markerAt(const std::uint8_t* p) {
@@ -33,6 +44,7 @@ void StreamDecoder::configure(int gates, int integrations) {
     words_ = 2 * std::clamp(gates, 0, kMaxGates);
     integrations_ = std::max(integrations, 1);
     accumulators_.assign(static_cast<std::size_t>(words_), 0);
+    partial_sums_.assign(static_cast<std::size_t>(words_), 0);
     record_values_.assign(static_cast<std::size_t>(words_), 0);
     reset();
 }
@@ -42,6 +54,7 @@ void StreamDecoder::reset() {
     carry_length_ = 0;
     frames_summed_ = 0;
     std::fill(accumulators_.begin(), accumulators_.end(), 0);
+    std::fill(partial_sums_.begin(), partial_sums_.end(), 0);
 }
 
 void StreamDecoder::HandOverChunk(const std::uint8_t* data, std::uint32_t count) {
@@ -108,13 +121,15 @@ int StreamDecoder::AverageHalfEven(std::int64_t sum, std::int32_t n) {
 
 void StreamDecoder::emitRecord(DataFile* file, GraphCapture* graph, std::int32_t record_period_us) {
     int* values = record_values_.data();
+    std::int64_t* sums = accumulators_.data();
+    std::int32_t* partial = partial_sums_.data();
+    const auto n = static_cast<double>(integrations_);
     for (int p = 0; p < words_; ++p) {
-        const int v = AverageHalfEven(accumulators_[static_cast<std::size_t>(p)], integrations_);
-        accumulators_[static_cast<std::size_t>(p)] = 0;
-        values[p] = v;
-        if (file) file->appendValue(v);
+        values[p] = averageOf(sums[p] + partial[p], n);
+        sums[p] = 0;
+        partial[p] = 0;
     }
-    if (file) file->endRecord();
+    if (file) file->appendRecord(values, words_);
     if (graph) graph->AddGraphRecord(values, words_, record_period_us);
     frames_summed_ = 0;
     ++records_emitted_;
@@ -125,11 +140,16 @@ void StreamDecoder::ProcessChunk(DataFile* file, GraphCapture* graph, std::int32
     const int markers = findMarkers(events);
     if (markers < 2) return;
     const std::uint8_t* buffer = stream_buffer_.data();
-    std::int64_t* sums = accumulators_.data();
+    std::int32_t* partial = partial_sums_.data();
     for (int k = 0; k + 1 < markers; ++k) {
         const std::uint8_t* frame = buffer + marker_positions_[static_cast<std::size_t>(k)];
-        addFrame(frame, sums, words_);
+        addFrame(frame, partial, words_);
         if (++frames_summed_ == integrations_) emitRecord(file, graph, record_period_us);
+    }
+    // A record still being summed carries over into the next buffer in 64 bits.
+    for (int p = 0; p < words_; ++p) {
+        accumulators_[static_cast<std::size_t>(p)] += partial[p];
+        partial[p] = 0;
     }
     if (file) file->flush();
 }

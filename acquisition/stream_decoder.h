@@ -68,7 +68,8 @@ class StreamDecoder {
     std::vector<std::uint8_t> stream_buffer_;
     std::vector<std::uint8_t> carry_buffer_;
     std::vector<std::int32_t> marker_positions_;
-    std::vector<std::int64_t> accumulators_;
+    std::vector<std::int64_t> accumulators_;  // sums of earlier buffers
+    std::vector<std::int32_t> partial_sums_;  // sums within the current buffer
     std::vector<int> record_values_;
     int carry_pos_ = -1;
     int carry_length_ = 0;

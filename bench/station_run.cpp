@@ -1,6 +1,8 @@
 // Runs the whole station (main window, graph window shown, simulated controller)
 // for a given time in a station directory, then reports what it cost.
-//   zarv-bench-run <station dir> <seconds>
+//   zarv-bench-run <station dir> <seconds> [points [stall ms per dwell]]
+// points: the graph window's Points box (100 when not given); stall: the GUI
+// thread is blocked this long once in every dwell, 1 s into it.
 #include <sys/resource.h>
 
 #include <QApplication>
@@ -8,9 +10,12 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QStatusBar>
+#include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -35,16 +40,59 @@ long currentRssKb() {
     if (!f.open(QIODevice::ReadOnly)) return 0;
     return f.readAll().split(' ').value(1).toLong() * 4;
 }
+double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
+}
+
+// Milliseconds from each StopTrigger to the SetBeamDirection after it.
+std::vector<double> beamChangeGaps(const QString& trace) {
+    QFile f(trace);
+    std::vector<double> gaps;
+    if (!f.open(QIODevice::ReadOnly)) return gaps;
+    double stop_at = -1;
+    while (!f.atEnd()) {
+        const QList<QByteArray> fields = f.readLine().trimmed().split(' ');
+        if (fields.size() < 5) continue;
+        const double ms = fields[0].toDouble();
+        if (fields[3] == "03" && fields[4] == "00") stop_at = ms;
+        if (fields[3] == "07" && stop_at >= 0) {
+            gaps.push_back(ms - stop_at);
+            stop_at = -1;
+        }
+    }
+    return gaps;
+}
+
+// The GUI thread's answer time: how late a 20 ms timer fires.
+struct AnswerProbe {
+    QTimer timer;
+    QElapsedTimer since;
+    std::vector<double> late_ms;
+    void start() {
+        timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (since.isValid()) late_ms.push_back(std::max(0.0, since.nsecsElapsed() / 1e6 - 20));
+            since.start();
+        });
+        timer.start(20);
+    }
+};
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s <station dir> <seconds>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <station dir> <seconds> [points [stall ms]]\n", argv[0]);
         return 2;
     }
     QDir::setCurrent(QString::fromLocal8Bit(argv[1]));
     const int seconds = std::atoi(argv[2]);
-    SimController controller;
+    const QString points = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("100");
+    const int stall_ms = argc > 4 ? std::atoi(argv[4]) : 0;
+    const QString trace = QDir::current().absoluteFilePath(QStringLiteral("trace.txt"));
+    QFile::remove(trace);
+    SimController controller(QString(), trace);
     QApplication app(argc, argv);
     TMainForm form(controller);
     TGraphForm graph(form.station().graph);
@@ -52,6 +100,8 @@ int main(int argc, char** argv) {
     form.setSecondaryWindows(&graph, &about);
     form.show();
     form.graph_btnClick();
+    graph.points_box->setText(points);
+    graph.renew_btnClick();
 
     // Resident memory every 10 s: it should stay flat apart from the log text.
     std::vector<long> rss_samples;
@@ -59,13 +109,27 @@ int main(int argc, char** argv) {
     QObject::connect(&rss_timer, &QTimer::timeout, [&] { rss_samples.push_back(currentRssKb()); });
     rss_timer.start(10000);
 
+    AnswerProbe probe;
+    int stalled_dwells = 0;
+    QTimer stall_timer;
+    QObject::connect(&stall_timer, &QTimer::timeout, [&] {
+        if (stall_ms > 0 && controller.triggerStarts() > stalled_dwells) {
+            stalled_dwells = controller.triggerStarts();
+            QTimer::singleShot(1000,
+                               [&] { QThread::msleep(static_cast<unsigned long>(stall_ms)); });
+        }
+    });
+    stall_timer.start(5);
+
     QElapsedTimer wall;
     double cpu_at_start = 0;
     QTimer::singleShot(200, &form, [&] {
         wall.start();
         cpu_at_start = cpuSeconds();
+        probe.start();
         QTimer::singleShot(seconds * 1000, &form, [&] { form.stop_btnClick(); });
         form.start_btnClick();
+        probe.timer.stop();
         const double cpu = cpuSeconds() - cpu_at_start;
         const double elapsed = wall.elapsed() / 1000.0;
         const QString log = form.logpad->toPlainText();
@@ -77,15 +141,28 @@ int main(int argc, char** argv) {
             f.open(QIODevice::ReadOnly);
             records += f.readAll().count('\n') - 21;
         }
+        const std::vector<double> gaps = beamChangeGaps(trace);
         std::printf("run seconds        %.1f\n", elapsed);
         std::printf("cpu seconds        %.2f (%.3f per second of run)\n", cpu, cpu / elapsed);
         std::printf("records written    %ld\n", records);
+        std::printf("graph points       %d captured of %s\n", form.station().graph.graphCount(),
+                    qPrintable(points));
+        std::printf("gui answer ms      median %.1f, p99 %.1f, max %.1f (%zu samples)\n",
+                    percentile(probe.late_ms, 0.5), percentile(probe.late_ms, 0.99),
+                    percentile(probe.late_ms, 1.0), probe.late_ms.size());
+        std::printf("gui stalls         %d of %d ms\n", stall_ms > 0 ? stalled_dwells : 0,
+                    stall_ms);
+        std::printf(
+            "beam change ms     median %.0f, max %.0f (StopTrigger to SetBeamDirection, "
+            "%zu changes)\n",
+            percentile(gaps, 0.5), percentile(gaps, 1.0), gaps.size());
         std::printf("not keeping up     %lld\n",
                     static_cast<long long>(log.count("not keeping up")));
+        std::printf("data lost lines    %lld\n", static_cast<long long>(log.count("Data lost")));
         std::printf("framing lines      %lld\n",
                     static_cast<long long>(log.count("Framing errors")));
         std::printf("last status        %s\n", qPrintable(form.status_field->text()));
-        std::printf("overrun bytes      %llu\n",
+        std::printf("overrun bytes      %llu (simulated 4 KiB bridge buffer)\n",
                     static_cast<unsigned long long>(controller.overrunBytes()));
         std::printf("rss peak / now kB  %ld / %ld\n", peakRssKb(), currentRssKb());
         if (rss_samples.size() > 1)

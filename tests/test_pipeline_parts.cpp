@@ -76,13 +76,13 @@ TEST(DataFileWrites, AWriteCutShortLeavesOnlyWholeLines) {
     DataFile file;
     file.open(path);
     for (int r = 0; r < 10; ++r) {
-        for (int v = 0; v < 4; ++v) file.appendValue(-1000 - v);
-        file.endRecord();
+        const int values[] = {-1000, -1001, -1002, -1003};
+        file.appendRecord(values, 4);
     }
     file.flush();  // 10 lines of 27 bytes
     for (int r = 0; r < 10; ++r) {
-        for (int v = 0; v < 4; ++v) file.appendValue(2000 + v);
-        file.endRecord();
+        const int values[] = {2000, 2001, 2002, 2003};
+        file.appendRecord(values, 4);
     }
     QString error;
     {
@@ -106,12 +106,13 @@ TEST(DataFileWrites, ValuesAndTheHeaderReachTheFileWhole) {
     QTemporaryDir dir;
     DataFile file;
     file.open(dir.path() + "/v.txt");
-    for (const int v : {0, -1, 2147483647, -2147483647 - 1, 4096}) file.appendValue(v);
-    file.endRecord();
+    const int values[] = {0, -1, 2147483647, -2147483647 - 1, 4096};
+    file.appendRecord(values, 5);
+    file.appendRecord(values, 0);  // no gates: a blank and the line end
     file.close();
     QFile f(dir.path() + "/v.txt");
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), QByteArray("0 -1 2147483647 -2147483648 4096  \r\n"));
+    EXPECT_EQ(f.readAll(), QByteArray("0 -1 2147483647 -2147483648 4096  \r\n \r\n"));
 }
 
 TEST(GraphPlot, AMillionPointsBecomeTheLowestAndHighestOfEachColumn) {

@@ -240,8 +240,8 @@ TEST(DataFile, HeaderAndRecordsByteForByte) {
         DataFile f;
         f.open(path);
         f.writeHeader(c, "20261206183902", 2);
-        for (int v : {12, -3, 40, 7}) f.appendValue(v);
-        f.endRecord();
+        const int values[] = {12, -3, 40, 7};
+        f.appendRecord(values, 4);
         f.close();
     }
     QFile file(path);

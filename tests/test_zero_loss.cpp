@@ -144,8 +144,9 @@ TEST_F(ZeroLossTest, StopEndsTheDwellWithoutWaitingOutAReadTimeOut) {
     QElapsedTimer stopped;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (sim->triggerStarts() >= 1 && !stopped.isValid()) {
-            QTimer::singleShot(250, [&] {
+        if (sim->triggerStarts() >= 1) {
+            poll.stop();
+            QTimer::singleShot(250, run.get(), [&] {
                 stopped.start();
                 run->stop_btnClick();
             });
