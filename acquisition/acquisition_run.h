@@ -19,6 +19,7 @@ class TMyThread;
 // stream itself is read on the reader thread and recorded on the processing
 // thread, so a busy GUI thread never costs a record.
 class AcquisitionRun : public QObject {
+    Q_OBJECT
   public:
     static constexpr int kChunkSize = 131072;
     // 8 MiB: more than five seconds of the heaviest stream.
@@ -34,6 +35,10 @@ class AcquisitionRun : public QObject {
     StreamProcessor& processor() { return processor_; }
 
   private:
+    // Queued from the reader and processing threads: the run looks again.
+    Q_INVOKABLE void lookAgain() { waiter_.wake(); }
+    void lookAgainFromAnyThread();
+
     bool prepare();  // start steps up to the programmed controller
     void programController();
     void runBeams();

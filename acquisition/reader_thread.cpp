@@ -20,6 +20,7 @@ void TMyThread::requestStop() {
 
 void TMyThread::join() {
     wait();
+    std::lock_guard<std::mutex> after_run(running_);
     link_.ResumeReads();
 }
 
@@ -30,6 +31,7 @@ void TMyThread::waitUntilReading(int timeout_ms) {
 }
 
 void TMyThread::run() {
+    std::lock_guard<std::mutex> running(running_);
     // Between two reads the bridge's own buffer lasts a few milliseconds only.
     RaiseThreadToRealTime();
     std::uint64_t unqueued = 0;  // lost since the last chunk queued

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 class ChunkQueue;
@@ -46,4 +47,8 @@ class TMyThread : public QThread {
     std::atomic<bool> read_failed_{false};
     std::atomic<bool> reading_{false};
     std::atomic<std::uint64_t> lost_bytes_{0};
+    // Held by run() throughout and taken by join(): orders the thread's last
+    // steps before the owner's next ones in a way thread checkers see, which
+    // QThread::wait() alone does not.
+    std::mutex running_;
 };
