@@ -24,11 +24,14 @@ constexpr auto kBehind = std::chrono::milliseconds(500);
 }  // namespace
 
 AcquisitionRun::AcquisitionRun(Station& station, int queue_slots)
-    : st_(station), queue_(queue_slots, kChunkSize), processor_(queue_, &station.graph, [this] {
-          // Processing thread: the run looks again on the GUI thread.
-          QMetaObject::invokeMethod(
-              this, [this] { waiter_.wake(); }, Qt::QueuedConnection);
-      }) {}
+    : st_(station),
+      queue_(queue_slots, kChunkSize),
+      processor_(queue_, &station.graph, [this] { lookAgainFromAnyThread(); }) {}
+
+void AcquisitionRun::lookAgainFromAnyThread() {
+    // By name, so that the queued call is made entirely inside Qt.
+    QMetaObject::invokeMethod(this, "lookAgain", Qt::QueuedConnection);
+}
 
 AcquisitionRun::~AcquisitionRun() {
     if (reader_) {
@@ -186,10 +189,7 @@ void AcquisitionRun::openDataFile(int beam) {
 
 void AcquisitionRun::startReader() {
     queue_.clear();  // the processor is between dwells: nothing queued is anyone's
-    reader_ = std::make_unique<TMyThread>(st_.link, queue_, [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { waiter_.wake(); }, Qt::QueuedConnection);
-    });
+    reader_ = std::make_unique<TMyThread>(st_.link, queue_, [this] { lookAgainFromAnyThread(); });
     reader_->start(QThread::TimeCriticalPriority);
     reader_->waitUntilReading(200);
 }
@@ -221,9 +221,7 @@ void AcquisitionRun::recordUntilDwellEnds() {
         st_.device_open = false;
         st_.stop_requested = true;
     } else if (processor_.framingLimitPassed()) {
-        st_.LogMessage(QStringLiteral("Framing errors.."));
-        st_.device_open = false;
-        st_.stop_requested = true;
+        endOnFramingErrors();
     }
     if (elapsedSeconds() >= dwell_time) st_.op.setProgressPosition(st_.op.progressMaximum());
 }
@@ -259,9 +257,21 @@ void AcquisitionRun::endDwell() {
     st_.LogMessage(QStringLiteral("Stopping trigger"));
     st_.commands.StopTrigger();
     trigger_on_ = false;
-    // Everything the reader queued is still recorded, then the file closes.
+    // Everything the reader queued is still recorded, then the file closes; the
+    // next dwell need not wait for the close, but the records decide whether
+    // there is one.
     processor_.endDwell();
+    waiter_.waitUntil([this] { return processor_.dwellDrained(); });
+    showProgress();
+    if (const QString error = processor_.error(); !error.isEmpty()) throw StationError(error);
+    if (processor_.framingLimitPassed() && !st_.stop_requested) endOnFramingErrors();
     reportLoss(lost);
+}
+
+void AcquisitionRun::endOnFramingErrors() {
+    st_.LogMessage(QStringLiteral("Framing errors.."));
+    st_.device_open = false;
+    st_.stop_requested = true;
 }
 
 void AcquisitionRun::reportLoss(std::uint64_t lost_bytes) {

@@ -48,6 +48,7 @@ class AcquisitionRun : public QObject {
     void showProgress();
     void warnIfBehind();
     void endDwell();
+    void endOnFramingErrors();
     void reportLoss(std::uint64_t lost_bytes);
     void waitForDwellClosed();
     void openDataFile(int beam);

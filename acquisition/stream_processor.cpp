@@ -54,6 +54,11 @@ void StreamProcessor::endDwell() {
     queue_.wake();
 }
 
+bool StreamProcessor::dwellDrained() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return phase_ == Phase::Closing || phase_ == Phase::Idle;
+}
+
 bool StreamProcessor::dwellClosed() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return phase_ == Phase::Idle;
@@ -113,6 +118,11 @@ void StreamProcessor::process(const ChunkQueue::Chunk& chunk) {
 }
 
 void StreamProcessor::finishDwell() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        phase_ = Phase::Closing;
+    }
+    if (notify_) notify_();
     QString error;
     try {
         file_->close();  // after a failed write it is closed already

@@ -35,6 +35,8 @@ class StreamProcessor : private StreamEvents {
     void beginDwell(DataFile& file);
     // Every chunk queued so far is still recorded; then the file is closed.
     void endDwell();
+    // Every chunk of the dwell has been recorded; the file may still be closing.
+    bool dwellDrained() const;
     bool dwellClosed() const;
 
     int framingErrors() const { return framing_errors_.load(); }
@@ -48,7 +50,7 @@ class StreamProcessor : private StreamEvents {
     void setBeforeChunk(std::function<void()> hook) { before_chunk_ = std::move(hook); }
 
   private:
-    enum class Phase { Idle, Recording, Draining };
+    enum class Phase { Idle, Recording, Draining, Closing };
 
     void loop();
     void process(const ChunkQueue::Chunk& chunk);

@@ -142,8 +142,9 @@ TEST_F(RunTest, BeamsCycleAndEveryRecordMatchesTheWaveform) {
         EXPECT_EQ(b.header[5], "Start time = 2000");
         EXPECT_EQ(b.header[9], "Dwell time = 0.3");
         const bool stopped = b.beam == 1 && b.header[1] == last_beam1_stamp;
-        // A whole dwell holds at least the 1500 frames of 0.3 s at 5000 a second.
-        EXPECT_GE(b.records.size(), stopped ? 1 : 149) << b.file.toStdString();
+        // A whole dwell holds at least the 1500 frames of 0.3 s at 5000 a second;
+        // the one Stop cut short holds what had arrived by then, maybe nothing.
+        EXPECT_GE(b.records.size(), stopped ? 0 : 149) << b.file.toStdString();
         EXPECT_EQ(MismatchedRecords(b, 4, 10, 12000), 0) << b.file.toStdString();
     }
     EXPECT_EQ(seen[1], 2);

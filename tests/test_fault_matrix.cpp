@@ -273,6 +273,7 @@ TEST_F(RunFaults, DiskFullDuringADwellKeepsWhatWasWritten) {
     ASSERT_EQ(blocks.size(), 1u);
     EXPECT_GT(blocks[0].records.size(), 100);
     EXPECT_EQ(MismatchedRecords(blocks[0], 4, 10, 12000), 0);
+    EXPECT_TRUE(readFile(blocks[0].file).endsWith(" \r\n"));  // no torn record
 }
 
 TEST_F(RunFaults, DataDirectoryRemovedDuringADwell) {

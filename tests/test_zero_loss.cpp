@@ -56,6 +56,9 @@ class ZeroLossTest : public StationFixture {
 
 TEST_F(ZeroLossTest, AGuiThreadBlockedForTwoSecondsLosesNothing) {
     heavyConfig("3");
+    // 44 ms of bridge buffer: slack for a slow (sanitized) build, yet a reader held
+    // up by the blocked GUI thread would overrun it fifty times over.
+    sim->setBridgeBufferSize(64 * 1024);
     QTimer::singleShot(600, [] { QThread::sleep(2); });
     runOneDwell();
     const auto blocks = ReadDwellBlocks(path("data"));
