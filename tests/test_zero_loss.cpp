@@ -186,4 +186,21 @@ TEST_F(ZeroLossTest, ProgressEndsFullAndFramingErrorsStayPerDwell) {
     EXPECT_EQ(op.statuses.filter("FE 3").size(), 1);
     EXPECT_EQ(op.statuses.last(), "FE 0");
 }
+
+TEST_F(ZeroLossTest, FramingErrorsFoundWhileTheDwellDrainsStillEndTheRun) {
+    lightConfig("0.3");
+    for (int k = 0; k < 150; ++k) sim->dropStreamBytes(1000 + k * 296, 1);
+    std::atomic<int> chunks{0};
+    run->processor().setBeforeChunk([&] {
+        if (++chunks == 1) QThread::msleep(500);  // the errors are met after the dwell end
+    });
+    QTimer guard;  // a run that went on would be stopped here, and the test fail
+    QObject::connect(&guard, &QTimer::timeout, [&] { run->stop_btnClick(); });
+    guard.start(5000);
+    run->start_btnClick();
+    EXPECT_EQ(sim->triggerStarts(), 1);
+    EXPECT_TRUE(op.messages().contains("Framing errors.."));
+    EXPECT_EQ(op.statuses.last(), "FE 101");
+    EXPECT_FALSE(station->device_open);
+}
 }  // namespace
