@@ -2,7 +2,8 @@
 
 ChunkQueue::ChunkQueue(int slots, int slot_size) : slot_size_(slot_size) {
     slots_.resize(static_cast<std::size_t>(slots));
-    for (Chunk& c : slots_) c.bytes.assign(static_cast<std::size_t>(slot_size), 0);
+    for (Chunk& c : slots_)
+        c.bytes.assign(static_cast<std::size_t>(kHeadroom + slot_size + kTailRoom), 0);
 }
 
 int ChunkQueue::queued() const {
@@ -20,7 +21,7 @@ std::uint8_t* ChunkQueue::acquire() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (size_ == capacity()) return nullptr;
     const int tail = (head_ + size_) % capacity();
-    return slots_[static_cast<std::size_t>(tail)].bytes.data();
+    return slots_[static_cast<std::size_t>(tail)].data();
 }
 
 void ChunkQueue::publish(std::uint32_t count, std::uint64_t lost_before) {
@@ -36,7 +37,7 @@ void ChunkQueue::publish(std::uint32_t count, std::uint64_t lost_before) {
     ready_.notify_one();
 }
 
-const ChunkQueue::Chunk* ChunkQueue::waitFront(Clock::duration timeout) {
+ChunkQueue::Chunk* ChunkQueue::waitFront(Clock::duration timeout) {
     std::unique_lock<std::mutex> lock(mutex_);
     ready_.wait_for(lock, timeout, [this] { return size_ > 0 || woken_; });
     woken_ = false;

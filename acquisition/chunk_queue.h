@@ -15,12 +15,18 @@ class ChunkQueue {
     using Clock = std::chrono::steady_clock;
 
     struct Chunk {
+        // The read lands at data(); there is room before and after it, so that
+        // the stream can be decoded where it lies.
+        std::uint8_t* data() { return bytes.data() + kHeadroom; }
         std::vector<std::uint8_t> bytes;
         std::uint32_t count = 0;
         // Stream bytes lost between the previous chunk and this one.
         std::uint64_t lost_before = 0;
         Clock::time_point received{};
     };
+
+    static constexpr int kHeadroom = 512;
+    static constexpr int kTailRoom = 512;
 
     ChunkQueue(int slots, int slot_size);
 
@@ -37,7 +43,7 @@ class ChunkQueue {
 
     // Processing: the oldest queued chunk, or nullptr after wake() or the time-out.
     // It stays queued until release().
-    const Chunk* waitFront(Clock::duration timeout);
+    Chunk* waitFront(Clock::duration timeout);
     void release();
     // Lets a waitFront in progress, or the next one, return at once.
     void wake();

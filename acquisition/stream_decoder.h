@@ -28,6 +28,11 @@ class StreamDecoder {
     static constexpr int kFrameSize = 148;
     static constexpr int kFramingErrorLimit = 100;
     static constexpr int kMaxGates = 36;
+    // A buffer handed over in place has this much room before it for the carry
+    // and after it for zeros, so that a frame that starts near the end can be read
+    // without a bounds check per word.
+    static constexpr int kHeadroom = kCarryMax;
+    static constexpr int kTailRoom = 2 * kFrameSize;
 
     StreamDecoder();
 
@@ -42,6 +47,9 @@ class StreamDecoder {
     // Stream buffer := carry + the count bytes read; the new carry is the tail from
     // the last marker within 504 bytes of the end.
     void HandOverChunk(const std::uint8_t* data, std::uint32_t count);
+    // The same without copying the chunk: it is decoded where it lies, the carry
+    // written into the headroom before it (see kHeadroom).
+    void HandOverInPlace(std::uint8_t* data, std::uint32_t count);
     void ProcessChunk(DataFile* file, GraphCapture* graph, std::int32_t record_period_us,
                       StreamEvents& events);
 
@@ -50,10 +58,12 @@ class StreamDecoder {
     int carry_pos() const { return carry_pos_; }
     int frames_summed() const { return frames_summed_; }
     int streamLength() const { return stream_length_; }
-    const std::uint8_t* streamBuffer() const { return stream_buffer_.data(); }
+    const std::uint8_t* streamBuffer() const { return buffer_; }
 
     static int DecodeSample(std::uint8_t low, std::uint8_t high) {
-        const unsigned w = (unsigned{high} << 8) | low;
+        return DecodeWord(static_cast<std::uint16_t>((unsigned{high} << 8) | low));
+    }
+    static int DecodeWord(std::uint16_t w) {
         // Bit 11 set: bits 12 to 15 become 1; clear: the word is taken as it is.
         const unsigned extended = w | ((0u - ((w >> 11) & 1u)) & 0xF000u);
         return static_cast<std::int16_t>(static_cast<std::uint16_t>(extended));
@@ -65,7 +75,8 @@ class StreamDecoder {
     int findMarkers(StreamEvents& events);
     void emitRecord(DataFile* file, GraphCapture* graph, std::int32_t record_period_us);
 
-    std::vector<std::uint8_t> stream_buffer_;
+    std::vector<std::uint8_t> stream_buffer_;  // for chunks handed over by copy
+    std::uint8_t* buffer_ = nullptr;           // carry and chunk, wherever they lie
     std::vector<std::uint8_t> carry_buffer_;
     std::vector<std::int32_t> marker_positions_;
     std::vector<std::int64_t> accumulators_;  // sums of earlier buffers

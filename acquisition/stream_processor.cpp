@@ -71,7 +71,7 @@ QString StreamProcessor::error() const {
 
 void StreamProcessor::loop() {
     while (true) {
-        const ChunkQueue::Chunk* chunk = queue_.waitFront(kIdleWake);
+        ChunkQueue::Chunk* chunk = queue_.waitFront(kIdleWake);
         Phase phase;
         bool discarding;
         {
@@ -99,11 +99,11 @@ void StreamProcessor::loop() {
     }
 }
 
-void StreamProcessor::process(const ChunkQueue::Chunk& chunk) {
+void StreamProcessor::process(ChunkQueue::Chunk& chunk) {
     if (before_chunk_) before_chunk_();
     // A hole in the stream: no record may mix frames from both sides of it.
     if (chunk.lost_before > 0) decoder_.breakStream();
-    decoder_.HandOverChunk(chunk.bytes.data(), chunk.count);
+    decoder_.HandOverInPlace(chunk.data(), chunk.count);
     const std::int64_t before = decoder_.recordsEmitted();
     try {
         decoder_.ProcessChunk(file_, graph_, record_period_us_, *this);

@@ -10,6 +10,10 @@
 #include "chunk_queue.h"
 #include "stream_decoder.h"
 
+static_assert(ChunkQueue::kHeadroom >= StreamDecoder::kHeadroom &&
+                  ChunkQueue::kTailRoom >= StreamDecoder::kTailRoom,
+              "chunks are decoded where they lie");
+
 class DataFile;
 class GraphCapture;
 
@@ -53,7 +57,7 @@ class StreamProcessor : private StreamEvents {
     enum class Phase { Idle, Recording, Draining, Closing };
 
     void loop();
-    void process(const ChunkQueue::Chunk& chunk);
+    void process(ChunkQueue::Chunk& chunk);
     void finishDwell();
     void fail(const QString& text);
     void framingError(int count) override;

@@ -27,14 +27,14 @@ TEST(ChunkQueue, NeverOverwritesAndKeepsOrder) {
         q.publish(1, tag == 2 ? 77 : 0);
     }
     EXPECT_EQ(q.acquire(), nullptr);  // full: the reader must read elsewhere
-    const ChunkQueue::Chunk* first = q.waitFront(std::chrono::milliseconds(0));
+    ChunkQueue::Chunk* first = q.waitFront(std::chrono::milliseconds(0));
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->bytes[0], 1);
+    EXPECT_EQ(first->data()[0], 1);
     EXPECT_EQ(first->lost_before, 0u);
     q.release();
     ASSERT_NE(q.acquire(), nullptr);
-    const ChunkQueue::Chunk* second = q.waitFront(std::chrono::milliseconds(0));
-    EXPECT_EQ(second->bytes[0], 2);
+    ChunkQueue::Chunk* second = q.waitFront(std::chrono::milliseconds(0));
+    EXPECT_EQ(second->data()[0], 2);
     EXPECT_EQ(second->lost_before, 77u);
     q.release();
     EXPECT_EQ(q.queued(), 0);
@@ -49,10 +49,10 @@ TEST(ChunkQueue, AWaitEndsOnWakeOrOnAChunkFromAnotherThread) {
         q.acquire()[0] = 9;
         q.publish(1, 0);
     });
-    const ChunkQueue::Chunk* c = q.waitFront(std::chrono::seconds(10));
+    ChunkQueue::Chunk* c = q.waitFront(std::chrono::seconds(10));
     producer.join();
     ASSERT_NE(c, nullptr);
-    EXPECT_EQ(c->bytes[0], 9);
+    EXPECT_EQ(c->data()[0], 9);
 }
 
 class FileSizeLimit {
