@@ -40,8 +40,9 @@ void ChunkQueue::publish(std::uint32_t count, std::uint64_t lost_before) {
 ChunkQueue::Chunk* ChunkQueue::waitFront(Clock::duration timeout) {
     std::unique_lock<std::mutex> lock(mutex_);
     ready_.wait_for(lock, timeout, [this] { return size_ > 0 || woken_; });
-    woken_ = false;
-    return size_ > 0 ? &slots_[static_cast<std::size_t>(head_)] : nullptr;
+    if (size_ > 0) return &slots_[static_cast<std::size_t>(head_)];
+    woken_ = false;  // kept while chunks are handed out: the wake is for after them
+    return nullptr;
 }
 
 void ChunkQueue::release() {

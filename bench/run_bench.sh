@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Whole-station figures on the simulated controller:
-#   1. ipp 100 us, 36 gates, integrations 1: keeps up, no framing error;
-#   2. ipp 1000 us, integrations 10: CPU seconds per second of run while waiting.
+# Whole-station figures on the simulated controller (graph window shown):
+#   1. ipp 100 us, 36 gates, integrations 1, the graph capturing 1,000,000 points:
+#      records lost, GUI answer time, CPU;
+#   2. the same with the GUI thread blocked for 2 s in every dwell;
+#   3. ipp 1000 us, integrations 10: CPU seconds per second of run while waiting;
+#   4. 1 s dwells: the gap from StopTrigger to the next SetBeamDirection.
 # Usage: bench/run_bench.sh [seconds per run, default 60]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -38,10 +41,14 @@ test_level=1024
 CFG
 }
 export QT_QPA_PLATFORM=offscreen
-echo "== ipp 100 us, 36 gates, integrations 1, ${seconds} s"
-config 100 36 1 > "$work/config.txt"
-"$root/build/bench/zarv-bench-run" "$work" "$seconds" 2>/dev/null
-rm -rf "$work/data"
-echo "== ipp 1000 us, 8 gates, integrations 10, ${seconds} s"
-config 1000 8 10 > "$work/config.txt"
-"$root/build/bench/zarv-bench-run" "$work" "$seconds" 2>/dev/null
+run() {  # title, ipp, gates, integrations, dwell, points, stall ms
+  echo "== $1, ${seconds} s"
+  config "$2" "$3" "$4" | sed "s/^dwell_time=.*/dwell_time=$5/" > "$work/config.txt"
+  "$root/build/bench/zarv-bench-run" "$work" "$seconds" "$6" "$7" 2>/dev/null
+  "$root/build/bench/zarv-soak-check" "$work/data" | grep -E "records mismatched|full dwells" || true
+  rm -rf "$work/data"
+}
+run "ipp 100 us, 36 gates, integrations 1, graph 1000000 points" 100 36 1 10 1000000 0
+run "the same, GUI thread stalled 2 s in every dwell" 100 36 1 10 1000000 2000
+run "ipp 1000 us, 8 gates, integrations 10" 1000 8 10 10 100 0
+run "beam changes: ipp 100 us, 36 gates, integrations 1, 1 s dwells" 100 36 1 1 100 0

@@ -46,7 +46,8 @@ double percentile(std::vector<double> v, double p) {
     return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
 }
 
-// Milliseconds from each StopTrigger to the SetBeamDirection after it.
+// Milliseconds from each StopTrigger to a SetBeamDirection that directly follows
+// it: the beam changes (the start sequence's StopTrigger is followed by others).
 std::vector<double> beamChangeGaps(const QString& trace) {
     QFile f(trace);
     std::vector<double> gaps;
@@ -56,11 +57,8 @@ std::vector<double> beamChangeGaps(const QString& trace) {
         const QList<QByteArray> fields = f.readLine().trimmed().split(' ');
         if (fields.size() < 5) continue;
         const double ms = fields[0].toDouble();
-        if (fields[3] == "03" && fields[4] == "00") stop_at = ms;
-        if (fields[3] == "07" && stop_at >= 0) {
-            gaps.push_back(ms - stop_at);
-            stop_at = -1;
-        }
+        if (fields[3] == "07" && stop_at >= 0) gaps.push_back(ms - stop_at);
+        stop_at = fields[3] == "03" && fields[4] == "00" ? ms : -1;
     }
     return gaps;
 }

@@ -1,14 +1,18 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QValueAxis>
 
 #include <unistd.h>
 #include <csignal>
@@ -17,6 +21,7 @@
 #include "app/main_form.h"
 #include "app/station_error.h"
 #include "data_file_checker.h"
+#include "hex_builder.h"
 #include "scripted_dialogs.h"
 #include "station_fixture.h"
 #include "views/about_form.h"
@@ -196,5 +201,75 @@ TEST_F(MainFormTest, TheFramingErrorCountSurvivesAMenuHint) {
     form->statusBar()->clearMessage();
     EXPECT_EQ(form->status_field->text(), "FE 7");
     EXPECT_TRUE(form->status_field->isVisibleTo(form.get()));
+}
+
+TEST_F(MainFormTest, SigintDuringAFirmwareUpdateLetsItFinishThenEnds) {
+    writeDefaultConfig();
+    QStringList lines = HexWords(0x003E8000, std::vector<std::uint16_t>(64, 0x1234));
+    lines << HexWords(0x003F7FF6, {0x0041, 0x9000}) << HexEnd();
+    writeFile("image.hex", (lines.join("\r\n") + "\r\n").toLatin1());
+    auto form = makeForm();
+    form->show();
+    EndingSignals ending;
+    QObject::connect(&ending, &EndingSignals::received, form.get(), [&](int number) {
+        form->endFromOutside(QStringLiteral("Signal %1").arg(number));
+    });
+    dialogs.files.enqueue(path("image.hex"));
+    dialogs.answers.enqueue(true);
+    bool sent = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!sent && form->logpad->toPlainText().contains("Writing")) {
+            sent = true;
+            ::kill(::getpid(), SIGINT);
+        }
+    });
+    poll.start(1);
+    form->FirmwareUpgrade1->trigger();
+    ASSERT_TRUE(sent);
+    const QString log = form->logpad->toPlainText();
+    EXPECT_TRUE(log.contains(QStringLiteral("Signal %1").arg(SIGINT)));
+    EXPECT_TRUE(log.contains("Firmware updated... Please power cycle and restart"));
+    ASSERT_FALSE(sim->flashSector('H').empty());
+    EXPECT_EQ(sim->flashSector('H')[0], 0x1234);  // copied into the main sector
+    EXPECT_FALSE(form->isVisible());              // and then the program ended
+}
+
+TEST_F(MainFormTest, AGraphOfAMillionPointsRecordsEverythingAndDrawsLittle) {
+    writeConfig(DefaultConfigText(path("data"))
+                    .replace("ipp=1000", "ipp=100")
+                    .replace("gates=4", "gates=36")
+                    .replace("integrations=10", "integrations=1")
+                    .replace("dwell_time=0.6", "dwell_time=2"));
+    auto form = makeForm();
+    TGraphForm graph(form->station().graph);
+    TAboutForm about;
+    form->setSecondaryWindows(&graph, &about);
+    form->show();
+    form->graph_btn->trigger();
+    graph.points_box->setText("1000000");
+    graph.gate_box->setText("36");
+    graph.renew_btn->click();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (sim->triggerStarts() >= 1 && !sim->programmed().triggering) form->stop_btn->trigger();
+    });
+    poll.start(5);
+    form->start_btn->trigger();
+    graph.refreshChart();
+    const auto blocks = ReadDwellBlocks(path("data"));
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_GE(blocks[0].records.size(), 19000);
+    EXPECT_EQ(MismatchedRecords(blocks[0], 36, 1, 6000), 0);
+    EXPECT_EQ(form->station().graph.graphCount(), blocks[0].records.size());
+    EXPECT_LE(graph.ip_series->count(), 2 * GraphPlot::kColumns);
+    // 2 s of a 100 s axis: a fiftieth of the columns, and few enough to mark.
+    EXPECT_LE(graph.ip_series->count(), 2 * GraphPlot::kColumns / 50 + 2);
+    EXPECT_TRUE(graph.ip_series->pointsVisible());
+    EXPECT_EQ(graph.axis_x->max(), 1000000 * 100 / 1000.0);  // the whole capture, in ms
+    EXPECT_TRUE(graph.info_label->text().startsWith(
+        QStringLiteral("Gate 36: %1 of 1000000 points captured, live")
+            .arg(blocks[0].records.size())));
+    graph.close();
 }
 }  // namespace

@@ -53,6 +53,17 @@ TEST(ChunkQueue, AWaitEndsOnWakeOrOnAChunkFromAnotherThread) {
     producer.join();
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->data()[0], 9);
+    q.release();
+    // A wake that comes while a chunk waits is for after it: once the chunk is
+    // taken, the next wait on the empty queue returns at once.
+    q.acquire()[0] = 10;
+    q.publish(1, 0);
+    q.wake();
+    ASSERT_NE(q.waitFront(std::chrono::seconds(3)), nullptr);
+    q.release();
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(q.waitFront(std::chrono::seconds(3)), nullptr);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
 }
 
 class FileSizeLimit {
