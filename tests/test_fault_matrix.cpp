@@ -1,6 +1,4 @@
 // Faults the station must survive, one test a row; docs/reliability.md maps them.
-#include <signal.h>
-#include <sys/resource.h>
 
 #include <QFileInfo>
 #include <QThread>
@@ -10,6 +8,7 @@
 #include "acquisition/acquisition_run.h"
 #include "app/station_error.h"
 #include "data_file_checker.h"
+#include "file_size_limit.h"
 #include "firmware/flash_update.h"
 #include "hex_builder.h"
 #include "station_fixture.h"
@@ -239,22 +238,6 @@ TEST_F(RunFaults, FallingBehindTheStreamIsReported) {
     for (const DwellBlock& b : blocks) EXPECT_EQ(MismatchedRecords(b, 4, 10, 12000), 0);
     EXPECT_TRUE(op.loss_texts.filter("Lost").isEmpty());
 }
-
-// Limits the size of every file this process writes, as a full disk would.
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
-
-  private:
-    rlimit saved_{};
-};
 
 TEST_F(RunFaults, DiskFullDuringADwellKeepsWhatWasWritten) {
     writeConfig(DefaultConfigText(path("data"))

@@ -1,8 +1,6 @@
 // The pieces of the recording pipeline on their own: the chunk queue, the data
 // file's whole-line writes, the graph's reduction and the simulated bridge buffer.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -13,6 +11,7 @@
 #include "app/station_error.h"
 #include "device_IO/controller_commands.h"
 #include "device_IO/usb_link.h"
+#include "file_size_limit.h"
 #include "recorder_operator.h"
 #include "simulator/sim_controller.h"
 #include "views/graph_plot.h"
@@ -65,21 +64,6 @@ TEST(ChunkQueue, AWaitEndsOnWakeOrOnAChunkFromAnotherThread) {
     EXPECT_EQ(q.waitFront(std::chrono::seconds(3)), nullptr);
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
 }
-
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
-
-  private:
-    rlimit saved_{};
-};
 
 TEST(DataFileWrites, AWriteCutShortLeavesOnlyWholeLines) {
     QTemporaryDir dir;
