@@ -17,6 +17,7 @@ void QtModalDialogs::error(QWidget* parent, const QString& title, const QString&
 bool QtModalDialogs::yesCancel(QWidget* parent, const QString& title, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::Cancel,
                     parent);
+    box.setDefaultButton(QMessageBox::Cancel);  // Enter must not start what cannot be undone
     return box.exec() == QMessageBox::Yes;
 }
 

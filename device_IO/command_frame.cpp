@@ -19,13 +19,15 @@ void PlaceFrame(const TCommandFrame& frame, std::array<std::uint8_t, 50>& tx_buf
     tx_buffer[length + 1] = FrameChecksum(tx_buffer.data());
 }
 
-int SendCommand(UsbLink& link, Operator& op, const TCommandFrame& frame, int expected) {
+int SendCommand(UsbLink& link, Operator& op, const TCommandFrame& frame, int expected,
+                bool* written_whole) {
     expected = std::clamp<int>(expected, 1, UsbLink::kRxBufferSize);
     link.PurgeFTDeviceTx();
     link.PurgeFTDeviceRx();
     PlaceFrame(frame, link.tx_buffer);
-    if (link.WriteFTDevice(UsbLink::kFrameSize) < UsbLink::kFrameSize)
-        op.showMessage(QStringLiteral("USB Device Write TimeOut."));
+    const bool whole = link.WriteFTDevice(UsbLink::kFrameSize) >= UsbLink::kFrameSize;
+    if (written_whole) *written_whole = whole;
+    if (!whole) op.showMessage(QStringLiteral("USB Device Write TimeOut."));
     const int received = static_cast<int>(link.ReadFTDevice(static_cast<std::uint32_t>(expected)));
     if (received != expected)
         op.showMessage(QStringLiteral("Received data do not match with what is expected"));

@@ -44,7 +44,9 @@ void PlaceFrame(const TCommandFrame& frame, std::array<std::uint8_t, 50>& tx_buf
 // One transaction: purge both directions, write 50 bytes, read the expected reply,
 // and show the boxes for short writes, short replies and reply codes. Returns the
 // number of reply bytes, which lie at the start of rx_buffer.
-int SendCommand(UsbLink& link, Operator& op, const TCommandFrame& frame, int expected);
+// *written_whole, when asked for, tells whether the whole frame left.
+int SendCommand(UsbLink& link, Operator& op, const TCommandFrame& frame, int expected,
+                bool* written_whole = nullptr);
 
 constexpr std::uint8_t REPLY_ACK = 0x55;
 constexpr std::uint8_t REPLY_CHECKSUM_ERROR = 0xAA;

@@ -55,9 +55,9 @@ std::uint16_t beWord16(const std::uint8_t* p) {
 }  // namespace
 
 int ControllerCommands::transact(const CommandSpec& spec, const TCommandFrame& frame) {
-    if (!spec.long_timeout) return SendCommand(link_, op_, frame, spec.reply);
+    if (!spec.long_timeout) return SendCommand(link_, op_, frame, spec.reply, &frame_written_);
     LongTimeout bracket(link_);
-    return SendCommand(link_, op_, frame, spec.reply);
+    return SendCommand(link_, op_, frame, spec.reply, &frame_written_);
 }
 
 bool ControllerCommands::ReadControllerInfo(InfoWords& words) {

@@ -52,6 +52,8 @@ class ControllerCommands {
     int ProgramSectorBlock(const BlockWords& words, int count, const QString& sector, int offset);
     [[nodiscard]] bool ReadSector(const QString& sector, SectorWords& words);
     int CopyImageToMainFrame();
+    // Whether the last command's frame left whole.
+    bool frameWritten() const { return frame_written_; }
     int WriteCodeStart(const CodeStartBlock& values);
     [[nodiscard]] bool ReadCodeStart(CodeStartWords& words);
 
@@ -66,4 +68,5 @@ class ControllerCommands {
 
     UsbLink& link_;
     Operator& op_;
+    bool frame_written_ = false;
 };

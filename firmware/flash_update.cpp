@@ -1,5 +1,6 @@
 #include "flash_update.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -13,20 +14,23 @@
 #include "sector_files.h"
 
 // One row of the staging map: an image sector and the spare sector it is staged in.
+// A sector that the image does not carry keeps its content: its present words are
+// read into main_file and staged like the image's.
 struct StagingRow {
     const char* image_file;
     const char* image_sector;
     const char* staging_sector;
     const char* read_back_file;
     const char* read_text;
-    bool verdict_when_missing;  // sector H must be in the image, G and F may not
+    bool may_be_missing;  // sector H must be in the image, G and F need not
+    const char* main_file;
 };
 
 namespace {
 constexpr StagingRow kStagingMap[] = {
-    {"sector_h.txt", "H", "E", "sector_e.txt", "Reading complete", false},
-    {"sector_g.txt", "G", "D", "sector_d.txt", "Reading complete.", true},
-    {"sector_f.txt", "F", "C", "sector_c.txt", "Reading complete.", true},
+    {"sector_h.txt", "H", "E", "sector_e.txt", "Reading complete", false, nullptr},
+    {"sector_g.txt", "G", "D", "sector_d.txt", "Reading complete.", true, "main_g.txt"},
+    {"sector_f.txt", "F", "C", "sector_c.txt", "Reading complete.", true, "main_f.txt"},
 };
 constexpr int kMaxBlockWords = 16;
 
@@ -56,10 +60,11 @@ void FirmwareUpdate::FirmwareUpgrade1Click() {
         st_.LogMessage(QStringLiteral("Firmware update in progress. Aborting ..."));
         return;
     }
+    if (refusedWhileTriggering()) return;  // before the operator picks anything
     const QString path = st_.op.chooseFile(kFilter);
     if (path.isEmpty()) return;
-    if (!st_.op.askYesCancel(
-            QStringLiteral("About to Update Firmware. Do you want to continue?"))) {
+    const QString covered = describeImage(path);
+    if (!st_.op.askYesCancel(confirmation(path, covered))) {
         st_.LogMessage(QStringLiteral("Firmware update cancelled"));
         return;
     }
@@ -67,14 +72,53 @@ void FirmwareUpdate::FirmwareUpgrade1Click() {
         st_.LogMessage(QStringLiteral("File is not recognised. Aborting ..."));
         return;
     }
-    if (st_.triggering || st_.linkBusy()) {
-        st_.LogMessage(
-            QStringLiteral("System is triggering. Stop trigger and try again. Aborting ..."));
-        return;
-    }
+    if (refusedWhileTriggering()) return;
     if (!st_.EnsureDeviceOpen()) return;
     UpdateActive active(st_);
     UpdateFirmware(path);
+}
+
+bool FirmwareUpdate::refusedWhileTriggering() {
+    if (!st_.triggering && !st_.linkBusy()) return false;
+    st_.LogMessage(
+        QStringLiteral("System is triggering. Stop trigger and try again. Aborting ..."));
+    return true;
+}
+
+// Logs which main sectors the image replaces and which keep their content;
+// returns the letters of the sectors the image carries ("?" when it cannot be read).
+QString FirmwareUpdate::describeImage(const QString& path) {
+    QString covered;
+    try {
+        covered = HexImageSectors(path);
+    } catch (const StationError&) {
+        return QStringLiteral("?");  // the update itself will say what is wrong
+    }
+    QStringList replaced, kept;
+    for (const StagingRow& row : kStagingMap)
+        (covered.contains(QLatin1String(row.image_sector)) ? replaced : kept)
+            << QLatin1String(row.image_sector);
+    const auto list = [](const QStringList& l) {
+        return l.isEmpty() ? QStringLiteral("none") : l.join(QStringLiteral(", "));
+    };
+    st_.LogMessage(QStringLiteral("Image %1: main sectors replaced: %2; keeping their content: %3")
+                       .arg(QFileInfo(path).fileName(), list(replaced), list(kept)));
+    return covered;
+}
+
+QString FirmwareUpdate::confirmation(const QString& path, const QString& covered) const {
+    QStringList staged;
+    for (const StagingRow& row : kStagingMap) {
+        const QString sector = QLatin1String(row.image_sector);
+        staged << (covered.contains(sector) || covered == QLatin1String("?")
+                       ? QStringLiteral("image %1 into %2")
+                       : QStringLiteral("present %1 (kept) into %2"))
+                      .arg(sector, QLatin1String(row.staging_sector));
+    }
+    return QStringLiteral(
+               "About to Update Firmware. Do you want to continue?\n\nImage: %1\n"
+               "Staged: %2")
+        .arg(QDir::toNativeSeparators(path), staged.join(QStringLiteral(", ")));
 }
 
 void FirmwareUpdate::UpdateFirmware(const QString& image_path) {
@@ -94,13 +138,28 @@ void FirmwareUpdate::UpdateFirmware(const QString& image_path) {
         st_.op.showMessage(QStringLiteral("Verification failed"));
         return;
     }
+    copyToMainFrame();
+}
+
+void FirmwareUpdate::copyToMainFrame() {
     st_.LogMessage(QStringLiteral("Copying image to main frame.. please wait."));
-    st_.op.setProgressPosition(st_.op.progressMinimum());
+    st_.op.setProgressMaximum(0);  // no steps to show: the bar says "busy"
+    st_.op.setProgressPosition(0);
     st_.op.pumpEvents();
     st_.commands.CopyImageToMainFrame();
+    if (!st_.commands.frameWritten()) {
+        st_.op.setProgressMaximum(1);
+        st_.op.setProgressPosition(0);
+        st_.op.showMessage(
+            QStringLiteral("The copy command did not reach the controller. The main firmware is "
+                           "unchanged: a frame cut short fails the controller's checksum. Check "
+                           "the connection and run the update again."));
+        return;
+    }
     st_.op.waitMs(5000);
     st_.LogMessage(QStringLiteral("Firmware updated... Please power cycle and restart"));
-    st_.op.setProgressPosition(st_.op.progressMaximum());
+    st_.op.setProgressMaximum(1);
+    st_.op.setProgressPosition(1);
 }
 
 // Every line of the files to be programmed must lie within its sector; found out
@@ -126,7 +185,38 @@ void FirmwareUpdate::checkImageFilesFit() {
 
 bool FirmwareUpdate::stageRow(const StagingRow& row) {
     const QString image_file = inStartDir(row.image_file);
-    if (!QFileInfo::exists(image_file)) return row.verdict_when_missing;
+    if (QFileInfo::exists(image_file)) return stageFile(row, image_file);
+    if (!row.may_be_missing) return false;
+    return keepMainSector(row);
+}
+
+// The staging sector must end up holding the main sector's present words, so
+// that the copy leaves the main sector as it is: read both, and stage again only
+// where they differ.
+bool FirmwareUpdate::keepMainSector(const StagingRow& row) {
+    const QString main = QLatin1String(row.image_sector);
+    const QString staging = QLatin1String(row.staging_sector);
+    st_.LogMessage(QStringLiteral("Sector %1 is not in the image: it keeps its content").arg(main));
+    st_.LogMessage(QStringLiteral("Reading data from Sector %1").arg(main));
+    st_.op.pumpEvents();
+    const QString main_file = inStartDir(row.main_file);
+    if (!ReadBackSector(main, main_file)) return false;
+    st_.LogMessage(QStringLiteral("Reading data from Sector %1").arg(staging));
+    st_.op.pumpEvents();
+    const QString read_back = inStartDir(row.read_back_file);
+    if (ReadBackSector(staging, read_back) &&
+        CompareSectorFiles(baseOf(row.image_sector), baseOf(row.staging_sector), main_file,
+                           read_back)) {
+        st_.LogMessage(QStringLiteral("Data Verified"));
+        return true;
+    }
+    st_.LogMessage(
+        QStringLiteral("Sector %1 differs from sector %2: staging it again").arg(staging, main));
+    return stageFile(row, main_file);
+}
+
+// Erases the staging sector, programs file into it, reads it back and compares.
+bool FirmwareUpdate::stageFile(const StagingRow& row, const QString& image_file) {
     const QString staging = QLatin1String(row.staging_sector);
     st_.LogMessage(QStringLiteral("Erasing Sector %1.. please wait").arg(staging));
     st_.op.pumpEvents();
@@ -181,15 +271,21 @@ void FirmwareUpdate::ProgramSectorFile(const QString& target, const QString& sou
         st_.op.showMessage(QStringLiteral("Invalid Sector name: ") + (sector ? target : source));
         return;
     }
-    st_.op.setProgressPosition(st_.op.progressMinimum());
-    for (const QString& text : ReadTextLines(file)) {
+    const QStringList lines = ReadTextLines(file);
+    st_.LogMessage(QStringLiteral("Programming Sector %1 from %2 (%3 lines)")
+                       .arg(target, QFileInfo(file).fileName())
+                       .arg(lines.size()));
+    st_.op.setProgressMaximum(std::max(1, static_cast<int>(lines.size())));
+    st_.op.setProgressPosition(0);
+    int done_lines = 0;
+    for (const QString& text : lines) {
         const SectorLine line = ParseSectorLine(text);
         const int offset = static_cast<int>(line.address - sector->first_address);
         const int count = static_cast<int>(line.words.size());
         st_.LogMessage(QStringLiteral("Writing %1 WORDS to Sector %2 at address offset of 0x%3")
                            .arg(count)
                            .arg(target, Hex(static_cast<std::uint32_t>(offset) & 0xFFFF, 4)));
-        st_.op.stepProgress();
+        st_.op.setProgressPosition(++done_lines);
         st_.op.pumpEvents();
         // A line longer than one command carries goes out in several, at consecutive offsets.
         bool ok = true;

@@ -27,7 +27,13 @@ class FirmwareUpdate {
     bool VerifyCodeStart();
 
   private:
+    bool refusedWhileTriggering();
+    QString describeImage(const QString& path);
+    QString confirmation(const QString& path, const QString& covered) const;
+    void copyToMainFrame();
     bool stageRow(const StagingRow& row);
+    bool stageFile(const StagingRow& row, const QString& image_file);
+    bool keepMainSector(const StagingRow& row);
     void checkImageFilesFit();
     QString inStartDir(const char* name) const;
     bool programBlock(const QString& target, const std::uint16_t* words, int count, int offset);

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
+#include <algorithm>
 #include <set>
 
 #include "app/station_error.h"
@@ -19,18 +21,38 @@ StationError lineError(int number, const QString& what) {
     return StationError(QStringLiteral("Line %1 of the firmware image %2").arg(number).arg(what));
 }
 
-// Sum of every byte of the record, count to checksum, must be 0 modulo 256.
+int hexDigit(QChar c) {
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9') return u - '0';
+    if (u >= 'A' && u <= 'F') return u - 'A' + 10;
+    if (u >= 'a' && u <= 'f') return u - 'a' + 10;
+    return -1;
+}
+
+// Every character after ':' is a hexadecimal digit: no sign, no blank.
+void verifyDigits(const QString& line, int number) {
+    for (int i = 1; i < line.size(); ++i)
+        if (hexDigit(line[i]) < 0)
+            throw lineError(number, QStringLiteral("holds a character that is not hexadecimal"));
+}
+
+// The sum of every byte of the record, count to checksum, is 0 modulo 256.
 void verifyChecksum(const QString& line, int count, int number) {
     const int digits = 2 * (1 + 2 + 1 + count + 1);
     if (line.size() < 1 + digits) throw lineError(number, QStringLiteral("is cut short"));
     unsigned sum = 0;
-    for (int i = 1; i < 1 + digits; i += 2) {
-        bool ok = false;
-        sum += line.mid(i, 2).toUInt(&ok, 16);
-        if (!ok)
-            throw lineError(number, QStringLiteral("holds a character that is not hexadecimal"));
-    }
+    for (int i = 1; i < 1 + digits; i += 2)
+        sum += static_cast<unsigned>(16 * hexDigit(line[i]) + hexDigit(line[i + 1]));
     if ((sum & 0xFF) != 0) throw lineError(number, QStringLiteral("has a wrong checksum"));
+}
+
+// The sector of a record's last word, counted as the sector word file's readers
+// count words; past the 32-bit address space is still sector A.
+const FlashSector* sectorOfLastWord(std::uint32_t address, int count) {
+    const int words = SectorLineWordCount(2 * count);
+    const std::uint64_t last =
+        std::uint64_t{address} + static_cast<std::uint64_t>(std::max(words, 1)) - 1;
+    return SectorByAddress(static_cast<std::uint32_t>(std::min<std::uint64_t>(last, 0xFFFFFFFFu)));
 }
 
 class SectorFileWriter {
@@ -84,6 +106,7 @@ void ConvertHexImage(const QString& path, const QString& out_dir) {
     int number = 0;
     for (const QString& line : lines) {
         ++number;
+        verifyDigits(line, number);
         const QString count_field = line.mid(1, 2);
         if (count_field.size() < 2) throw notValidInteger(QStringLiteral("0x") + count_field);
         const int count = static_cast<int>(ParseHexField(count_field));
@@ -96,14 +119,27 @@ void ConvertHexImage(const QString& path, const QString& out_dir) {
         if (type != QLatin1String("00")) continue;
         const QString offset = line.mid(3, 4);
         const std::uint32_t address = ParseHexField(upper + offset);
-        const std::uint32_t last =
-            address + static_cast<std::uint32_t>(std::max(0, (count + 1) / 2 - 1));
         const FlashSector* sector = SectorByAddress(address);
-        if (sector != SectorByAddress(last))
+        if (sector != sectorOfLastWord(address, count))
             throw lineError(number, QStringLiteral("crosses a flash sector boundary"));
         if (!sector) continue;  // below the flash: skipped
         if (!out.isOpen() || out.sector() != sector) out.open(*sector);
         out.write(upper + offset + line.mid(9, 2 * count));
     }
     out.close();
+}
+
+QString HexImageSectors(const QString& path) {
+    QTemporaryDir scratch;
+    if (!scratch.isValid()) throw StationError(QStringLiteral("Cannot make a scratch directory"));
+    ConvertHexImage(path, scratch.path());
+    QString letters;
+    int count = 0;
+    const FlashSector* sectors = AllSectors(&count);
+    for (int i = count - 1; i >= 0; --i)
+        if (QFileInfo::exists(scratch.path() + QLatin1Char('/') +
+                              QLatin1String(sectors[i].file_name)))
+            letters += QLatin1Char(sectors[i].letter);
+    std::sort(letters.begin(), letters.end());
+    return letters;
 }

@@ -11,3 +11,7 @@ bool AcceptHexImage(const QString& path);
 // own sector; the files of an earlier conversion are removed first. Throws
 // StationError naming the offending line.
 void ConvertHexImage(const QString& path, const QString& out_dir);
+
+// The letters of the sectors the image has data for, A to H; throws as the
+// conversion does.
+QString HexImageSectors(const QString& path);

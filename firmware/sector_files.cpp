@@ -20,14 +20,18 @@ SectorLine ParseSectorLine(const QString& line) {
     SectorLine parsed;
     parsed.address = ParseHexField(line.left(8));
     const QString data = line.mid(8);
-    // Four characters a word, halves going to the even count: 6 give 2, 10 give 2.
-    const int whole = static_cast<int>(data.size()) / 4;
-    const int rest = static_cast<int>(data.size()) % 4;
-    const int count = whole + ((rest > 2 || (rest == 2 && whole % 2 == 1)) ? 1 : 0);
+    const int count = SectorLineWordCount(static_cast<int>(data.size()));
     parsed.words.reserve(static_cast<std::size_t>(count));
     for (int k = 0; k < count; ++k)
         parsed.words.push_back(static_cast<std::uint16_t>(ParseHexField(data.mid(4 * k, 4))));
     return parsed;
+}
+
+int SectorLineWordCount(int data_characters) {
+    // Four characters a word, halves going to the even count.
+    const int whole = data_characters / 4;
+    const int rest = data_characters % 4;
+    return whole + ((rest > 2 || (rest == 2 && whole % 2 == 1)) ? 1 : 0);
 }
 
 QStringList ReadTextLines(const QString& path) {
@@ -36,10 +40,11 @@ QStringList ReadTextLines(const QString& path) {
         if (!QFileInfo::exists(path)) throw fileNotFound();
         throw StationError(QStringLiteral("File access denied"));
     }
-    QStringList lines = QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'));
+    QString text = QString::fromLatin1(file.readAll());
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QStringList lines = text.split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
-    for (QString& line : lines)
-        if (line.endsWith(QLatin1Char('\r'))) line.chop(1);
     return lines;
 }
 

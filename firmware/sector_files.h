@@ -18,8 +18,11 @@ std::uint32_t ParseHexField(const QString& text);
 // Address from characters 1-8; word count = data length / 4, halves to even;
 // a word cut short by the line end is read from what is there.
 SectorLine ParseSectorLine(const QString& line);
+// Words a line holds whose data part has this many characters: 6 give 2, 10 give 2.
+int SectorLineWordCount(int data_characters);
 
-// The lines of a text file; throws "File not found" when it cannot be read.
+// The lines of a text file, ended by CR LF, LF or CR alone; throws "File not
+// found" when it cannot be read.
 QStringList ReadTextLines(const QString& path);
 
 // 512 lines of 16 words, upper-case, CR LF.

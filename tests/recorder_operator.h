@@ -3,9 +3,15 @@
 #include <QCoreApplication>
 #include <QQueue>
 #include <QStringList>
+#include <ostream>
 
 #include "app/delay.h"
 #include "app/operator.h"
+
+// Failing comparisons print the text, not its bytes.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 // Keeps every call in order and answers dialogs from a script; an empty script
 // answers Cancel.
@@ -21,6 +27,8 @@ class RecorderOperator : public Operator {
     QStringList statuses;
     QStringList loss_texts;
     int progress_max = 100;
+    QList<int> maxima;  // every range the bar was given, in order
+    bool beyond_maximum = false;
     int progress = 0;
     int steps = 0;
     bool start_enabled = true;
@@ -45,10 +53,16 @@ class RecorderOperator : public Operator {
         filters << filter;
         return files.isEmpty() ? QString() : files.dequeue();
     }
-    void setProgressMaximum(int maximum) override { progress_max = maximum; }
+    void setProgressMaximum(int maximum) override {
+        progress_max = maximum;
+        maxima << maximum;
+    }
     int progressMinimum() const override { return 0; }
     int progressMaximum() const override { return progress_max; }
-    void setProgressPosition(int position) override { progress = position; }
+    void setProgressPosition(int position) override {
+        progress = position;
+        if (position > progress_max) beyond_maximum = true;
+    }
     void stepProgress() override {
         ++steps;
         progress = progress + 1 > progress_max ? 0 : progress + 1;

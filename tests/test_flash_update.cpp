@@ -66,12 +66,14 @@ class FlashUpdateTest : public StationFixture {
 TEST_F(FlashUpdateTest, ValidImageIsStagedVerifiedAndCopied) {
     upgrade(image());
     const QStringList m = op.messages();
-    EXPECT_EQ(m.first(), "Radar controller (simulated) [SIM00001]");
-    EXPECT_EQ(
-        m.mid(1, 5),
-        QStringList({"Processing HEX file", "Erasing Sector E.. please wait", "Erasing complete",
-                     "Writing 8 WORDS to Sector E at address offset of 0x0000",
-                     "Writing 8 WORDS to Sector E at address offset of 0x0008"}));
+    EXPECT_EQ(m.first(),
+              "Image image.hex: main sectors replaced: H, G, F; keeping their content: none");
+    EXPECT_EQ(m.value(1), "Radar controller (simulated) [SIM00001]");
+    EXPECT_EQ(m.mid(2, 6),
+              QStringList({"Processing HEX file", "Erasing Sector E.. please wait",
+                           "Erasing complete", "Programming Sector E from sector_h.txt (5 lines)",
+                           "Writing 8 WORDS to Sector E at address offset of 0x0000",
+                           "Writing 8 WORDS to Sector E at address offset of 0x0008"}));
     EXPECT_TRUE(m.contains("Sector Ewriting complete"));
     EXPECT_TRUE(m.contains("Reading complete"));
     EXPECT_EQ(m.count("Reading complete."), 2);
@@ -81,13 +83,16 @@ TEST_F(FlashUpdateTest, ValidImageIsStagedVerifiedAndCopied) {
                            "Firmware updated... Please power cycle and restart"}));
     EXPECT_TRUE(op.boxes.isEmpty());
     EXPECT_EQ(op.waits, QList<int>{5000});
-    EXPECT_EQ(op.steps, 5 + 3 + 2);
     EXPECT_EQ(op.progress, op.progress_max);
+    EXPECT_EQ(op.progress_max, 1);  // full, after the copy's busy bar
     EXPECT_EQ(sim->flashSector('H'), Expected(h));
     EXPECT_EQ(sim->flashSector('G'), Expected(g));
     EXPECT_EQ(sim->flashSector('F'), Expected(f));
     EXPECT_EQ(op.filters, QStringList{"Firmware image (*.hex)|*.hex"});
-    EXPECT_EQ(op.questions, QStringList{"About to Update Firmware. Do you want to continue?"});
+    ASSERT_EQ(op.questions.size(), 1);
+    EXPECT_EQ(op.questions[0],
+              "About to Update Firmware. Do you want to continue?\n\nImage: " + path("image.hex") +
+                  "\nStaged: image H into E, image G into D, image F into C");
     const QStringList report = ReadTextLines(path("out.txt"));
     ASSERT_EQ(report.size(), 8192);
     EXPECT_EQ(report[0], "0x3000  0x3000");
@@ -115,14 +120,17 @@ TEST_F(FlashUpdateTest, ChecksBeforeTheUpdate) {
     op.files.enqueue(path("bad.hex"));
     update->FirmwareUpgrade1Click();  // confirmation not Yes
     EXPECT_EQ(op.messages().last(), "Firmware update cancelled");
-    station->triggering = true;
     op.files.enqueue(path("bad.hex"));
     op.answers.enqueue(true);
-    update->FirmwareUpgrade1Click();  // the image test comes before the triggering test
+    update->FirmwareUpgrade1Click();
     EXPECT_EQ(op.messages().last(), "File is not recognised. Aborting ...");
-    upgrade(image());
+    // While triggering, refused before the file dialog opens.
+    station->triggering = true;
+    op.filters.clear();
+    update->FirmwareUpgrade1Click();
     EXPECT_EQ(op.messages().last(),
               "System is triggering. Stop trigger and try again. Aborting ...");
+    EXPECT_TRUE(op.filters.isEmpty());
     station->triggering = false;
     sim->setDeviceCount(0);
     upgrade(image());
@@ -219,13 +227,73 @@ TEST_F(FlashUpdateTest, ImageWithoutSectorH) {
     EXPECT_EQ(op.boxes.last(), "Verification failed");
 }
 
-TEST_F(FlashUpdateTest, OnlySectorHAndTheCodeStart) {
+// From the factory state: G and F are in the main sectors, D and C erased.
+TEST_F(FlashUpdateTest, AnImageWithOnlySectorHLeavesGAndFAsTheyWere) {
+    const auto g_before = sim->flashSector('G'), f_before = sim->flashSector('F');
     QStringList lines = HexWords(0x003E8000, h);
     lines << HexWords(0x003F7FF6, {0x0041, 0x9000}) << HexEnd();
     upgrade(lines);
-    EXPECT_EQ(op.messages().count("Data Verified"), 1);
-    EXPECT_TRUE(copySent());
+    const QStringList m = op.messages();
+    EXPECT_EQ(m.first(), "Image image.hex: main sectors replaced: H; keeping their content: G, F");
+    EXPECT_TRUE(op.questions.value(0).endsWith(
+        "Staged: image H into E, present G (kept) into D, present F (kept) into C"));
+    EXPECT_TRUE(m.contains("Sector G is not in the image: it keeps its content"));
+    EXPECT_TRUE(m.contains("Sector D differs from sector G: staging it again"));
+    EXPECT_EQ(m.count("Data Verified"), 3);
+    EXPECT_EQ(m.last(), "Firmware updated... Please power cycle and restart");
+    EXPECT_EQ(sim->flashSector('H'), Expected(h));
+    EXPECT_EQ(sim->flashSector('G'), g_before);
+    EXPECT_EQ(sim->flashSector('F'), f_before);
+}
+
+// An update that failed while staging leaves half-programmed spare sectors; a
+// later image without G and F must not copy them into the main sectors.
+TEST_F(FlashUpdateTest, HalfProgrammedStagingIsNeverCopied) {
+    const QString flash = path("flash.bin");
+    const auto restart = [&] {
+        sim = std::make_unique<SimController>(flash);
+        station = std::make_unique<Station>(op, *sim);
+        station->start_dir = dir.path();
+        update = std::make_unique<FirmwareUpdate>(*station);
+    };
+    restart();
+    const auto g_before = sim->flashSector('G'), f_before = sim->flashSector('F');
+    sim->setProgramStatusAt(8, 12);  // every sector's programming stops at offset 8
+    upgrade(image());
+    EXPECT_EQ(op.boxes.last(), "Verification failed");
+    EXPECT_FALSE(copySent());
+    EXPECT_NE(sim->flashSector('D'), Expected({}));  // half-programmed
+    restart();                                       // the fault gone, the flash kept
+    QStringList only_h = HexWords(0x003E8000, h);
+    only_h << HexWords(0x003F7FF6, {0x0041, 0x9000}) << HexEnd();
+    upgrade(only_h);
     EXPECT_EQ(op.messages().last(), "Firmware updated... Please power cycle and restart");
+    EXPECT_EQ(sim->flashSector('H'), Expected(h));
+    EXPECT_EQ(sim->flashSector('G'), g_before);
+    EXPECT_EQ(sim->flashSector('F'), f_before);
+}
+
+TEST_F(FlashUpdateTest, ACopyFrameThatNeverLeftIsNoSuccess) {
+    const auto h_before = sim->flashSector('H');
+    op.on_pump = [&] {
+        if (op.messages().value(op.messages().size() - 1) ==
+            "Copying image to main frame.. please wait.")
+            sim->setWriteTimeout(true);  // the bridge stops taking frames
+    };
+    upgrade(image());
+    ASSERT_FALSE(op.boxes.isEmpty());
+    EXPECT_TRUE(op.boxes.last().startsWith("The copy command did not reach the controller."));
+    EXPECT_FALSE(op.messages().contains("Firmware updated... Please power cycle and restart"));
+    EXPECT_TRUE(op.waits.isEmpty());
+    EXPECT_EQ(sim->flashSector('H'), h_before);
+}
+
+TEST_F(FlashUpdateTest, TheBarFollowsEachSectorAndIsBusyDuringTheCopy) {
+    upgrade(image());
+    // Lines of sector_h (5), sector_g (3) and sector_f (2); busy; full.
+    EXPECT_EQ(op.maxima, QList<int>({5, 3, 2, 0, 1}));
+    EXPECT_FALSE(op.beyond_maximum);
+    EXPECT_EQ(op.progress, 1);
 }
 
 TEST_F(FlashUpdateTest, CodeStartMissingOrShort) {
@@ -256,7 +324,7 @@ TEST_F(FlashUpdateTest, LongLinesGoOutInSeveralCommands) {
     upgrade(lines);
     int program_frames = 0;
     for (const auto& frame : sim->writtenFrames())
-        if (frame[1] == 0x10) ++program_frames;
+        if (frame[1] == 0x10 && frame[2] == 3) ++program_frames;  // into sector E
     EXPECT_EQ(program_frames, 4);  // 20 + 20 words: 16 + 4 and 16 + 4
     EXPECT_EQ(sim->flashSector('H'), Expected(h));
 }

@@ -91,7 +91,8 @@ TEST_F(HexTest, StaleFilesOfAnEarlierConversionAreRemoved) {
 
 TEST_F(HexTest, MalformedLinesNameTheProblem) {
     EXPECT_EQ(convertError({HexUpper(0x003E), ""}), "'0x' is not a valid integer value");
-    EXPECT_EQ(convertError({":ZZ0000"}), "'0xZZ' is not a valid integer value");
+    EXPECT_EQ(convertError({":ZZ0000"}),
+              "Line 1 of the firmware image holds a character that is not hexadecimal");
     QString bad = HexRecord(0, 0x8000, {0x12, 0x34});
     bad[bad.size() - 1] = bad.back() == 'A' ? 'B' : 'A';
     EXPECT_EQ(convertError({HexUpper(0x003E), bad}),
@@ -99,6 +100,45 @@ TEST_F(HexTest, MalformedLinesNameTheProblem) {
     EXPECT_EQ(convertError({":0200000400"}), "Line 1 of the firmware image is cut short");
     EXPECT_EQ(convertError({":02800000GG3412"}),
               "Line 1 of the firmware image holds a character that is not hexadecimal");
+}
+
+// "+4", " 4" and "4 " would pass a lenient number reader and its checksum.
+TEST_F(HexTest, SignsAndBlanksAreNotHexadecimalInAnyField) {
+    const QString good = HexRecord(0, 0x8000, {0x12, 0x34});  // :02 8000 00 1234 38
+    for (const int field : {1, 3, 7, 9, 13}) {
+        for (const QString& bad :
+             {QStringLiteral("+4"), QStringLiteral(" 4"), QStringLiteral("4 ")}) {
+            QString line = good;
+            line.replace(field, 2, bad);
+            EXPECT_EQ(convertError({HexUpper(0x003E), line}),
+                      "Line 2 of the firmware image holds a character that is not hexadecimal")
+                << line.toStdString();
+        }
+    }
+    EXPECT_FALSE(exists("sector_h.txt"));
+}
+
+TEST_F(HexTest, CrLfAndCrAloneEndLinesAlike) {
+    const QStringList image = HexWords(0x003E8000, {1, 2, 3}) << HexWords(0x003EA000, {4});
+    QList<QByteArray> results;
+    for (const char* end : {"\r\n", "\n", "\r"}) {
+        writeFile("image.hex", (image.join(QLatin1String(end)) + QLatin1String(end)).toLatin1());
+        ConvertHexImage(path("image.hex"), dir.path());
+        results << readFile("sector_h.txt") + readFile("sector_g.txt");
+    }
+    EXPECT_EQ(results[0], QByteArray("003E8000000100020003\r\n003EA0000004\r\n"));
+    EXPECT_EQ(results[1], results[0]);
+    EXPECT_EQ(results[2], results[0]);
+}
+
+TEST_F(HexTest, ARecordsExtentIsCountedAsItsWordsAreRead) {
+    // Five bytes read as two words (10 characters: 2.5 words, halves to even),
+    // both in sector H.
+    EXPECT_EQ(convertError({HexUpper(0x003E), HexRecord(0, 0x9FFE, {1, 2, 3, 4, 5})}), "");
+    EXPECT_EQ(fileLines("sector_h.txt"), QStringList{"003E9FFE0102030405"});
+    // The top of the address space does not wrap round into no sector at all.
+    EXPECT_EQ(convertError({HexUpper(0xFFFF), HexRecord(0, 0xFFFF, {1, 2, 3, 4})}), "");
+    EXPECT_TRUE(exists("sector_a.txt"));
 }
 
 TEST(SectorLines, ReadingRule) {
