@@ -188,7 +188,6 @@ void AcquisitionRun::openDataFile(int beam) {
 }
 
 void AcquisitionRun::startReader() {
-    queue_.clear();  // the processor is between dwells: nothing queued is anyone's
     reader_ = std::make_unique<TMyThread>(st_.link, queue_, [this] { lookAgainFromAnyThread(); });
     reader_->start(QThread::TimeCriticalPriority);
     reader_->waitUntilReading(200);

@@ -1,68 +1,65 @@
 #include "chunk_queue.h"
 
-ChunkQueue::ChunkQueue(int slots, int slot_size) : slot_size_(slot_size) {
-    slots_.resize(static_cast<std::size_t>(slots));
+namespace {
+std::int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               ChunkQueue::Clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
+ChunkQueue::ChunkQueue(int slot_count, int slot_size)
+    : slot_size_(slot_size), slots_(static_cast<std::size_t>(slot_count)) {
     for (Chunk& c : slots_)
         c.bytes.assign(static_cast<std::size_t>(kHeadroom + slot_size + kTailRoom), 0);
 }
 
 int ChunkQueue::queued() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return size_;
+    const std::uint64_t head = head_.load(std::memory_order_acquire);
+    return static_cast<int>(tail_.load(std::memory_order_acquire) - head);
 }
 
 ChunkQueue::Clock::duration ChunkQueue::oldestAge() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (size_ == 0) return Clock::duration::zero();
-    return Clock::now() - slots_[static_cast<std::size_t>(head_)].received;
+    const std::uint64_t head = head_.load(std::memory_order_acquire);
+    if (tail_.load(std::memory_order_acquire) == head) return Clock::duration::zero();
+    const std::int64_t at = slots_[head % slots_.size()].received_ns.load();
+    return at == 0 ? Clock::duration::zero() : std::chrono::nanoseconds(nowNs() - at);
 }
 
 std::uint8_t* ChunkQueue::acquire() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (size_ == capacity()) return nullptr;
-    const int tail = (head_ + size_) % capacity();
-    return slots_[static_cast<std::size_t>(tail)].data();
+    const std::uint64_t tail = tail_.load(std::memory_order_relaxed);
+    if (tail - head_.load(std::memory_order_acquire) == slots_.size()) return nullptr;
+    return slot(tail).data();
 }
 
 void ChunkQueue::publish(std::uint32_t count, std::uint64_t lost_before) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (size_ == capacity()) return;  // nothing was lent
-        Chunk& c = slots_[static_cast<std::size_t>((head_ + size_) % capacity())];
-        c.count = count;
-        c.lost_before = lost_before;
-        c.received = Clock::now();
-        ++size_;
-    }
-    ready_.notify_one();
+    const std::uint64_t tail = tail_.load(std::memory_order_relaxed);
+    if (tail - head_.load(std::memory_order_acquire) == slots_.size()) return;  // none lent
+    Chunk& c = slot(tail);
+    c.count = count;
+    c.lost_before = lost_before;
+    c.received_ns.store(nowNs());
+    tail_.store(tail + 1, std::memory_order_release);
+    ready_.release();
 }
 
 ChunkQueue::Chunk* ChunkQueue::waitFront(Clock::duration timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    ready_.wait_for(lock, timeout, [this] { return size_ > 0 || woken_; });
-    if (size_ > 0) return &slots_[static_cast<std::size_t>(head_)];
-    woken_ = false;  // kept while chunks are handed out: the wake is for after them
+    const std::uint64_t head = head_.load(std::memory_order_relaxed);
+    if (tail_.load(std::memory_order_acquire) != head) return &slot(head);
+    // Releases left over from chunks taken without waiting end this wait early;
+    // the caller then finds the queue empty and simply waits again.
+    (void)ready_.try_acquire_for(timeout);
+    if (tail_.load(std::memory_order_acquire) != head) return &slot(head);
     return nullptr;
 }
 
 void ChunkQueue::release() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (size_ == 0) return;
-    head_ = (head_ + 1) % capacity();
-    --size_;
+    const std::uint64_t head = head_.load(std::memory_order_relaxed);
+    if (tail_.load(std::memory_order_acquire) == head) return;
+    slot(head).received_ns.store(0);
+    head_.store(head + 1, std::memory_order_release);
 }
 
 void ChunkQueue::wake() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        woken_ = true;
-    }
-    ready_.notify_all();
-}
-
-void ChunkQueue::clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    head_ = 0;
-    size_ = 0;
-    woken_ = false;
+    ready_.release();
 }

@@ -1,18 +1,22 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+#include <semaphore>
 #include <vector>
 
 // The hand-over from the stream reader to the processing: a ring of pre-allocated
 // chunk slots, one producer and one consumer. The reader reads straight into the
 // free slot it was lent and publishes it; a full ring is never overwritten, the
-// reader is simply lent no slot until the processing has released one.
+// reader is simply lent no slot until the processing has released one. Neither
+// side ever takes a lock, so the reader never waits for a thread that a busy
+// machine has put aside.
 class ChunkQueue {
   public:
     using Clock = std::chrono::steady_clock;
+    static constexpr int kHeadroom = 512;
+    static constexpr int kTailRoom = 512;
 
     struct Chunk {
         // The read lands at data(); there is room before and after it, so that
@@ -22,13 +26,10 @@ class ChunkQueue {
         std::uint32_t count = 0;
         // Stream bytes lost between the previous chunk and this one.
         std::uint64_t lost_before = 0;
-        Clock::time_point received{};
+        std::atomic<std::int64_t> received_ns{0};  // read by the GUI thread too
     };
 
-    static constexpr int kHeadroom = 512;
-    static constexpr int kTailRoom = 512;
-
-    ChunkQueue(int slots, int slot_size);
+    ChunkQueue(int slot_count, int slot_size);
 
     int slotSize() const { return slot_size_; }
     int capacity() const { return static_cast<int>(slots_.size()); }
@@ -41,22 +42,19 @@ class ChunkQueue {
     // Reader: queues the slot last acquired, holding count bytes.
     void publish(std::uint32_t count, std::uint64_t lost_before);
 
-    // Processing: the oldest queued chunk, or nullptr after wake() or the time-out.
-    // It stays queued until release().
+    // Processing: the oldest queued chunk, or nullptr after wake() or the time-out
+    // when none is queued. It stays queued until release().
     Chunk* waitFront(Clock::duration timeout);
     void release();
     // Lets a waitFront in progress, or the next one, return at once.
     void wake();
 
-    // Drops every queued chunk; only while neither side is running.
-    void clear();
-
   private:
+    Chunk& slot(std::uint64_t counter) { return slots_[counter % slots_.size()]; }
+
     const int slot_size_;
     std::vector<Chunk> slots_;
-    mutable std::mutex mutex_;
-    std::condition_variable ready_;
-    int head_ = 0;  // oldest queued
-    int size_ = 0;
-    bool woken_ = false;
+    std::atomic<std::uint64_t> head_{0};  // chunks released so far; the consumer's alone
+    std::atomic<std::uint64_t> tail_{0};  // chunks published so far
+    std::counting_semaphore<> ready_{0};  // a release for every chunk and every wake
 };
