@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStatusBar>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -271,5 +272,26 @@ TEST_F(MainFormTest, AGraphOfAMillionPointsRecordsEverythingAndDrawsLittle) {
         QStringLiteral("Gate 36: %1 of 1000000 points captured, live")
             .arg(blocks[0].records.size())));
     graph.close();
+}
+
+TEST(ModalDialogsTest, EnterInTheConfirmationAnswersCancel) {
+    QtModalDialogs dialogs;
+    bool pressed = false;
+    QTimer press;
+    QObject::connect(&press, &QTimer::timeout, [&] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            QTest::keyClick(box, Qt::Key_Return);
+            pressed = true;
+            press.stop();
+        }
+    });
+    press.start(10);
+    QTimer guard;  // a box that never took the key would otherwise stay open
+    QObject::connect(&guard, &QTimer::timeout, [] {
+        if (QWidget* box = QApplication::activeModalWidget()) box->close();
+    });
+    guard.start(5000);
+    EXPECT_FALSE(dialogs.yesCancel(nullptr, "Zarv", "About to Update Firmware."));
+    EXPECT_TRUE(pressed);
 }
 }  // namespace
