@@ -40,13 +40,20 @@ void TMyThread::run() {
         std::uint8_t* slot = queue_.acquire();
         FT_STATUS status = FT_OK;
         reading_.store(true);
+        const auto started = std::chrono::steady_clock::now();
         const std::uint32_t count = link_.ReadStream(slot ? slot : scratch_.data(), size, &status);
         if (status != FT_OK) {
             read_failed_.store(true);
             if (on_failure_) on_failure_();
             break;
         }
-        if (count == 0) continue;
+        if (count == 0) {
+            // A link that returns empty-handed at once must not keep a real-time
+            // thread spinning.
+            if (std::chrono::steady_clock::now() - started < std::chrono::milliseconds(1))
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
         if (slot) {
             queue_.publish(count, unqueued);
             unqueued = 0;
