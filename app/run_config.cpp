@@ -61,14 +61,15 @@ QString valueOf(const QByteArray& line) {
     return QString::fromLatin1(value);
 }
 
-int hexDigit(QChar c) {
+}  // namespace
+
+int HexDigitValue(QChar c) {
     const char16_t u = c.unicode();
     if (u >= '0' && u <= '9') return u - '0';
     if (u >= 'a' && u <= 'f') return u - 'a' + 10;
     if (u >= 'A' && u <= 'F') return u - 'A' + 10;
     return -1;
 }
-}  // namespace
 
 const ConfigKey* ConfigKeys(int* count) {
     *count = static_cast<int>(std::size(kKeys));
@@ -120,7 +121,7 @@ std::optional<std::int32_t> ParseConfigInteger(const QString& text) {
     if (i >= text.size()) return std::nullopt;
     std::int64_t value = 0;
     for (; i < text.size(); ++i) {
-        const int digit = hexDigit(text[i]);
+        const int digit = HexDigitValue(text[i]);
         if (digit < 0 || digit >= base) return std::nullopt;
         value = value * base + digit;
         if (value > 0x80000000LL) return std::nullopt;

@@ -56,6 +56,8 @@ QString GetConfigValue(const QString& path, const QString& key);
 // Optional sign and decimal digits, or $, 0x or 0X and hexadecimal digits; must
 // fit a signed 32-bit integer.
 std::optional<std::int32_t> ParseConfigInteger(const QString& text);
+// 0 to 15 for a hexadecimal digit of either case, -1 for anything else.
+int HexDigitValue(QChar c);
 // Decimal with "." and an optional exponent; finite only.
 std::optional<double> ParseConfigFloat(const QString& text);
 // General format: up to 15 significant digits, no trailing zeros (2.5, 10, 1E20).

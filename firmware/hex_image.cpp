@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <set>
 
+#include "app/run_config.h"
 #include "app/station_error.h"
 #include "flash_sectors.h"
 #include "sector_files.h"
@@ -21,18 +22,10 @@ StationError lineError(int number, const QString& what) {
     return StationError(QStringLiteral("Line %1 of the firmware image %2").arg(number).arg(what));
 }
 
-int hexDigit(QChar c) {
-    const char16_t u = c.unicode();
-    if (u >= '0' && u <= '9') return u - '0';
-    if (u >= 'A' && u <= 'F') return u - 'A' + 10;
-    if (u >= 'a' && u <= 'f') return u - 'a' + 10;
-    return -1;
-}
-
 // Every character after ':' is a hexadecimal digit: no sign, no blank.
 void verifyDigits(const QString& line, int number) {
     for (int i = 1; i < line.size(); ++i)
-        if (hexDigit(line[i]) < 0)
+        if (HexDigitValue(line[i]) < 0)
             throw lineError(number, QStringLiteral("holds a character that is not hexadecimal"));
 }
 
@@ -42,7 +35,7 @@ void verifyChecksum(const QString& line, int count, int number) {
     if (line.size() < 1 + digits) throw lineError(number, QStringLiteral("is cut short"));
     unsigned sum = 0;
     for (int i = 1; i < 1 + digits; i += 2)
-        sum += static_cast<unsigned>(16 * hexDigit(line[i]) + hexDigit(line[i + 1]));
+        sum += static_cast<unsigned>(16 * HexDigitValue(line[i]) + HexDigitValue(line[i + 1]));
     if ((sum & 0xFF) != 0) throw lineError(number, QStringLiteral("has a wrong checksum"));
 }
 
