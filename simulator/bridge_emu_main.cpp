@@ -1,0 +1,128 @@
+// zarv-bridge-emu: presents an FTDI bridge with the simulated controller behind
+// it on an emulated USB bus, and runs a command against it, so that the station
+// built for hardware (zarv) runs every flow through libusb and libftdi1.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QString>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emulated_usb.h"
+#include "ftdi_chip.h"
+#include "sim_controller.h"
+
+namespace {
+volatile sig_atomic_t g_child = 0;
+
+void forwardSignal(int signal_number) {
+    if (g_child > 0) kill(static_cast<pid_t>(g_child), signal_number);
+}
+
+struct Options {
+    std::uint32_t buffer = 4096;
+    QString flash;
+    QString trace;
+    bool second_bridge = false;
+    bool busy = false;
+    std::vector<char*> command;
+};
+
+void usage(std::FILE* to) {
+    std::fputs(
+        "Usage: zarv-bridge-emu [options] -- COMMAND [ARGS...]\n"
+        "Runs COMMAND with an emulated FTDI bridge (0403:6014) attached, the simulated\n"
+        "radar controller behind it.\n\n"
+        "  --buffer BYTES   the bridge's receive buffer (default 4096)\n"
+        "  --flash FILE     keep the controller's flash in FILE (default: $ZARV_SIM_FLASH)\n"
+        "  --trace FILE     append every frame the controller receives to FILE\n"
+        "  --second-bridge  also attach a bridge that is not the controller\n"
+        "  --busy           the controller's bridge is held by another program\n"
+        "  --help           show this text\n",
+        to);
+}
+
+bool parse(int argc, char** argv, Options& o) {
+    o.flash = qEnvironmentVariable("ZARV_SIM_FLASH");
+    o.trace = qEnvironmentVariable("ZARV_SIM_TRACE");
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool has_value = i + 1 < argc;
+        if (a == "--") {
+            o.command.assign(argv + i + 1, argv + argc);
+            break;
+        } else if (a == "--buffer" && has_value) {
+            o.buffer = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+        } else if (a == "--flash" && has_value) {
+            o.flash = QString::fromLocal8Bit(argv[++i]);
+        } else if (a == "--trace" && has_value) {
+            o.trace = QString::fromLocal8Bit(argv[++i]);
+        } else if (a == "--second-bridge") {
+            o.second_bridge = true;
+        } else if (a == "--busy") {
+            o.busy = true;
+        } else {
+            return false;
+        }
+    }
+    return !o.command.empty();
+}
+
+int runChild(std::vector<char*> command) {
+    const char* old = std::getenv("LD_PRELOAD");
+    std::string preload = "libumockdev-preload.so.0";
+    if (old && *old) preload += std::string(":") + old;
+    setenv("LD_PRELOAD", preload.c_str(), 1);
+    command.push_back(nullptr);
+    const pid_t child = fork();
+    if (child < 0) return 127;
+    if (child == 0) {
+        execvp(command[0], command.data());
+        std::fprintf(stderr, "zarv-bridge-emu: cannot run %s: %s\n", command[0],
+                     std::strerror(errno));
+        _exit(127);
+    }
+    unsetenv("LD_PRELOAD");
+    g_child = child;
+    for (const int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, forwardSignal);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
+        usage(stdout);
+        return 0;
+    }
+    if (!parse(argc, argv, o)) {
+        usage(stderr);
+        return 2;
+    }
+    SimController controller(o.flash, o.trace);
+    controller.setBridgeBufferSize(o.buffer);
+    FtdiChip chip(&controller);
+    EmulatedUsb usb;
+    usb.plug(chip, o.busy);
+    std::unique_ptr<FtdiChip> other;
+    if (o.second_bridge) {
+        other = std::make_unique<FtdiChip>(nullptr, QStringLiteral("FT4ZQ7B1"),
+                                           QStringLiteral("USB <-> Serial Converter"));
+        usb.plug(*other);
+    }
+    std::fprintf(stderr, "zarv-bridge-emu: bridge %s [%s] at %s\n",
+                 chip.description().toLocal8Bit().constData(),
+                 chip.serial().toLocal8Bit().constData(), usb.devnode(1).toLocal8Bit().constData());
+    const int status = runChild(o.command);
+    std::fprintf(stderr, "zarv-bridge-emu: %llu stream bytes overran the bridge's receive buffer\n",
+                 static_cast<unsigned long long>(controller.overrunBytes()));
+    return status;
+}
