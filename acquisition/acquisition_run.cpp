@@ -86,15 +86,7 @@ bool AcquisitionRun::prepare() {
         st_.LogMessage(QStringLiteral("Settings refused: ") + reason);
         return false;
     }
-    if (!st_.device_open) {
-        const QString text = st_.link.OpenController();
-        if (text == UsbLink::kNotOpen) {
-            st_.LogMessage(QStringLiteral("USB device not found.."));
-            return false;
-        }
-        st_.LogMessage(text);
-        st_.device_open = true;
-    }
+    if (!st_.EnsureDeviceOpen()) return false;
     programController();
     return !st_.stop_requested;
 }

@@ -31,6 +31,7 @@ struct TRunConfig {
     std::int32_t ip_level = 0;
     std::int32_t qp_level = 0;
     std::int32_t test_level = 0;
+    QString device_serial;  // optional: empty opens the first bridge listed
 };
 
 enum class ConfigKind { Integer, Float, Text };

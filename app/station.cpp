@@ -50,6 +50,10 @@ void Station::ReadConfig() {
         }
         op.appendLogLine(prefix + QString::fromLatin1(key.label) + echo);
     }
+    // Optional: picks the bridge by serial number when several are attached.
+    run_config.device_serial = GetConfigValue(configPath(), QStringLiteral("device_serial"));
+    if (!run_config.device_serial.isEmpty())
+        op.appendLogLine(prefix + QStringLiteral("device_serial: ") + run_config.device_serial);
     MakeHourTree(run_config.data_dir, stamp);
 }
 
@@ -60,10 +64,13 @@ QString Station::MakeDataFileStem() {
 }
 
 bool Station::EnsureDeviceOpen() {
-    if (device_open) return true;
-    const QString text = link.OpenController();
+    if (device_open && !link.HandleGone()) return true;
+    if (device_open) LogMessage(QStringLiteral("USB device was lost: opening it again"));
+    device_open = false;
+    const QString text = link.OpenController(run_config.device_serial);
     if (text == UsbLink::kNotOpen) {
         LogMessage(QStringLiteral("USB device not found.."));
+        if (!link.openFailure().isEmpty()) LogMessage(link.openFailure());
         return false;
     }
     LogMessage(text);

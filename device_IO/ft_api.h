@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // The D2XX-shaped calls the link makes. Two implementations sit behind it: the
 // FTDI bridge through libftdi1, and the simulated controller.
@@ -52,9 +53,14 @@ class FtApi {
     // *received < count means the time-out passed.
     virtual FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t count,
                               std::uint32_t* received) = 0;
+    // The bytes received and not yet read. Fails once the device has gone.
+    virtual FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) = 0;
 
     // Not a D2XX call: while aborted, a read in progress on the handle returns at
     // once with what it has, and so does every read begun, so that a stream reader
     // can be stopped without waiting out the read time-out.
     virtual void AbortReads(FT_HANDLE handle, bool aborted) = 0;
+    // Not a D2XX call: why the last listing or open could not open a device that
+    // is attached, in words an operator can act on; empty when nothing failed.
+    virtual std::string DescribeOpenFailure() = 0;
 };

@@ -1,6 +1,7 @@
 #include "ftdi_libftdi.h"
 
 #include <ftdi.h>
+#include <libusb.h>
 
 #include <algorithm>
 #include <atomic>
@@ -10,14 +11,17 @@
 #include <thread>
 #include <vector>
 
+#include "ftdi_read_ring.h"
+
 struct LibFtdiApi::Device {
     ftdi_context* ctx = nullptr;
-    std::mutex io;     // held per read call and by every control call
-    std::mutex write;  // held by writes only, so a stop frame never waits behind a read
-    std::uint32_t read_timeout_ms = 0;
-    std::atomic<bool> reads_aborted{false};
+    std::unique_ptr<FtdiReadRing> ring;
+    std::mutex io;     // held by every control call
+    std::mutex write;  // held by writes only
+    std::atomic<std::uint32_t> read_timeout_ms{0};
 
     ~Device() {
+        ring.reset();  // its transfers must be back before the handle closes
         if (ctx) {
             ftdi_usb_close(ctx);
             ftdi_free(ctx);
@@ -26,8 +30,7 @@ struct LibFtdiApi::Device {
 };
 
 namespace {
-using Clock = std::chrono::steady_clock;
-constexpr int kMaxPerCall = 16384;
+constexpr int kDefaultTransferSize = 16384;
 constexpr int kSerialSize = 16;
 constexpr int kDescriptionSize = 64;
 
@@ -61,10 +64,38 @@ struct Enumeration {
         return true;
     }
 };
+// What each failure of ftdi_usb_open_dev means for whoever sits at the station.
+std::string OpenFailureText(int rc) {
+    switch (rc) {
+        case -4:
+            return "its USB device node cannot be opened: no permission (is the udev rule "
+                   "installed?)";
+        case -5:
+            return "its interface cannot be claimed: another program holds the bridge, or its "
+                   "serial driver could not be detached";
+        case -8:
+            return "no permission to detach its serial driver";
+        case -3:
+        case -12:
+            return "its USB configuration cannot be read or set";
+        default:
+            return "the bridge did not answer while being opened";
+    }
+}
 }  // namespace
 
 LibFtdiApi::LibFtdiApi() = default;
 LibFtdiApi::~LibFtdiApi() = default;
+
+void LibFtdiApi::rememberOpenFailure(std::string cause) {
+    std::lock_guard<std::mutex> lock(devices_mutex_);
+    open_failure_ = std::move(cause);
+}
+
+std::string LibFtdiApi::DescribeOpenFailure() {
+    std::lock_guard<std::mutex> lock(devices_mutex_);
+    return open_failure_;
+}
 
 std::shared_ptr<LibFtdiApi::Device> LibFtdiApi::find(FT_HANDLE handle) {
     std::lock_guard<std::mutex> lock(devices_mutex_);
@@ -73,6 +104,7 @@ std::shared_ptr<LibFtdiApi::Device> LibFtdiApi::find(FT_HANDLE handle) {
 }
 
 FT_STATUS LibFtdiApi::FT_ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
+    if (flags == FT_LIST_NUMBER_ONLY) rememberOpenFailure({});
     Enumeration e;
     if (!e.ctx) return FT_INSUFFICIENT_RESOURCES;
     if (flags == FT_LIST_NUMBER_ONLY) {
@@ -84,8 +116,12 @@ FT_STATUS LibFtdiApi::FT_ListDevices(void* arg1, void* arg2, std::uint32_t flags
     const auto index = reinterpret_cast<std::uintptr_t>(arg1);
     if (index >= e.devices.size()) return FT_DEVICE_NOT_FOUND;
     std::string description, serial;
-    if (!e.strings(e.devices[index], description, serial))
-        return FT_DEVICE_NOT_OPENED;  // udev rule?
+    if (!e.strings(e.devices[index], description, serial)) {
+        rememberOpenFailure(
+            "its serial number cannot be read: no permission to open its USB device node "
+            "(is the udev rule installed?)");
+        return FT_DEVICE_NOT_OPENED;
+    }
     const std::string& text = (flags & FT_OPEN_BY_DESCRIPTION) ? description : serial;
     char* out = static_cast<char*>(arg2);
     std::memset(out, 0, FT_DEVICE_TEXT_SIZE);
@@ -117,7 +153,15 @@ FT_STATUS LibFtdiApi::FT_OpenEx(const void* arg, std::uint32_t flags, FT_HANDLE*
     }
     ftdi_list_free(&list);
     if (!found) return FT_DEVICE_NOT_FOUND;
-    if (rc != 0) return FT_DEVICE_NOT_OPENED;
+    if (rc != 0) {
+        rememberOpenFailure(OpenFailureText(rc) +
+                            " (libftdi: " + ftdi_get_error_string(device->ctx) + ")");
+        return FT_DEVICE_NOT_OPENED;
+    }
+    const FtdiReadRing::Endpoint in{device->ctx->usb_ctx, device->ctx->usb_dev,
+                                    static_cast<unsigned char>(device->ctx->out_ep),
+                                    static_cast<int>(device->ctx->max_packet_size)};
+    device->ring = std::make_unique<FtdiReadRing>(in, kDefaultTransferSize);
     std::lock_guard<std::mutex> lock(devices_mutex_);
     *handle = next_handle_++;
     devices_[*handle] = std::move(device);
@@ -141,7 +185,8 @@ FT_STATUS LibFtdiApi::FT_ResetDevice(FT_HANDLE handle) {
     const auto device = find(handle);
     if (!device) return FT_INVALID_HANDLE;
     std::scoped_lock both(device->io, device->write);
-    return ftdi_usb_reset(device->ctx) == 0 ? FT_OK : FT_IO_ERROR;
+    const int rc = device->ring->flush([&] { return ftdi_usb_reset(device->ctx); });
+    return rc == 0 ? FT_OK : FT_IO_ERROR;
 }
 
 FT_STATUS LibFtdiApi::FT_Purge(FT_HANDLE handle, std::uint32_t mask) {
@@ -149,7 +194,9 @@ FT_STATUS LibFtdiApi::FT_Purge(FT_HANDLE handle, std::uint32_t mask) {
     if (!device) return FT_INVALID_HANDLE;
     if ((mask & (FT_PURGE_RX | FT_PURGE_TX)) == 0) return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> io(device->io);
-    if ((mask & FT_PURGE_RX) && ftdi_tciflush(device->ctx) != 0) return FT_IO_ERROR;
+    if ((mask & FT_PURGE_RX) &&
+        device->ring->flush([&] { return ftdi_tciflush(device->ctx); }) != 0)
+        return FT_IO_ERROR;
     if (mask & FT_PURGE_TX) {
         std::lock_guard<std::mutex> write(device->write);
         if (ftdi_tcoflush(device->ctx) != 0) return FT_IO_ERROR;
@@ -162,8 +209,8 @@ FT_STATUS LibFtdiApi::FT_SetTimeouts(FT_HANDLE handle, std::uint32_t read_ms,
     const auto device = find(handle);
     if (!device) return FT_INVALID_HANDLE;
     std::scoped_lock both(device->io, device->write);
-    device->read_timeout_ms = read_ms;
-    // The per-transfer time-out must stay well above the latency timer.
+    device->read_timeout_ms.store(read_ms);
+    // Control requests wait this long too; it must stay well above the latency timer.
     device->ctx->usb_read_timeout =
         read_ms ? static_cast<int>(std::max<std::uint32_t>(read_ms, 100)) : 0;
     device->ctx->usb_write_timeout = static_cast<int>(write_ms);
@@ -178,11 +225,14 @@ FT_STATUS LibFtdiApi::FT_SetLatencyTimer(FT_HANDLE handle, std::uint8_t ms) {
     return ftdi_set_latency_timer(device->ctx, ms) == 0 ? FT_OK : FT_IO_ERROR;
 }
 
+// The IN size is the size of each queued bulk transfer; the OUT size changes nothing.
 FT_STATUS LibFtdiApi::FT_SetUSBParameters(FT_HANDLE handle, std::uint32_t in_size, std::uint32_t) {
     const auto device = find(handle);
     if (!device) return FT_INVALID_HANDLE;
+    if (in_size < 64 || in_size > 65536 || in_size % 64 != 0) return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> io(device->io);
-    return ftdi_read_data_set_chunksize(device->ctx, in_size) == 0 ? FT_OK : FT_IO_ERROR;
+    device->ring->setTransferSize(static_cast<int>(in_size));
+    return FT_OK;
 }
 
 FT_STATUS LibFtdiApi::FT_Write(FT_HANDLE handle, const void* buffer, std::uint32_t count,
@@ -205,32 +255,27 @@ FT_STATUS LibFtdiApi::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t coun
     const auto device = find(handle);
     if (!device) return FT_INVALID_HANDLE;
     if (!buffer || !received) return FT_INVALID_PARAMETER;
-    auto* out = static_cast<unsigned char*>(buffer);
-    const std::uint32_t timeout_ms = device->read_timeout_ms;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    std::uint32_t got = 0;
-    while (got < count && !device->reads_aborted.load()) {
-        const int want = static_cast<int>(std::min<std::uint32_t>(count - got, kMaxPerCall));
-        const auto started = Clock::now();
-        int rc;
-        {
-            std::lock_guard<std::mutex> io(device->io);  // per call: a purge waits one call at most
-            rc = ftdi_read_data(device->ctx, out + got, want);
-        }
-        if (rc < 0) {
-            *received = got;
-            return FT_IO_ERROR;
-        }
-        got += static_cast<std::uint32_t>(rc);
-        if (timeout_ms != 0 && Clock::now() >= deadline) break;
-        if (rc == 0 && Clock::now() - started < std::chrono::milliseconds(1))
-            std::this_thread::sleep_for(
-                std::chrono::milliseconds(1));  // never spin on an idle line
+    bool gone = false;
+    *received = device->ring->read(static_cast<std::uint8_t*>(buffer), count,
+                                   device->read_timeout_ms.load(), &gone);
+    return gone ? FT_IO_ERROR : FT_OK;
+}
+
+FT_STATUS LibFtdiApi::FT_GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) {
+    if (rx_bytes) *rx_bytes = 0;
+    const auto device = find(handle);
+    if (!device) return FT_INVALID_HANDLE;
+    if (!rx_bytes) return FT_INVALID_PARAMETER;
+    if (device->ring->gone()) return FT_IO_ERROR;
+    unsigned short modem_status = 0;
+    {
+        std::lock_guard<std::mutex> io(device->io);  // a request the bridge must answer
+        if (ftdi_poll_modem_status(device->ctx, &modem_status) != 0) return FT_IO_ERROR;
     }
-    *received = got;
+    *rx_bytes = static_cast<std::uint32_t>(device->ring->queued());
     return FT_OK;
 }
 
 void LibFtdiApi::AbortReads(FT_HANDLE handle, bool aborted) {
-    if (const auto device = find(handle)) device->reads_aborted.store(aborted);
+    if (const auto device = find(handle)) device->ring->setAborted(aborted);
 }

@@ -3,13 +3,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "ft_api.h"
 
-// The link calls on a real FTDI bridge through libftdi1. Reads loop until the
-// asked bytes are in or the read time-out has passed. A stream read and a write
-// from another thread may run together; purges, resets and time-out changes wait
-// for the read call in progress.
+// The link calls on a real FTDI bridge through libftdi1. From the open on, bulk
+// IN transfers stay queued on the bridge and fill a ring that FT_Read serves
+// with its read time-out. A read and a write from another thread may run
+// together; purges and resets stop the transfers for the moment they take.
 class LibFtdiApi : public FtApi {
   public:
     LibFtdiApi();
@@ -29,14 +30,18 @@ class LibFtdiApi : public FtApi {
                        std::uint32_t* written) override;
     FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t count,
                       std::uint32_t* received) override;
+    FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) override;
     void AbortReads(FT_HANDLE handle, bool aborted) override;
+    std::string DescribeOpenFailure() override;
 
     struct Device;
 
   private:
     std::shared_ptr<Device> find(FT_HANDLE handle);
+    void rememberOpenFailure(std::string cause);
 
     std::mutex devices_mutex_;
     std::map<FT_HANDLE, std::shared_ptr<Device>> devices_;
     FT_HANDLE next_handle_ = 1;
+    std::string open_failure_;
 };

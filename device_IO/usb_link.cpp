@@ -55,32 +55,33 @@ FT_STATUS UsbLink::Open_USB_Device_By_Serial_Number(const QString& serial) {
 }
 
 FT_STATUS UsbLink::ResetFTDevice() {
-    const FT_STATUS status = api_.FT_ResetDevice(ft_handle);
+    const FT_STATUS status = noteHandleStatus(api_.FT_ResetDevice(ft_handle));
     if (status != FT_OK) ReportFTError("FT_ResetDevice", status);
     return status;
 }
 
 FT_STATUS UsbLink::PurgeFTDeviceTx() {
-    const FT_STATUS status = api_.FT_Purge(ft_handle, FT_PURGE_TX);
+    const FT_STATUS status = noteHandleStatus(api_.FT_Purge(ft_handle, FT_PURGE_TX));
     if (status != FT_OK) ReportFTError("FT_Purge TX", status);
     return status;
 }
 
 FT_STATUS UsbLink::PurgeFTDeviceRx() {
-    const FT_STATUS status = api_.FT_Purge(ft_handle, FT_PURGE_RX);
+    const FT_STATUS status = noteHandleStatus(api_.FT_Purge(ft_handle, FT_PURGE_RX));
     if (status != FT_OK) ReportFTError("FT_Purge RX", status);
     return status;
 }
 
 FT_STATUS UsbLink::SetFTDeviceTimeouts(std::uint32_t read_ms, std::uint32_t write_ms) {
-    const FT_STATUS status = api_.FT_SetTimeouts(ft_handle, read_ms, write_ms);
+    const FT_STATUS status = noteHandleStatus(api_.FT_SetTimeouts(ft_handle, read_ms, write_ms));
     if (status != FT_OK) ReportFTError("FT_SetTimeouts", status);
     return status;
 }
 
 std::uint32_t UsbLink::WriteFTDevice(std::uint32_t count) {
     std::uint32_t written = 0;
-    const FT_STATUS status = api_.FT_Write(ft_handle, tx_buffer.data(), count, &written);
+    const FT_STATUS status =
+        noteHandleStatus(api_.FT_Write(ft_handle, tx_buffer.data(), count, &written));
     if (status != FT_OK) ReportFTError("FT_Write", status);
     return status == FT_OK ? written : 0;
 }
@@ -88,7 +89,8 @@ std::uint32_t UsbLink::WriteFTDevice(std::uint32_t count) {
 std::uint32_t UsbLink::ReadFTDevice(std::uint32_t count, FT_STATUS* status_out) {
     if (count > kRxBufferSize) count = kRxBufferSize;
     std::uint32_t received = 0;
-    const FT_STATUS status = api_.FT_Read(ft_handle, rx_buffer.data(), count, &received);
+    const FT_STATUS status =
+        noteHandleStatus(api_.FT_Read(ft_handle, rx_buffer.data(), count, &received));
     if (status != FT_OK) ReportFTError("FT_Read", status);
     if (status_out) *status_out = status;
     return received <= count ? received : count;
@@ -96,7 +98,7 @@ std::uint32_t UsbLink::ReadFTDevice(std::uint32_t count, FT_STATUS* status_out) 
 
 std::uint32_t UsbLink::ReadStream(std::uint8_t* into, std::uint32_t count, FT_STATUS* status_out) {
     std::uint32_t received = 0;
-    const FT_STATUS status = api_.FT_Read(ft_handle, into, count, &received);
+    const FT_STATUS status = noteHandleStatus(api_.FT_Read(ft_handle, into, count, &received));
     if (status != FT_OK) ReportFTError("FT_Read", status);
     *status_out = status;
     return received <= count ? received : count;
@@ -110,18 +112,28 @@ void UsbLink::ResumeReads() {
     api_.AbortReads(ft_handle, false);
 }
 
-QString UsbLink::OpenController() {
+// Index of the listed bridge with the wanted serial number; device_count when none.
+std::uint32_t UsbLink::findSerial(const QString& wanted) {
+    for (std::uint32_t i = 0; i < device_count; ++i)
+        if (GetFTDeviceSerialNo(i) == FT_OK && last_device_text == wanted) return i;
+    return device_count;
+}
+
+QString UsbLink::OpenController(const QString& wanted_serial) {
     // A handle left open by an earlier open would keep the device busy.
     if (ft_handle != 0) {
         api_.FT_Close(ft_handle);
         ft_handle = 0;
     }
+    lost_.store(false);
+    open_failure_.clear();
     GetFTDeviceCount();
-    QString serial;
+    QString serial = wanted_serial;
     QString description;
-    if (device_count > 0) {
-        if (GetFTDeviceSerialNo(0) == FT_OK) serial = last_device_text;
-        if (GetFTDeviceDescription(0) == FT_OK) description = last_device_text;
+    const std::uint32_t index = wanted_serial.isEmpty() ? 0 : findSerial(wanted_serial);
+    if (index < device_count) {
+        if (GetFTDeviceSerialNo(index) == FT_OK) serial = last_device_text;
+        if (GetFTDeviceDescription(index) == FT_OK) description = last_device_text;
     }
     QString result = kNotOpen;
     if (Open_USB_Device_By_Serial_Number(serial) == FT_OK) {
@@ -134,9 +146,44 @@ QString UsbLink::OpenController() {
         if (usb != FT_OK)
             op_.showMessage(QStringLiteral("FT_SetUSBParameters setup failed: %1").arg(usb));
         result = description + QStringLiteral(" [") + serial + QStringLiteral("]");
+    } else {
+        explainOpenFailure(wanted_serial, serial, description);
     }
     flash_status_text.rebuild();
     return result;
+}
+
+void UsbLink::explainOpenFailure(const QString& wanted, const QString& serial,
+                                 const QString& description) {
+    if (device_count == 0) return;
+    const QString help = QStringLiteral(". See Troubleshooting in the README.");
+    if (!wanted.isEmpty() && findSerial(wanted) == device_count) {
+        open_failure_ = QStringLiteral(
+                            "None of the %1 attached FTDI bridges has the serial "
+                            "number %2 that device_serial asks for")
+                            .arg(device_count)
+                            .arg(wanted) +
+                        help;
+        return;
+    }
+    QString cause = QString::fromStdString(api_.DescribeOpenFailure());
+    if (cause.isEmpty())
+        cause = QStringLiteral("status %1%2").arg(lastStatus()).arg(lastErrorText());
+    open_failure_ = QStringLiteral("USB bridge %1 [%2] is attached but cannot be opened: %3")
+                        .arg(description, serial, cause) +
+                    help;
+}
+
+FT_STATUS UsbLink::noteHandleStatus(FT_STATUS status) {
+    if (status == FT_IO_ERROR || status == FT_INVALID_HANDLE) lost_.store(true);
+    return status;
+}
+
+bool UsbLink::HandleGone() {
+    if (ft_handle == 0 || lost_.load()) return true;
+    std::uint32_t queued = 0;
+    noteHandleStatus(api_.FT_GetQueueStatus(ft_handle, &queued));
+    return lost_.load();
 }
 
 namespace {

@@ -43,9 +43,16 @@ class UsbLink {
     void AbortReads();
     void ResumeReads();
 
-    // Opens device 0 of the library's list and configures the bridge. Returns
-    // "NotOpen" or the description, " [", the serial number and "]".
-    QString OpenController();
+    // Opens device 0 of the library's list, or the one with the wanted serial
+    // number, and configures the bridge. Returns "NotOpen" or the description,
+    // " [", the serial number and "]".
+    QString OpenController(const QString& wanted_serial = QString());
+    // After a "NotOpen" with a bridge attached: which bridge and why, in words an
+    // operator can act on. Empty when no bridge is attached.
+    QString openFailure() const { return open_failure_; }
+    // True once a call on the open handle has reported the device gone, or when
+    // the bridge no longer answers on it (asked each time until then).
+    bool HandleGone();
 
     // Last failing status and its text; written to standard error, never shown.
     void ReportFTError(const char* label, FT_STATUS status);
@@ -61,6 +68,10 @@ class UsbLink {
 
   private:
     FT_STATUS listByIndex(std::uint32_t index, std::uint32_t flags, const char* label);
+    FT_STATUS noteHandleStatus(FT_STATUS status);
+    std::uint32_t findSerial(const QString& wanted);
+    void explainOpenFailure(const QString& wanted, const QString& serial,
+                            const QString& description);
     void setDeviceText(const QString& text);
     QString deviceText() const;
 
@@ -68,6 +79,8 @@ class UsbLink {
     Operator& op_;
     std::array<char, FT_DEVICE_TEXT_SIZE> device_text_{};
     std::atomic<FT_STATUS> last_status_{FT_OK};
+    std::atomic<bool> lost_{false};
+    QString open_failure_;
     mutable std::mutex error_mutex_;
     QString last_error_text_;
 };

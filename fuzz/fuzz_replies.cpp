@@ -61,7 +61,12 @@ class ReplyFeeder : public FtApi {
         *received = static_cast<std::uint32_t>(n);
         return FT_OK;
     }
+    FT_STATUS FT_GetQueueStatus(FT_HANDLE, std::uint32_t* rx_bytes) override {
+        *rx_bytes = 0;
+        return FT_OK;
+    }
     void AbortReads(FT_HANDLE, bool) override {}
+    std::string DescribeOpenFailure() override { return {}; }
 };
 }  // namespace
 

@@ -84,6 +84,8 @@ bool SimController::unpluggedLocked() const {
 
 FT_STATUS SimController::checkHandleLocked(FT_HANDLE handle) const {
     if (unpluggedLocked()) return FT_IO_ERROR;
+    if (std::find(dead_handles_.begin(), dead_handles_.end(), handle) != dead_handles_.end())
+        return FT_IO_ERROR;
     if (handle == 0 || handle != open_handle_) return FT_INVALID_HANDLE;
     return FT_OK;
 }
@@ -250,6 +252,22 @@ SimController::Clock::time_point SimController::nextReadWakeLocked(Clock::time_p
     }
     if (unplug_at_) wake_at = std::min(wake_at, std::max(*unplug_at_, now));
     return wake_at;
+}
+
+FT_STATUS SimController::FT_GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (rx_bytes) *rx_bytes = 0;
+    if (const FT_STATUS s = checkHandleLocked(handle); s != FT_OK) return s;
+    if (!rx_bytes) return FT_INVALID_PARAMETER;
+    const auto buffered = std::max<std::int64_t>(0, bufferedLocked(Clock::now()));
+    *rx_bytes = static_cast<std::uint32_t>(replies_.size() + static_cast<std::size_t>(buffered));
+    return FT_OK;
+}
+
+std::string SimController::DescribeOpenFailure() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (open_status_ == FT_OK) return {};
+    return "the simulated bridge refuses to open (status " + std::to_string(open_status_) + ")";
 }
 
 void SimController::AbortReads(FT_HANDLE, bool aborted) {

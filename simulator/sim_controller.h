@@ -53,7 +53,9 @@ class SimController : public FtApi {
                        std::uint32_t* written) override;
     FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t count,
                       std::uint32_t* received) override;
+    FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) override;
     void AbortReads(FT_HANDLE handle, bool aborted) override;
+    std::string DescribeOpenFailure() override;
 
     // What tests read back.
     Programmed programmed() const;
@@ -88,6 +90,13 @@ class SimController : public FtApi {
     void corruptStreamByte(std::int64_t offset, std::uint8_t value);
     void unplugAfter(std::chrono::milliseconds delay);
     void unplugNow() { unplugAfter(std::chrono::milliseconds(0)); }
+    // Plugs the bridge in again after an unplug. The handle open before is dead, as
+    // on real USB: every call on it fails, and the controller must be opened anew.
+    void plugIn();
+    void replugNow() {
+        unplugNow();
+        plugIn();
+    }
     void stopStreamAfter(std::int64_t frames);      // the trigger is lost after this many frames
     void setBridgeBufferSize(std::uint32_t bytes);  // 4096 by default
 
@@ -144,6 +153,7 @@ class SimController : public FtApi {
     std::optional<Clock::time_point> unplug_at_;
 
     FT_HANDLE open_handle_ = 0;
+    std::vector<FT_HANDLE> dead_handles_;
     FT_HANDLE next_handle_ = 0x51;
     std::uint32_t read_timeout_ms_ = 0;
     std::uint32_t write_timeout_ms_ = 0;

@@ -146,6 +146,15 @@ void SimController::unplugAfter(std::chrono::milliseconds delay) {
     wake_.notify_all();
 }
 
+void SimController::plugIn() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    unplug_at_.reset();
+    if (open_handle_ != 0) dead_handles_.push_back(open_handle_);
+    open_handle_ = 0;
+    replies_.clear();
+    wake_.notify_all();
+}
+
 void SimController::stopStreamAfter(std::int64_t frames) {
     setLocked(pending_stop_frames_, std::optional<std::int64_t>(frames));
 }

@@ -33,8 +33,9 @@ struct UsbfsPort::Urb {
 };
 
 namespace {
+// As a host controller with scatter-gather: libusb sends each transfer as one URB.
 constexpr unsigned kCapabilities =
-    USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
+    USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_SCATTER_GATHER | USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
 constexpr int kUsbSpeedHigh = 3;
 
 void finishRequest(UMockdevIoctlClient* client, int errno_value) {
@@ -194,6 +195,11 @@ void UsbfsPort::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
     urb->endpoint = raw->endpoint;
     urb->length = raw->buffer_length;
     std::unique_lock<std::mutex> lock(mutex_);
+    if (!attached_) {  // gone since the request came in
+        lock.unlock();
+        finishRequest(client, ENODEV);
+        return;
+    }
     log_.push_back({urb->type, urb->endpoint, urb->length});
     if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
         lock.unlock();

@@ -171,7 +171,12 @@ TEST_F(RunTest, NoDeviceEndsAtOnceLeavingTheLog) {
 TEST_F(RunTest, OpenRefusedEndsTheRun) {
     sim->setOpenStatus(FT_DEVICE_NOT_OPENED);
     run->start_btnClick();
-    EXPECT_EQ(op.messages().last(), "USB device not found..");
+    const QStringList m = op.messages();
+    EXPECT_EQ(m.value(m.size() - 2), "USB device not found..");
+    EXPECT_EQ(m.last(),
+              "USB bridge Radar controller (simulated) [SIM00001] is attached but cannot be "
+              "opened: the simulated bridge refuses to open (status 3). See Troubleshooting in "
+              "the README.");
     EXPECT_TRUE(op.start_enabled);
     EXPECT_TRUE(station->triggering);
     EXPECT_EQ(sim->triggerStarts(), 0);

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+struct libusb_context;
+struct libusb_device_handle;
+struct libusb_transfer;
+
+// Keeps several bulk IN transfers queued on an FTDI bridge at all times, so the
+// chip always has somewhere to send what it receives, and gathers their payload
+// (each packet less its two status bytes) into a ring that reads are served from.
+// When the ring has no room for another transfer's worth, transfers wait parked
+// until a read makes room: the stream backs up into the chip instead of being
+// dropped here.
+class FtdiReadRing {
+  public:
+    struct Endpoint {
+        libusb_context* context;
+        libusb_device_handle* handle;
+        unsigned char address;
+        int packet_size;
+    };
+    static constexpr int kTransfers = 8;
+    static constexpr std::size_t kRingBytes = 4u << 20;
+
+    FtdiReadRing(Endpoint endpoint, int transfer_size);
+    ~FtdiReadRing();
+    FtdiReadRing(const FtdiReadRing&) = delete;
+    FtdiReadRing& operator=(const FtdiReadRing&) = delete;
+
+    // Waits until count bytes are in, timeout_ms have passed (0: no time-out), the
+    // reads are aborted or the bridge is gone. Returns the bytes copied; *gone
+    // tells that the bridge went away before count bytes came.
+    std::uint32_t read(std::uint8_t* out, std::uint32_t count, std::uint32_t timeout_ms,
+                       bool* gone);
+    void setAborted(bool aborted);
+    // Stops the transfers, runs chip_request (a purge or reset of the bridge),
+    // empties the ring and queues the transfers again. Returns chip_request's result.
+    int flush(const std::function<int()>& chip_request);
+    void setTransferSize(int bytes);
+
+    std::size_t queued() const;
+    bool gone() const { return gone_.load(); }
+    int transfersInFlight() const;
+
+  private:
+    static void onTransferDone(libusb_transfer* transfer);
+    void completed(libusb_transfer* transfer);
+    void storePayloadLocked(const libusb_transfer* transfer);
+    bool roomForAnotherLocked() const;
+    std::vector<libusb_transfer*> takeSubmittableLocked();
+    void submit(const std::vector<libusb_transfer*>& transfers);
+    void stopTransfers();
+    void allocate(int transfer_size);
+    void release();
+    void handleEvents();
+
+    Endpoint endpoint_;
+    int transfer_size_;
+    std::vector<libusb_transfer*> transfers_;
+    std::vector<std::uint8_t> ring_;
+    std::size_t head_ = 0;  // next byte to read
+    std::size_t size_ = 0;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<libusb_transfer*> parked_;
+    int in_flight_ = 0;
+    bool paused_ = false;
+    bool aborted_ = false;
+    std::atomic<bool> gone_{false};
+    std::atomic<bool> events_stop_{false};
+    std::thread events_;
+};

@@ -1,0 +1,285 @@
+// The hardware program's link (libftdi1 and libusb, unchanged) against the
+// emulated bridge: every flow end to end, and the failures a real bridge brings.
+#include <QRegularExpression>
+
+#include "bridge_fixture.h"
+#include "firmware/flash_update.h"
+#include "tests/data_file_checker.h"
+#include "tests/hex_builder.h"
+#include "views/about_query.h"
+
+void PrintTo(const UsbSetup& s, std::ostream* os) {
+    *os << std::hex << "{type 0x" << int(s.request_type) << " req 0x" << int(s.request)
+        << " value 0x" << s.value << " index 0x" << s.index << "}";
+}
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+std::vector<UsbSetup> VendorRequests(const std::vector<UsbSetup>& log) {
+    std::vector<UsbSetup> out;
+    for (const UsbSetup& s : log)
+        if ((s.request_type & 0x60) == 0x40) out.push_back(s);
+    return out;
+}
+
+TEST_F(BridgeTest, OpenSendsTheLinksSequenceAndQueuesTransfers) {
+    ASSERT_TRUE(station->EnsureDeviceOpen());
+    EXPECT_EQ(op.messages().last(), "Radar controller (simulated) [SIM00001]");
+    const auto vendor = VendorRequests(chip->controlLog());
+    ASSERT_EQ(vendor.size(), 4u);
+    // libftdi1's own reset and 9600 baud at the open, then the link's reset and
+    // its 5 ms latency timer; the time-outs and transfer size stay on this side.
+    EXPECT_EQ(vendor[0], (UsbSetup{0x40, 0x00, 0, 1, 0}));
+    EXPECT_EQ(vendor[1].request, 0x03);
+    EXPECT_EQ(vendor[2], (UsbSetup{0x40, 0x00, 0, 1, 0}));
+    EXPECT_EQ(vendor[3], (UsbSetup{0x40, 0x09, 5, 1, 0}));
+    EXPECT_EQ(chip->latencyMs(), 5);
+    ASSERT_TRUE(waitFor([&] { return usb->inTransfersPending(port) >= 7; }))
+        << usb->inTransfersPending(port);
+    const auto urbs = usb->submittedUrbs(port);
+    int in_65536 = 0;
+    for (const auto& u : urbs)
+        if (u.endpoint == FtdiChip::kInEndpoint && u.length == 65536) ++in_65536;
+    std::string lengths;
+    for (const auto& u : urbs)
+        lengths += std::to_string(u.endpoint) + ":" + std::to_string(u.length) + " ";
+    EXPECT_GE(in_65536, 8) << lengths;
+}
+
+TEST_F(BridgeTest, AboutShowsTheControllersIdentity) {
+    const auto about = QueryAbout(*station);
+    ASSERT_TRUE(about);
+    EXPECT_EQ(about->serial_no, "1001");
+    EXPECT_EQ(about->firmware_rev, "1.2");
+    EXPECT_EQ(about->hardware_rev, "2.16");
+    EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('|').toStdString();
+}
+
+TEST_F(BridgeTest, ARunRecordsEveryBeamAsTheControllerSentIt) {
+    writeConfig(DefaultConfigText(path("data"))
+                    .replace("ipp=1000", "ipp=200")
+                    .replace("dwell_time=0.6", "dwell_time=0.3"));
+    AcquisitionRun run(*station);
+    startAndStopWhen(run, [&] { return controller->triggerStarts() >= 4; });
+    const auto blocks = ReadDwellBlocks(path("data"));
+    ASSERT_GE(blocks.size(), 3u);
+    int seen[4] = {};
+    for (const DwellBlock& b : blocks) {
+        ++seen[b.beam];
+        EXPECT_EQ(MismatchedRecords(b, 4, 10, 12000), 0) << b.file.toStdString();
+        if (b.beam != 1) {
+            EXPECT_GE(b.records.size(), 145)
+                << b.file.toStdString();  // 150 less what the latency timer still held at the end
+        }
+    }
+    EXPECT_GE(seen[1], 1);
+    EXPECT_EQ(seen[2], 1);
+    EXPECT_EQ(seen[3], 1);
+    EXPECT_EQ(op.messages().filter("Framing").size(), 0);
+    EXPECT_EQ(op.messages().filter("lost").size(), 0);
+}
+
+TEST_F(BridgeTest, StopEndsADwellWithoutWaitingOutATimeOut) {
+    writeConfig(DefaultConfigText(path("data")).replace("dwell_time=0.6", "dwell_time=30"));
+    AcquisitionRun run(*station);
+    Clock::time_point pressed;
+    QTimer poll;
+    poll.setInterval(2);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (controller->triggerStarts() >= 1 && pressed == Clock::time_point()) {
+            pressed = Clock::now();
+            run.stop_btnClick();
+        }
+    });
+    poll.start();
+    run.start_btnClick();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - pressed);
+    ASSERT_NE(pressed, Clock::time_point());
+    EXPECT_LT(took.count(), 250) << "the run ended " << took.count() << " ms after Stop";
+}
+
+TEST_F(BridgeTest, AnAbortedReadReturnsWithinMilliseconds) {
+    ASSERT_TRUE(station->EnsureDeviceOpen());
+    std::vector<std::uint8_t> buffer(1000);
+    FT_STATUS status = FT_OK;
+    Clock::time_point returned;
+    std::thread reader([&] {
+        station->link.ReadStream(buffer.data(), 1000, &status);
+        returned = Clock::now();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto aborted = Clock::now();
+    station->link.AbortReads();
+    reader.join();
+    station->link.ResumeReads();
+    EXPECT_EQ(status, FT_OK);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returned - aborted).count(),
+              20);
+}
+
+// Frames every 20 ms arrive in packets the latency timer cuts: a read of three
+// frames takes them from several transfers, waits for the late ones, and a read
+// of what never comes returns empty at the time-out.
+TEST_F(BridgeTest, ReadsKeepTheirDeadlineAgainstSplitLateAndMissingData) {
+    ASSERT_TRUE(station->EnsureDeviceOpen());
+    SweepParameters sweep;
+    sweep.pulse_period = 1200000;  // 20 ms at 60 MHz
+    sweep.gates = 36;
+    ASSERT_EQ(station->commands.SetSweepParameters(sweep), 1);
+    std::vector<std::uint8_t> frames(3 * 148);
+    FT_STATUS status = FT_OK;
+    auto started = Clock::now();
+    ASSERT_TRUE(station->commands.StartTrigger());
+    const std::uint32_t got = station->link.ReadStream(frames.data(), 3 * 148, &status);
+    const auto took = Clock::now() - started;
+    EXPECT_EQ(got, 3u * 148);
+    EXPECT_GE(took, std::chrono::milliseconds(35));
+    EXPECT_LT(took, std::chrono::milliseconds(300));
+    for (int f = 0; f < 3; ++f) {
+        EXPECT_EQ(frames[148 * f], 0xFE) << "frame " << f;
+        EXPECT_EQ(frames[148 * f + 3], 0xFF) << "frame " << f;
+    }
+    ASSERT_TRUE(station->commands.StopTrigger());
+    station->link.PurgeFTDeviceRx();
+    started = Clock::now();
+    EXPECT_EQ(station->link.ReadStream(frames.data(), 148, &status), 0u);
+    const auto idle = Clock::now() - started;
+    EXPECT_GE(idle, std::chrono::milliseconds(490));
+    EXPECT_LT(idle, std::chrono::milliseconds(700));
+}
+
+TEST_F(BridgeTest, APurgeDropsWhatTheBridgeHeld) {
+    ASSERT_TRUE(station->EnsureDeviceOpen());
+    station->link.tx_buffer.fill(0);
+    station->link.tx_buffer[0] = 1;  // ReadControllerInfo: its reply is left unread
+    station->link.tx_buffer[2] = 1;
+    ASSERT_EQ(station->link.WriteFTDevice(50), 50u);
+    ASSERT_TRUE(waitFor([&] {
+        std::uint32_t queued = 0;
+        return api.FT_GetQueueStatus(station->link.ft_handle, &queued) == FT_OK && queued > 0;
+    }));
+    station->link.PurgeFTDeviceRx();
+    EXPECT_EQ(station->link.ReadFTDevice(200), 0u);
+    InfoWords words{};
+    EXPECT_TRUE(station->commands.ReadControllerInfo(words));
+    EXPECT_EQ(words[1], 1001u);
+}
+
+TEST_F(BridgeTest, AnUnplugMidDwellEndsTheRunAndStartWorksAfterReplug) {
+    writeConfig(DefaultConfigText(path("data")).replace("dwell_time=0.6", "dwell_time=30"));
+    AcquisitionRun run(*station);
+    bool pulled = false;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!pulled && controller->triggerStarts() >= 1) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            usb->unplug(port);
+            pulled = true;
+        }
+    });
+    poll.start();
+    QElapsedTimer t;
+    t.start();
+    run.start_btnClick();
+    poll.stop();
+    EXPECT_LT(t.elapsed(), 5000);
+    ASSERT_TRUE(pulled);
+    EXPECT_EQ(op.messages().filter("Stream lost").size(), 1)
+        << op.messages().join('\n').toStdString();
+
+    port = usb->plug(*chip);
+    writeConfig(DefaultConfigText(path("data2"))
+                    .replace("ipp=1000", "ipp=200")
+                    .replace("dwell_time=0.6", "dwell_time=0.3"));
+    const int before = controller->triggerStarts();
+    startAndStopWhen(run, [&] { return controller->triggerStarts() >= before + 3; });
+    const auto blocks = ReadDwellBlocks(path("data2"));
+    ASSERT_GE(blocks.size(), 2u) << op.messages().join('\n').toStdString();
+    for (const DwellBlock& b : blocks)
+        EXPECT_EQ(MismatchedRecords(b, 4, 10, 12000), 0) << b.file.toStdString();
+}
+
+TEST_F(BridgeTest, AReplugOutsideARunLeavesNoDeadHandle) {
+    ASSERT_TRUE(QueryAbout(*station));
+    port = usb->replug(port);
+    const auto about = QueryAbout(*station);
+    ASSERT_TRUE(about);
+    EXPECT_EQ(about->serial_no, "1001");
+    EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('|').toStdString();
+    EXPECT_TRUE(op.messages().contains("USB device was lost: opening it again"));
+    EXPECT_EQ(op.messages().count("Radar controller (simulated) [SIM00001]"), 2);
+}
+
+TEST_F(BridgeTest, AFirmwareUpdateAfterAReplugStagesVerifiesAndCopies) {
+    ASSERT_TRUE(QueryAbout(*station));
+    port = usb->replug(port);
+    std::vector<std::uint16_t> h(40), g(24), f(16);
+    for (int i = 0; i < 40; ++i) h[i] = static_cast<std::uint16_t>(0x1000 + 7 * i);
+    for (int i = 0; i < 24; ++i) g[i] = static_cast<std::uint16_t>(0x2000 + 7 * i);
+    for (int i = 0; i < 16; ++i) f[i] = static_cast<std::uint16_t>(0x3000 + 7 * i);
+    QStringList lines;
+    lines << HexWords(0x003E8000, h) << HexWords(0x003EA000, g) << HexWords(0x003EC000, f)
+          << HexWords(0x003F7FF6, {0x0041, 0x9000}) << HexEnd();
+    QFile image(path("image.hex"));
+    ASSERT_TRUE(image.open(QIODevice::WriteOnly));
+    image.write((lines.join("\r\n") + "\r\n").toLatin1());
+    image.close();
+    op.real_waits = false;
+    op.files.enqueue(path("image.hex"));
+    op.answers.enqueue(true);
+    FirmwareUpdate update(*station);
+    update.FirmwareUpgrade1Click();
+    EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('|').toStdString();
+    EXPECT_EQ(op.messages().count("Data Verified"), 3);
+    std::vector<std::uint16_t> main_h = controller->flashSector('H');
+    main_h.resize(h.size());
+    EXPECT_EQ(main_h, h);
+}
+
+TEST_F(BridgeTest, WithTwoBridgesTheFirstListedIsOpenedUnlessASerialIsNamed) {
+    usb->plug(otherChip(nullptr, "FT4ZQ7B1", "USB <-> Serial Converter"));
+    station->link.GetFTDeviceCount();
+    ASSERT_EQ(station->link.device_count, 2u);
+    ASSERT_EQ(station->link.GetFTDeviceSerialNo(0), FT_OK);
+    const QString first_serial = station->link.last_device_text;
+    ASSERT_EQ(station->link.GetFTDeviceDescription(0), FT_OK);
+    const QString first_description = station->link.last_device_text;
+    ASSERT_TRUE(station->EnsureDeviceOpen());
+    EXPECT_EQ(op.messages().last(), first_description + " [" + first_serial + "]");
+
+    writeConfig(DefaultConfigText(path("data")) + "device_serial=SIM00001\n");
+    station->ReadConfig();
+    EXPECT_TRUE(op.messages().contains("device_serial: SIM00001"));
+    station->device_open = false;
+    ASSERT_TRUE(station->EnsureDeviceOpen());
+    EXPECT_EQ(op.messages().last(), "Radar controller (simulated) [SIM00001]");
+    InfoWords words{};
+    EXPECT_TRUE(station->commands.ReadControllerInfo(words));
+}
+
+TEST_F(BridgeTest, ANamedSerialThatIsNotAttachedIsSaidSo) {
+    writeConfig(DefaultConfigText(path("data")) + "device_serial=NOPE1234\n");
+    station->ReadConfig();
+    EXPECT_FALSE(station->EnsureDeviceOpen());
+    const QStringList m = op.messages();
+    EXPECT_EQ(m.value(m.size() - 2), "USB device not found..");
+    EXPECT_TRUE(m.last().contains("NOPE1234")) << m.last().toStdString();
+}
+
+TEST_F(BridgeTest, ABridgeHeldElsewhereIsToldApartFromNoBridge) {
+    usb->unplug(port);
+    EXPECT_FALSE(station->EnsureDeviceOpen());
+    EXPECT_EQ(op.messages().last(), "USB device not found..");
+
+    usb->plug(otherChip(controller.get(), "SIM00001", "Radar controller (simulated)"), true);
+    EXPECT_FALSE(station->EnsureDeviceOpen());
+    const QString why = op.messages().last();
+    EXPECT_TRUE(
+        why.startsWith("USB bridge Radar controller (simulated) [SIM00001] is attached "
+                       "but cannot be opened: its interface cannot be claimed"))
+        << why.toStdString();
+    EXPECT_TRUE(why.endsWith("See Troubleshooting in the README.")) << why.toStdString();
+}
+}  // namespace
