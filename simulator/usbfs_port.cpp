@@ -1,6 +1,8 @@
 #include "usbfs_port.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -396,7 +398,12 @@ void UsbfsPort::disconnect() {
     wake_.notify_all();
 }
 
+// The chip's side of the bus never stalls: where the system allows, the pump runs
+// ahead of the station's own threads, so that it is the host that keeps up or not.
 void UsbfsPort::pump() {
+    sched_param priority{};
+    priority.sched_priority = 12;
+    pthread_setschedparam(pthread_self(), SCHED_RR, &priority);
     std::unique_lock<std::mutex> lock(mutex_);
     while (true) {
         wake_.wait(lock, [this] { return stopping_ || (attached_ && !in_queue_.empty()); });
