@@ -3,6 +3,8 @@
 //   zarv-bench-run <station dir> <seconds> [points [stall ms per dwell]]
 // points: the graph window's Points box (100 when not given); stall: the GUI
 // thread is blocked this long once in every dwell, 1 s into it.
+// With ZARV_BENCH_HARDWARE set the station runs on the FTDI bridge through
+// libftdi1 instead, as zarv does (zarv-bridge-emu -- zarv-bench-run ...).
 #include <sys/resource.h>
 
 #include <QApplication>
@@ -21,6 +23,9 @@
 
 #include "app/main_form.h"
 #include "simulator/sim_controller.h"
+#ifdef ZARV_BENCH_WITH_FTDI
+#include "device_IO/ftdi_libftdi.h"
+#endif
 #include "views/about_form.h"
 #include "views/graph_form.h"
 
@@ -91,8 +96,19 @@ int main(int argc, char** argv) {
     const QString trace = QDir::current().absoluteFilePath(QStringLiteral("trace.txt"));
     QFile::remove(trace);
     SimController controller(QString(), trace);
+    const bool hardware = qEnvironmentVariableIsSet("ZARV_BENCH_HARDWARE");
+#ifdef ZARV_BENCH_WITH_FTDI
+    LibFtdiApi bridge;
+    FtApi& link = hardware ? static_cast<FtApi&>(bridge) : controller;
+#else
+    if (hardware) {
+        std::fprintf(stderr, "built without libftdi1\n");
+        return 2;
+    }
+    FtApi& link = controller;
+#endif
     QApplication app(argc, argv);
-    TMainForm form(controller);
+    TMainForm form(link);
     TGraphForm graph(form.station().graph);
     TAboutForm about;
     form.setSecondaryWindows(&graph, &about);
@@ -160,8 +176,9 @@ int main(int argc, char** argv) {
         std::printf("framing lines      %lld\n",
                     static_cast<long long>(log.count("Framing errors")));
         std::printf("last status        %s\n", qPrintable(form.status_field->text()));
-        std::printf("overrun bytes      %llu (simulated 4 KiB bridge buffer)\n",
-                    static_cast<unsigned long long>(controller.overrunBytes()));
+        if (!hardware)
+            std::printf("overrun bytes      %llu (simulated 4 KiB bridge buffer)\n",
+                        static_cast<unsigned long long>(controller.overrunBytes()));
         std::printf("rss peak / now kB  %ld / %ld\n", peakRssKb(), currentRssKb());
         if (rss_samples.size() > 1)
             std::printf("rss at 10 s / end  %ld / %ld kB (log %lld characters)\n",

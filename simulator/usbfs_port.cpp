@@ -1,9 +1,9 @@
 #include "usbfs_port.h"
 
 #include <fcntl.h>
+#include <linux/usbdevice_fs.h>
 #include <pthread.h>
 #include <sched.h>
-#include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <umockdev.h>
