@@ -74,9 +74,11 @@ bool parse(int argc, char** argv, Options& o) {
 }
 
 int runChild(std::vector<char*> command) {
-    const char* old = std::getenv("LD_PRELOAD");
+    // After what is preloaded already: a sanitizer's runtime must stay first.
+    const char* found = std::getenv("LD_PRELOAD");
+    const std::string old = found ? found : "";
     std::string preload = "libumockdev-preload.so.0";
-    if (old && *old) preload += std::string(":") + old;
+    if (!old.empty()) preload = old + ":" + preload;
     setenv("LD_PRELOAD", preload.c_str(), 1);
     command.push_back(nullptr);
     const pid_t child = fork();
@@ -87,7 +89,10 @@ int runChild(std::vector<char*> command) {
                      std::strerror(errno));
         _exit(127);
     }
-    unsetenv("LD_PRELOAD");
+    if (!old.empty())
+        setenv("LD_PRELOAD", old.c_str(), 1);
+    else
+        unsetenv("LD_PRELOAD");
     g_child = child;
     for (const int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, forwardSignal);
     int status = 0;

@@ -75,6 +75,56 @@ TEST_F(UsbLinkTest, UnpluggedLinkFailsEveryCall) {
     EXPECT_EQ(station->link.device_count, 0u);
 }
 
+// A replug kills the handle; whatever flow comes next opens the controller anew
+// instead of failing on the dead one.
+TEST_F(UsbLinkTest, AReplugOutsideARunIsMetWithOneReopen) {
+    ASSERT_TRUE(station->EnsureDeviceOpen());
+    sim->replugNow();
+    EXPECT_TRUE(station->EnsureDeviceOpen());
+    EXPECT_EQ(op.messages(), QStringList({"Radar controller (simulated) [SIM00001]",
+                                          "USB device was lost: opening it again",
+                                          "Radar controller (simulated) [SIM00001]"}));
+    InfoWords info{};
+    EXPECT_TRUE(station->commands.ReadControllerInfo(info));
+    EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('|').toStdString();
+}
+
+TEST_F(UsbLinkTest, AFailingCallMarksTheLinkLostAndTheNextFlowReopensOnce) {
+    ASSERT_TRUE(station->EnsureDeviceOpen());
+    sim->unplugNow();
+    EXPECT_EQ(station->link.WriteFTDevice(50), 0u);
+    EXPECT_TRUE(station->link.HandleGone());
+    EXPECT_FALSE(station->EnsureDeviceOpen());
+    EXPECT_EQ(op.messages().mid(1),
+              QStringList({"USB device was lost: opening it again", "USB device not found.."}));
+    EXPECT_FALSE(station->device_open);
+    sim->plugIn();
+    EXPECT_TRUE(station->EnsureDeviceOpen());
+}
+
+TEST_F(UsbLinkTest, DeviceSerialPicksTheBridgeAndIsEchoed) {
+    sim->setDeviceCount(2);
+    writeConfig(DefaultConfigText(path("data")) + "device_serial = SIM00002\n");
+    station->ReadConfig();
+    EXPECT_EQ(op.messages().last(), "device_serial: SIM00002");
+    ASSERT_TRUE(station->EnsureDeviceOpen());
+    EXPECT_EQ(op.messages().last(), "Second FTDI device [SIM00002]");
+    writeConfig(DefaultConfigText(path("data")) + "device_serial = NOSUCH01\n");
+    station->ReadConfig();
+    station->device_open = false;
+    EXPECT_FALSE(station->EnsureDeviceOpen());
+    EXPECT_EQ(op.messages().last(),
+              "None of the 2 attached FTDI bridges has the serial number NOSUCH01 that "
+              "device_serial asks for. See Troubleshooting in the README.");
+}
+
+TEST_F(UsbLinkTest, WithoutDeviceSerialTheLogIsAsBefore) {
+    writeDefaultConfig();
+    station->ReadConfig();
+    EXPECT_TRUE(op.messages().filter("device_serial").isEmpty());
+    EXPECT_TRUE(station->run_config.device_serial.isEmpty());
+}
+
 }  // namespace
 
 namespace {
