@@ -40,6 +40,7 @@ class FtdiReadRing {
     // tells that the bridge went away before count bytes came.
     std::uint32_t read(std::uint8_t* out, std::uint32_t count, std::uint32_t timeout_ms,
                        bool* gone);
+    // While aborted, reads return at once with what the ring holds.
     void setAborted(bool aborted);
     // Stops the transfers, runs chip_request (a purge or reset of the bridge),
     // empties the ring and queues the transfers again. Returns chip_request's result.

@@ -193,11 +193,8 @@ std::vector<std::uint8_t> FtdiChip::takePayload(std::size_t capacity) {
     }
     if (!controller_) {
         waitLatency();
-    } else if (payload.size() < room) {
-        std::vector<std::uint8_t> more(room - payload.size());
-        std::uint32_t got = 0;
-        controller_->FT_Read(handle_, more.data(), static_cast<std::uint32_t>(more.size()), &got);
-        payload.insert(payload.end(), more.begin(), more.begin() + got);
+    } else {
+        readUntilLatency(payload, room);
     }
     std::lock_guard<std::mutex> lock(mutex_);
     if (interrupted_) {
@@ -205,6 +202,21 @@ std::vector<std::uint8_t> FtdiChip::takePayload(std::size_t capacity) {
         if (controller_) controller_->AbortReads(handle_, false);
     }
     return payload;
+}
+
+// The chip sends every full packet at once and a partial one when the latency
+// timer runs out, which happens only when less than a packet came in during a
+// whole latency period: a steady stream fills the transfer.
+void FtdiChip::readUntilLatency(std::vector<std::uint8_t>& payload, std::size_t room) {
+    std::vector<std::uint8_t> more(room);
+    while (payload.size() < room) {
+        std::uint32_t got = 0;
+        controller_->FT_Read(handle_, more.data(),
+                             static_cast<std::uint32_t>(room - payload.size()), &got);
+        payload.insert(payload.end(), more.begin(), more.begin() + got);
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (got < kPayloadPerPacket || interrupted_) break;
+    }
 }
 
 void FtdiChip::waitLatency() {

@@ -73,6 +73,7 @@ class FtdiChip {
     std::optional<std::vector<std::uint8_t>> vendorRequest(const UsbSetup& setup);
     void purgeReceived();
     void waitLatency();
+    void readUntilLatency(std::vector<std::uint8_t>& payload, std::size_t room);
 
     SimController* controller_;
     std::uint32_t handle_ = 0;

@@ -416,9 +416,13 @@ void UsbfsPort::pump() {
         lock.lock();
         auto urb = std::move(in_pump_);
         in_pump_.reset();
-        if (urb->cancelled || !attached_) {
-            chip_.unread(payload);
-            urb->status = attached_ ? -ENOENT : -ESHUTDOWN;
+        if (urb->orphaned || !attached_) {
+            chip_.unread(payload);  // never sent: it stays in the chip
+            urb->status = -ESHUTDOWN;
+        } else if (urb->cancelled) {
+            // A cancelled transfer hands back the packets it had received.
+            if (!payload.empty()) urb->in_bytes = FtdiChip::packetize(payload);
+            urb->status = -ENOENT;
         } else {
             urb->in_bytes = FtdiChip::packetize(payload);
         }
