@@ -4,7 +4,9 @@
 #include "station_error.h"
 
 Station::Station(Operator& op_, FtApi& api, Clock clock)
-    : op(op_), link(api, op_), commands(link, op_), clock_(std::move(clock)) {}
+    : op(op_), link(api, op_), commands(link, op_), clock_(std::move(clock)) {
+    commands.setReopen([this] { return EnsureDeviceOpen(); });
+}
 
 QString Station::LogPrefix(const QDateTime& at) {
     return at.toString(QStringLiteral("dd/MM/yy hh:mm:ss")) + QStringLiteral(": ");

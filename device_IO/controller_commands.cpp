@@ -54,7 +54,13 @@ std::uint16_t beWord16(const std::uint8_t* p) {
 }
 }  // namespace
 
+// A link that a call found gone is opened again, once, before the next command.
+void ControllerCommands::reopenIfLost() {
+    if (reopen_ && link_.TakeReopenTurn()) reopen_();
+}
+
 int ControllerCommands::transact(const CommandSpec& spec, const TCommandFrame& frame) {
+    reopenIfLost();
     if (!spec.long_timeout) return SendCommand(link_, op_, frame, spec.reply, &frame_written_);
     LongTimeout bracket(link_);
     return SendCommand(link_, op_, frame, spec.reply, &frame_written_);
@@ -89,6 +95,7 @@ int ControllerCommands::SetSweepParameters(const SweepParameters& v) {
 }
 
 bool ControllerCommands::sendTrigger(std::uint8_t on) {
+    reopenIfLost();
     link_.PurgeFTDeviceTx();
     link_.PurgeFTDeviceRx();
     TCommandFrame frame(kTrigger.code, kTrigger.length);

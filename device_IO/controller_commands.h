@@ -3,6 +3,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 class UsbLink;
@@ -39,6 +40,8 @@ using BlockWords = std::array<std::uint16_t, 16>;
 class ControllerCommands {
   public:
     ControllerCommands(UsbLink& link, Operator& op) : link_(link), op_(op) {}
+    // How to open the link again when a call found the device gone.
+    void setReopen(std::function<bool()> reopen) { reopen_ = std::move(reopen); }
 
     [[nodiscard]] bool ReadControllerInfo(InfoWords& words);
     int SetSweepParameters(const SweepParameters& values);
@@ -64,9 +67,11 @@ class ControllerCommands {
 
   private:
     bool sendTrigger(std::uint8_t on);
+    void reopenIfLost();
     int transact(const CommandSpec& spec, const TCommandFrame& frame);
 
     UsbLink& link_;
     Operator& op_;
     bool frame_written_ = false;
+    std::function<bool()> reopen_;
 };

@@ -126,6 +126,7 @@ QString UsbLink::OpenController(const QString& wanted_serial) {
         ft_handle = 0;
     }
     lost_.store(false);
+    reopen_taken_.store(false);
     open_failure_.clear();
     GetFTDeviceCount();
     QString serial = wanted_serial;

@@ -53,6 +53,8 @@ class UsbLink {
     // True once a call on the open handle has reported the device gone, or when
     // the bridge no longer answers on it (asked each time until then).
     bool HandleGone();
+    // True once for each loss: whoever gets it opens the link again.
+    bool TakeReopenTurn() { return lost_.load() && !reopen_taken_.exchange(true); }
 
     // Last failing status and its text; written to standard error, never shown.
     void ReportFTError(const char* label, FT_STATUS status);
@@ -80,6 +82,7 @@ class UsbLink {
     std::array<char, FT_DEVICE_TEXT_SIZE> device_text_{};
     std::atomic<FT_STATUS> last_status_{FT_OK};
     std::atomic<bool> lost_{false};
+    std::atomic<bool> reopen_taken_{false};
     QString open_failure_;
     mutable std::mutex error_mutex_;
     QString last_error_text_;

@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 
 #include "bridge_fixture.h"
+#include "app/station_error.h"
 #include "firmware/flash_update.h"
 #include "tests/data_file_checker.h"
 #include "tests/hex_builder.h"
@@ -213,30 +214,83 @@ TEST_F(BridgeTest, AReplugOutsideARunLeavesNoDeadHandle) {
     EXPECT_EQ(op.messages().count("Radar controller (simulated) [SIM00001]"), 2);
 }
 
-TEST_F(BridgeTest, AFirmwareUpdateAfterAReplugStagesVerifiesAndCopies) {
+class BridgeUpdateTest : public BridgeTest {
+  protected:
+    void SetUp() override {
+        BridgeTest::SetUp();
+        for (int i = 0; i < 40; ++i) h.push_back(static_cast<std::uint16_t>(0x1000 + 7 * i));
+        QStringList lines;
+        lines << HexWords(0x003E8000, h) << HexWords(0x003EA000, h) << HexWords(0x003EC000, h)
+              << HexWords(0x003F7FF6, {0x0041, 0x9000}) << HexEnd();
+        QFile image(path("image.hex"));
+        ASSERT_TRUE(image.open(QIODevice::WriteOnly));
+        image.write((lines.join("\r\n") + "\r\n").toLatin1());
+        op.real_waits = false;
+    }
+    void upgrade() {
+        op.files.enqueue(path("image.hex"));
+        op.answers.enqueue(true);
+        FirmwareUpdate update(*station);
+        update.FirmwareUpgrade1Click();
+    }
+    bool mainSectorHoldsTheImage() const {
+        std::vector<std::uint16_t> main_h = controller->flashSector('H');
+        main_h.resize(h.size());
+        return main_h == h;
+    }
+    std::vector<std::uint16_t> h;
+};
+
+TEST_F(BridgeUpdateTest, AnUpdateAfterAReplugStagesVerifiesAndCopies) {
     ASSERT_TRUE(QueryAbout(*station));
     port = usb->replug(port);
-    std::vector<std::uint16_t> h(40), g(24), f(16);
-    for (int i = 0; i < 40; ++i) h[i] = static_cast<std::uint16_t>(0x1000 + 7 * i);
-    for (int i = 0; i < 24; ++i) g[i] = static_cast<std::uint16_t>(0x2000 + 7 * i);
-    for (int i = 0; i < 16; ++i) f[i] = static_cast<std::uint16_t>(0x3000 + 7 * i);
-    QStringList lines;
-    lines << HexWords(0x003E8000, h) << HexWords(0x003EA000, g) << HexWords(0x003EC000, f)
-          << HexWords(0x003F7FF6, {0x0041, 0x9000}) << HexEnd();
-    QFile image(path("image.hex"));
-    ASSERT_TRUE(image.open(QIODevice::WriteOnly));
-    image.write((lines.join("\r\n") + "\r\n").toLatin1());
-    image.close();
-    op.real_waits = false;
-    op.files.enqueue(path("image.hex"));
-    op.answers.enqueue(true);
-    FirmwareUpdate update(*station);
-    update.FirmwareUpgrade1Click();
+    upgrade();
     EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('|').toStdString();
     EXPECT_EQ(op.messages().count("Data Verified"), 3);
-    std::vector<std::uint16_t> main_h = controller->flashSector('H');
-    main_h.resize(h.size());
-    EXPECT_EQ(main_h, h);
+    EXPECT_TRUE(mainSectorHoldsTheImage());
+}
+
+TEST_F(BridgeUpdateTest, AReplugDuringAnUpdateFailsItAndTheNextOneWorks) {
+    bool pulled = false;
+    op.on_pump = [&] {
+        if (!pulled && op.messages().contains("Erasing complete")) {
+            port = usb->replug(port);
+            pulled = true;
+        }
+    };
+    try {
+        upgrade();
+    } catch (const StationError&) {
+    }
+    ASSERT_TRUE(pulled);
+    // The command the replug cut fails with its boxes; the next one opens the
+    // link again, and the verification finds what the cut command missed.
+    EXPECT_TRUE(op.messages().contains("USB device was lost: opening it again"));
+    EXPECT_LE(op.boxes.size(), 5) << op.boxes.join('|').toStdString();
+    EXPECT_EQ(op.boxes.last(), "Verification failed");
+    EXPECT_FALSE(mainSectorHoldsTheImage());
+    op.on_pump = nullptr;
+    op.boxes.clear();
+    op.log.clear();
+    upgrade();
+    EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('|').toStdString();
+    EXPECT_EQ(op.messages().count("Data Verified"), 3);
+    EXPECT_TRUE(mainSectorHoldsTheImage());
+}
+
+TEST_F(BridgeTest, AReplugBetweenAboutAndStartLeavesStartWorking) {
+    writeConfig(DefaultConfigText(path("data"))
+                    .replace("ipp=1000", "ipp=200")
+                    .replace("dwell_time=0.6", "dwell_time=0.3"));
+    ASSERT_TRUE(QueryAbout(*station));
+    port = usb->replug(port);
+    AcquisitionRun run(*station);
+    startAndStopWhen(run, [&] { return controller->triggerStarts() >= 2; });
+    EXPECT_TRUE(op.messages().contains("USB device was lost: opening it again"));
+    const auto blocks = ReadDwellBlocks(path("data"));
+    ASSERT_GE(blocks.size(), 1u);
+    EXPECT_GE(blocks.front().records.size(), 149);
+    for (const DwellBlock& b : blocks) EXPECT_EQ(MismatchedRecords(b, 4, 10, 12000), 0);
 }
 
 TEST_F(BridgeTest, WithTwoBridgesTheFirstListedIsOpenedUnlessASerialIsNamed) {
