@@ -21,12 +21,8 @@ FtdiReadRing::FtdiReadRing(Endpoint endpoint, int transfer_size)
     : endpoint_(endpoint), ring_(kRingBytes) {
     allocate(transfer_size);
     events_ = std::thread([this] { handleEvents(); });
-    std::vector<libusb_transfer*> all;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        all = takeSubmittableLocked();
-    }
-    submit(all);
+    std::lock_guard<std::mutex> lock(mutex_);
+    submitLocked();
 }
 
 FtdiReadRing::~FtdiReadRing() {
@@ -73,29 +69,20 @@ void FtdiReadRing::release() {
 }
 
 bool FtdiReadRing::roomForAnotherLocked() const {
-    const std::size_t promised = static_cast<std::size_t>(in_flight_ + 1) * transfer_size_;
+    const std::size_t promised = (flying_.size() + 1) * static_cast<std::size_t>(transfer_size_);
     return ring_.size() - size_ >= promised;
 }
 
-std::vector<libusb_transfer*> FtdiReadRing::takeSubmittableLocked() {
-    std::vector<libusb_transfer*> out;
+// Submitted under the lock, so that flying_ holds the transfers in the order the
+// bridge fills them: its front is the one receiving now.
+void FtdiReadRing::submitLocked() {
     while (!paused_ && !gone_.load() && !parked_.empty() && roomForAnotherLocked()) {
-        out.push_back(parked_.back());
-        parked_.pop_back();
-        ++in_flight_;
-    }
-    return out;
-}
-
-void FtdiReadRing::submit(const std::vector<libusb_transfer*>& transfers) {
-    for (libusb_transfer* t : transfers) {
+        libusb_transfer* t = parked_.back();
         const int rc = libusb_submit_transfer(t);
-        if (rc == 0) continue;
-        std::lock_guard<std::mutex> lock(mutex_);
-        --in_flight_;
-        parked_.push_back(t);
         if (rc == LIBUSB_ERROR_NO_DEVICE) gone_.store(true);
-        changed_.notify_all();
+        if (rc != 0) break;
+        parked_.pop_back();
+        flying_.push_back(t);
     }
 }
 
@@ -104,20 +91,17 @@ void FtdiReadRing::onTransferDone(libusb_transfer* transfer) {
 }
 
 void FtdiReadRing::completed(libusb_transfer* transfer) {
-    std::vector<libusb_transfer*> again;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        --in_flight_;
-        // A cancelled transfer may still bring what the bridge had sent into it.
-        if (transfer->status == LIBUSB_TRANSFER_COMPLETED ||
-            transfer->status == LIBUSB_TRANSFER_CANCELLED)
-            storePayloadLocked(transfer);
-        if (transfer->status == LIBUSB_TRANSFER_NO_DEVICE) gone_.store(true);
-        parked_.push_back(transfer);
-        again = takeSubmittableLocked();
-        changed_.notify_all();
-    }
-    submit(again);
+    std::lock_guard<std::mutex> lock(mutex_);
+    flying_.erase(std::find(flying_.begin(), flying_.end(), transfer));
+    // A cancelled transfer may still bring what the bridge had sent into it.
+    const bool brought = transfer->status == LIBUSB_TRANSFER_COMPLETED ||
+                         transfer->status == LIBUSB_TRANSFER_CANCELLED;
+    if (brought && !(transfer == awaited_ && drop_awaited_)) storePayloadLocked(transfer);
+    if (transfer == awaited_) awaited_ = nullptr;
+    if (transfer->status == LIBUSB_TRANSFER_NO_DEVICE) gone_.store(true);
+    parked_.push_back(transfer);
+    submitLocked();
+    changed_.notify_all();
 }
 
 // Every packet of max_packet_size bytes (the last may be shorter) begins with the
@@ -150,13 +134,7 @@ std::uint32_t FtdiReadRing::read(std::uint8_t* out, std::uint32_t count, std::ui
             size_ -= n;
             got += static_cast<std::uint32_t>(n);
         }
-        const auto again = takeSubmittableLocked();
-        if (!again.empty()) {
-            lock.unlock();
-            submit(again);
-            lock.lock();
-            continue;
-        }
+        submitLocked();
         if (got >= count || aborted_ || gone_.load()) break;
         if (timeout_ms == 0)
             changed_.wait(lock);
@@ -167,60 +145,58 @@ std::uint32_t FtdiReadRing::read(std::uint8_t* out, std::uint32_t count, std::ui
     return got;
 }
 
-// An abort first takes back the transfers in flight, so that what the bridge had
-// sent into a transfer not yet full reaches the ring and the read that returns.
+// An abort first takes back the transfer the bridge is filling, so that what it
+// holds reaches the ring and the read that returns; the transfers queued behind
+// it stay, and the bridge goes on into them without a gap.
 void FtdiReadRing::setAborted(bool aborted) {
-    if (aborted) stopTransfers();
-    std::vector<libusb_transfer*> again;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        aborted_ = aborted;
-        paused_ = false;
-        again = takeSubmittableLocked();
-        changed_.notify_all();
-    }
-    submit(again);
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (aborted) takeBackFrontLocked(lock, false);
+    aborted_ = aborted;
+    changed_.notify_all();
+}
+
+// Cancels the transfer at the front and waits until it has come back. Bulk IN
+// transfers are filled in order: the ones behind it have received nothing yet.
+void FtdiReadRing::takeBackFrontLocked(std::unique_lock<std::mutex>& lock, bool drop) {
+    if (flying_.empty()) return;
+    awaited_ = flying_.front();
+    drop_awaited_ = drop;
+    libusb_cancel_transfer(awaited_);
+    // Once back it is queued again at once: its return is told by awaited_.
+    changed_.wait_for(lock, kStopWait, [this] { return awaited_ == nullptr; });
+    awaited_ = nullptr;
 }
 
 // Cancels every transfer in flight and waits until each has come back.
 void FtdiReadRing::stopTransfers() {
     std::unique_lock<std::mutex> lock(mutex_);
     paused_ = true;
-    for (libusb_transfer* t : transfers_)
-        if (std::find(parked_.begin(), parked_.end(), t) == parked_.end())
-            libusb_cancel_transfer(t);
-    changed_.wait_for(lock, kStopWait, [this] { return in_flight_ == 0; });
+    for (libusb_transfer* t : flying_) libusb_cancel_transfer(t);
+    changed_.wait_for(lock, kStopWait, [this] { return flying_.empty(); });
 }
 
+// After the bridge has emptied its buffer, the transfer it was filling may still
+// hold bytes from before: it is taken back and dropped with all the ring held.
 int FtdiReadRing::flush(const std::function<int()>& chip_request) {
-    stopTransfers();
     const int result = chip_request();
-    std::vector<libusb_transfer*> again;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        head_ = 0;
-        size_ = 0;
-        paused_ = false;
-        again = takeSubmittableLocked();
-    }
-    submit(again);
+    std::unique_lock<std::mutex> lock(mutex_);
+    takeBackFrontLocked(lock, true);
+    head_ = 0;
+    size_ = 0;
+    submitLocked();
     return result;
 }
 
 void FtdiReadRing::setTransferSize(int bytes) {
     stopTransfers();
-    std::vector<libusb_transfer*> again;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        // Should a transfer not have come back, all keep their size.
-        if (in_flight_ == 0) {
-            release();
-            allocate(bytes);
-        }
-        paused_ = false;
-        again = takeSubmittableLocked();
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Should a transfer not have come back, all keep their size.
+    if (flying_.empty()) {
+        release();
+        allocate(bytes);
     }
-    submit(again);
+    paused_ = false;
+    submitLocked();
 }
 
 std::size_t FtdiReadRing::queued() const {
@@ -230,5 +206,5 @@ std::size_t FtdiReadRing::queued() const {
 
 int FtdiReadRing::transfersInFlight() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return in_flight_;
+    return static_cast<int>(flying_.size());
 }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -42,8 +43,8 @@ class FtdiReadRing {
                        bool* gone);
     // While aborted, reads return at once with what the ring holds.
     void setAborted(bool aborted);
-    // Stops the transfers, runs chip_request (a purge or reset of the bridge),
-    // empties the ring and queues the transfers again. Returns chip_request's result.
+    // Runs chip_request (a purge or reset of the bridge), then drops whatever came
+    // in before it. Returns chip_request's result.
     int flush(const std::function<int()>& chip_request);
     void setTransferSize(int bytes);
 
@@ -56,8 +57,8 @@ class FtdiReadRing {
     void completed(libusb_transfer* transfer);
     void storePayloadLocked(const libusb_transfer* transfer);
     bool roomForAnotherLocked() const;
-    std::vector<libusb_transfer*> takeSubmittableLocked();
-    void submit(const std::vector<libusb_transfer*>& transfers);
+    void submitLocked();
+    void takeBackFrontLocked(std::unique_lock<std::mutex>& lock, bool drop);
     void stopTransfers();
     void allocate(int transfer_size);
     void release();
@@ -73,7 +74,9 @@ class FtdiReadRing {
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<libusb_transfer*> parked_;
-    int in_flight_ = 0;
+    std::deque<libusb_transfer*> flying_;  // submitted, in the order the bridge fills them
+    libusb_transfer* awaited_ = nullptr;   // being taken back; null once it is
+    bool drop_awaited_ = false;            // taken back by a flush: its bytes are stale
     bool paused_ = false;
     bool aborted_ = false;
     std::atomic<bool> gone_{false};
