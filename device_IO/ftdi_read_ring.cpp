@@ -96,7 +96,7 @@ void FtdiReadRing::completed(libusb_transfer* transfer) {
     // A cancelled transfer may still bring what the bridge had sent into it.
     const bool brought = transfer->status == LIBUSB_TRANSFER_COMPLETED ||
                          transfer->status == LIBUSB_TRANSFER_CANCELLED;
-    if (brought && !(transfer == awaited_ && drop_awaited_)) storePayloadLocked(transfer);
+    if (brought) storePayloadLocked(transfer);
     if (transfer == awaited_) awaited_ = nullptr;
     if (transfer->status == LIBUSB_TRANSFER_NO_DEVICE) gone_.store(true);
     parked_.push_back(transfer);
@@ -150,17 +150,16 @@ std::uint32_t FtdiReadRing::read(std::uint8_t* out, std::uint32_t count, std::ui
 // it stay, and the bridge goes on into them without a gap.
 void FtdiReadRing::setAborted(bool aborted) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (aborted) takeBackFrontLocked(lock, false);
+    if (aborted) takeBackFrontLocked(lock);
     aborted_ = aborted;
     changed_.notify_all();
 }
 
 // Cancels the transfer at the front and waits until it has come back. Bulk IN
 // transfers are filled in order: the ones behind it have received nothing yet.
-void FtdiReadRing::takeBackFrontLocked(std::unique_lock<std::mutex>& lock, bool drop) {
+void FtdiReadRing::takeBackFrontLocked(std::unique_lock<std::mutex>& lock) {
     if (flying_.empty()) return;
     awaited_ = flying_.front();
-    drop_awaited_ = drop;
     libusb_cancel_transfer(awaited_);
     // Once back it is queued again at once: its return is told by awaited_.
     changed_.wait_for(lock, kStopWait, [this] { return awaited_ == nullptr; });
@@ -176,11 +175,11 @@ void FtdiReadRing::stopTransfers() {
 }
 
 // After the bridge has emptied its buffer, the transfer it was filling may still
-// hold bytes from before: it is taken back and dropped with all the ring held.
+// hold bytes from before: it is taken back, then the ring is emptied.
 int FtdiReadRing::flush(const std::function<int()>& chip_request) {
     const int result = chip_request();
     std::unique_lock<std::mutex> lock(mutex_);
-    takeBackFrontLocked(lock, true);
+    takeBackFrontLocked(lock);
     head_ = 0;
     size_ = 0;
     submitLocked();

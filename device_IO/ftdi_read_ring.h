@@ -58,7 +58,7 @@ class FtdiReadRing {
     void storePayloadLocked(const libusb_transfer* transfer);
     bool roomForAnotherLocked() const;
     void submitLocked();
-    void takeBackFrontLocked(std::unique_lock<std::mutex>& lock, bool drop);
+    void takeBackFrontLocked(std::unique_lock<std::mutex>& lock);
     void stopTransfers();
     void allocate(int transfer_size);
     void release();
@@ -76,7 +76,6 @@ class FtdiReadRing {
     std::vector<libusb_transfer*> parked_;
     std::deque<libusb_transfer*> flying_;  // submitted, in the order the bridge fills them
     libusb_transfer* awaited_ = nullptr;   // being taken back; null once it is
-    bool drop_awaited_ = false;            // taken back by a flush: its bytes are stale
     bool paused_ = false;
     bool aborted_ = false;
     std::atomic<bool> gone_{false};

@@ -2,8 +2,8 @@
 // emulated bridge: every flow end to end, and the failures a real bridge brings.
 #include <QRegularExpression>
 
-#include "bridge_fixture.h"
 #include "app/station_error.h"
+#include "bridge_fixture.h"
 #include "firmware/flash_update.h"
 #include "tests/data_file_checker.h"
 #include "tests/hex_builder.h"
@@ -156,6 +156,11 @@ TEST_F(BridgeTest, APurgeDropsWhatTheBridgeHeld) {
     station->link.tx_buffer.fill(0);
     station->link.tx_buffer[0] = 1;  // ReadControllerInfo: its reply is left unread
     station->link.tx_buffer[2] = 1;
+    // At once: the reply is on its way in the transfer the bridge is filling.
+    ASSERT_EQ(station->link.WriteFTDevice(50), 50u);
+    station->link.PurgeFTDeviceRx();
+    EXPECT_EQ(station->link.ReadFTDevice(200), 0u);
+    // Later: the reply has reached the link's ring.
     ASSERT_EQ(station->link.WriteFTDevice(50), 50u);
     ASSERT_TRUE(waitFor([&] {
         std::uint32_t queued = 0;
