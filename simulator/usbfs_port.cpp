@@ -76,6 +76,7 @@ UsbfsPort::UsbfsPort(FtdiChip& chip, std::string devnode, std::string node_path,
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&UsbfsPort::onIoctl), this);
     g_signal_connect(handler_, "client-vanished", G_CALLBACK(&UsbfsPort::onClientVanished), this);
     pump_thread_ = std::thread([this] { pump(); });
+    published_.store(true, std::memory_order_release);
 }
 
 UsbfsPort::~UsbfsPort() {
@@ -113,6 +114,7 @@ void UsbfsPort::updateReadinessLocked() {
 
 int UsbfsPort::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
     auto* port = static_cast<UsbfsPort*>(self);
+    port->published_.load(std::memory_order_acquire);
     return port->handle(client, umockdev_ioctl_client_get_request(client),
                         umockdev_ioctl_client_get_arg(client))
                ? TRUE
@@ -120,6 +122,7 @@ int UsbfsPort::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* se
 }
 
 void UsbfsPort::onClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
+    static_cast<UsbfsPort*>(self)->published_.load(std::memory_order_acquire);
     static_cast<UsbfsPort*>(self)->dropClient(client);
 }
 

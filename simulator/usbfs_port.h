@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -60,6 +61,9 @@ class UsbfsPort {
     void pump();
 
     FtdiChip& chip_;
+    // The handler runs on umockdev's worker thread, which learns of this object
+    // through GLib: the atomic makes the hand-over visible to ThreadSanitizer.
+    std::atomic<bool> published_{false};
     std::string devnode_;
     std::string node_path_;
     UMockdevIoctlBase* handler_ = nullptr;
