@@ -210,8 +210,3 @@ std::size_t FtdiReadRing::queued() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return size_;
 }
-
-int FtdiReadRing::transfersInFlight() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return static_cast<int>(flying_.size());
-}

@@ -50,7 +50,6 @@ class FtdiReadRing {
 
     std::size_t queued() const;
     bool gone() const { return gone_.load(); }
-    int transfersInFlight() const;
 
   private:
     static void onTransferDone(libusb_transfer* transfer);

@@ -132,9 +132,7 @@ std::optional<std::vector<std::uint8_t>> FtdiChip::vendorRequest(const UsbSetup&
         case kSioSetData:
         case kSioSetEventChar:
         case kSioSetErrorChar:
-            return std::vector<std::uint8_t>{};
-        case kSioSetBitMode:
-            bit_mode_ = static_cast<std::uint8_t>(setup.value >> 8);
+        case kSioSetBitMode:  // the stream's FIFO mode comes from the EEPROM
             return std::vector<std::uint8_t>{};
         case kSioSetLatencyTimer: {
             const int ms = std::max(1, setup.value & 0xFF);

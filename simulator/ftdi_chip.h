@@ -80,7 +80,6 @@ class FtdiChip {
     QString serial_;
     QString description_;
     std::atomic<int> latency_ms_{16};
-    std::uint8_t bit_mode_ = 0;
 
     mutable std::mutex mutex_;
     std::vector<UsbSetup> control_log_;
