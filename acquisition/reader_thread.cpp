@@ -1,5 +1,6 @@
 #include "reader_thread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -37,29 +38,43 @@ void TMyThread::run() {
     std::uint64_t unqueued = 0;  // lost since the last chunk queued
     const auto size = static_cast<std::uint32_t>(queue_.slotSize());
     while (!stop_requested_.load()) {
-        std::uint8_t* slot = queue_.acquire();
-        FT_STATUS status = FT_OK;
-        reading_.store(true);
         const auto started = std::chrono::steady_clock::now();
-        const std::uint32_t count = link_.ReadStream(slot ? slot : scratch_.data(), size, &status);
-        if (status != FT_OK) {
-            read_failed_.store(true);
-            if (on_failure_) on_failure_();
-            break;
-        }
-        if (count == 0) {
-            // A link that returns empty-handed at once must not keep a real-time
-            // thread spinning.
-            if (std::chrono::steady_clock::now() - started < std::chrono::milliseconds(1))
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            continue;
-        }
-        if (slot) {
-            queue_.publish(count, unqueued);
-            unqueued = 0;
-        } else {
-            unqueued += count;
-            lost_bytes_.fetch_add(count);
-        }
+        const std::int64_t count = readChunk(size, unqueued);
+        if (count < 0) return;
+        // A link that returns empty-handed at once must not keep a real-time
+        // thread spinning.
+        if (count == 0 && std::chrono::steady_clock::now() - started < std::chrono::milliseconds(1))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    // What the link had received when the stop came still belongs to the dwell:
+    // on a real bridge that can be most of a USB transfer.
+    std::uint32_t left = link_.QueuedBytes();
+    while (left > 0) {
+        const std::int64_t count = readChunk(std::min(left, size), unqueued);
+        if (count <= 0) break;
+        left -= std::min<std::uint32_t>(left, static_cast<std::uint32_t>(count));
+    }
+}
+
+// Reads up to want bytes into the next free slot, or the scratch buffer when
+// none is free. Returns the bytes read, or -1 when the read failed.
+std::int64_t TMyThread::readChunk(std::uint32_t want, std::uint64_t& unqueued) {
+    std::uint8_t* slot = queue_.acquire();
+    FT_STATUS status = FT_OK;
+    reading_.store(true);
+    const std::uint32_t count = link_.ReadStream(slot ? slot : scratch_.data(), want, &status);
+    if (status != FT_OK) {
+        read_failed_.store(true);
+        if (on_failure_) on_failure_();
+        return -1;
+    }
+    if (count == 0) return 0;
+    if (slot) {
+        queue_.publish(count, unqueued);
+        unqueued = 0;
+    } else {
+        unqueued += count;
+        lost_bytes_.fetch_add(count);
+    }
+    return count;
 }

@@ -39,6 +39,8 @@ class TMyThread : public QThread {
     void run() override;
 
   private:
+    std::int64_t readChunk(std::uint32_t want, std::uint64_t& unqueued);
+
     UsbLink& link_;
     ChunkQueue& queue_;
     OnFailure on_failure_;

@@ -104,6 +104,11 @@ std::uint32_t UsbLink::ReadStream(std::uint8_t* into, std::uint32_t count, FT_ST
     return received <= count ? received : count;
 }
 
+std::uint32_t UsbLink::QueuedBytes() {
+    std::uint32_t queued = 0;
+    return api_.FT_GetQueueStatus(ft_handle, &queued) == FT_OK ? queued : 0;
+}
+
 void UsbLink::AbortReads() {
     api_.AbortReads(ft_handle, true);
 }

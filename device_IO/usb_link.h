@@ -39,6 +39,8 @@ class UsbLink {
     std::uint32_t ReadFTDevice(std::uint32_t count, FT_STATUS* status = nullptr);
     // Reads the stream into a buffer of the caller's; returns the number read.
     std::uint32_t ReadStream(std::uint8_t* into, std::uint32_t count, FT_STATUS* status);
+    // Bytes received and not yet read; 0 when the link cannot tell.
+    std::uint32_t QueuedBytes();
     // Makes a stream read in progress, and every read until resumed, return at once.
     void AbortReads();
     void ResumeReads();
