@@ -196,11 +196,12 @@ TEST_F(BridgeTest, AnUnplugMidDwellEndsTheRunAndStartWorksAfterReplug) {
     writeConfig(DefaultConfigText(path("data")).replace("dwell_time=0.6", "dwell_time=30"));
     AcquisitionRun run(*station);
     bool pulled = false;
+    QElapsedTimer streaming;  // the bridge is pulled 100 ms into the dwell
     QTimer poll;
     poll.setInterval(5);
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (!pulled && controller->triggerStarts() >= 1) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!streaming.isValid() && controller->triggerStarts() >= 1) streaming.start();
+        if (!pulled && streaming.isValid() && streaming.elapsed() >= 100) {
             usb->unplug(port);
             pulled = true;
         }
