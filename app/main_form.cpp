@@ -234,5 +234,8 @@ void TMainForm::pumpEvents() {
     QCoreApplication::processEvents();
 }
 void TMainForm::waitMs(int ms) {
-    DelayMs(ms);
+    if (delay_)
+        delay_(ms);
+    else
+        DelayMs(ms);
 }

@@ -28,6 +28,8 @@ class TMainForm : public QMainWindow, public Operator {
     ~TMainForm() override;
 
     void setSecondaryWindows(TGraphForm* graph, TAboutForm* about);
+    // How the flows' fixed waits pass; tests shorten them.
+    void setDelay(std::function<void(int)> delay) { delay_ = std::move(delay); }
     Station& station() { return station_; }
     AcquisitionRun& run() { return run_; }
 
@@ -93,6 +95,7 @@ class TMainForm : public QMainWindow, public Operator {
     FirmwareUpdate firmware_;
     TGraphForm* graph_form_ = nullptr;
     TAboutForm* about_form_ = nullptr;
+    std::function<void(int)> delay_;
     int handlers_running_ = 0;
     bool close_pending_ = false;
 };

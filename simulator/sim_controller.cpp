@@ -67,8 +67,12 @@ void putBe16(std::vector<std::uint8_t>& out, std::uint32_t v) {
 }
 }  // namespace
 
-SimController::SimController(QString flash_path, QString trace_path)
-    : flash_(std::move(flash_path)), trace_path_(std::move(trace_path)) {
+SimController::SimController(QString flash_path, QString trace_path,
+                             std::shared_ptr<SimClock> clock)
+    : flash_(std::move(flash_path)),
+      trace_path_(std::move(trace_path)),
+      clock_(std::move(clock)),
+      created_(clock_->now()) {
     info_[1] = 1001;
     info_[2] = 0x00010002;
     info_[3] = 0x00020010;
@@ -79,7 +83,7 @@ SimController::SimController(QString flash_path, QString trace_path)
 SimController::~SimController() = default;
 
 bool SimController::unpluggedLocked() const {
-    return unplug_at_ && Clock::now() >= *unplug_at_;
+    return unplug_at_ && clock_->now() >= *unplug_at_;
 }
 
 FT_STATUS SimController::checkHandleLocked(FT_HANDLE handle) const {
@@ -158,7 +162,7 @@ FT_STATUS SimController::FT_Purge(FT_HANDLE handle, std::uint32_t mask) {
     if (const FT_STATUS s = checkHandleLocked(handle); s != FT_OK) return s;
     if (mask & FT_PURGE_RX) {
         replies_.clear();
-        const auto now = Clock::now();
+        const auto now = clock_->now();
         chargeIdleOverrunLocked(now);
         stream_consumed_ = std::max(stream_consumed_, streamAvailableLocked(now));
         holes_.clear();
@@ -211,10 +215,10 @@ FT_STATUS SimController::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t c
     if (received) *received = 0;
     if (const FT_STATUS s = checkHandleLocked(handle); s != FT_OK) return s;
     if (!buffer || !received) return FT_INVALID_PARAMETER;
-    chargeIdleOverrunLocked(Clock::now());
+    chargeIdleOverrunLocked(clock_->now());
     ++reads_in_flight_;
     auto* out = static_cast<std::uint8_t*>(buffer);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(read_timeout_ms_);
+    const auto deadline = clock_->now() + std::chrono::milliseconds(read_timeout_ms_);
     std::uint32_t got = 0;
     FT_STATUS status = FT_OK;
     while (true) {
@@ -226,15 +230,20 @@ FT_STATUS SimController::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t c
             out[got++] = replies_.front();
             replies_.pop_front();
         }
-        const auto now = Clock::now();
+        const auto now = clock_->now();
         if (got < count) got += copyStreamLocked(out + got, count - got, now);
         if (got >= count || reads_aborted_ || (read_timeout_ms_ != 0 && now >= deadline)) break;
-        wake_.wait_until(lock, nextReadWakeLocked(now, deadline, count - got));
+        clock_->waitUntil(lock, wake_, nextReadWakeLocked(now, deadline, count - got),
+                          !streamFlowingLocked());
     }
     --reads_in_flight_;
-    last_read_end_ = Clock::now();
+    last_read_end_ = clock_->now();
     *received = got;
     return status;
+}
+
+bool SimController::streamFlowingLocked() const {
+    return programmed_.triggering && !trigger_stop_ && programmed_.sweep.pulse_period > 0;
 }
 
 // Until the missing bytes are due, the deadline, or a write, purge or abort.
@@ -243,7 +252,7 @@ SimController::Clock::time_point SimController::nextReadWakeLocked(Clock::time_p
                                                                    std::uint32_t missing) const {
     auto wake_at = read_timeout_ms_ != 0 ? deadline : now + std::chrono::seconds(1);
     const std::uint32_t period = programmed_.sweep.pulse_period;
-    if (programmed_.triggering && !trigger_stop_ && period > 0) {
+    if (streamFlowingLocked()) {
         const std::int64_t need = stream_consumed_ + hole_bytes_ahead_ + missing;
         const std::int64_t frame = (need + kSimFrameBytes - 1) / kSimFrameBytes - 1;
         const auto due = trigger_start_ + std::chrono::nanoseconds(static_cast<std::int64_t>(
@@ -259,7 +268,7 @@ FT_STATUS SimController::FT_GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_b
     if (rx_bytes) *rx_bytes = 0;
     if (const FT_STATUS s = checkHandleLocked(handle); s != FT_OK) return s;
     if (!rx_bytes) return FT_INVALID_PARAMETER;
-    const auto buffered = std::max<std::int64_t>(0, bufferedLocked(Clock::now()));
+    const auto buffered = std::max<std::int64_t>(0, bufferedLocked(clock_->now()));
     *rx_bytes = static_cast<std::uint32_t>(replies_.size() + static_cast<std::size_t>(buffered));
     return FT_OK;
 }
@@ -280,7 +289,7 @@ void SimController::traceLocked(const std::uint8_t* frame) {
     if (trace_path_.isEmpty()) return;
     QFile file(trace_path_);
     if (!file.open(QIODevice::Append)) return;
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - created_);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(clock_->now() - created_);
     QByteArray line = QByteArray::number(static_cast<qlonglong>(ms.count())) + " TX";
     for (int i = 0; i < 50; ++i)
         line += ' ' + QByteArray::number(frame[i], 16).rightJustified(2, '0').toUpper();

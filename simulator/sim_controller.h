@@ -13,6 +13,7 @@
 
 #include "device_IO/controller_commands.h"
 #include "device_IO/ft_api.h"
+#include "sim_clock.h"
 #include "sim_flash.h"
 
 // A radar controller behind an FTDI bridge, simulated below the protocol: it takes
@@ -35,7 +36,8 @@ class SimController : public FtApi {
         bool triggering = false;
     };
 
-    explicit SimController(QString flash_path = QString(), QString trace_path = QString());
+    explicit SimController(QString flash_path = QString(), QString trace_path = QString(),
+                           std::shared_ptr<SimClock> clock = SimClock::steady());
     ~SimController() override;
 
     // FtApi
@@ -70,6 +72,8 @@ class SimController : public FtApi {
     // no read was waiting for them: a real chip drops them.
     std::uint64_t overrunBytes();
     int triggerStarts() const;
+    // Stream frames the controller has produced since the last trigger start.
+    std::int64_t framesProduced() const;
     bool isOpen() const;
 
     // Faults.
@@ -113,6 +117,7 @@ class SimController : public FtApi {
         field = std::move(value);
     }
     bool unpluggedLocked() const;
+    bool streamFlowingLocked() const;
     FT_STATUS checkHandleLocked(FT_HANDLE handle) const;
     void handleFrameLocked(const std::uint8_t* frame);
     void queueReplyLocked(std::uint8_t code, std::vector<std::uint8_t> reply);
@@ -135,7 +140,8 @@ class SimController : public FtApi {
     std::condition_variable wake_;
     SimFlash flash_;
     QString trace_path_;
-    Clock::time_point created_ = Clock::now();
+    std::shared_ptr<SimClock> clock_;
+    Clock::time_point created_;
 
     int device_count_ = 1;
     QString serial_ = QStringLiteral("SIM00001");

@@ -52,12 +52,17 @@ std::uint32_t SimController::writeTimeoutMs() const {
 
 std::uint64_t SimController::overrunBytes() {
     std::lock_guard<std::mutex> lock(mutex_);
-    chargeIdleOverrunLocked(Clock::now());
+    chargeIdleOverrunLocked(clock_->now());
     return overrun_bytes_;
 }
 
 void SimController::setBridgeBufferSize(std::uint32_t bytes) {
     setLocked(bridge_buffer_size_, bytes);
+}
+
+std::int64_t SimController::framesProduced() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return framesEmittedLocked(clock_->now());
 }
 
 int SimController::triggerStarts() const {
@@ -142,7 +147,7 @@ void SimController::corruptStreamByte(std::int64_t offset, std::uint8_t value) {
 
 void SimController::unplugAfter(std::chrono::milliseconds delay) {
     std::lock_guard<std::mutex> lock(mutex_);
-    unplug_at_ = Clock::now() + delay;
+    unplug_at_ = clock_->now() + delay;
     wake_.notify_all();
 }
 

@@ -6,7 +6,7 @@
 #include "sim_waveform.h"
 
 void SimController::startTriggerLocked(bool on) {
-    const auto now = Clock::now();
+    const auto now = clock_->now();
     if (on) {
         if (programmed_.triggering && !trigger_stop_) return;
         programmed_.triggering = true;

@@ -2,6 +2,7 @@
 
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
 #include <vector>
@@ -33,7 +34,8 @@ inline std::vector<DwellBlock> ReadDwellBlocks(const QString& root) {
         QStringList lines = QString::fromLatin1(f.readAll()).split("\r\n");
         lines.removeLast();
         for (const QString& line : lines) {
-            if (line.startsWith("File Path = ")) blocks.push_back({path, {}, {}, 0});
+            if (line.startsWith("File Path = ") || blocks.empty())
+                blocks.push_back({path, {}, {}, 0});
             DwellBlock& b = blocks.back();
             if (b.header.size() < 21) {
                 b.header << line;
@@ -44,6 +46,13 @@ inline std::vector<DwellBlock> ReadDwellBlocks(const QString& root) {
         }
     }
     return blocks;
+}
+
+// Bytes of data files written so far: cheap enough to poll during a run.
+inline qint64 DataBytesUnder(const QString& root) {
+    qint64 bytes = 0;
+    for (const QString& file : DataFilesUnder(root)) bytes += QFileInfo(file).size();
+    return bytes;
 }
 
 // The average of frames first .. first + n - 1 of the simulator's waveform,

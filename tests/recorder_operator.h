@@ -7,11 +7,7 @@
 
 #include "app/delay.h"
 #include "app/operator.h"
-
-// Failing comparisons print the text, not its bytes.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
+#include "test_support.h"
 
 // Keeps every call in order and answers dialogs from a script; an empty script
 // answers Cancel.

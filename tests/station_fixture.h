@@ -28,7 +28,7 @@ class StationFixture : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        sim = std::make_unique<SimController>();
+        sim = std::make_unique<SimController>(QString(), QString(), SimClock::skippingIdle());
         // 170 ms of the heaviest stream: a loaded test machine that does not grant
         // the reader its real-time priority must not fail tests about other
         // things. The bridge's own 4 KiB are tested where they matter.

@@ -52,7 +52,7 @@ TEST_F(AboutTest, FailedReadKeepsTheLastTexts) {
     sim->setInfoWord(1, 5);
     form.About1Click(*station);
     EXPECT_EQ(form.serial_no->text(), "1001");
-    EXPECT_EQ(op.boxes.last(), "Unexpected data length");
+    EXPECT_EQ(LastOf(op.boxes), "Unexpected data length");
     form.close();
 }
 
@@ -60,7 +60,7 @@ TEST(AboutTexts, RevisionsAndLargeSerials) {
     EXPECT_EQ(RevisionText(0x00020010), "2.16");
     EXPECT_EQ(RevisionText(0xFFFF0000), "65535.0");
     RecorderOperator op;
-    SimController sim;
+    SimController sim(QString(), QString(), SimClock::skippingIdle());
     Station st(op, sim);
     sim.setInfoWord(1, 0x80000001u);
     const auto texts = QueryAbout(st);

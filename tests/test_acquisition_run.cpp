@@ -3,6 +3,7 @@
 
 #include "acquisition/acquisition_run.h"
 #include "acquisition/run_settings.h"
+#include "act_when.h"
 #include "app/station_error.h"
 #include "data_file_checker.h"
 #include "firmware/flash_update.h"
@@ -27,17 +28,10 @@ class RunTest : public StationFixture {
             if (l.startsWith(key + '=')) l = key + '=' + value;
         writeConfig(lines.join('\n'));
     }
-    // Runs Start; presses Stop once the condition holds (checked every 10 ms).
+    // Runs Start; presses Stop once the condition holds, or fails after a bound.
     void startAndStopWhen(std::function<bool()> condition) {
-        QTimer poll;
-        poll.setInterval(10);
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (condition()) {
-                run->stop_btnClick();
-                poll.stop();
-            }
-        });
-        poll.start();
+        const auto stop = [&] { run->stop_btnClick(); };
+        ActWhen when(std::move(condition), stop, stop);
         run->start_btnClick();
     }
     std::unique_ptr<AcquisitionRun> run;
@@ -106,7 +100,7 @@ TEST_F(RunTest, StartSequenceLogsAndProgramsTheController) {
                                "Setting Relay to beam direction: 1",
                                "Starting trigger on beam direction: 1"};
     EXPECT_EQ(m.mid(open + 1, expected.size()), expected);
-    EXPECT_EQ(m.last(), "Stopping trigger");
+    EXPECT_EQ(LastOf(m), "Stopping trigger");
     const auto p = sim->programmed();
     EXPECT_EQ(p.sweep.pulse_period, 12000u);
     EXPECT_EQ(p.sweep.sample_start, 120u);
@@ -117,7 +111,7 @@ TEST_F(RunTest, StartSequenceLogsAndProgramsTheController) {
     EXPECT_TRUE(op.start_enabled);
     EXPECT_FALSE(station->triggering);
     EXPECT_TRUE(op.boxes.isEmpty());
-    EXPECT_EQ(op.statuses.first(), "FE 0");
+    EXPECT_EQ(FirstOf(op.statuses), "FE 0");
 }
 
 TEST_F(RunTest, BeamsCycleAndEveryRecordMatchesTheWaveform) {
@@ -162,7 +156,7 @@ TEST_F(RunTest, NoDeviceEndsAtOnceLeavingTheLog) {
     station->device_open = true;
     run->start_btnClick();
     EXPECT_EQ(op.log.size(), 2);
-    EXPECT_EQ(op.messages().last(), "Zarv not found!");
+    EXPECT_EQ(LastOf(op.messages()), "Zarv not found!");
     EXPECT_TRUE(station->triggering);
     EXPECT_FALSE(station->device_open);
     EXPECT_TRUE(op.start_enabled);
@@ -173,7 +167,7 @@ TEST_F(RunTest, OpenRefusedEndsTheRun) {
     run->start_btnClick();
     const QStringList m = op.messages();
     EXPECT_EQ(m.value(m.size() - 2), "USB device not found..");
-    EXPECT_EQ(m.last(),
+    EXPECT_EQ(LastOf(m),
               "USB bridge Radar controller (simulated) [SIM00001] is attached but cannot be "
               "opened: the simulated bridge refuses to open (status 3). See Troubleshooting in "
               "the README.");
@@ -185,15 +179,14 @@ TEST_F(RunTest, OpenRefusedEndsTheRun) {
 TEST_F(RunTest, SettingsThatCannotWorkSendNothing) {
     setKey("gates", "37");
     run->start_btnClick();
-    EXPECT_TRUE(op.messages().last().startsWith("Settings refused: gates"));
+    EXPECT_TRUE(LastOf(op.messages()).startsWith("Settings refused: gates"));
     EXPECT_TRUE(sim->writtenFrames().empty());
     EXPECT_TRUE(op.start_enabled);
 }
 
 TEST_F(RunTest, StopDuringTheRelayWaitStartsNoDwell) {
     setKey("relay_swith_time", "300");
-    QTimer::singleShot(100, [&] { run->stop_btnClick(); });
-    run->start_btnClick();
+    startAndStopWhen([&] { return op.messages().contains("Setting Relay to beam direction: 1"); });
     EXPECT_EQ(sim->triggerStarts(), 0);
     EXPECT_TRUE(DataFilesUnder(path("data")).isEmpty());
     EXPECT_TRUE(op.start_enabled);
@@ -212,7 +205,7 @@ TEST_F(RunTest, TooManyFramingErrorsEndTheRun) {
     for (int k = 0; k < 150; ++k) sim->dropStreamBytes(1000 + k * 296, 1);
     run->start_btnClick();
     EXPECT_TRUE(op.messages().contains("Framing errors.."));
-    EXPECT_EQ(op.statuses.last(), "FE 101");
+    EXPECT_EQ(LastOf(op.statuses), "FE 101");
     EXPECT_FALSE(station->device_open);
     EXPECT_FALSE(sim->programmed().triggering);
     EXPECT_TRUE(op.start_enabled);
@@ -231,7 +224,8 @@ TEST_F(RunTest, AFewFramingErrorsAreCountedAndTheRunGoesOn) {
 
 TEST_F(RunTest, UnpluggedDuringADwellEndsWithAClearLine) {
     setKey("dwell_time", "5");
-    QTimer::singleShot(400, [&] { sim->unplugNow(); });
+    ActWhen unplug([&] { return DataBytesUnder(path("data")) > 4000; }, [&] { sim->unplugNow(); },
+                   [&] { run->stop_btnClick(); });
     run->start_btnClick();
     EXPECT_TRUE(op.messages().contains("Stream lost: reading from the controller failed"));
     EXPECT_FALSE(station->device_open);
@@ -258,7 +252,7 @@ TEST_F(RunTest, DataFileThatCannotBeCreatedLeavesTheStationReady) {
     EXPECT_FALSE(station->run_active);
     EXPECT_FALSE(sim->programmed().triggering);
     EXPECT_TRUE(
-        op.messages().last().startsWith("Run ended: Cannot open data file /proc/zarv-nowhere/"));
+        LastOf(op.messages()).startsWith("Run ended: Cannot open data file /proc/zarv-nowhere/"));
 }
 
 TEST_F(RunTest, FirmwareUpgradeIsRefusedWhileTheRunLasts) {
@@ -271,7 +265,7 @@ TEST_F(RunTest, FirmwareUpgradeIsRefusedWhileTheRunLasts) {
         op.files.enqueue(path("image.hex"));
         op.answers.enqueue(true);
         update.FirmwareUpgrade1Click();
-        refused = op.messages().last();
+        refused = LastOf(op.messages());
         return true;
     });
     EXPECT_EQ(refused, "System is triggering. Stop trigger and try again. Aborting ...");

@@ -133,7 +133,7 @@ TEST_F(CommandTest, ShortReadSectorLeavesTheArray) {
     sim->setReplyFault(0x14, SimController::ReplyFault::Short, 10);
     CodeStartWords block{};
     EXPECT_FALSE(cmd().ReadCodeStart(block));
-    EXPECT_EQ(op.boxes.last(), "Unexpected data length");
+    EXPECT_EQ(LastOf(op.boxes), "Unexpected data length");
 }
 
 TEST_F(CommandTest, FlashCommandsRestoreTheTimeOutsWhateverHappens) {

@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "acquisition/acquisition_run.h"
+#include "act_when.h"
 #include "app/station_error.h"
 #include "data_file_checker.h"
 #include "file_size_limit.h"
@@ -198,7 +199,8 @@ class RunFaults : public StationFixture {
 TEST_F(RunFaults, CommandProblemsDuringTheStartAreReportedAndTheRunGoesOn) {
     sim->setReplyFault(0x04, SimController::ReplyFault::NoReply);
     sim->setReplyFault(0x02, SimController::ReplyFault::UnexpectedData);
-    QTimer::singleShot(1500, [&] { run->stop_btnClick(); });
+    const auto stop = [&] { run->stop_btnClick(); };
+    ActWhen started([&] { return sim->triggerStarts() >= 1; }, stop, stop);
     run->start_btnClick();
     EXPECT_EQ(op.boxes, QStringList({"Received data do not match with what is expected",
                                      "Did not return any data!", "UNEXPECTED_DATA error!"}));
@@ -226,7 +228,10 @@ TEST_F(RunFaults, FallingBehindTheStreamIsReported) {
     run->processor().setBeforeChunk([&] {
         if (++chunks == 2) QThread::msleep(700);  // a disk that stalls once
     });
-    QTimer::singleShot(1500, [&] { run->stop_btnClick(); });
+    const auto stop = [&] { run->stop_btnClick(); };
+    ActWhen warned(
+        [&] { return op.messages().contains("Data processing is not keeping up with the stream"); },
+        stop, stop);
     run->start_btnClick();
     const QStringList m = op.messages();
     const auto warning = m.indexOf("Data processing is not keeping up with the stream");
@@ -249,7 +254,7 @@ TEST_F(RunFaults, DiskFullDuringADwellKeepsWhatWasWritten) {
         error = ErrorOf([&] { run->start_btnClick(); });
     }
     EXPECT_TRUE(error.startsWith("Cannot write data file ")) << error.toStdString();
-    EXPECT_TRUE(op.messages().last().startsWith("Run ended: Cannot write data file"));
+    EXPECT_TRUE(LastOf(op.messages()).startsWith("Run ended: Cannot write data file"));
     EXPECT_TRUE(op.start_enabled);
     EXPECT_FALSE(sim->programmed().triggering);
     const auto blocks = ReadDwellBlocks(path("data"));
@@ -263,11 +268,12 @@ TEST_F(RunFaults, DataDirectoryRemovedDuringADwell) {
     writeConfig(DefaultConfigText(path("data"))
                     .replace("ipp=1000", "ipp=200")
                     .replace("dwell_time=0.6", "dwell_time=5"));
-    QTimer::singleShot(400, [&] { QDir(path("data")).removeRecursively(); });
+    ActWhen remove([&] { return DataBytesUnder(path("data")) > 4000; },
+                   [&] { QDir(path("data")).removeRecursively(); }, [&] { run->stop_btnClick(); });
     const QString error = ErrorOf([&] { run->start_btnClick(); });
     EXPECT_TRUE(error.startsWith("Data file " + path("data")));
     EXPECT_TRUE(error.endsWith("has been removed"));
-    EXPECT_TRUE(op.messages().last().startsWith("Run ended: Data file"));
+    EXPECT_TRUE(LastOf(op.messages()).startsWith("Run ended: Data file"));
     EXPECT_TRUE(op.start_enabled);
     EXPECT_FALSE(sim->programmed().triggering);
 }
@@ -317,7 +323,7 @@ TEST_F(UpdateFaults, UnpluggedDuringTheUpdate) {
     upgrade();
     EXPECT_TRUE(op.boxes.contains("USB Device Write TimeOut."));
     EXPECT_TRUE(op.boxes.contains("Did not recive 2 data bytes"));
-    EXPECT_EQ(op.boxes.last(), "Code Start Verification failed");
+    EXPECT_EQ(LastOf(op.boxes), "Code Start Verification failed");
     EXPECT_FALSE(op.messages().contains("Firmware updated... Please power cycle and restart"));
     EXPECT_FALSE(copySent());
     EXPECT_FALSE(station->update_active);

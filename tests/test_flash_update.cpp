@@ -66,7 +66,7 @@ class FlashUpdateTest : public StationFixture {
 TEST_F(FlashUpdateTest, ValidImageIsStagedVerifiedAndCopied) {
     upgrade(image());
     const QStringList m = op.messages();
-    EXPECT_EQ(m.first(),
+    EXPECT_EQ(FirstOf(m),
               "Image image.hex: main sectors replaced: H, G, F; keeping their content: none");
     EXPECT_EQ(m.value(1), "Radar controller (simulated) [SIM00001]");
     EXPECT_EQ(m.mid(2, 6),
@@ -103,12 +103,12 @@ TEST_F(FlashUpdateTest, ValidImageIsStagedVerifiedAndCopied) {
 
 TEST_F(FlashUpdateTest, UpdateSurvivesARestartOfTheSimulatedController) {
     const QString flash = path("flash.bin");
-    sim = std::make_unique<SimController>(flash);
+    sim = std::make_unique<SimController>(flash, QString(), SimClock::skippingIdle());
     station = std::make_unique<Station>(op, *sim);
     station->start_dir = dir.path();
     update = std::make_unique<FirmwareUpdate>(*station);
     upgrade(image());
-    SimController restarted(flash);
+    SimController restarted(flash, QString(), SimClock::skippingIdle());
     EXPECT_EQ(restarted.flashSector('H'), Expected(h));
     EXPECT_EQ(restarted.flashSector('F'), Expected(f));
 }
@@ -119,22 +119,22 @@ TEST_F(FlashUpdateTest, ChecksBeforeTheUpdate) {
     writeFile("bad.hex", "nonsense\n");
     op.files.enqueue(path("bad.hex"));
     update->FirmwareUpgrade1Click();  // confirmation not Yes
-    EXPECT_EQ(op.messages().last(), "Firmware update cancelled");
+    EXPECT_EQ(LastOf(op.messages()), "Firmware update cancelled");
     op.files.enqueue(path("bad.hex"));
     op.answers.enqueue(true);
     update->FirmwareUpgrade1Click();
-    EXPECT_EQ(op.messages().last(), "File is not recognised. Aborting ...");
+    EXPECT_EQ(LastOf(op.messages()), "File is not recognised. Aborting ...");
     // While triggering, refused before the file dialog opens.
     station->triggering = true;
     op.filters.clear();
     update->FirmwareUpgrade1Click();
-    EXPECT_EQ(op.messages().last(),
+    EXPECT_EQ(LastOf(op.messages()),
               "System is triggering. Stop trigger and try again. Aborting ...");
     EXPECT_TRUE(op.filters.isEmpty());
     station->triggering = false;
     sim->setDeviceCount(0);
     upgrade(image());
-    EXPECT_EQ(op.messages().last(), "USB device not found..");
+    EXPECT_EQ(LastOf(op.messages()), "USB device not found..");
     EXPECT_TRUE(sim->writtenFrames().empty());
 }
 
@@ -150,9 +150,9 @@ TEST_F(FlashUpdateTest, FailedEraseShowsUpAsAMismatch) {
     sim->setFlashSector('E', std::vector<std::uint16_t>(kFlashSectorWords, 0x0F0F));
     sim->setEraseStatus(3, 22);
     upgrade(image());
-    EXPECT_EQ(op.boxes.first(), "STATUS_FAIL_ERASE");
+    EXPECT_EQ(FirstOf(op.boxes), "STATUS_FAIL_ERASE");
     EXPECT_EQ(op.boxes[1], "Error while writing offset_adr 0x0001: STATUS_FAIL_ZERO_BIT_ERROR");
-    EXPECT_EQ(op.boxes.last(), "Verification failed");
+    EXPECT_EQ(LastOf(op.boxes), "Verification failed");
     EXPECT_TRUE(op.messages().contains("Data does not match"));
     EXPECT_TRUE(op.messages().contains("Sector Ewriting complete"));
     EXPECT_FALSE(copySent());
@@ -172,17 +172,17 @@ TEST_F(FlashUpdateTest, ErasedWordThatReadsBackWrongIsAMismatch) {
 TEST_F(FlashUpdateTest, ProgramFailureShowsOffsetPlusOne) {
     sim->setProgramStatusAt(0x10, 30);
     upgrade(image());
-    EXPECT_EQ(op.boxes.first(), "Error while writing offset_adr 0x0011: STATUS_FAIL_PROGRAM");
+    EXPECT_EQ(FirstOf(op.boxes), "Error while writing offset_adr 0x0011: STATUS_FAIL_PROGRAM");
     EXPECT_TRUE(op.messages().contains("Sector Ewriting complete"));
     EXPECT_FALSE(op.messages().contains("Writing 8 WORDS to Sector E at address offset of 0x0018"));
-    EXPECT_EQ(op.boxes.last(), "Verification failed");
+    EXPECT_EQ(LastOf(op.boxes), "Verification failed");
     EXPECT_FALSE(copySent());
 }
 
 TEST_F(FlashUpdateTest, StatusAboveFortyUsesTheGeneratedForm) {
     sim->setProgramStatusAt(0x08, 77);
     upgrade(image());
-    EXPECT_EQ(op.boxes.first(),
+    EXPECT_EQ(FirstOf(op.boxes),
               "Error while writing offset_adr 0x0009: Undefined Error Code 77received");
 }
 
@@ -201,21 +201,21 @@ TEST_F(FlashUpdateTest, ShortReadBackIsAFailureAndNothingStaleIsCompared) {
     upgrade(image());
     EXPECT_FALSE(op.messages().contains("Data Verified"));
     EXPECT_FALSE(op.messages().contains("Data does not match"));
-    EXPECT_EQ(op.boxes.last(), "Verification failed");
+    EXPECT_EQ(LastOf(op.boxes), "Verification failed");
     EXPECT_FALSE(copySent());
 }
 
 TEST_F(FlashUpdateTest, CodeStartMismatchOrShortReply) {
     sim->setReplyFault(0x13, SimController::ReplyFault::ChecksumError);  // the block is not kept
     upgrade(image());
-    EXPECT_EQ(op.boxes.last(), "Code Start Verification failed");
+    EXPECT_EQ(LastOf(op.boxes), "Code Start Verification failed");
     EXPECT_TRUE(op.boxes.contains("CHECKSUM error!"));
     EXPECT_FALSE(copySent());
     op.boxes.clear();
     sim->setReplyFault(0x13, SimController::ReplyFault::None);
     sim->setReplyFault(0x14, SimController::ReplyFault::Short, 200);
     upgrade(image());
-    EXPECT_EQ(op.boxes.last(), "Code Start Verification failed");
+    EXPECT_EQ(LastOf(op.boxes), "Code Start Verification failed");
     EXPECT_FALSE(copySent());
 }
 
@@ -224,7 +224,7 @@ TEST_F(FlashUpdateTest, ImageWithoutSectorH) {
     upgrade(image(false));
     EXPECT_FALSE(op.messages().contains("Erasing Sector E.. please wait"));
     EXPECT_EQ(sim->flashSector('E'), before);
-    EXPECT_EQ(op.boxes.last(), "Verification failed");
+    EXPECT_EQ(LastOf(op.boxes), "Verification failed");
 }
 
 // From the factory state: G and F are in the main sectors, D and C erased.
@@ -234,13 +234,13 @@ TEST_F(FlashUpdateTest, AnImageWithOnlySectorHLeavesGAndFAsTheyWere) {
     lines << HexWords(0x003F7FF6, {0x0041, 0x9000}) << HexEnd();
     upgrade(lines);
     const QStringList m = op.messages();
-    EXPECT_EQ(m.first(), "Image image.hex: main sectors replaced: H; keeping their content: G, F");
+    EXPECT_EQ(FirstOf(m), "Image image.hex: main sectors replaced: H; keeping their content: G, F");
     EXPECT_TRUE(op.questions.value(0).endsWith(
         "Staged: image H into E, present G (kept) into D, present F (kept) into C"));
     EXPECT_TRUE(m.contains("Sector G is not in the image: it keeps its content"));
     EXPECT_TRUE(m.contains("Sector D differs from sector G: staging it again"));
     EXPECT_EQ(m.count("Data Verified"), 3);
-    EXPECT_EQ(m.last(), "Firmware updated... Please power cycle and restart");
+    EXPECT_EQ(LastOf(m), "Firmware updated... Please power cycle and restart");
     EXPECT_EQ(sim->flashSector('H'), Expected(h));
     EXPECT_EQ(sim->flashSector('G'), g_before);
     EXPECT_EQ(sim->flashSector('F'), f_before);
@@ -251,7 +251,7 @@ TEST_F(FlashUpdateTest, AnImageWithOnlySectorHLeavesGAndFAsTheyWere) {
 TEST_F(FlashUpdateTest, HalfProgrammedStagingIsNeverCopied) {
     const QString flash = path("flash.bin");
     const auto restart = [&] {
-        sim = std::make_unique<SimController>(flash);
+        sim = std::make_unique<SimController>(flash, QString(), SimClock::skippingIdle());
         station = std::make_unique<Station>(op, *sim);
         station->start_dir = dir.path();
         update = std::make_unique<FirmwareUpdate>(*station);
@@ -260,14 +260,14 @@ TEST_F(FlashUpdateTest, HalfProgrammedStagingIsNeverCopied) {
     const auto g_before = sim->flashSector('G'), f_before = sim->flashSector('F');
     sim->setProgramStatusAt(8, 12);  // every sector's programming stops at offset 8
     upgrade(image());
-    EXPECT_EQ(op.boxes.last(), "Verification failed");
+    EXPECT_EQ(LastOf(op.boxes), "Verification failed");
     EXPECT_FALSE(copySent());
     EXPECT_NE(sim->flashSector('D'), Expected({}));  // half-programmed
     restart();                                       // the fault gone, the flash kept
     QStringList only_h = HexWords(0x003E8000, h);
     only_h << HexWords(0x003F7FF6, {0x0041, 0x9000}) << HexEnd();
     upgrade(only_h);
-    EXPECT_EQ(op.messages().last(), "Firmware updated... Please power cycle and restart");
+    EXPECT_EQ(LastOf(op.messages()), "Firmware updated... Please power cycle and restart");
     EXPECT_EQ(sim->flashSector('H'), Expected(h));
     EXPECT_EQ(sim->flashSector('G'), g_before);
     EXPECT_EQ(sim->flashSector('F'), f_before);
@@ -282,7 +282,7 @@ TEST_F(FlashUpdateTest, ACopyFrameThatNeverLeftIsNoSuccess) {
     };
     upgrade(image());
     ASSERT_FALSE(op.boxes.isEmpty());
-    EXPECT_TRUE(op.boxes.last().startsWith("The copy command did not reach the controller."));
+    EXPECT_TRUE(LastOf(op.boxes).startsWith("The copy command did not reach the controller."));
     EXPECT_FALSE(op.messages().contains("Firmware updated... Please power cycle and restart"));
     EXPECT_TRUE(op.waits.isEmpty());
     EXPECT_EQ(sim->flashSector('H'), h_before);
@@ -299,7 +299,7 @@ TEST_F(FlashUpdateTest, TheBarFollowsEachSectorAndIsBusyDuringTheCopy) {
 TEST_F(FlashUpdateTest, CodeStartMissingOrShort) {
     upgrade(image(true, true, false) << HexWords(0x003F6000, {1}));
     ASSERT_FALSE(op.boxes.isEmpty());
-    EXPECT_EQ(op.boxes.last(), "Code Start Verification failed");
+    EXPECT_EQ(LastOf(op.boxes), "Code Start Verification failed");
     EXPECT_EQ(op.messages().count("Data Verified"), 3);                   // staged before the check
     EXPECT_EQ(upgradeError(image(true, true, false)), "File not found");  // no sector_a.txt at all
     QStringList four = image(true, true, false);
@@ -315,7 +315,7 @@ TEST_F(FlashUpdateTest, CodeStartMissingOrShort) {
     for (const auto& frame : sim->writtenFrames())
         if (frame[1] == 0x13) block.assign(frame.begin() + 2, frame.begin() + 8);
     EXPECT_EQ(block, (std::vector<std::uint8_t>{0x00, 0x41, 0x00, 0x90, 0xFF, 0xFF}));
-    EXPECT_EQ(op.messages().last(), "Firmware updated... Please power cycle and restart");
+    EXPECT_EQ(LastOf(op.messages()), "Firmware updated... Please power cycle and restart");
 }
 
 TEST_F(FlashUpdateTest, LongLinesGoOutInSeveralCommands) {
@@ -344,7 +344,7 @@ TEST_F(FlashUpdateTest, NothingInterleavesWithTheFlashCommands) {
     EXPECT_TRUE(op.messages().contains("Firmware update in progress. Start refused"));
     EXPECT_TRUE(op.messages().contains("Firmware update in progress. Aborting ..."));
     EXPECT_EQ(sim->triggerStarts(), 0);
-    EXPECT_EQ(op.messages().last(), "Firmware updated... Please power cycle and restart");
+    EXPECT_EQ(LastOf(op.messages()), "Firmware updated... Please power cycle and restart");
     EXPECT_FALSE(station->update_active);
 }
 }  // namespace

@@ -15,6 +15,8 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QValueAxis>
+#include "act_when.h"
+#include "app/delay.h"
 
 #include <unistd.h>
 #include <csignal>
@@ -39,7 +41,13 @@ class MainFormTest : public StationFixture {
         QDir::setCurrent(dir.path());
     }
     void TearDown() override { QDir::setCurrent(old_dir); }
-    std::unique_ptr<TMainForm> makeForm() { return std::make_unique<TMainForm>(*sim, &dialogs); }
+    // The flows' fixed waits (the relay, the five seconds after a copy) pass in at
+    // most 50 ms.
+    std::unique_ptr<TMainForm> makeForm() {
+        auto form = std::make_unique<TMainForm>(*sim, &dialogs);
+        form->setDelay([](int ms) { DelayMs(std::min(ms, 50)); });
+        return form;
+    }
 
     QString old_dir;
     ScriptedDialogs dialogs;
@@ -124,7 +132,7 @@ TEST_F(MainFormTest, StartWithoutControllerKeepsTheLogAndTriggering) {
     form->start_btn->trigger();
     const QStringList lines = form->logpad->toPlainText().split('\n');
     ASSERT_EQ(lines.size(), 26);
-    EXPECT_EQ(lines.last().mid(19), "Zarv not found!");
+    EXPECT_EQ(LastOf(lines).mid(19), "Zarv not found!");
     EXPECT_TRUE(form->station().triggering);
     EXPECT_TRUE(form->start_btn->isEnabled());
 }
@@ -147,12 +155,14 @@ TEST_F(MainFormTest, CloseDuringAHandlerWaitsForItToReturn) {
     bool closed_inside = true;
     replaceConfigLine("relay_swith_time", "relay_swith_time=300");
     replaceConfigLine("dwell_time", "dwell_time=0.3");
-    // Close asked for during the relay wait, Stop a little later.
-    QTimer::singleShot(100, form.get(), [&] {
-        form->Close1->trigger();
-        closed_inside = !form->isVisible();
-        QTimer::singleShot(100, form.get(), [&] { form->stop_btn->trigger(); });
-    });
+    // Close asked for during the relay wait, then Stop.
+    ActWhen close([&] { return form->logpad->toPlainText().contains("Setting Relay"); },
+                  [&] {
+                      form->Close1->trigger();
+                      closed_inside = !form->isVisible();
+                      form->stop_btn->trigger();
+                  },
+                  [&] { form->stop_btn->trigger(); });
     form->start_btn->trigger();
     EXPECT_FALSE(closed_inside);
     EXPECT_FALSE(form->isVisible());
@@ -249,7 +259,7 @@ TEST_F(MainFormTest, AGraphOfAMillionPointsRecordsEverythingAndDrawsLittle) {
                     .replace("ipp=1000", "ipp=100")
                     .replace("gates=4", "gates=36")
                     .replace("integrations=10", "integrations=1")
-                    .replace("dwell_time=0.6", "dwell_time=2"));
+                    .replace("dwell_time=0.6", "dwell_time=1"));
     auto form = makeForm();
     TGraphForm graph(form->station().graph);
     TAboutForm about;
@@ -259,21 +269,19 @@ TEST_F(MainFormTest, AGraphOfAMillionPointsRecordsEverythingAndDrawsLittle) {
     graph.points_box->setText("1000000");
     graph.gate_box->setText("36");
     graph.renew_btn->click();
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (sim->triggerStarts() >= 1 && !sim->programmed().triggering) form->stop_btn->trigger();
-    });
-    poll.start(5);
+    const auto stop = [&] { form->stop_btn->trigger(); };
+    ActWhen dwell_over([&] { return sim->triggerStarts() >= 1 && !sim->programmed().triggering; },
+                       stop, stop);
     form->start_btn->trigger();
     graph.refreshChart();
     const auto blocks = ReadDwellBlocks(path("data"));
     ASSERT_EQ(blocks.size(), 1u);
-    EXPECT_GE(blocks[0].records.size(), 19000);
+    EXPECT_GE(blocks[0].records.size(), 9500);
     EXPECT_EQ(MismatchedRecords(blocks[0], 36, 1, 6000), 0);
     EXPECT_EQ(form->station().graph.graphCount(), blocks[0].records.size());
     EXPECT_LE(graph.ip_series->count(), 2 * GraphPlot::kColumns);
-    // 2 s of a 100 s axis: a fiftieth of the columns, and few enough to mark.
-    EXPECT_LE(graph.ip_series->count(), 2 * GraphPlot::kColumns / 50 + 2);
+    // 1 s of a 100 s axis: a hundredth of the columns, and few enough to mark.
+    EXPECT_LE(graph.ip_series->count(), 2 * GraphPlot::kColumns / 100 + 2);
     EXPECT_TRUE(graph.ip_series->pointsVisible());
     EXPECT_EQ(graph.axis_x->max(), 1000000 * 100 / 1000.0);  // the whole capture, in ms
     EXPECT_TRUE(graph.info_label->text().startsWith(

@@ -144,7 +144,7 @@ TEST(GraphPlot, FewPointsAreDrawnAsTheyAre) {
 
 // The simulated bridge holds 4 KiB while nobody reads; what comes after is lost.
 TEST(SimulatedBridge, AReaderThatPausesTooLongOverrunsTheBuffer) {
-    SimController sim;
+    SimController sim(QString(), QString(), SimClock::skippingIdle());
     RecorderOperator op;
     UsbLink link(sim, op);
     ControllerCommands cmd(link, op);

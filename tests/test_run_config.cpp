@@ -109,7 +109,7 @@ TEST_F(ConfigTest, FailingKeyStopsAndKeepsEarlierKeys) {
     EXPECT_EQ(errorOf([&] { station->ReadConfig(); }), "'12x' is not a valid integer value");
     EXPECT_EQ(station->run_config.ipp, 1000);  // read before the failure
     EXPECT_EQ(station->run_config.gates, 99);  // never reached
-    EXPECT_EQ(op.messages().last(), "ipp: 1000");
+    EXPECT_EQ(LastOf(op.messages()), "ipp: 1000");
     EXPECT_FALSE(QFileInfo::exists(path("data")));  // no directory created
 }
 

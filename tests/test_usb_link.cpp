@@ -106,14 +106,14 @@ TEST_F(UsbLinkTest, DeviceSerialPicksTheBridgeAndIsEchoed) {
     sim->setDeviceCount(2);
     writeConfig(DefaultConfigText(path("data")) + "device_serial = SIM00002\n");
     station->ReadConfig();
-    EXPECT_EQ(op.messages().last(), "device_serial: SIM00002");
+    EXPECT_EQ(LastOf(op.messages()), "device_serial: SIM00002");
     ASSERT_TRUE(station->EnsureDeviceOpen());
-    EXPECT_EQ(op.messages().last(), "Second FTDI device [SIM00002]");
+    EXPECT_EQ(LastOf(op.messages()), "Second FTDI device [SIM00002]");
     writeConfig(DefaultConfigText(path("data")) + "device_serial = NOSUCH01\n");
     station->ReadConfig();
     station->device_open = false;
     EXPECT_FALSE(station->EnsureDeviceOpen());
-    EXPECT_EQ(op.messages().last(),
+    EXPECT_EQ(LastOf(op.messages()),
               "None of the 2 attached FTDI bridges has the serial number NOSUCH01 that "
               "device_serial asks for. See Troubleshooting in the README.");
 }
@@ -131,7 +131,7 @@ namespace {
 TEST(SimulatedController, TracesEveryFrameWritten) {
     QTemporaryDir dir;
     const QString trace = dir.path() + "/trace.txt";
-    SimController sim(QString(), trace);
+    SimController sim(QString(), trace, SimClock::skippingIdle());
     RecorderOperator op;
     Station station(op, sim);
     ASSERT_TRUE(station.EnsureDeviceOpen());

@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "acquisition/acquisition_run.h"
+#include "act_when.h"
 #include "data_file_checker.h"
 #include "station_fixture.h"
 
@@ -36,11 +37,9 @@ class ZeroLossTest : public StationFixture {
     }
     // Stops the run once the first dwell is over.
     void runOneDwell() {
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (sim->triggerStarts() >= 1 && !sim->programmed().triggering) run->stop_btnClick();
-        });
-        poll.start(5);
+        const auto stop = [&] { run->stop_btnClick(); };
+        ActWhen dwell_over(
+            [&] { return sim->triggerStarts() >= 1 && !sim->programmed().triggering; }, stop, stop);
         run->start_btnClick();
     }
     // Records of a whole dwell, all of them equal to the waveform.
@@ -54,32 +53,35 @@ class ZeroLossTest : public StationFixture {
     std::unique_ptr<AcquisitionRun> run;
 };
 
-TEST_F(ZeroLossTest, AGuiThreadBlockedForTwoSecondsLosesNothing) {
-    heavyConfig("3");
+TEST_F(ZeroLossTest, AGuiThreadBlockedForASecondLosesNothing) {
+    heavyConfig("1.4");
     // 44 ms of bridge buffer: slack for a slow (sanitized) build, yet a reader held
-    // up by the blocked GUI thread would overrun it fifty times over.
+    // up by the blocked GUI thread would overrun it twenty times over.
     sim->setBridgeBufferSize(64 * 1024);
-    QTimer::singleShot(600, [] { QThread::sleep(2); });
+    ActWhen block([&] { return DataBytesUnder(path("data")) > 4000; },
+                  [] { QThread::msleep(1000); });
     runOneDwell();
     const auto blocks = ReadDwellBlocks(path("data"));
     ASSERT_GE(blocks.size(), 1u);
-    expectWholeDwell(blocks[0], 36, 1, kHeavyPeriod, 3);
+    expectWholeDwell(blocks[0], 36, 1, kHeavyPeriod, 1.4);
     EXPECT_EQ(op.messages().filter("Data lost").size(), 0);
     EXPECT_EQ(sim->overrunBytes(), 0u);
 }
 
 TEST_F(ZeroLossTest, AModalBoxOpenAcrossTheDwellEndLosesNothing) {
-    lightConfig("0.6");
-    QTimer::singleShot(300, [] {
-        QEventLoop box;  // what a modal box does: a loop of its own, held for 1.5 s
-        QTimer::singleShot(1500, &box, &QEventLoop::quit);
-        box.exec();
-    });
+    lightConfig("0.3");
+    ActWhen open_box(
+        [&] { return sim->triggerStarts() >= 1; },
+        [] {
+            QEventLoop box;  // what a modal box does: a loop of its own, held for 0.8 s
+            QTimer::singleShot(800, &box, &QEventLoop::quit);
+            box.exec();
+        });
     runOneDwell();
     const auto blocks = ReadDwellBlocks(path("data"));
     ASSERT_GE(blocks.size(), 1u);
-    // The dwell ends when the box has closed: it lasted 1.8 s, and all of it is kept.
-    expectWholeDwell(blocks[0], 4, 10, kLightPeriod, 1.8);
+    // The dwell ends when the box has closed: it lasted 0.8 s, and all of it is kept.
+    expectWholeDwell(blocks[0], 4, 10, kLightPeriod, 0.78);
     EXPECT_EQ(op.messages().filter("Data lost").size(), 0);
 }
 
@@ -116,10 +118,10 @@ void expectConsistentAfterHole(const DwellBlock& b, int lost_frames) {
 
 TEST_F(ZeroLossTest, AFullQueueLeavesAHoleThatIsCountedAndLogged) {
     makeRun(3);
-    lightConfig("2.5");
+    lightConfig("1.6");
     std::atomic<int> chunks{0};
     run->processor().setBeforeChunk([&] {
-        if (++chunks == 2) QThread::msleep(1500);  // a disk that stalls for seconds
+        if (++chunks == 1) QThread::msleep(1000);  // a disk that stalls for a second
     });
     runOneDwell();
     const QStringList lost = op.messages().filter("Data lost");
@@ -130,7 +132,7 @@ TEST_F(ZeroLossTest, AFullQueueLeavesAHoleThatIsCountedAndLogged) {
     const int bytes = match.captured(1).toInt();
     EXPECT_GT(bytes, 131072);  // whole reads went by
     EXPECT_EQ(match.captured(2).toInt(), bytes / 148);
-    EXPECT_EQ(op.loss_texts.last(), QStringLiteral("Lost %1 frames").arg(bytes / 148));
+    EXPECT_EQ(LastOf(op.loss_texts), QStringLiteral("Lost %1 frames").arg(bytes / 148));
     EXPECT_EQ(sim->overrunBytes(), 0u);  // the reader read on all the same
     const auto blocks = ReadDwellBlocks(path("data"));
     ASSERT_GE(blocks.size(), 1u);
@@ -145,17 +147,11 @@ TEST_F(ZeroLossTest, StopEndsTheDwellWithoutWaitingOutAReadTimeOut) {
                     .replace("integrations=10", "integrations=1")
                     .replace("dwell_time=0.6", "dwell_time=30"));
     QElapsedTimer stopped;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (sim->triggerStarts() >= 1) {
-            poll.stop();
-            QTimer::singleShot(250, run.get(), [&] {
-                stopped.start();
-                run->stop_btnClick();
-            });
-        }
-    });
-    poll.start(5);
+    const auto stop = [&] {
+        stopped.start();
+        run->stop_btnClick();
+    };
+    ActWhen stop_when([&] { return sim->framesProduced() >= 25; }, stop, stop);
     run->start_btnClick();
     ASSERT_TRUE(stopped.isValid());
     EXPECT_LT(stopped.elapsed(), 300);  // a read time-out alone is 500 ms
@@ -178,13 +174,14 @@ TEST_F(ZeroLossTest, ProgressEndsFullAndFramingErrorsStayPerDwell) {
         if (sim->triggerStarts() >= 2 && !triggering) run->stop_btnClick();
     });
     poll.start(2);
+    ActWhen guard([] { return false; }, [] {}, [&] { run->stop_btnClick(); });
     run->start_btnClick();
     ASSERT_GE(at_dwell_end.size(), 1);
     EXPECT_EQ(at_dwell_end[0], 4);  // nearest(0.35 x 10), the bar's maximum
     EXPECT_EQ(op.progress_max, 4);
     // The faults wait for the first trigger only: FE 3 there, FE 0 in the second.
     EXPECT_EQ(op.statuses.filter("FE 3").size(), 1);
-    EXPECT_EQ(op.statuses.last(), "FE 0");
+    EXPECT_EQ(LastOf(op.statuses), "FE 0");
 }
 
 TEST_F(ZeroLossTest, FramingErrorsFoundWhileTheDwellDrainsStillEndTheRun) {
@@ -194,13 +191,12 @@ TEST_F(ZeroLossTest, FramingErrorsFoundWhileTheDwellDrainsStillEndTheRun) {
     run->processor().setBeforeChunk([&] {
         if (++chunks == 1) QThread::msleep(500);  // the errors are met after the dwell end
     });
-    QTimer guard;  // a run that went on would be stopped here, and the test fail
-    QObject::connect(&guard, &QTimer::timeout, [&] { run->stop_btnClick(); });
-    guard.start(5000);
+    // A run that went on is stopped after the bound, and the test fails.
+    ActWhen guard([] { return false; }, [] {}, [&] { run->stop_btnClick(); }, 5000);
     run->start_btnClick();
     EXPECT_EQ(sim->triggerStarts(), 1);
     EXPECT_TRUE(op.messages().contains("Framing errors.."));
-    EXPECT_EQ(op.statuses.last(), "FE 101");
+    EXPECT_EQ(LastOf(op.statuses), "FE 101");
     EXPECT_FALSE(station->device_open);
 }
 }  // namespace

@@ -26,7 +26,7 @@ std::vector<UsbSetup> VendorRequests(const std::vector<UsbSetup>& log) {
 
 TEST_F(BridgeTest, OpenSendsTheLinksSequenceAndQueuesTransfers) {
     ASSERT_TRUE(station->EnsureDeviceOpen());
-    EXPECT_EQ(op.messages().last(), "Radar controller (simulated) [SIM00001]");
+    EXPECT_EQ(LastOf(op.messages()), "Radar controller (simulated) [SIM00001]");
     const auto vendor = VendorRequests(chip->controlLog());
     ASSERT_EQ(vendor.size(), 4u);
     // libftdi1's own reset and 9600 baud at the open, then the link's reset and
@@ -292,7 +292,7 @@ TEST_F(BridgeUpdateTest, AReplugDuringAnUpdateFailsItAndTheNextOneWorks) {
     // link again, and the verification finds what the cut command missed.
     EXPECT_TRUE(op.messages().contains("USB device was lost: opening it again"));
     EXPECT_LE(op.boxes.size(), 5) << op.boxes.join('|').toStdString();
-    EXPECT_EQ(op.boxes.last(), "Verification failed");
+    EXPECT_EQ(LastOf(op.boxes), "Verification failed");
     EXPECT_FALSE(mainSectorHoldsTheImage());
     op.on_pump = nullptr;
     op.boxes.clear();
@@ -327,14 +327,14 @@ TEST_F(BridgeTest, WithTwoBridgesTheFirstListedIsOpenedUnlessASerialIsNamed) {
     ASSERT_EQ(station->link.GetFTDeviceDescription(0), FT_OK);
     const QString first_description = station->link.last_device_text;
     ASSERT_TRUE(station->EnsureDeviceOpen());
-    EXPECT_EQ(op.messages().last(), first_description + " [" + first_serial + "]");
+    EXPECT_EQ(LastOf(op.messages()), first_description + " [" + first_serial + "]");
 
     writeConfig(DefaultConfigText(path("data")) + "device_serial=SIM00001\n");
     station->ReadConfig();
     EXPECT_TRUE(op.messages().contains("device_serial: SIM00001"));
     station->device_open = false;
     ASSERT_TRUE(station->EnsureDeviceOpen());
-    EXPECT_EQ(op.messages().last(), "Radar controller (simulated) [SIM00001]");
+    EXPECT_EQ(LastOf(op.messages()), "Radar controller (simulated) [SIM00001]");
     InfoWords words{};
     EXPECT_TRUE(station->commands.ReadControllerInfo(words));
 }
@@ -345,17 +345,17 @@ TEST_F(BridgeTest, ANamedSerialThatIsNotAttachedIsSaidSo) {
     EXPECT_FALSE(station->EnsureDeviceOpen());
     const QStringList m = op.messages();
     EXPECT_EQ(m.value(m.size() - 2), "USB device not found..");
-    EXPECT_TRUE(m.last().contains("NOPE1234")) << m.last().toStdString();
+    EXPECT_TRUE(LastOf(m).contains("NOPE1234")) << LastOf(m).toStdString();
 }
 
 TEST_F(BridgeTest, ABridgeHeldElsewhereIsToldApartFromNoBridge) {
     usb->unplug(port);
     EXPECT_FALSE(station->EnsureDeviceOpen());
-    EXPECT_EQ(op.messages().last(), "USB device not found..");
+    EXPECT_EQ(LastOf(op.messages()), "USB device not found..");
 
     usb->plug(otherChip(controller.get(), "SIM00001", "Radar controller (simulated)"), true);
     EXPECT_FALSE(station->EnsureDeviceOpen());
-    const QString why = op.messages().last();
+    const QString why = LastOf(op.messages());
     EXPECT_TRUE(
         why.startsWith("USB bridge Radar controller (simulated) [SIM00001] is attached "
                        "but cannot be opened: its interface cannot be claimed"))

@@ -1,0 +1,28 @@
+#include "sim_clock.h"
+
+std::shared_ptr<SimClock> SimClock::steady() {
+    return std::make_shared<SteadySimClock>();
+}
+
+std::shared_ptr<SimClock> SimClock::skippingIdle() {
+    return std::make_shared<SkippingSimClock>();
+}
+
+SimClock::time_point SkippingSimClock::now() const {
+    return std::chrono::steady_clock::now() + skipped();
+}
+
+void SkippingSimClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                                 time_point until, bool idle) {
+    if (!idle) {
+        cv.wait_until(lock, until - skipped());
+        return;
+    }
+    // A real millisecond lets a notify from another thread end the wait as it
+    // would; a reader that loops on idle reads never spins a core.
+    const auto real_until = std::min(
+        until - skipped(), std::chrono::steady_clock::now() + std::chrono::milliseconds(1));
+    if (cv.wait_until(lock, real_until) == std::cv_status::no_timeout) return;
+    const auto rest = until - now();
+    if (rest > std::chrono::nanoseconds::zero()) skipped_ns_ += rest.count();
+}
