@@ -5,11 +5,13 @@
 #include <climits>
 #include <cmath>
 
-#include "app/operator.h"
-#include "app/station.h"
-#include "app/station_error.h"
 #include "reader_thread.h"
 #include "run_settings.h"
+#include "station/controller_session.h"
+#include "station/operator.h"
+#include "station/operator_log.h"
+#include "station/station_config.h"
+#include "station/station_error.h"
 
 namespace {
 QString hex(std::uint32_t value, int digits) {
@@ -23,10 +25,14 @@ constexpr int kShowIntervalMs = 100;
 constexpr auto kBehind = std::chrono::milliseconds(500);
 }  // namespace
 
-AcquisitionRun::AcquisitionRun(Station& station, int queue_slots)
-    : st_(station),
+AcquisitionRun::AcquisitionRun(OperatorLog& log, ControllerSession& session, StationConfig& config,
+                               int queue_slots)
+    : log_(log),
+      op_(log.op()),
+      session_(session),
+      config_(config),
       queue_(queue_slots, kChunkSize),
-      processor_(queue_, &station.graph, [this] { lookAgainFromAnyThread(); }) {}
+      processor_(queue_, &graph_, [this] { lookAgainFromAnyThread(); }) {}
 
 void AcquisitionRun::lookAgainFromAnyThread() {
     // By name, so that the queued call is made entirely inside Qt.
@@ -40,91 +46,90 @@ AcquisitionRun::~AcquisitionRun() {
     }
 }
 
-void AcquisitionRun::stop_btnClick() {
-    st_.stop_requested = true;
-    st_.triggering = false;
+void AcquisitionRun::stop() {
+    session_.requestStop();
     waiter_.wake();
 }
 
 void AcquisitionRun::logBytesReceived(int count) {
-    st_.LogMessage(QStringLiteral("Bytes Received = %1").arg(count));
+    log_.LogMessage(QStringLiteral("Bytes Received = %1").arg(count));
 }
 
-void AcquisitionRun::start_btnClick() {
-    if (st_.run_active) return;
-    if (st_.update_active) {  // the flash commands must not meet a run
-        st_.LogMessage(QStringLiteral("Firmware update in progress. Start refused"));
+void AcquisitionRun::start() {
+    if (session_.holder() == LinkHolder::Run) return;
+    if (session_.holder() == LinkHolder::Update) {  // the flash commands must not meet a run
+        log_.LogMessage(QStringLiteral("Firmware update in progress. Start refused"));
         return;
     }
-    st_.op.setStartEnabled(false);
-    st_.triggering = true;
-    st_.stop_requested = false;  // a Stop from here on is never lost
-    st_.run_active = true;
+    op_.setStartEnabled(false);
+    session_.beginRun();
+    phase_ = Phase::Preparing;
     try {
         if (prepare()) runBeams();
     } catch (const StationError& error) {
         cleanUpAfterError();
-        st_.LogMessage(QStringLiteral("Run ended: ") + error.text());
+        log_.LogMessage(QStringLiteral("Run ended: ") + error.text());
         throw;
     } catch (...) {
         cleanUpAfterError();
         throw;
     }
-    st_.run_active = false;
-    st_.op.setStartEnabled(true);
+    phase_ = Phase::Idle;
+    session_.releaseLink();
+    op_.setStartEnabled(true);
 }
 
 bool AcquisitionRun::prepare() {
-    st_.link.GetFTDeviceCount();
-    if (st_.link.device_count == 0) {
-        st_.LogMessage(QStringLiteral("Zarv not found!"));
-        st_.device_open = false;
+    session_.link().GetFTDeviceCount();
+    if (session_.link().device_count == 0) {
+        log_.LogMessage(QStringLiteral("Zarv not found!"));
+        session_.markLost();
         return false;
     }
-    st_.ReadConfig();
-    if (const QString reason = RefuseReason(st_.run_config); !reason.isEmpty()) {
-        st_.LogMessage(QStringLiteral("Settings refused: ") + reason);
+    config_.ReadConfig();
+    if (const QString reason = RefuseReason(config_.run_config); !reason.isEmpty()) {
+        log_.LogMessage(QStringLiteral("Settings refused: ") + reason);
         return false;
     }
-    if (!st_.EnsureDeviceOpen()) return false;
+    if (!session_.ensureOpen()) return false;
     programController();
-    return !st_.stop_requested;
+    return !session_.stop_requested();
 }
 
 void AcquisitionRun::programController() {
-    ControllerCommands& cmd = st_.commands;
-    TRunConfig& c = st_.run_config;
+    ControllerCommands& cmd = session_.commands();
+    TRunConfig& c = config_.run_config;
     cmd.StopTrigger();
     InfoWords info{};
     (void)cmd.ReadControllerInfo(info);  // nothing of it changes the run
 
     const std::uint32_t ch0 = TuningWord(c.reference_frequency), ch1 = TuningWord(c.test_frequency),
                         ch2 = TuningWord(c.IP_frequency), ch3 = TuningWord(c.QP_frequency);
-    st_.LogMessage(QStringLiteral("Programing frequency"));
+    log_.LogMessage(QStringLiteral("Programing frequency"));
     const int frequencies = cmd.SetFrequencies(ch0, ch1, ch2, ch3);
-    st_.LogMessage(QStringLiteral("Ch0: %1; Ch1: %2").arg(hex(ch0, 8), hex(ch1, 8)));
-    st_.LogMessage(QStringLiteral("Ch2: %1; Ch3: %2").arg(hex(ch2, 8), hex(ch3, 8)));
+    log_.LogMessage(QStringLiteral("Ch0: %1; Ch1: %2").arg(hex(ch0, 8), hex(ch1, 8)));
+    log_.LogMessage(QStringLiteral("Ch2: %1; Ch3: %2").arg(hex(ch2, 8), hex(ch3, 8)));
     logBytesReceived(frequencies);
 
-    st_.LogMessage(QStringLiteral("Programing amplitude"));
+    log_.LogMessage(QStringLiteral("Programing amplitude"));
     const int amplitudes = cmd.SetAmplitudes(
         static_cast<std::uint16_t>(c.reference_level), static_cast<std::uint16_t>(c.test_level),
         static_cast<std::uint16_t>(c.ip_level), static_cast<std::uint16_t>(c.qp_level));
     const auto level = [](std::int32_t v) { return hex(static_cast<std::uint32_t>(v), 4); };
-    st_.LogMessage(
+    log_.LogMessage(
         QStringLiteral("Ch0: %1; Ch1: %2").arg(level(c.reference_level), level(c.test_level)));
-    st_.LogMessage(QStringLiteral("Ch2: %1; Ch3: %2").arg(level(c.ip_level), level(c.qp_level)));
+    log_.LogMessage(QStringLiteral("Ch2: %1; Ch3: %2").arg(level(c.ip_level), level(c.qp_level)));
     logBytesReceived(amplitudes);
 
     const std::uint16_t dac0 = DacWord(c.dac_channel0), dac1 = DacWord(c.dac_channel1);
-    st_.LogMessage(QStringLiteral("Programing DAC"));
+    log_.LogMessage(QStringLiteral("Programing DAC"));
     const int dac = cmd.SetDacLevels(dac0, dac1);
-    st_.LogMessage(QStringLiteral("Ch0: %1; Ch1: %2").arg(hex(dac0, 4), hex(dac1, 4)));
+    log_.LogMessage(QStringLiteral("Ch0: %1; Ch1: %2").arg(hex(dac0, 4), hex(dac1, 4)));
     logBytesReceived(dac);
 
     const SweepParameters sweep = SweepFromConfig(c);
-    st_.LogMessage(QStringLiteral("Setting sweep parameters"));
-    st_.LogMessage(QStringLiteral("Sample Gate counts: %1").arg(sweep.sample_start));
+    log_.LogMessage(QStringLiteral("Setting sweep parameters"));
+    log_.LogMessage(QStringLiteral("Sample Gate counts: %1").arg(sweep.sample_start));
     logBytesReceived(cmd.SetSweepParameters(sweep));
 
     const auto record_period = static_cast<std::int32_t>(
@@ -138,19 +143,20 @@ void AcquisitionRun::runBeams() {
 }
 
 bool AcquisitionRun::runDwell(int beam) {
-    st_.op.setStatusText(QStringLiteral("FE 0"));
-    st_.LogMessage(QStringLiteral("Setting Relay to beam direction: %1").arg(beam));
-    st_.commands.SetBeamDirection(static_cast<std::uint8_t>(beam));
-    st_.op.waitMs(st_.run_config.relay_swith_time);
+    op_.setStatusText(QStringLiteral("FE 0"));
+    log_.LogMessage(QStringLiteral("Setting Relay to beam direction: %1").arg(beam));
+    phase_ = Phase::Relay;
+    session_.commands().SetBeamDirection(static_cast<std::uint8_t>(beam));
+    op_.waitMs(config_.run_config.relay_swith_time);
     // The previous dwell's file is closed by now, or its last records are still
     // being written: either way it must be done before the next one opens.
     waitForDwellClosed();
-    if (st_.stop_requested) return false;  // stopped before this dwell began
+    if (session_.stop_requested()) return false;  // stopped before this dwell began
 
     startDwell(beam);
     recordUntilDwellEnds();
     endDwell();
-    if (st_.stop_requested) {
+    if (session_.stop_requested()) {
         waitForDwellClosed();
         return false;
     }
@@ -158,35 +164,36 @@ bool AcquisitionRun::runDwell(int beam) {
 }
 
 void AcquisitionRun::startDwell(int beam) {
-    st_.op.setProgressMaximum(clampToInt(Nearest(st_.run_config.dwell_time * 10)));
-    st_.op.setProgressPosition(0);
-    st_.op.setLossText(QString());
+    op_.setProgressMaximum(clampToInt(Nearest(config_.run_config.dwell_time * 10)));
+    op_.setProgressPosition(0);
+    op_.setLossText(QString());
     shown_framing_errors_ = 0;
     warned_behind_ = false;
     openDataFile(beam);
     processor_.beginDwell(file_);
     // A read is under way before the first frame leaves the controller.
     startReader();
-    st_.LogMessage(QStringLiteral("Starting trigger on beam direction: %1").arg(beam));
-    st_.commands.StartTrigger();
-    trigger_on_ = true;
+    log_.LogMessage(QStringLiteral("Starting trigger on beam direction: %1").arg(beam));
+    session_.commands().StartTrigger();
+    phase_ = Phase::Dwell;
     beam_start_.start();
 }
 
 void AcquisitionRun::openDataFile(int beam) {
-    const QString stem = st_.MakeDataFileStem();
+    const QString stem = config_.MakeDataFileStem();
     file_.open(stem + QStringLiteral("_beam%1.txt").arg(beam));
-    file_.writeHeader(st_.run_config, stem.right(14), beam);
+    file_.writeHeader(config_.run_config, stem.right(14), beam);
 }
 
 void AcquisitionRun::startReader() {
-    reader_ = std::make_unique<TMyThread>(st_.link, queue_, [this] { lookAgainFromAnyThread(); });
+    reader_ =
+        std::make_unique<TMyThread>(session_.link(), queue_, [this] { lookAgainFromAnyThread(); });
     reader_->start(QThread::TimeCriticalPriority);
     reader_->waitUntilReading(200);
 }
 
 void AcquisitionRun::recordUntilDwellEnds() {
-    const double dwell_time = st_.run_config.dwell_time;
+    const double dwell_time = config_.run_config.dwell_time;
     QTimer dwell_clock;
     dwell_clock.setSingleShot(true);
     dwell_clock.setTimerType(Qt::PreciseTimer);
@@ -201,29 +208,29 @@ void AcquisitionRun::recordUntilDwellEnds() {
     show.start(kShowIntervalMs);
 
     waiter_.waitUntil([&] {
-        return st_.stop_requested || elapsedSeconds() >= dwell_time ||
+        return session_.stop_requested() || elapsedSeconds() >= dwell_time ||
                processor_.framingLimitPassed() || !processor_.error().isEmpty() ||
                reader_->readFailed();
     });
     showProgress();
     if (const QString error = processor_.error(); !error.isEmpty()) throw StationError(error);
     if (reader_->readFailed()) {
-        st_.LogMessage(QStringLiteral("Stream lost: reading from the controller failed"));
-        st_.device_open = false;
-        st_.stop_requested = true;
+        log_.LogMessage(QStringLiteral("Stream lost: reading from the controller failed"));
+        session_.markLost();
+        session_.endFromWithin();
     } else if (processor_.framingLimitPassed()) {
         endOnFramingErrors();
     }
-    if (elapsedSeconds() >= dwell_time) st_.op.setProgressPosition(st_.op.progressMaximum());
+    if (elapsedSeconds() >= dwell_time) op_.setProgressPosition(op_.progressMaximum());
 }
 
 void AcquisitionRun::showProgress() {
     const int position = clampToInt(Nearest(elapsedSeconds() * 10));
-    st_.op.setProgressPosition(std::min(position, st_.op.progressMaximum()));
+    op_.setProgressPosition(std::min(position, op_.progressMaximum()));
     const int errors = processor_.framingErrors();
     if (errors != shown_framing_errors_) {
         shown_framing_errors_ = errors;
-        st_.op.setStatusText(QStringLiteral("FE %1").arg(errors));
+        op_.setStatusText(QStringLiteral("FE %1").arg(errors));
     }
 }
 
@@ -231,11 +238,11 @@ void AcquisitionRun::warnIfBehind() {
     const auto behind = queue_.oldestAge();
     if (warned_behind_ || behind < kBehind) return;
     warned_behind_ = true;
-    st_.LogMessage(QStringLiteral("Data processing is not keeping up with the stream"));
-    st_.LogMessage(QStringLiteral("Processing is %1 s behind the stream (%2 of %3 chunks queued)")
-                       .arg(std::chrono::duration<double>(behind).count(), 0, 'f', 1)
-                       .arg(queue_.queued())
-                       .arg(queue_.capacity()));
+    log_.LogMessage(QStringLiteral("Data processing is not keeping up with the stream"));
+    log_.LogMessage(QStringLiteral("Processing is %1 s behind the stream (%2 of %3 chunks queued)")
+                        .arg(std::chrono::duration<double>(behind).count(), 0, 'f', 1)
+                        .arg(queue_.queued())
+                        .arg(queue_.capacity()));
 }
 
 void AcquisitionRun::endDwell() {
@@ -245,9 +252,9 @@ void AcquisitionRun::endDwell() {
     reader_->join();
     const std::uint64_t lost = reader_->lostBytes();
     reader_.reset();
-    st_.LogMessage(QStringLiteral("Stopping trigger"));
-    st_.commands.StopTrigger();
-    trigger_on_ = false;
+    log_.LogMessage(QStringLiteral("Stopping trigger"));
+    session_.commands().StopTrigger();
+    phase_ = Phase::Draining;
     // Everything the reader queued is still recorded, then the file closes; the
     // next dwell need not wait for the close, but the records decide whether
     // there is one.
@@ -255,24 +262,24 @@ void AcquisitionRun::endDwell() {
     waiter_.waitUntil([this] { return processor_.dwellDrained(); });
     showProgress();
     if (const QString error = processor_.error(); !error.isEmpty()) throw StationError(error);
-    if (processor_.framingLimitPassed() && !st_.stop_requested) endOnFramingErrors();
+    if (processor_.framingLimitPassed() && !session_.stop_requested()) endOnFramingErrors();
     reportLoss(lost);
 }
 
 void AcquisitionRun::endOnFramingErrors() {
-    st_.LogMessage(QStringLiteral("Framing errors.."));
-    st_.device_open = false;
-    st_.stop_requested = true;
+    log_.LogMessage(QStringLiteral("Framing errors.."));
+    session_.markLost();
+    session_.endFromWithin();
 }
 
 void AcquisitionRun::reportLoss(std::uint64_t lost_bytes) {
     if (lost_bytes == 0) return;
     const auto frames = lost_bytes / StreamDecoder::kFrameSize;
-    st_.LogMessage(QStringLiteral("Data lost in this dwell: %1 bytes of the stream (about %2 "
-                                  "frames) found no room in the processing queue")
-                       .arg(lost_bytes)
-                       .arg(frames));
-    st_.op.setLossText(QStringLiteral("Lost %1 frames").arg(frames));
+    log_.LogMessage(QStringLiteral("Data lost in this dwell: %1 bytes of the stream (about %2 "
+                                   "frames) found no room in the processing queue")
+                        .arg(lost_bytes)
+                        .arg(frames));
+    op_.setLossText(QStringLiteral("Lost %1 frames").arg(frames));
 }
 
 void AcquisitionRun::waitForDwellClosed() {
@@ -287,13 +294,14 @@ void AcquisitionRun::cleanUpAfterError() noexcept {
             reader_->join();
             reader_.reset();
         }
-        if (trigger_on_) st_.commands.StopTrigger();
-        trigger_on_ = false;
+        if (phase_ == Phase::Dwell) session_.commands().StopTrigger();
+        phase_ = Phase::Draining;
         processor_.endDwell();
         waiter_.waitUntil([this] { return processor_.dwellClosed(); });
     } catch (...) {
     }
     file_.abandon();
-    st_.run_active = false;
-    st_.op.setStartEnabled(true);
+    phase_ = Phase::Idle;
+    session_.releaseLink();
+    op_.setStartEnabled(true);
 }

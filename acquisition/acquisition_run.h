@@ -4,12 +4,16 @@
 #include <QObject>
 #include <memory>
 
-#include "app/delay.h"
 #include "chunk_queue.h"
 #include "data_file.h"
+#include "graph_capture.h"
+#include "station/delay.h"
 #include "stream_processor.h"
 
-class Station;
+class ControllerSession;
+class OperatorLog;
+class Operator;
+class StationConfig;
 class TMyThread;
 
 // Start and Stop: programs the controller from config.txt, then records beam
@@ -25,12 +29,16 @@ class AcquisitionRun : public QObject {
     // 8 MiB: more than five seconds of the heaviest stream.
     static constexpr int kQueueSlots = 64;
 
-    explicit AcquisitionRun(Station& station, int queue_slots = kQueueSlots);
+    AcquisitionRun(OperatorLog& log, ControllerSession& session, StationConfig& config,
+                   int queue_slots = kQueueSlots);
     ~AcquisitionRun() override;
 
-    void start_btnClick();
-    void stop_btnClick();
+    // Start: returns when the run has ended. Stop: asks the run to end.
+    void start();
+    void stop();
 
+    // What the graph window shows: filled by the processing thread.
+    GraphCapture& graph() { return graph_; }
     ChunkQueue& queue() { return queue_; }
     StreamProcessor& processor() { return processor_; }
 
@@ -57,13 +65,20 @@ class AcquisitionRun : public QObject {
     void logBytesReceived(int count);
     double elapsedSeconds() const { return beam_start_.nsecsElapsed() / 1e9; }
 
-    Station& st_;
+    // Where the run stands; the trigger is on only in Dwell.
+    enum class Phase { Idle, Preparing, Relay, Dwell, Draining };
+
+    OperatorLog& log_;
+    Operator& op_;
+    ControllerSession& session_;
+    StationConfig& config_;
+    GraphCapture graph_;
     ChunkQueue queue_;
     DataFile file_;  // the processor's between beginDwell and the dwell's close
     StreamProcessor processor_;
     EventWaiter waiter_;
     std::unique_ptr<TMyThread> reader_;
-    bool trigger_on_ = false;
+    Phase phase_ = Phase::Idle;
     bool warned_behind_ = false;
     int shown_framing_errors_ = 0;
     QElapsedTimer beam_start_;

@@ -11,8 +11,8 @@
 #include <charconv>
 #include <cstring>
 
-#include "app/run_config.h"
-#include "app/station_error.h"
+#include "station/run_config.h"
+#include "station/station_error.h"
 
 namespace {
 // A new file's name survives a power cut only once its directory is synced.

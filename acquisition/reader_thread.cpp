@@ -4,9 +4,9 @@
 #include <chrono>
 #include <thread>
 
-#include "app/process_priority.h"
 #include "chunk_queue.h"
 #include "device_IO/usb_link.h"
+#include "station/process_priority.h"
 
 TMyThread::TMyThread(UsbLink& link, ChunkQueue& queue, OnFailure on_failure)
     : link_(link),

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "app/run_config.h"
+#include "station/run_config.h"
 
 std::int64_t Nearest(double x) {
     // nearbyint follows the default rounding mode: to nearest, ties to even.

@@ -8,7 +8,7 @@
 #endif
 
 #include "data_file.h"
-#include "views/graph_capture.h"
+#include "graph_capture.h"
 
 namespace {
 // Room for the carry, a whole chunk and one frame of zeros behind it, so that a

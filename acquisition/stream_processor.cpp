@@ -1,8 +1,8 @@
 #include "stream_processor.h"
 
-#include "app/station_error.h"
 #include "data_file.h"
-#include "views/graph_capture.h"
+#include "graph_capture.h"
+#include "station/station_error.h"
 
 namespace {
 // Written records reach the disk at least this often while the stream is quiet.

@@ -14,19 +14,19 @@
 #include <QToolButton>
 #include <QUrl>
 
-#include "delay.h"
-#include "process_priority.h"
-#include "station_error.h"
+#include "station/delay.h"
+#include "station/process_priority.h"
+#include "station/station_error.h"
 #include "toolbar_icons.h"
 #include "views/about_form.h"
 #include "views/graph_form.h"
 
-TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, Station::Clock clock)
+TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, OperatorLog::Clock clock)
     : own_dialogs_(dialogs ? nullptr : std::make_unique<QtModalDialogs>()),
       dialogs_(dialogs ? dialogs : own_dialogs_.get()),
       station_(*this, api, std::move(clock)),
-      run_(station_),
-      firmware_(station_) {
+      run_(station_.log, station_.session, station_.config),
+      firmware_(station_.log, station_.session, station_.config) {
     setWindowTitle(QStringLiteral("Zarv"));
     resize(718, 719);
     move(184, 35);
@@ -102,18 +102,16 @@ void TMainForm::setSecondaryWindows(TGraphForm* graph, TAboutForm* about) {
 }
 
 void TMainForm::FormCreate() {
-    station_.device_open = false;
-    station_.start_dir = QDir::currentPath();
+    station_.config.start_dir = QDir::currentPath();
     try {
-        station_.ReadConfig();
+        station_.config.ReadConfig();
     } catch (const StationError& error) {
         showError(error.text() + QStringLiteral("."));
         return;  // the window keeps its design position and normal priority
     }
-    station_.graph.startCapturing();
+    run_.graph().startCapturing();
     move(100, 50);
     SetProcessPriority(3);
-    station_.triggering = false;
 }
 
 // Errors that escape a handler end it with an error box; a close asked for while
@@ -134,15 +132,16 @@ void TMainForm::runHandler(Handler handler) {
 
 void TMainForm::start_btnClick() {
     if (!start_btn->isEnabled()) return;
-    runHandler([this] { run_.start_btnClick(); });
+    runHandler([this] { run_.start(); });
 }
 
 void TMainForm::stop_btnClick() {
-    runHandler([this] { run_.stop_btnClick(); });
+    runHandler([this] { run_.stop(); });
 }
 
 void TMainForm::settings_btnClick() {
-    runHandler([this] { QDesktopServices::openUrl(QUrl::fromLocalFile(station_.configPath())); });
+    runHandler(
+        [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(station_.config.configPath())); });
 }
 
 void TMainForm::graph_btnClick() {
@@ -156,12 +155,12 @@ void TMainForm::graph_btnClick() {
 
 void TMainForm::About1Click() {
     runHandler([this] {
-        if (about_form_) about_form_->About1Click(station_);
+        if (about_form_) about_form_->showIdentity(station_.session);
     });
 }
 
 void TMainForm::FirmwareUpgrade1Click() {
-    runHandler([this] { firmware_.FirmwareUpgrade1Click(); });
+    runHandler([this] { firmware_.run(); });
 }
 
 void TMainForm::Close1Click() {
@@ -169,8 +168,8 @@ void TMainForm::Close1Click() {
 }
 
 void TMainForm::endFromOutside(const QString& reason) {
-    station_.LogMessage(reason);
-    if (station_.run_active) run_.stop_btnClick();
+    station_.log.LogMessage(reason);
+    if (station_.session.holder() == LinkHolder::Run) run_.stop();
     close();  // once the handlers still running have returned
 }
 
@@ -202,7 +201,7 @@ bool TMainForm::askYesCancel(const QString& text) {
     return dialogs_->yesCancel(this, QGuiApplication::applicationDisplayName(), text);
 }
 QString TMainForm::chooseFile(const QString& filter) {
-    return dialogs_->openFile(this, filter, station_.start_dir);
+    return dialogs_->openFile(this, filter, station_.config.start_dir);
 }
 void TMainForm::setProgressMaximum(int maximum) {
     ProgressBar1->setMaximum(maximum);

@@ -6,8 +6,8 @@
 #include "acquisition/acquisition_run.h"
 #include "firmware/flash_update.h"
 #include "modal_dialogs.h"
-#include "operator.h"
-#include "station.h"
+#include "station/operator.h"
+#include "station/station.h"
 
 class QAction;
 class QLabel;
@@ -24,7 +24,7 @@ class TMainForm : public QMainWindow, public Operator {
     Q_OBJECT
   public:
     explicit TMainForm(FtApi& api, ModalDialogs* dialogs = nullptr,
-                       Station::Clock clock = &QDateTime::currentDateTime);
+                       OperatorLog::Clock clock = &QDateTime::currentDateTime);
     ~TMainForm() override;
 
     void setSecondaryWindows(TGraphForm* graph, TAboutForm* about);

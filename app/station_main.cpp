@@ -16,7 +16,7 @@ int RunStation(int argc, char** argv, FtApi& api) {
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);  // the main window alone ends the program
     TMainForm main_form(api);
-    TGraphForm graph_form(main_form.station().graph);
+    TGraphForm graph_form(main_form.run().graph());
     TAboutForm about_form;
     main_form.setSecondaryWindows(&graph_form, &about_form);
     EndingSignals ending;

@@ -9,9 +9,9 @@
 
 #include "acquisition/chunk_queue.h"
 #include "acquisition/data_file.h"
+#include "acquisition/graph_capture.h"
 #include "acquisition/stream_decoder.h"
 #include "simulator/sim_waveform.h"
-#include "views/graph_capture.h"
 
 namespace {
 constexpr int kChunk = StreamDecoder::kChunkSize;

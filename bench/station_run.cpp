@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
 #endif
     QApplication app(argc, argv);
     TMainForm form(link);
-    TGraphForm graph(form.station().graph);
+    TGraphForm graph(form.run().graph());
     TAboutForm about;
     form.setSecondaryWindows(&graph, &about);
     form.show();
@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
         const double elapsed = wall.elapsed() / 1000.0;
         const QString log = form.logpad->toPlainText();
         long records = 0;
-        QDirIterator it(form.station().run_config.data_dir, {"*_beam*.txt"}, QDir::Files,
+        QDirIterator it(form.station().config.run_config.data_dir, {"*_beam*.txt"}, QDir::Files,
                         QDirIterator::Subdirectories);
         while (it.hasNext()) {
             QFile f(it.next());
@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
         std::printf("run seconds        %.1f\n", elapsed);
         std::printf("cpu seconds        %.2f (%.3f per second of run)\n", cpu, cpu / elapsed);
         std::printf("records written    %ld\n", records);
-        std::printf("graph points       %d captured of %s\n", form.station().graph.graphCount(),
+        std::printf("graph points       %d captured of %s\n", form.run().graph().graphCount(),
                     qPrintable(points));
         std::printf("gui answer ms      median %.1f, p99 %.1f, max %.1f (%zu samples)\n",
                     percentile(probe.late_ms, 0.5), percentile(probe.late_ms, 0.99),

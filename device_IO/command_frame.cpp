@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/operator.h"
+#include "message_boxes.h"
 #include "usb_link.h"
 
 std::uint8_t FrameChecksum(const std::uint8_t* frame) {
@@ -19,7 +19,7 @@ void PlaceFrame(const TCommandFrame& frame, std::array<std::uint8_t, 50>& tx_buf
     tx_buffer[length + 1] = FrameChecksum(tx_buffer.data());
 }
 
-int SendCommand(UsbLink& link, Operator& op, const TCommandFrame& frame, int expected,
+int SendCommand(UsbLink& link, MessageBoxes& op, const TCommandFrame& frame, int expected,
                 bool* written_whole) {
     expected = std::clamp<int>(expected, 1, UsbLink::kRxBufferSize);
     link.PurgeFTDeviceTx();

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 class UsbLink;
-class Operator;
+class MessageBoxes;
 
 // A command as it is built, before it travels:
 //   byte 0       L, the number of bytes after it: the code and the payload
@@ -45,7 +45,7 @@ void PlaceFrame(const TCommandFrame& frame, std::array<std::uint8_t, 50>& tx_buf
 // and show the boxes for short writes, short replies and reply codes. Returns the
 // number of reply bytes, which lie at the start of rx_buffer.
 // *written_whole, when asked for, tells whether the whole frame left.
-int SendCommand(UsbLink& link, Operator& op, const TCommandFrame& frame, int expected,
+int SendCommand(UsbLink& link, MessageBoxes& op, const TCommandFrame& frame, int expected,
                 bool* written_whole = nullptr);
 
 constexpr std::uint8_t REPLY_ACK = 0x55;

@@ -1,7 +1,7 @@
 #include "controller_commands.h"
 
-#include "app/operator.h"
 #include "command_frame.h"
+#include "message_boxes.h"
 #include "usb_link.h"
 
 // The command set: code, frame length L (0 when it depends on the payload), reply
@@ -61,9 +61,16 @@ void ControllerCommands::reopenIfLost() {
 
 int ControllerCommands::transact(const CommandSpec& spec, const TCommandFrame& frame) {
     reopenIfLost();
+    flash_status_.reset();
     if (!spec.long_timeout) return SendCommand(link_, op_, frame, spec.reply, &frame_written_);
     LongTimeout bracket(link_);
     return SendCommand(link_, op_, frame, spec.reply, &frame_written_);
+}
+
+int ControllerCommands::flashTransact(const CommandSpec& spec, const TCommandFrame& frame) {
+    const int received = transact(spec, frame);
+    if (received == spec.reply) flash_status_ = link_.rx_buffer[1];
+    return received;
 }
 
 bool ControllerCommands::ReadControllerInfo(InfoWords& words) {
@@ -145,8 +152,8 @@ int ControllerCommands::SectorCode(const QString& sector) {
     return -1;
 }
 
-int ControllerCommands::flashStatus() const {
-    return link_.rx_buffer[1];
+QString ControllerCommands::flashStatusText(int status) const {
+    return link_.flash_status_text.text(status);
 }
 
 int ControllerCommands::EraseSector(const QString& sector) {
@@ -154,7 +161,7 @@ int ControllerCommands::EraseSector(const QString& sector) {
     if (code < 0) return 0;
     TCommandFrame frame(kEraseSector.code, kEraseSector.length);
     frame.put_u8(static_cast<std::uint32_t>(code));
-    return transact(kEraseSector, frame);
+    return flashTransact(kEraseSector, frame);
 }
 
 int ControllerCommands::ProgramSectorBlock(const BlockWords& words, int count,
@@ -167,7 +174,7 @@ int ControllerCommands::ProgramSectorBlock(const BlockWords& words, int count,
     frame.put_u8(static_cast<std::uint32_t>(offset) / 256);
     frame.put_u8(static_cast<std::uint32_t>(offset) % 256);
     for (int i = 0; i < count; ++i) frame.put_u16_be(words[static_cast<std::size_t>(i)]);
-    return transact(kProgramSectorBlock, frame);
+    return flashTransact(kProgramSectorBlock, frame);
 }
 
 bool ControllerCommands::ReadSector(const QString& sector, SectorWords& words) {

@@ -4,10 +4,11 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class UsbLink;
-class Operator;
+class MessageBoxes;
 struct CommandSpec;
 struct TCommandFrame;
 
@@ -39,7 +40,7 @@ using BlockWords = std::array<std::uint16_t, 16>;
 // length and leave the caller's array untouched when it had not.
 class ControllerCommands {
   public:
-    ControllerCommands(UsbLink& link, Operator& op) : link_(link), op_(op) {}
+    ControllerCommands(UsbLink& link, MessageBoxes& op) : link_(link), op_(op) {}
     // How to open the link again when a call found the device gone.
     void setReopen(std::function<bool()> reopen) { reopen_ = std::move(reopen); }
 
@@ -62,16 +63,20 @@ class ControllerCommands {
 
     // Flash sector code of a letter A..H, or -1.
     static int SectorCode(const QString& sector);
-    // Flash status in byte 1 of the last erase or program reply.
-    int flashStatus() const;
+    // Flash status in byte 1 of the last command's reply when that was a whole
+    // erase or program reply; nothing otherwise.
+    std::optional<int> flashStatus() const { return flash_status_; }
+    QString flashStatusText(int status) const;
 
   private:
     bool sendTrigger(std::uint8_t on);
     void reopenIfLost();
     int transact(const CommandSpec& spec, const TCommandFrame& frame);
+    int flashTransact(const CommandSpec& spec, const TCommandFrame& frame);
 
     UsbLink& link_;
-    Operator& op_;
+    MessageBoxes& op_;
     bool frame_written_ = false;
+    std::optional<int> flash_status_;
     std::function<bool()> reopen_;
 };

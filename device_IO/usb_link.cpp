@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/operator.h"
+#include "message_boxes.h"
 
-UsbLink::UsbLink(FtApi& api, Operator& op) : rx_buffer(kRxBufferSize, 0), api_(api), op_(op) {}
+UsbLink::UsbLink(FtApi& api, MessageBoxes& op) : rx_buffer(kRxBufferSize, 0), api_(api), op_(op) {}
 
 FT_STATUS UsbLink::GetFTDeviceCount() {
     const FT_STATUS status = api_.FT_ListDevices(&device_count, nullptr, FT_LIST_NUMBER_ONLY);

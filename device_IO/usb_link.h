@@ -10,7 +10,7 @@
 #include "flash_status.h"
 #include "ft_api.h"
 
-class Operator;
+class MessageBoxes;
 
 // The one link to the controller: its handle, the device text buffer and the
 // receive and transmit buffers every byte passes through. Every wrapper makes one
@@ -22,7 +22,7 @@ class UsbLink {
     static constexpr int kTextCut = 49;
     static inline const QString kNotOpen = QStringLiteral("NotOpen");
 
-    UsbLink(FtApi& api, Operator& op);
+    UsbLink(FtApi& api, MessageBoxes& op);
 
     FT_STATUS GetFTDeviceCount();
     FT_STATUS GetFTDeviceSerialNo(std::uint32_t index);
@@ -80,7 +80,7 @@ class UsbLink {
     QString deviceText() const;
 
     FtApi& api_;
-    Operator& op_;
+    MessageBoxes& op_;
     std::array<char, FT_DEVICE_TEXT_SIZE> device_text_{};
     std::atomic<FT_STATUS> last_status_{FT_OK};
     std::atomic<bool> lost_{false};

@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/operator.h"
-#include "app/station.h"
-#include "app/station_error.h"
 #include "flash_sectors.h"
 #include "hex_image.h"
 #include "sector_files.h"
+#include "station/controller_session.h"
+#include "station/operator.h"
+#include "station/operator_log.h"
+#include "station/station_config.h"
+#include "station/station_error.h"
 
 // One row of the staging map: an image sector and the spare sector it is staged in.
 // A sector that the image does not carry keeps its content: its present words are
@@ -37,13 +39,15 @@ constexpr int kMaxBlockWords = 16;
 // Marks the link as held for as long as the update runs.
 class UpdateActive {
   public:
-    explicit UpdateActive(Station& st) : st_(st) { st_.update_active = true; }
-    ~UpdateActive() { st_.update_active = false; }
+    explicit UpdateActive(ControllerSession& session) : session_(session) {
+        session_.beginUpdate();
+    }
+    ~UpdateActive() { session_.releaseLink(); }
     UpdateActive(const UpdateActive&) = delete;
     UpdateActive& operator=(const UpdateActive&) = delete;
 
   private:
-    Station& st_;
+    ControllerSession& session_;
 };
 
 std::uint32_t baseOf(const char* letter) {
@@ -52,35 +56,39 @@ std::uint32_t baseOf(const char* letter) {
 }  // namespace
 
 QString FirmwareUpdate::inStartDir(const char* name) const {
-    return st_.start_dir + QLatin1Char('/') + QLatin1String(name);
+    return config_.start_dir + QLatin1Char('/') + QLatin1String(name);
 }
 
-void FirmwareUpdate::FirmwareUpgrade1Click() {
-    if (st_.update_active) {
-        st_.LogMessage(QStringLiteral("Firmware update in progress. Aborting ..."));
+FirmwareUpdate::FirmwareUpdate(OperatorLog& log, ControllerSession& session,
+                               const StationConfig& config)
+    : log_(log), op_(log.op()), session_(session), config_(config) {}
+
+void FirmwareUpdate::run() {
+    if (session_.holder() == LinkHolder::Update) {
+        log_.LogMessage(QStringLiteral("Firmware update in progress. Aborting ..."));
         return;
     }
     if (refusedWhileTriggering()) return;  // before the operator picks anything
-    const QString path = st_.op.chooseFile(kFilter);
+    const QString path = op_.chooseFile(kFilter);
     if (path.isEmpty()) return;
     const QString covered = describeImage(path);
-    if (!st_.op.askYesCancel(confirmation(path, covered))) {
-        st_.LogMessage(QStringLiteral("Firmware update cancelled"));
+    if (!op_.askYesCancel(confirmation(path, covered))) {
+        log_.LogMessage(QStringLiteral("Firmware update cancelled"));
         return;
     }
     if (!AcceptHexImage(path)) {
-        st_.LogMessage(QStringLiteral("File is not recognised. Aborting ..."));
+        log_.LogMessage(QStringLiteral("File is not recognised. Aborting ..."));
         return;
     }
     if (refusedWhileTriggering()) return;
-    if (!st_.EnsureDeviceOpen()) return;
-    UpdateActive active(st_);
+    if (!session_.ensureOpen()) return;
+    UpdateActive active(session_);
     UpdateFirmware(path);
 }
 
 bool FirmwareUpdate::refusedWhileTriggering() {
-    if (!st_.triggering && !st_.linkBusy()) return false;
-    st_.LogMessage(
+    if (!session_.triggering() && !session_.linkBusy()) return false;
+    log_.LogMessage(
         QStringLiteral("System is triggering. Stop trigger and try again. Aborting ..."));
     return true;
 }
@@ -101,8 +109,8 @@ QString FirmwareUpdate::describeImage(const QString& path) {
     const auto list = [](const QStringList& l) {
         return l.isEmpty() ? QStringLiteral("none") : l.join(QStringLiteral(", "));
     };
-    st_.LogMessage(QStringLiteral("Image %1: main sectors replaced: %2; keeping their content: %3")
-                       .arg(QFileInfo(path).fileName(), list(replaced), list(kept)));
+    log_.LogMessage(QStringLiteral("Image %1: main sectors replaced: %2; keeping their content: %3")
+                        .arg(QFileInfo(path).fileName(), list(replaced), list(kept)));
     return covered;
 }
 
@@ -122,44 +130,44 @@ QString FirmwareUpdate::confirmation(const QString& path, const QString& covered
 }
 
 void FirmwareUpdate::UpdateFirmware(const QString& image_path) {
-    st_.op.setProgressPosition(st_.op.progressMinimum());
-    st_.LogMessage(QStringLiteral("Processing HEX file"));
-    ConvertHexImage(image_path, st_.start_dir);
+    op_.setProgressPosition(op_.progressMinimum());
+    log_.LogMessage(QStringLiteral("Processing HEX file"));
+    ConvertHexImage(image_path, config_.start_dir);
     checkImageFilesFit();
 
     bool all_verified = true;
     for (const StagingRow& row : kStagingMap) all_verified = stageRow(row) && all_verified;
 
     if (!VerifyCodeStart()) {
-        st_.op.showMessage(QStringLiteral("Code Start Verification failed"));
+        op_.showMessage(QStringLiteral("Code Start Verification failed"));
         return;
     }
     if (!all_verified) {
-        st_.op.showMessage(QStringLiteral("Verification failed"));
+        op_.showMessage(QStringLiteral("Verification failed"));
         return;
     }
     copyToMainFrame();
 }
 
 void FirmwareUpdate::copyToMainFrame() {
-    st_.LogMessage(QStringLiteral("Copying image to main frame.. please wait."));
-    st_.op.setProgressMaximum(0);  // no steps to show: the bar says "busy"
-    st_.op.setProgressPosition(0);
-    st_.op.pumpEvents();
-    st_.commands.CopyImageToMainFrame();
-    if (!st_.commands.frameWritten()) {
-        st_.op.setProgressMaximum(1);
-        st_.op.setProgressPosition(0);
-        st_.op.showMessage(
+    log_.LogMessage(QStringLiteral("Copying image to main frame.. please wait."));
+    op_.setProgressMaximum(0);  // no steps to show: the bar says "busy"
+    op_.setProgressPosition(0);
+    op_.pumpEvents();
+    session_.commands().CopyImageToMainFrame();
+    if (!session_.commands().frameWritten()) {
+        op_.setProgressMaximum(1);
+        op_.setProgressPosition(0);
+        op_.showMessage(
             QStringLiteral("The copy command did not reach the controller. The main firmware is "
                            "unchanged: a frame cut short fails the controller's checksum. Check "
                            "the connection and run the update again."));
         return;
     }
-    st_.op.waitMs(5000);
-    st_.LogMessage(QStringLiteral("Firmware updated... Please power cycle and restart"));
-    st_.op.setProgressMaximum(1);
-    st_.op.setProgressPosition(1);
+    op_.waitMs(5000);
+    log_.LogMessage(QStringLiteral("Firmware updated... Please power cycle and restart"));
+    op_.setProgressMaximum(1);
+    op_.setProgressPosition(1);
 }
 
 // Every line of the files to be programmed must lie within its sector; found out
@@ -196,21 +204,22 @@ bool FirmwareUpdate::stageRow(const StagingRow& row) {
 bool FirmwareUpdate::keepMainSector(const StagingRow& row) {
     const QString main = QLatin1String(row.image_sector);
     const QString staging = QLatin1String(row.staging_sector);
-    st_.LogMessage(QStringLiteral("Sector %1 is not in the image: it keeps its content").arg(main));
-    st_.LogMessage(QStringLiteral("Reading data from Sector %1").arg(main));
-    st_.op.pumpEvents();
+    log_.LogMessage(
+        QStringLiteral("Sector %1 is not in the image: it keeps its content").arg(main));
+    log_.LogMessage(QStringLiteral("Reading data from Sector %1").arg(main));
+    op_.pumpEvents();
     const QString main_file = inStartDir(row.main_file);
     if (!ReadBackSector(main, main_file)) return false;
-    st_.LogMessage(QStringLiteral("Reading data from Sector %1").arg(staging));
-    st_.op.pumpEvents();
+    log_.LogMessage(QStringLiteral("Reading data from Sector %1").arg(staging));
+    op_.pumpEvents();
     const QString read_back = inStartDir(row.read_back_file);
     if (ReadBackSector(staging, read_back) &&
         CompareSectorFiles(baseOf(row.image_sector), baseOf(row.staging_sector), main_file,
                            read_back)) {
-        st_.LogMessage(QStringLiteral("Data Verified"));
+        log_.LogMessage(QStringLiteral("Data Verified"));
         return true;
     }
-    st_.LogMessage(
+    log_.LogMessage(
         QStringLiteral("Sector %1 differs from sector %2: staging it again").arg(staging, main));
     return stageFile(row, main_file);
 }
@@ -218,47 +227,47 @@ bool FirmwareUpdate::keepMainSector(const StagingRow& row) {
 // Erases the staging sector, programs file into it, reads it back and compares.
 bool FirmwareUpdate::stageFile(const StagingRow& row, const QString& image_file) {
     const QString staging = QLatin1String(row.staging_sector);
-    st_.LogMessage(QStringLiteral("Erasing Sector %1.. please wait").arg(staging));
-    st_.op.pumpEvents();
+    log_.LogMessage(QStringLiteral("Erasing Sector %1.. please wait").arg(staging));
+    op_.pumpEvents();
     EraseFlashSector(staging);
-    st_.LogMessage(QStringLiteral("Erasing complete"));
-    st_.op.pumpEvents();
+    log_.LogMessage(QStringLiteral("Erasing complete"));
+    op_.pumpEvents();
     ProgramSectorFile(staging, QLatin1String(row.image_sector), image_file);
-    st_.LogMessage(QStringLiteral("Reading data from Sector %1").arg(staging));
-    st_.op.pumpEvents();
+    log_.LogMessage(QStringLiteral("Reading data from Sector %1").arg(staging));
+    op_.pumpEvents();
     const QString read_back = inStartDir(row.read_back_file);
     const bool read_whole = ReadBackSector(staging, read_back);
-    st_.LogMessage(QLatin1String(row.read_text));
-    st_.op.pumpEvents();
+    log_.LogMessage(QLatin1String(row.read_text));
+    op_.pumpEvents();
     if (!read_whole || !QFileInfo::exists(read_back)) return false;
     const bool same = CompareSectorFiles(baseOf(row.image_sector), baseOf(row.staging_sector),
                                          image_file, read_back);
-    st_.LogMessage(same ? QStringLiteral("Data Verified") : QStringLiteral("Data does not match"));
+    log_.LogMessage(same ? QStringLiteral("Data Verified") : QStringLiteral("Data does not match"));
     return same;
 }
 
 void FirmwareUpdate::EraseFlashSector(const QString& sector) {
-    const int received = st_.commands.EraseSector(sector);
+    const int received = session_.commands().EraseSector(sector);
     if (received != 2) {
-        st_.op.showMessage(QStringLiteral("Did not recive 2 data bytes"));
+        op_.showMessage(QStringLiteral("Did not recive 2 data bytes"));
         return;
     }
-    if (const int status = st_.commands.flashStatus(); status != 0)
-        st_.op.showMessage(st_.link.flash_status_text.text(status));
+    if (const int status = session_.commands().flashStatus().value_or(0); status != 0)
+        op_.showMessage(session_.commands().flashStatusText(status));
 }
 
 bool FirmwareUpdate::programBlock(const QString& target, const std::uint16_t* words, int count,
                                   int offset) {
     BlockWords block{};
     std::copy(words, words + count, block.begin());
-    if (st_.commands.ProgramSectorBlock(block, count, target, offset) != 2) {
-        st_.op.showMessage(QStringLiteral("Did not recive 2 data bytes"));
+    if (session_.commands().ProgramSectorBlock(block, count, target, offset) != 2) {
+        op_.showMessage(QStringLiteral("Did not recive 2 data bytes"));
         return false;
     }
-    if (const int status = st_.commands.flashStatus(); status != 0) {
-        st_.op.showMessage(QStringLiteral("Error while writing offset_adr 0x%1: %2")
-                               .arg(Hex(static_cast<std::uint32_t>(offset + 1), 4),
-                                    st_.link.flash_status_text.text(status)));
+    if (const int status = session_.commands().flashStatus().value_or(0); status != 0) {
+        op_.showMessage(QStringLiteral("Error while writing offset_adr 0x%1: %2")
+                            .arg(Hex(static_cast<std::uint32_t>(offset + 1), 4),
+                                 session_.commands().flashStatusText(status)));
         return false;
     }
     return true;
@@ -268,25 +277,25 @@ void FirmwareUpdate::ProgramSectorFile(const QString& target, const QString& sou
                                        const QString& file) {
     const FlashSector* sector = SectorByLetter(source);
     if (!sector || !SectorByLetter(target)) {
-        st_.op.showMessage(QStringLiteral("Invalid Sector name: ") + (sector ? target : source));
+        op_.showMessage(QStringLiteral("Invalid Sector name: ") + (sector ? target : source));
         return;
     }
     const QStringList lines = ReadTextLines(file);
-    st_.LogMessage(QStringLiteral("Programming Sector %1 from %2 (%3 lines)")
-                       .arg(target, QFileInfo(file).fileName())
-                       .arg(lines.size()));
-    st_.op.setProgressMaximum(std::max(1, static_cast<int>(lines.size())));
-    st_.op.setProgressPosition(0);
+    log_.LogMessage(QStringLiteral("Programming Sector %1 from %2 (%3 lines)")
+                        .arg(target, QFileInfo(file).fileName())
+                        .arg(lines.size()));
+    op_.setProgressMaximum(std::max(1, static_cast<int>(lines.size())));
+    op_.setProgressPosition(0);
     int done_lines = 0;
     for (const QString& text : lines) {
         const SectorLine line = ParseSectorLine(text);
         const int offset = static_cast<int>(line.address - sector->first_address);
         const int count = static_cast<int>(line.words.size());
-        st_.LogMessage(QStringLiteral("Writing %1 WORDS to Sector %2 at address offset of 0x%3")
-                           .arg(count)
-                           .arg(target, Hex(static_cast<std::uint32_t>(offset) & 0xFFFF, 4)));
-        st_.op.setProgressPosition(++done_lines);
-        st_.op.pumpEvents();
+        log_.LogMessage(QStringLiteral("Writing %1 WORDS to Sector %2 at address offset of 0x%3")
+                            .arg(count)
+                            .arg(target, Hex(static_cast<std::uint32_t>(offset) & 0xFFFF, 4)));
+        op_.setProgressPosition(++done_lines);
+        op_.pumpEvents();
         // A line longer than one command carries goes out in several, at consecutive offsets.
         bool ok = true;
         int done = 0;
@@ -297,18 +306,18 @@ void FirmwareUpdate::ProgramSectorFile(const QString& target, const QString& sou
         } while (ok && done < count);
         if (!ok) break;
     }
-    st_.LogMessage(QStringLiteral("Sector ") + target + QStringLiteral("writing complete"));
-    st_.op.setProgressPosition(st_.op.progressMaximum());
+    log_.LogMessage(QStringLiteral("Sector ") + target + QStringLiteral("writing complete"));
+    op_.setProgressPosition(op_.progressMaximum());
 }
 
 bool FirmwareUpdate::ReadBackSector(const QString& sector, const QString& file) {
     const FlashSector* s = SectorByLetter(sector);
     if (!s) {
-        st_.op.showMessage(QStringLiteral("Invalid Sector name: ") + sector);
+        op_.showMessage(QStringLiteral("Invalid Sector name: ") + sector);
         return false;
     }
     SectorWords words;
-    if (!st_.commands.ReadSector(sector, words)) {
+    if (!session_.commands().ReadSector(sector, words)) {
         QFile::remove(file);  // nothing stale may be compared
         return false;
     }
@@ -358,8 +367,8 @@ bool FirmwareUpdate::VerifyCodeStart() {
     block.fill(0xFFFF);
     block[0] = ParseHexField(found->mid(8, 4));
     block[1] = ParseHexField(found->mid(12, 4));
-    st_.commands.WriteCodeStart(block);
+    session_.commands().WriteCodeStart(block);
     CodeStartWords words{};
-    if (!st_.commands.ReadCodeStart(words)) return false;
+    if (!session_.commands().ReadCodeStart(words)) return false;
     return std::equal(block.begin(), block.end(), words.begin() + 118);
 }

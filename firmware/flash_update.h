@@ -3,7 +3,10 @@
 #include <QString>
 #include <cstdint>
 
-class Station;
+class ControllerSession;
+class Operator;
+class OperatorLog;
+class StationConfig;
 struct StagingRow;
 
 // Help > Firmware Upgrade: stages the image's sectors H, G and F in the spare
@@ -11,11 +14,12 @@ struct StagingRow;
 // and only then has the controller copy the staged image into its main sectors.
 class FirmwareUpdate {
   public:
-    explicit FirmwareUpdate(Station& station) : st_(station) {}
+    FirmwareUpdate(OperatorLog& log, ControllerSession& session, const StationConfig& config);
 
     static inline const QString kFilter = QStringLiteral("Firmware image (*.hex)|*.hex");
 
-    void FirmwareUpgrade1Click();
+    // Help > Firmware Upgrade: asks for the image and the go-ahead, then updates.
+    void run();
     void UpdateFirmware(const QString& image_path);
 
     void EraseFlashSector(const QString& sector);
@@ -38,5 +42,8 @@ class FirmwareUpdate {
     QString inStartDir(const char* name) const;
     bool programBlock(const QString& target, const std::uint16_t* words, int count, int offset);
 
-    Station& st_;
+    OperatorLog& log_;
+    Operator& op_;
+    ControllerSession& session_;
+    const StationConfig& config_;
 };

@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <set>
 
-#include "app/run_config.h"
-#include "app/station_error.h"
 #include "flash_sectors.h"
 #include "sector_files.h"
+#include "station/run_config.h"
+#include "station/station_error.h"
 
 bool AcceptHexImage(const QString& path) {
     const QStringList lines = ReadTextLines(path);

@@ -3,7 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "app/station_error.h"
+#include "station/station_error.h"
 
 QString Hex(std::uint32_t value, int digits) {
     return QString::number(value, 16).toUpper().rightJustified(digits, QLatin1Char('0'));

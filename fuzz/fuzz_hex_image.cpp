@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/station_error.h"
 #include "firmware/hex_image.h"
 #include "firmware/sector_files.h"
+#include "station/station_error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static QTemporaryDir dir;

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "acquisition/data_file.h"
+#include "acquisition/graph_capture.h"
 #include "acquisition/stream_decoder.h"
-#include "views/graph_capture.h"
 
 namespace {
 struct Events : StreamEvents {

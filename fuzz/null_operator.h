@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/operator.h"
+#include "station/operator.h"
 
 // An operator who reads nothing and answers Cancel.
 class NullOperator : public Operator {

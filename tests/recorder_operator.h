@@ -5,8 +5,8 @@
 #include <QStringList>
 #include <ostream>
 
-#include "app/delay.h"
-#include "app/operator.h"
+#include "station/delay.h"
+#include "station/operator.h"
 #include "test_support.h"
 
 // Keeps every call in order and answers dialogs from a script; an empty script

@@ -7,9 +7,9 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "app/station.h"
 #include "recorder_operator.h"
 #include "simulator/sim_controller.h"
+#include "station/station.h"
 
 // A station directory with a config.txt, a simulated controller and a recorder.
 inline QString DefaultConfigText(const QString& data_dir) {
@@ -24,6 +24,13 @@ inline QString DefaultConfigText(const QString& data_dir) {
         .arg(data_dir);
 }
 
+// The trigger wish on with no run holding the link, as a run that ended by itself
+// leaves it until Stop.
+inline void LeaveTriggering(ControllerSession& session) {
+    session.beginRun();
+    session.releaseLink();
+}
+
 class StationFixture : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -34,7 +41,7 @@ class StationFixture : public ::testing::Test {
         // things. The bridge's own 4 KiB are tested where they matter.
         sim->setBridgeBufferSize(256 * 1024);
         station = std::make_unique<Station>(op, *sim, [this] { return clock(); });
-        station->start_dir = dir.path();
+        station->config.start_dir = dir.path();
     }
 
     QDateTime clock() const {

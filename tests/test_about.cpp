@@ -1,15 +1,15 @@
 #include <QLabel>
 
+#include "about/about_query.h"
 #include "station_fixture.h"
 #include "views/about_form.h"
-#include "views/about_query.h"
 
 namespace {
 using AboutTest = StationFixture;
 
 TEST_F(AboutTest, ShowsTheControllersIdentity) {
     TAboutForm form;
-    form.About1Click(*station);
+    form.showIdentity(station->session);
     EXPECT_TRUE(form.isVisible());
     EXPECT_EQ(form.pos(), QPoint(180, 180));
     EXPECT_EQ(form.serial_no->text(), "1001");
@@ -17,7 +17,7 @@ TEST_F(AboutTest, ShowsTheControllersIdentity) {
     EXPECT_EQ(form.firmware_rev->text(), "1.2");
     EXPECT_EQ(form.hardware_rev->text(), "2.16");
     EXPECT_EQ(op.messages(), QStringList{"Radar controller (simulated) [SIM00001]"});
-    form.About1Click(*station);
+    form.showIdentity(station->session);
     EXPECT_EQ(op.messages().size(), 1);  // no second open
     form.close();
 }
@@ -25,7 +25,7 @@ TEST_F(AboutTest, ShowsTheControllersIdentity) {
 TEST_F(AboutTest, NoControllerKeepsTheInitialTexts) {
     sim->setDeviceCount(0);
     TAboutForm form;
-    form.About1Click(*station);
+    form.showIdentity(station->session);
     EXPECT_TRUE(form.isVisible());
     EXPECT_EQ(form.serial_no->text(), "serial_no");
     EXPECT_EQ(form.hardware_rev->text(), "hardware_rev");
@@ -35,22 +35,22 @@ TEST_F(AboutTest, NoControllerKeepsTheInitialTexts) {
 }
 
 TEST_F(AboutTest, TriggeringSendsNothing) {
-    ASSERT_TRUE(station->EnsureDeviceOpen());
+    ASSERT_TRUE(station->session.ensureOpen());
     sim->clearWrittenFrames();
-    station->triggering = true;
-    EXPECT_FALSE(QueryAbout(*station));
-    station->triggering = false;
-    station->run_active = true;  // Stop pressed, run not yet ended
-    EXPECT_FALSE(QueryAbout(*station));
+    LeaveTriggering(station->session);
+    EXPECT_FALSE(QueryAbout(station->session));
+    station->session.beginRun();
+    station->session.requestStop();  // Stop pressed, run not yet ended
+    EXPECT_FALSE(QueryAbout(station->session));
     EXPECT_TRUE(sim->writtenFrames().empty());
 }
 
 TEST_F(AboutTest, FailedReadKeepsTheLastTexts) {
     TAboutForm form;
-    form.About1Click(*station);
+    form.showIdentity(station->session);
     sim->setReplyFault(0x00, SimController::ReplyFault::Short, 20);
     sim->setInfoWord(1, 5);
-    form.About1Click(*station);
+    form.showIdentity(station->session);
     EXPECT_EQ(form.serial_no->text(), "1001");
     EXPECT_EQ(LastOf(op.boxes), "Unexpected data length");
     form.close();
@@ -63,7 +63,7 @@ TEST(AboutTexts, RevisionsAndLargeSerials) {
     SimController sim(QString(), QString(), SimClock::skippingIdle());
     Station st(op, sim);
     sim.setInfoWord(1, 0x80000001u);
-    const auto texts = QueryAbout(st);
+    const auto texts = QueryAbout(st.session);
     ASSERT_TRUE(texts);
     EXPECT_EQ(texts->serial_no, "2147483649");
 }

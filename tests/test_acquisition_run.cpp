@@ -4,9 +4,9 @@
 #include "acquisition/acquisition_run.h"
 #include "acquisition/run_settings.h"
 #include "act_when.h"
-#include "app/station_error.h"
 #include "data_file_checker.h"
 #include "firmware/flash_update.h"
+#include "station/station_error.h"
 #include "station_fixture.h"
 
 namespace {
@@ -14,7 +14,7 @@ class RunTest : public StationFixture {
   protected:
     void SetUp() override {
         StationFixture::SetUp();
-        run = std::make_unique<AcquisitionRun>(*station);
+        run = std::make_unique<AcquisitionRun>(station->log, station->session, station->config);
         writeConfig(fastConfig());
     }
     QString fastConfig() const {
@@ -30,9 +30,9 @@ class RunTest : public StationFixture {
     }
     // Runs Start; presses Stop once the condition holds, or fails after a bound.
     void startAndStopWhen(std::function<bool()> condition) {
-        const auto stop = [&] { run->stop_btnClick(); };
+        const auto stop = [&] { run->stop(); };
         ActWhen when(std::move(condition), stop, stop);
-        run->start_btnClick();
+        run->start();
     }
     std::unique_ptr<AcquisitionRun> run;
 };
@@ -107,9 +107,9 @@ TEST_F(RunTest, StartSequenceLogsAndProgramsTheController) {
     EXPECT_EQ(p.sweep.gates, 4);
     EXPECT_EQ(p.dac, (std::array<std::uint16_t, 2>{2, 4}));
     EXPECT_FALSE(p.triggering);
-    EXPECT_EQ(station->run_config.start_time, 2000);
+    EXPECT_EQ(station->config.run_config.start_time, 2000);
     EXPECT_TRUE(op.start_enabled);
-    EXPECT_FALSE(station->triggering);
+    EXPECT_FALSE(station->session.triggering());
     EXPECT_TRUE(op.boxes.isEmpty());
     EXPECT_EQ(FirstOf(op.statuses), "FE 0");
 }
@@ -151,20 +151,20 @@ TEST_F(RunTest, BeamsCycleAndEveryRecordMatchesTheWaveform) {
 }
 
 TEST_F(RunTest, NoDeviceEndsAtOnceLeavingTheLog) {
+    ASSERT_TRUE(station->session.ensureOpen());
     sim->setDeviceCount(0);
-    op.log << "earlier";
-    station->device_open = true;
-    run->start_btnClick();
+    op.log = QStringList{"earlier"};
+    run->start();
     EXPECT_EQ(op.log.size(), 2);
     EXPECT_EQ(LastOf(op.messages()), "Zarv not found!");
-    EXPECT_TRUE(station->triggering);
-    EXPECT_FALSE(station->device_open);
+    EXPECT_TRUE(station->session.triggering());
+    EXPECT_FALSE(station->session.device_open());
     EXPECT_TRUE(op.start_enabled);
 }
 
 TEST_F(RunTest, OpenRefusedEndsTheRun) {
     sim->setOpenStatus(FT_DEVICE_NOT_OPENED);
-    run->start_btnClick();
+    run->start();
     const QStringList m = op.messages();
     EXPECT_EQ(m.value(m.size() - 2), "USB device not found..");
     EXPECT_EQ(LastOf(m),
@@ -172,13 +172,13 @@ TEST_F(RunTest, OpenRefusedEndsTheRun) {
               "opened: the simulated bridge refuses to open (status 3). See Troubleshooting in "
               "the README.");
     EXPECT_TRUE(op.start_enabled);
-    EXPECT_TRUE(station->triggering);
+    EXPECT_TRUE(station->session.triggering());
     EXPECT_EQ(sim->triggerStarts(), 0);
 }
 
 TEST_F(RunTest, SettingsThatCannotWorkSendNothing) {
     setKey("gates", "37");
-    run->start_btnClick();
+    run->start();
     EXPECT_TRUE(LastOf(op.messages()).startsWith("Settings refused: gates"));
     EXPECT_TRUE(sim->writtenFrames().empty());
     EXPECT_TRUE(op.start_enabled);
@@ -194,8 +194,8 @@ TEST_F(RunTest, StopDuringTheRelayWaitStartsNoDwell) {
 
 TEST_F(RunTest, StopWhileAStartBoxIsOpenIsNotLost) {
     sim->setReplyFault(0x04, SimController::ReplyFault::ChecksumError);
-    op.on_box = [&](const QString&) { run->stop_btnClick(); };
-    run->start_btnClick();
+    op.on_box = [&](const QString&) { run->stop(); };
+    run->start();
     EXPECT_EQ(op.boxes, QStringList{"CHECKSUM error!"});
     EXPECT_EQ(sim->triggerStarts(), 0);
     EXPECT_TRUE(op.start_enabled);
@@ -203,13 +203,13 @@ TEST_F(RunTest, StopWhileAStartBoxIsOpenIsNotLost) {
 
 TEST_F(RunTest, TooManyFramingErrorsEndTheRun) {
     for (int k = 0; k < 150; ++k) sim->dropStreamBytes(1000 + k * 296, 1);
-    run->start_btnClick();
+    run->start();
     EXPECT_TRUE(op.messages().contains("Framing errors.."));
     EXPECT_EQ(LastOf(op.statuses), "FE 101");
-    EXPECT_FALSE(station->device_open);
+    EXPECT_FALSE(station->session.device_open());
     EXPECT_FALSE(sim->programmed().triggering);
     EXPECT_TRUE(op.start_enabled);
-    EXPECT_TRUE(station->triggering);  // until Stop
+    EXPECT_TRUE(station->session.triggering());  // until Stop
     const auto blocks = ReadDwellBlocks(path("data"));
     ASSERT_EQ(blocks.size(), 1u);
 }
@@ -219,16 +219,16 @@ TEST_F(RunTest, AFewFramingErrorsAreCountedAndTheRunGoesOn) {
     startAndStopWhen([&] { return sim->triggerStarts() >= 2; });
     EXPECT_EQ(op.statuses.filter("FE 5").size(), 1);
     EXPECT_FALSE(op.messages().contains("Framing errors.."));
-    EXPECT_TRUE(station->device_open);
+    EXPECT_TRUE(station->session.device_open());
 }
 
 TEST_F(RunTest, UnpluggedDuringADwellEndsWithAClearLine) {
     setKey("dwell_time", "5");
     ActWhen unplug([&] { return DataBytesUnder(path("data")) > 4000; }, [&] { sim->unplugNow(); },
-                   [&] { run->stop_btnClick(); });
-    run->start_btnClick();
+                   [&] { run->stop(); });
+    run->start();
     EXPECT_TRUE(op.messages().contains("Stream lost: reading from the controller failed"));
-    EXPECT_FALSE(station->device_open);
+    EXPECT_FALSE(station->session.device_open());
     EXPECT_TRUE(op.start_enabled);
     const auto blocks = ReadDwellBlocks(path("data"));
     ASSERT_EQ(blocks.size(), 1u);
@@ -247,9 +247,9 @@ TEST_F(RunTest, AStreamThatStopsLetsTheDwellEndOnTime) {
 
 TEST_F(RunTest, DataFileThatCannotBeCreatedLeavesTheStationReady) {
     writeConfig(fastConfig().replace("data_dir=" + path("data"), "data_dir=/proc/zarv-nowhere"));
-    EXPECT_THROW(run->start_btnClick(), StationError);
+    EXPECT_THROW(run->start(), StationError);
     EXPECT_TRUE(op.start_enabled);
-    EXPECT_FALSE(station->run_active);
+    EXPECT_FALSE((station->session.holder() == LinkHolder::Run));
     EXPECT_FALSE(sim->programmed().triggering);
     EXPECT_TRUE(
         LastOf(op.messages()).startsWith("Run ended: Cannot open data file /proc/zarv-nowhere/"));
@@ -257,14 +257,14 @@ TEST_F(RunTest, DataFileThatCannotBeCreatedLeavesTheStationReady) {
 
 TEST_F(RunTest, FirmwareUpgradeIsRefusedWhileTheRunLasts) {
     writeFile("image.hex", ":00000001FF\n");
-    FirmwareUpdate update(*station);
+    FirmwareUpdate update(station->log, station->session, station->config);
     QString refused;
     startAndStopWhen([&] {
         if (sim->triggerStarts() < 1) return false;
-        run->stop_btnClick();  // triggering is clear, the run not yet over
+        run->stop();  // triggering is clear, the run not yet over
         op.files.enqueue(path("image.hex"));
         op.answers.enqueue(true);
-        update.FirmwareUpgrade1Click();
+        update.run();
         refused = LastOf(op.messages());
         return true;
     });

@@ -9,7 +9,7 @@ class CommandTest : public StationFixture {
   protected:
     void SetUp() override {
         StationFixture::SetUp();
-        ASSERT_NE(station->link.OpenController(), UsbLink::kNotOpen);
+        ASSERT_NE(station->session.link().OpenController(), UsbLink::kNotOpen);
         sim->clearWrittenFrames();
     }
     std::array<std::uint8_t, 50> lastFrame() { return sim->writtenFrames().back(); }
@@ -17,7 +17,7 @@ class CommandTest : public StationFixture {
         const auto f = lastFrame();
         return Bytes(f.begin(), f.begin() + n);
     }
-    ControllerCommands& cmd() { return station->commands; }
+    ControllerCommands& cmd() { return station->session.commands(); }
 };
 
 TEST_F(CommandTest, FramesOfTheCommandSet) {

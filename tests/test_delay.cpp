@@ -3,7 +3,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
-#include "app/delay.h"
+#include "station/delay.h"
 
 namespace {
 TEST(DelayMs, ZeroPumpsEventsOnce) {

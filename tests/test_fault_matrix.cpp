@@ -5,15 +5,15 @@
 #include <QTimer>
 #include <atomic>
 
+#include "about/about_query.h"
 #include "acquisition/acquisition_run.h"
 #include "act_when.h"
-#include "app/station_error.h"
 #include "data_file_checker.h"
 #include "file_size_limit.h"
 #include "firmware/flash_update.h"
 #include "hex_builder.h"
+#include "station/station_error.h"
 #include "station_fixture.h"
-#include "views/about_query.h"
 
 namespace {
 QString ErrorOf(const std::function<void()>& f) {
@@ -40,7 +40,7 @@ TEST_P(ConfigFaults, EveryRequiredKeyMissingInTurn) {
     QStringList lines = DefaultConfigText(path("data")).split('\n');
     lines.removeIf([&](const QString& l) { return l.startsWith(QLatin1String(key.name) + '='); });
     writeConfig(lines.join('\n'));
-    const QString error = ErrorOf([&] { station->ReadConfig(); });
+    const QString error = ErrorOf([&] { station->config.ReadConfig(); });
     EXPECT_EQ(error, key.kind == ConfigKind::Float ? "'' is not a valid floating point value"
                                                    : "'' is not a valid integer value");
     EXPECT_EQ(op.log.size(), index + 1);  // the announcing line and the keys before it
@@ -59,14 +59,14 @@ TEST_F(ConfigFileFaults, DataDirMayBeMissing) {
     writeConfig(DefaultConfigText("x").replace("data_dir=x\n", ""));
     fixed_time = QDateTime(QDate(1999, 1, 1), QTime(0, 0));
     const bool existed = QFileInfo::exists("/1999");
-    station->ReadConfig();
+    station->config.ReadConfig();
     EXPECT_EQ(op.messages()[4], "data_dir: ");
     if (!existed) QDir().rmpath("/1999/01/01/00");  // the tree starts at the root
 }
 
 TEST_F(ConfigFileFaults, UnreadableFile) {
     QDir(dir.path()).mkdir("config.txt");  // a directory cannot be read as text
-    EXPECT_EQ(ErrorOf([&] { station->ReadConfig(); }), "File access denied");
+    EXPECT_EQ(ErrorOf([&] { station->config.ReadConfig(); }), "File access denied");
     EXPECT_EQ(op.log.size(), 1);
 }
 
@@ -77,7 +77,7 @@ using LinkFaults = StationFixture;
 TEST_F(LinkFaults, ResetAndTimeOutFailuresDuringTheOpenAreSilent) {
     sim->setResetStatus(FT_IO_ERROR);
     sim->setTimeoutsStatus(FT_IO_ERROR);
-    EXPECT_TRUE(station->EnsureDeviceOpen());
+    EXPECT_TRUE(station->session.ensureOpen());
     EXPECT_TRUE(op.boxes.isEmpty());
     EXPECT_EQ(op.messages(), QStringList{"Radar controller (simulated) [SIM00001]"});
 }
@@ -87,9 +87,9 @@ TEST_F(LinkFaults, SecondOpenWhileTheHandleIsHeldIsRefusedByTheBridge) {
     ASSERT_EQ(sim->FT_OpenEx("SIM00001", FT_OPEN_BY_SERIAL_NUMBER, &h1), FT_OK);
     EXPECT_EQ(sim->FT_OpenEx("SIM00001", FT_OPEN_BY_SERIAL_NUMBER, &h2), FT_DEVICE_NOT_OPENED);
     sim->FT_Close(h1);
-    ASSERT_TRUE(station->EnsureDeviceOpen());
-    station->device_open = false;
-    EXPECT_TRUE(station->EnsureDeviceOpen());  // closes its own handle before opening anew
+    ASSERT_TRUE(station->session.ensureOpen());
+    station->session.markLost();
+    EXPECT_TRUE(station->session.ensureOpen());  // closes its own handle before opening anew
 }
 
 // ---- every command kind against every reply fault ---------------------------
@@ -103,7 +103,7 @@ class CommandFaults : public StationFixture, public ::testing::WithParamInterfac
   protected:
     // Sends the command of the case and returns the count it received.
     int send(std::uint8_t code) {
-        ControllerCommands& c = station->commands;
+        ControllerCommands& c = station->session.commands();
         InfoWords info{};
         SectorWords sector;
         CodeStartWords block{};
@@ -139,7 +139,7 @@ class CommandFaults : public StationFixture, public ::testing::WithParamInterfac
 
 TEST_P(CommandFaults, BoxesFollowTheTransactionRules) {
     const ReplyCase c = GetParam();
-    ASSERT_TRUE(station->EnsureDeviceOpen());
+    ASSERT_TRUE(station->session.ensureOpen());
     sim->setReplyFault(c.code, c.fault, 1);
     const int got = send(c.code);
     const bool decoded = c.code == 0x00 || c.code == 0x11 || c.code == 0x14;
@@ -190,7 +190,7 @@ class RunFaults : public StationFixture {
   protected:
     void SetUp() override {
         StationFixture::SetUp();
-        run = std::make_unique<AcquisitionRun>(*station);
+        run = std::make_unique<AcquisitionRun>(station->log, station->session, station->config);
         writeConfig(DefaultConfigText(path("data")).replace("ipp=1000", "ipp=200"));
     }
     std::unique_ptr<AcquisitionRun> run;
@@ -199,9 +199,9 @@ class RunFaults : public StationFixture {
 TEST_F(RunFaults, CommandProblemsDuringTheStartAreReportedAndTheRunGoesOn) {
     sim->setReplyFault(0x04, SimController::ReplyFault::NoReply);
     sim->setReplyFault(0x02, SimController::ReplyFault::UnexpectedData);
-    const auto stop = [&] { run->stop_btnClick(); };
+    const auto stop = [&] { run->stop(); };
     ActWhen started([&] { return sim->triggerStarts() >= 1; }, stop, stop);
-    run->start_btnClick();
+    run->start();
     EXPECT_EQ(op.boxes, QStringList({"Received data do not match with what is expected",
                                      "Did not return any data!", "UNEXPECTED_DATA error!"}));
     EXPECT_TRUE(op.messages().contains("Bytes Received = 0"));
@@ -213,11 +213,11 @@ TEST_F(RunFaults, UnpluggedDuringTheStartSequence) {
     op.on_box = [&](const QString& text) {
         if (text == "CHECKSUM error!") sim->unplugNow();
     };
-    run->start_btnClick();
+    run->start();
     EXPECT_TRUE(op.messages().contains("Stream lost: reading from the controller failed"));
-    EXPECT_FALSE(station->device_open);
+    EXPECT_FALSE(station->session.device_open());
     EXPECT_TRUE(op.start_enabled);
-    EXPECT_FALSE(station->run_active);
+    EXPECT_FALSE((station->session.holder() == LinkHolder::Run));
 }
 
 TEST_F(RunFaults, FallingBehindTheStreamIsReported) {
@@ -228,11 +228,11 @@ TEST_F(RunFaults, FallingBehindTheStreamIsReported) {
     run->processor().setBeforeChunk([&] {
         if (++chunks == 2) QThread::msleep(700);  // a disk that stalls once
     });
-    const auto stop = [&] { run->stop_btnClick(); };
+    const auto stop = [&] { run->stop(); };
     ActWhen warned(
         [&] { return op.messages().contains("Data processing is not keeping up with the stream"); },
         stop, stop);
-    run->start_btnClick();
+    run->start();
     const QStringList m = op.messages();
     const auto warning = m.indexOf("Data processing is not keeping up with the stream");
     ASSERT_GE(warning, 0);
@@ -251,7 +251,7 @@ TEST_F(RunFaults, DiskFullDuringADwellKeepsWhatWasWritten) {
     QString error;
     {
         FileSizeLimit limit(20000);
-        error = ErrorOf([&] { run->start_btnClick(); });
+        error = ErrorOf([&] { run->start(); });
     }
     EXPECT_TRUE(error.startsWith("Cannot write data file ")) << error.toStdString();
     EXPECT_TRUE(LastOf(op.messages()).startsWith("Run ended: Cannot write data file"));
@@ -269,8 +269,8 @@ TEST_F(RunFaults, DataDirectoryRemovedDuringADwell) {
                     .replace("ipp=1000", "ipp=200")
                     .replace("dwell_time=0.6", "dwell_time=5"));
     ActWhen remove([&] { return DataBytesUnder(path("data")) > 4000; },
-                   [&] { QDir(path("data")).removeRecursively(); }, [&] { run->stop_btnClick(); });
-    const QString error = ErrorOf([&] { run->start_btnClick(); });
+                   [&] { QDir(path("data")).removeRecursively(); }, [&] { run->stop(); });
+    const QString error = ErrorOf([&] { run->start(); });
     EXPECT_TRUE(error.startsWith("Data file " + path("data")));
     EXPECT_TRUE(error.endsWith("has been removed"));
     EXPECT_TRUE(LastOf(op.messages()).startsWith("Run ended: Data file"));
@@ -292,7 +292,7 @@ class UpdateFaults : public StationFixture {
     void upgrade() {
         op.files.enqueue(path("image.hex"));
         op.answers.enqueue(true);
-        FirmwareUpdate(*station).FirmwareUpgrade1Click();
+        FirmwareUpdate(station->log, station->session, station->config).run();
     }
     bool copySent() {
         for (const auto& f : sim->writtenFrames())
@@ -312,7 +312,9 @@ TEST_F(UpdateFaults, EraseReplyNotTwoBytes) {
 TEST_F(UpdateFaults, ImageMissing) {
     op.files.enqueue(path("gone.hex"));
     op.answers.enqueue(true);
-    EXPECT_EQ(ErrorOf([&] { FirmwareUpdate(*station).FirmwareUpgrade1Click(); }), "File not found");
+    EXPECT_EQ(
+        ErrorOf([&] { FirmwareUpdate(station->log, station->session, station->config).run(); }),
+        "File not found");
 }
 
 TEST_F(UpdateFaults, UnpluggedDuringTheUpdate) {
@@ -326,6 +328,6 @@ TEST_F(UpdateFaults, UnpluggedDuringTheUpdate) {
     EXPECT_EQ(LastOf(op.boxes), "Code Start Verification failed");
     EXPECT_FALSE(op.messages().contains("Firmware updated... Please power cycle and restart"));
     EXPECT_FALSE(copySent());
-    EXPECT_FALSE(station->update_active);
+    EXPECT_FALSE((station->session.holder() == LinkHolder::Update));
 }
 }  // namespace

@@ -1,11 +1,11 @@
+#include "about/about_query.h"
 #include "acquisition/acquisition_run.h"
-#include "app/station_error.h"
 #include "firmware/flash_sectors.h"
 #include "firmware/flash_update.h"
 #include "firmware/sector_files.h"
 #include "hex_builder.h"
+#include "station/station_error.h"
 #include "station_fixture.h"
-#include "views/about_query.h"
 
 namespace {
 std::vector<std::uint16_t> Pattern(int count, std::uint16_t seed) {
@@ -27,7 +27,7 @@ class FlashUpdateTest : public StationFixture {
     void SetUp() override {
         StationFixture::SetUp();
         op.real_waits = false;
-        update = std::make_unique<FirmwareUpdate>(*station);
+        update = std::make_unique<FirmwareUpdate>(station->log, station->session, station->config);
     }
     QStringList image(bool with_h = true, bool with_g = true, bool with_code_start = true) {
         QStringList lines;
@@ -41,7 +41,7 @@ class FlashUpdateTest : public StationFixture {
         writeFile("image.hex", (lines.join("\r\n") + "\r\n").toLatin1());
         op.files.enqueue(path("image.hex"));
         op.answers.enqueue(true);
-        update->FirmwareUpgrade1Click();
+        update->run();
     }
     QString upgradeError(const QStringList& lines) {
         try {
@@ -105,8 +105,8 @@ TEST_F(FlashUpdateTest, UpdateSurvivesARestartOfTheSimulatedController) {
     const QString flash = path("flash.bin");
     sim = std::make_unique<SimController>(flash, QString(), SimClock::skippingIdle());
     station = std::make_unique<Station>(op, *sim);
-    station->start_dir = dir.path();
-    update = std::make_unique<FirmwareUpdate>(*station);
+    station->config.start_dir = dir.path();
+    update = std::make_unique<FirmwareUpdate>(station->log, station->session, station->config);
     upgrade(image());
     SimController restarted(flash, QString(), SimClock::skippingIdle());
     EXPECT_EQ(restarted.flashSector('H'), Expected(h));
@@ -114,24 +114,24 @@ TEST_F(FlashUpdateTest, UpdateSurvivesARestartOfTheSimulatedController) {
 }
 
 TEST_F(FlashUpdateTest, ChecksBeforeTheUpdate) {
-    update->FirmwareUpgrade1Click();  // dialog cancelled
+    update->run();  // dialog cancelled
     EXPECT_TRUE(op.log.isEmpty());
     writeFile("bad.hex", "nonsense\n");
     op.files.enqueue(path("bad.hex"));
-    update->FirmwareUpgrade1Click();  // confirmation not Yes
+    update->run();  // confirmation not Yes
     EXPECT_EQ(LastOf(op.messages()), "Firmware update cancelled");
     op.files.enqueue(path("bad.hex"));
     op.answers.enqueue(true);
-    update->FirmwareUpgrade1Click();
+    update->run();
     EXPECT_EQ(LastOf(op.messages()), "File is not recognised. Aborting ...");
     // While triggering, refused before the file dialog opens.
-    station->triggering = true;
+    LeaveTriggering(station->session);
     op.filters.clear();
-    update->FirmwareUpgrade1Click();
+    update->run();
     EXPECT_EQ(LastOf(op.messages()),
               "System is triggering. Stop trigger and try again. Aborting ...");
     EXPECT_TRUE(op.filters.isEmpty());
-    station->triggering = false;
+    station->session.requestStop();
     sim->setDeviceCount(0);
     upgrade(image());
     EXPECT_EQ(LastOf(op.messages()), "USB device not found..");
@@ -253,8 +253,8 @@ TEST_F(FlashUpdateTest, HalfProgrammedStagingIsNeverCopied) {
     const auto restart = [&] {
         sim = std::make_unique<SimController>(flash, QString(), SimClock::skippingIdle());
         station = std::make_unique<Station>(op, *sim);
-        station->start_dir = dir.path();
-        update = std::make_unique<FirmwareUpdate>(*station);
+        station->config.start_dir = dir.path();
+        update = std::make_unique<FirmwareUpdate>(station->log, station->session, station->config);
     };
     restart();
     const auto g_before = sim->flashSector('G'), f_before = sim->flashSector('F');
@@ -330,14 +330,14 @@ TEST_F(FlashUpdateTest, LongLinesGoOutInSeveralCommands) {
 }
 TEST_F(FlashUpdateTest, NothingInterleavesWithTheFlashCommands) {
     writeDefaultConfig();
-    AcquisitionRun run(*station);
+    AcquisitionRun run(station->log, station->session, station->config);
     bool tried = false;
     op.on_pump = [&] {
         if (tried) return;
         tried = true;
-        run.start_btnClick();
-        update->FirmwareUpgrade1Click();
-        EXPECT_FALSE(QueryAbout(*station));
+        run.start();
+        update->run();
+        EXPECT_FALSE(QueryAbout(station->session));
     };
     upgrade(image());
     EXPECT_TRUE(tried);
@@ -345,6 +345,6 @@ TEST_F(FlashUpdateTest, NothingInterleavesWithTheFlashCommands) {
     EXPECT_TRUE(op.messages().contains("Firmware update in progress. Aborting ..."));
     EXPECT_EQ(sim->triggerStarts(), 0);
     EXPECT_EQ(LastOf(op.messages()), "Firmware updated... Please power cycle and restart");
-    EXPECT_FALSE(station->update_active);
+    EXPECT_FALSE((station->session.holder() == LinkHolder::Update));
 }
 }  // namespace

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QValueAxis>
 
-#include "views/graph_capture.h"
+#include "acquisition/graph_capture.h"
 #include "views/graph_form.h"
 
 namespace {

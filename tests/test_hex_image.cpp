@@ -1,9 +1,9 @@
 #include <QFileInfo>
 
-#include "app/station_error.h"
 #include "firmware/hex_image.h"
 #include "firmware/sector_files.h"
 #include "hex_builder.h"
+#include "station/station_error.h"
 #include "station_fixture.h"
 
 namespace {

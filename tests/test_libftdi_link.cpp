@@ -22,16 +22,16 @@ TEST(LibFtdiLink, WithoutABridgeNothingIsListedOrOpened) {
 }
 }  // namespace
 
-#include "app/station.h"
+#include "about/about_query.h"
 #include "recorder_operator.h"
-#include "views/about_query.h"
+#include "station/station.h"
 
 namespace {
 TEST(LibFtdiLink, AboutWithoutABridgeLogsNotFound) {
     LibFtdiApi api;
     RecorderOperator op;
     Station station(op, api);
-    EXPECT_FALSE(QueryAbout(station));
+    EXPECT_FALSE(QueryAbout(station.session));
     EXPECT_EQ(op.messages(), QStringList{"USB device not found.."});
     EXPECT_TRUE(op.boxes.isEmpty());
 }

@@ -16,17 +16,17 @@
 #include <QToolButton>
 #include <QValueAxis>
 #include "act_when.h"
-#include "app/delay.h"
+#include "station/delay.h"
 
 #include <unistd.h>
 #include <csignal>
 
 #include "app/ending_signals.h"
 #include "app/main_form.h"
-#include "app/station_error.h"
 #include "data_file_checker.h"
 #include "hex_builder.h"
 #include "scripted_dialogs.h"
+#include "station/station_error.h"
 #include "station_fixture.h"
 #include "views/about_form.h"
 #include "views/graph_form.h"
@@ -58,8 +58,8 @@ TEST_F(MainFormTest, FormCreateWithConfigEchoesAndMoves) {
     auto form = makeForm();
     EXPECT_EQ(form->windowTitle(), "Zarv");
     EXPECT_EQ(form->pos(), QPoint(100, 50));
-    EXPECT_TRUE(form->station().graph.graphLive());
-    EXPECT_EQ(form->station().start_dir, dir.path());
+    EXPECT_TRUE(form->run().graph().graphLive());
+    EXPECT_EQ(form->station().config.start_dir, dir.path());
     const QStringList lines = form->logpad->toPlainText().split('\n');
     ASSERT_EQ(lines.size(), 25);
     const QRegularExpression stamp("^\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d: ");
@@ -78,8 +78,8 @@ TEST_F(MainFormTest, FormCreateCutShortByMissingFile) {
     ASSERT_EQ(dialogs.errors.size(), 1);
     EXPECT_EQ(dialogs.errors[0], QGuiApplication::applicationDisplayName() + "|File not found.");
     EXPECT_EQ(form->pos(), QPoint(184, 35));
-    EXPECT_FALSE(form->station().graph.graphLive());
-    EXPECT_FALSE(form->station().triggering);
+    EXPECT_FALSE(form->run().graph().graphLive());
+    EXPECT_FALSE(form->station().session.triggering());
 }
 
 TEST_F(MainFormTest, ToolbarAndMenu) {
@@ -105,7 +105,7 @@ TEST_F(MainFormTest, ToolbarAndMenu) {
 TEST_F(MainFormTest, GraphButtonPlacesOneWindow) {
     writeDefaultConfig();
     auto form = makeForm();
-    TGraphForm graph(form->station().graph);
+    TGraphForm graph(form->run().graph());
     TAboutForm about;
     form->setSecondaryWindows(&graph, &about);
     form->graph_btn->trigger();
@@ -119,9 +119,9 @@ TEST_F(MainFormTest, GraphButtonPlacesOneWindow) {
 TEST_F(MainFormTest, StopWhileIdleOnlyClearsTriggering) {
     writeDefaultConfig();
     auto form = makeForm();
-    form->station().triggering = true;
+    LeaveTriggering(form->station().session);
     form->stop_btn->trigger();
-    EXPECT_FALSE(form->station().triggering);
+    EXPECT_FALSE(form->station().session.triggering());
     EXPECT_EQ(form->logpad->toPlainText().split('\n').size(), 25);
 }
 
@@ -133,7 +133,7 @@ TEST_F(MainFormTest, StartWithoutControllerKeepsTheLogAndTriggering) {
     const QStringList lines = form->logpad->toPlainText().split('\n');
     ASSERT_EQ(lines.size(), 26);
     EXPECT_EQ(LastOf(lines).mid(19), "Zarv not found!");
-    EXPECT_TRUE(form->station().triggering);
+    EXPECT_TRUE(form->station().session.triggering());
     EXPECT_TRUE(form->start_btn->isEnabled());
 }
 
@@ -145,7 +145,7 @@ TEST_F(MainFormTest, StartWithBrokenConfigShowsErrorAndStaysReady) {
     ASSERT_EQ(dialogs.errors.size(), 1);
     EXPECT_TRUE(dialogs.errors[0].endsWith("|'four' is not a valid integer value."));
     EXPECT_TRUE(form->start_btn->isEnabled());
-    EXPECT_FALSE(form->station().run_active);
+    EXPECT_FALSE((form->station().session.holder() == LinkHolder::Run));
 }
 
 TEST_F(MainFormTest, CloseDuringAHandlerWaitsForItToReturn) {
@@ -261,7 +261,7 @@ TEST_F(MainFormTest, AGraphOfAMillionPointsRecordsEverythingAndDrawsLittle) {
                     .replace("integrations=10", "integrations=1")
                     .replace("dwell_time=0.6", "dwell_time=1"));
     auto form = makeForm();
-    TGraphForm graph(form->station().graph);
+    TGraphForm graph(form->run().graph());
     TAboutForm about;
     form->setSecondaryWindows(&graph, &about);
     form->show();
@@ -278,7 +278,7 @@ TEST_F(MainFormTest, AGraphOfAMillionPointsRecordsEverythingAndDrawsLittle) {
     ASSERT_EQ(blocks.size(), 1u);
     EXPECT_GE(blocks[0].records.size(), 9500);
     EXPECT_EQ(MismatchedRecords(blocks[0], 36, 1, 6000), 0);
-    EXPECT_EQ(form->station().graph.graphCount(), blocks[0].records.size());
+    EXPECT_EQ(form->run().graph().graphCount(), blocks[0].records.size());
     EXPECT_LE(graph.ip_series->count(), 2 * GraphPlot::kColumns);
     // 1 s of a 100 s axis: a hundredth of the columns, and few enough to mark.
     EXPECT_LE(graph.ip_series->count(), 2 * GraphPlot::kColumns / 100 + 2);

@@ -8,12 +8,12 @@
 
 #include "acquisition/chunk_queue.h"
 #include "acquisition/data_file.h"
-#include "app/station_error.h"
 #include "device_IO/controller_commands.h"
 #include "device_IO/usb_link.h"
 #include "file_size_limit.h"
 #include "recorder_operator.h"
 #include "simulator/sim_controller.h"
+#include "station/station_error.h"
 #include "views/graph_plot.h"
 
 namespace {

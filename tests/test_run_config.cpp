@@ -1,7 +1,7 @@
 #include <QFileInfo>
 
-#include "app/run_config.h"
-#include "app/station_error.h"
+#include "station/run_config.h"
+#include "station/station_error.h"
 #include "station_fixture.h"
 
 namespace {
@@ -76,7 +76,7 @@ TEST_F(ConfigTest, ReadConfigEchoesEveryKeyWithOneTimeStamp) {
                     .replace("integrations=10", "integrations=0")
                     .replace("dwell_time=0.6", "dwell_time=2.5"));
     op.log << "old line";
-    station->ReadConfig();
+    station->config.ReadConfig();
     ASSERT_EQ(op.log.size(), 25);
     EXPECT_EQ(op.log[0],
               "06/12/26 18:31:29: Reading configuration file [" + path("config.txt") + "]");
@@ -85,41 +85,42 @@ TEST_F(ConfigTest, ReadConfigEchoesEveryKeyWithOneTimeStamp) {
     EXPECT_EQ(op.log[3], "06/12/26 18:31:29: dwell_time: 2.5");
     EXPECT_EQ(op.log[4], "06/12/26 18:31:29: data_dir: " + path("data"));
     EXPECT_EQ(op.log[24], "06/12/26 18:31:29: test_level: 1024");
-    EXPECT_EQ(station->run_config.integrations, 1);
-    EXPECT_EQ(station->run_config.QP_frequency, 30000000);
+    EXPECT_EQ(station->config.run_config.integrations, 1);
+    EXPECT_EQ(station->config.run_config.QP_frequency, 30000000);
     EXPECT_TRUE(QFileInfo(path("data/2026/12/06/18")).isDir());
 }
 
 TEST_F(ConfigTest, DwellTimeOfTenIsEchoedWithoutFraction) {
     replaceConfigLine("dwell_time", "dwell_time=10");
-    station->ReadConfig();
+    station->config.ReadConfig();
     EXPECT_TRUE(op.messages().contains("dwell_time: 10"));
 }
 
 TEST_F(ConfigTest, MissingFileLeavesOnlyTheAnnouncingLine) {
-    EXPECT_EQ(errorOf([&] { station->ReadConfig(); }), "File not found");
+    EXPECT_EQ(errorOf([&] { station->config.ReadConfig(); }), "File not found");
     ASSERT_EQ(op.log.size(), 1);
     EXPECT_TRUE(op.log[0].endsWith("Reading configuration file [" + path("config.txt") + "]"));
 }
 
 TEST_F(ConfigTest, FailingKeyStopsAndKeepsEarlierKeys) {
     replaceConfigLine("pulse_length", "pulse_length=12x");
-    station->run_config.ipp = 77;
-    station->run_config.gates = 99;
-    EXPECT_EQ(errorOf([&] { station->ReadConfig(); }), "'12x' is not a valid integer value");
-    EXPECT_EQ(station->run_config.ipp, 1000);  // read before the failure
-    EXPECT_EQ(station->run_config.gates, 99);  // never reached
+    station->config.run_config.ipp = 77;
+    station->config.run_config.gates = 99;
+    EXPECT_EQ(errorOf([&] { station->config.ReadConfig(); }), "'12x' is not a valid integer value");
+    EXPECT_EQ(station->config.run_config.ipp, 1000);  // read before the failure
+    EXPECT_EQ(station->config.run_config.gates, 99);  // never reached
     EXPECT_EQ(LastOf(op.messages()), "ipp: 1000");
     EXPECT_FALSE(QFileInfo::exists(path("data")));  // no directory created
 }
 
 TEST_F(ConfigTest, MissingKeyTexts) {
     replaceConfigLine("ipp", "#ipp=300");
-    EXPECT_EQ(errorOf([&] { station->ReadConfig(); }), "'' is not a valid integer value");
+    EXPECT_EQ(errorOf([&] { station->config.ReadConfig(); }), "'' is not a valid integer value");
     replaceConfigLine("dwell_time", "dwell_time=inf");
-    EXPECT_EQ(errorOf([&] { station->ReadConfig(); }), "'inf' is not a valid floating point value");
+    EXPECT_EQ(errorOf([&] { station->config.ReadConfig(); }),
+              "'inf' is not a valid floating point value");
     replaceConfigLine("ipp", "ipp=99999999999");
-    EXPECT_EQ(errorOf([&] { station->ReadConfig(); }),
+    EXPECT_EQ(errorOf([&] { station->config.ReadConfig(); }),
               "'99999999999' is not a valid integer value");
 }
 
@@ -127,25 +128,26 @@ TEST_F(ConfigTest, BinaryGarbageIsABadValueNotACrash) {
     QByteArray garbage;
     for (int i = 0; i < 4096; ++i) garbage.append(static_cast<char>((i * 37 + 11) % 256));
     writeFile("config.txt", "tx_enable=\x01\xFF\x00" + garbage);
-    EXPECT_TRUE(errorOf([&] { station->ReadConfig(); }).endsWith("is not a valid integer value"));
+    EXPECT_TRUE(
+        errorOf([&] { station->config.ReadConfig(); }).endsWith("is not a valid integer value"));
 }
 
 TEST_F(ConfigTest, TwoReadingsInOneHourAndANewHour) {
     writeDefaultConfig();
     fixed_time = QDateTime(QDate(2026, 12, 31), QTime(23, 10, 0));
-    station->ReadConfig();
-    station->ReadConfig();
+    station->config.ReadConfig();
+    station->config.ReadConfig();
     EXPECT_EQ(QDir(path("data/2026/12/31")).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
               QStringList{"23"});
     fixed_time = QDateTime(QDate(2027, 1, 1), QTime(0, 0, 5));
-    const QString stem = station->MakeDataFileStem();
+    const QString stem = station->config.MakeDataFileStem();
     EXPECT_EQ(stem, path("data/2027/01/01/00/20270101000005"));
     EXPECT_TRUE(QFileInfo(path("data/2027/01/01/00")).isDir());
 }
 
 TEST_F(ConfigTest, UnreachableDataDirectoryIsSilent) {
     writeConfig(DefaultConfigText("/proc/no/such/place"));
-    station->ReadConfig();
+    station->config.ReadConfig();
     EXPECT_EQ(op.log.size(), 25);
     EXPECT_TRUE(op.errors.isEmpty());
 }

@@ -4,10 +4,10 @@
 #include <QTemporaryDir>
 
 #include "acquisition/data_file.h"
+#include "acquisition/graph_capture.h"
 #include "acquisition/stream_decoder.h"
-#include "app/run_config.h"
+#include "station/run_config.h"
 #include "stream_builder.h"
-#include "views/graph_capture.h"
 
 namespace {
 struct CountingEvents : StreamEvents {

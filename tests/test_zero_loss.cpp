@@ -21,7 +21,10 @@ class ZeroLossTest : public StationFixture {
         StationFixture::SetUp();
         makeRun(AcquisitionRun::kQueueSlots);
     }
-    void makeRun(int slot_count) { run = std::make_unique<AcquisitionRun>(*station, slot_count); }
+    void makeRun(int slot_count) {
+        run = std::make_unique<AcquisitionRun>(station->log, station->session, station->config,
+                                               slot_count);
+    }
     // The heaviest stream: a frame of 36 gates every 100 us, one record per frame.
     void heavyConfig(const QString& dwell) {
         writeConfig(DefaultConfigText(path("data"))
@@ -37,10 +40,10 @@ class ZeroLossTest : public StationFixture {
     }
     // Stops the run once the first dwell is over.
     void runOneDwell() {
-        const auto stop = [&] { run->stop_btnClick(); };
+        const auto stop = [&] { run->stop(); };
         ActWhen dwell_over(
             [&] { return sim->triggerStarts() >= 1 && !sim->programmed().triggering; }, stop, stop);
-        run->start_btnClick();
+        run->start();
     }
     // Records of a whole dwell, all of them equal to the waveform.
     void expectWholeDwell(const DwellBlock& b, int gates, int n, std::uint32_t period,
@@ -149,10 +152,10 @@ TEST_F(ZeroLossTest, StopEndsTheDwellWithoutWaitingOutAReadTimeOut) {
     QElapsedTimer stopped;
     const auto stop = [&] {
         stopped.start();
-        run->stop_btnClick();
+        run->stop();
     };
     ActWhen stop_when([&] { return sim->framesProduced() >= 25; }, stop, stop);
-    run->start_btnClick();
+    run->start();
     ASSERT_TRUE(stopped.isValid());
     EXPECT_LT(stopped.elapsed(), 300);  // a read time-out alone is 500 ms
     const auto blocks = ReadDwellBlocks(path("data"));
@@ -171,11 +174,11 @@ TEST_F(ZeroLossTest, ProgressEndsFullAndFramingErrorsStayPerDwell) {
         const bool triggering = sim->programmed().triggering;
         if (was_triggering && !triggering) at_dwell_end << op.progress;
         was_triggering = triggering;
-        if (sim->triggerStarts() >= 2 && !triggering) run->stop_btnClick();
+        if (sim->triggerStarts() >= 2 && !triggering) run->stop();
     });
     poll.start(2);
-    ActWhen guard([] { return false; }, [] {}, [&] { run->stop_btnClick(); });
-    run->start_btnClick();
+    ActWhen guard([] { return false; }, [] {}, [&] { run->stop(); });
+    run->start();
     ASSERT_GE(at_dwell_end.size(), 1);
     EXPECT_EQ(at_dwell_end[0], 4);  // nearest(0.35 x 10), the bar's maximum
     EXPECT_EQ(op.progress_max, 4);
@@ -192,11 +195,11 @@ TEST_F(ZeroLossTest, FramingErrorsFoundWhileTheDwellDrainsStillEndTheRun) {
         if (++chunks == 1) QThread::msleep(500);  // the errors are met after the dwell end
     });
     // A run that went on is stopped after the bound, and the test fails.
-    ActWhen guard([] { return false; }, [] {}, [&] { run->stop_btnClick(); }, 5000);
-    run->start_btnClick();
+    ActWhen guard([] { return false; }, [] {}, [&] { run->stop(); }, 5000);
+    run->start();
     EXPECT_EQ(sim->triggerStarts(), 1);
     EXPECT_TRUE(op.messages().contains("Framing errors.."));
     EXPECT_EQ(LastOf(op.statuses), "FE 101");
-    EXPECT_FALSE(station->device_open);
+    EXPECT_FALSE(station->session.device_open());
 }
 }  // namespace

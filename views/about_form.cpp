@@ -3,7 +3,7 @@
 #include <QFrame>
 #include <QLabel>
 
-#include "about_query.h"
+#include "about/about_query.h"
 
 namespace {
 QLabel* label(QWidget* parent, const QString& text, int x, int y, int width) {
@@ -57,10 +57,10 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     hardware_rev = label(panel, QStringLiteral("hardware_rev"), 104, 52, 78);
 }
 
-void TAboutForm::About1Click(Station& station) {
+void TAboutForm::showIdentity(ControllerSession& session) {
     show();
     move(180, 180);
-    if (const auto texts = QueryAbout(station)) showTexts(*texts);
+    if (const auto texts = QueryAbout(session)) showTexts(*texts);
 }
 
 void TAboutForm::showTexts(const AboutTexts& texts) {

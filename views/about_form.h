@@ -3,7 +3,7 @@
 #include <QDialog>
 
 class QLabel;
-class Station;
+class ControllerSession;
 struct AboutTexts;
 
 // The controller's serial number and revisions, read anew each time it opens.
@@ -12,7 +12,8 @@ class TAboutForm : public QDialog {
   public:
     explicit TAboutForm(QWidget* parent = nullptr);
 
-    void About1Click(Station& station);
+    // Shows the window and, when the controller answers, its identity.
+    void showIdentity(ControllerSession& session);
     void showTexts(const AboutTexts& texts);
 
     QLabel* serial_no = nullptr;

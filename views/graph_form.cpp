@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "graph_capture.h"
+#include "acquisition/graph_capture.h"
 
 namespace {
 constexpr int kMarkedPointsMax = 200;

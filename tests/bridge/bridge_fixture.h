@@ -13,11 +13,11 @@
 #include <thread>
 
 #include "acquisition/acquisition_run.h"
-#include "app/station.h"
 #include "device_IO/ftdi_libftdi.h"
 #include "simulator/emulated_usb.h"
 #include "simulator/ftdi_chip.h"
 #include "simulator/sim_controller.h"
+#include "station/station.h"
 #include "tests/recorder_operator.h"
 #include "tests/station_fixture.h"
 
@@ -40,7 +40,7 @@ class BridgeTest : public ::testing::Test {
         usb = std::make_unique<EmulatedUsb>();
         port = usb->plug(*chip);
         station = std::make_unique<Station>(op, api);
-        station->start_dir = dir.path();
+        station->config.start_dir = dir.path();
         writeConfig(DefaultConfigText(path("data")));
     }
 
@@ -74,12 +74,12 @@ class BridgeTest : public ::testing::Test {
         poll.setInterval(5);
         QObject::connect(&poll, &QTimer::timeout, [&] {
             if (condition() || t.elapsed() > bound_ms) {
-                run.stop_btnClick();
+                run.stop();
                 poll.stop();
             }
         });
         poll.start();
-        run.start_btnClick();
+        run.start();
         EXPECT_LT(t.elapsed(), bound_ms) << "the stop condition never held";
     }
 

@@ -15,7 +15,7 @@ TEST_F(BridgeTest, AMinuteOfTheHeaviestStreamOverrunsNothing) {
                     .replace("ipp=1000", "ipp=100")
                     .replace("gates=4", "gates=36")
                     .replace("dwell_time=0.6", QStringLiteral("dwell_time=%1").arg(kDwellSeconds)));
-    AcquisitionRun run(*station);
+    AcquisitionRun run(station->log, station->session, station->config);
     // Stop once the last dwell has ended and the next has begun.
     startAndStopWhen(
         run, [&] { return controller->triggerStarts() > kDwells; },

@@ -2,12 +2,12 @@
 // emulated bridge: every flow end to end, and the failures a real bridge brings.
 #include <QRegularExpression>
 
-#include "app/station_error.h"
+#include "about/about_query.h"
 #include "bridge_fixture.h"
 #include "firmware/flash_update.h"
+#include "station/station_error.h"
 #include "tests/data_file_checker.h"
 #include "tests/hex_builder.h"
-#include "views/about_query.h"
 
 void PrintTo(const UsbSetup& s, std::ostream* os) {
     *os << std::hex << "{type 0x" << int(s.request_type) << " req 0x" << int(s.request)
@@ -25,7 +25,7 @@ std::vector<UsbSetup> VendorRequests(const std::vector<UsbSetup>& log) {
 }
 
 TEST_F(BridgeTest, OpenSendsTheLinksSequenceAndQueuesTransfers) {
-    ASSERT_TRUE(station->EnsureDeviceOpen());
+    ASSERT_TRUE(station->session.ensureOpen());
     EXPECT_EQ(LastOf(op.messages()), "Radar controller (simulated) [SIM00001]");
     const auto vendor = VendorRequests(chip->controlLog());
     ASSERT_EQ(vendor.size(), 4u);
@@ -49,7 +49,7 @@ TEST_F(BridgeTest, OpenSendsTheLinksSequenceAndQueuesTransfers) {
 }
 
 TEST_F(BridgeTest, AboutShowsTheControllersIdentity) {
-    const auto about = QueryAbout(*station);
+    const auto about = QueryAbout(station->session);
     ASSERT_TRUE(about);
     EXPECT_EQ(about->serial_no, "1001");
     EXPECT_EQ(about->firmware_rev, "1.2");
@@ -61,7 +61,7 @@ TEST_F(BridgeTest, ARunRecordsEveryBeamAsTheControllerSentIt) {
     writeConfig(DefaultConfigText(path("data"))
                     .replace("ipp=1000", "ipp=200")
                     .replace("dwell_time=0.6", "dwell_time=0.3"));
-    AcquisitionRun run(*station);
+    AcquisitionRun run(station->log, station->session, station->config);
     startAndStopWhen(run, [&] { return controller->triggerStarts() >= 4; });
     const auto blocks = ReadDwellBlocks(path("data"));
     ASSERT_GE(blocks.size(), 3u);
@@ -88,7 +88,7 @@ TEST_F(BridgeTest, AFullTransferOnTheLinkAtTheDwellEndIsRecorded) {
                     .replace("ipp=1000", "ipp=200")
                     .replace("gates=4", "gates=8")
                     .replace("dwell_time=0.6", "dwell_time=2"));
-    AcquisitionRun run(*station);
+    AcquisitionRun run(station->log, station->session, station->config);
     startAndStopWhen(run, [&] { return controller->triggerStarts() >= 3; });
     const auto blocks = ReadDwellBlocks(path("data"));
     ASSERT_GE(blocks.size(), 3u);
@@ -102,18 +102,18 @@ TEST_F(BridgeTest, AFullTransferOnTheLinkAtTheDwellEndIsRecorded) {
 
 TEST_F(BridgeTest, StopEndsADwellWithoutWaitingOutATimeOut) {
     writeConfig(DefaultConfigText(path("data")).replace("dwell_time=0.6", "dwell_time=30"));
-    AcquisitionRun run(*station);
+    AcquisitionRun run(station->log, station->session, station->config);
     Clock::time_point pressed;
     QTimer poll;
     poll.setInterval(2);
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (controller->triggerStarts() >= 1 && pressed == Clock::time_point()) {
             pressed = Clock::now();
-            run.stop_btnClick();
+            run.stop();
         }
     });
     poll.start();
-    run.start_btnClick();
+    run.start();
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - pressed);
     ASSERT_NE(pressed, Clock::time_point());
     EXPECT_LT(took.count(), 250) << "the run ended " << took.count() << " ms after Stop";
@@ -121,19 +121,19 @@ TEST_F(BridgeTest, StopEndsADwellWithoutWaitingOutATimeOut) {
 }
 
 TEST_F(BridgeTest, AnAbortedReadReturnsWithinMilliseconds) {
-    ASSERT_TRUE(station->EnsureDeviceOpen());
+    ASSERT_TRUE(station->session.ensureOpen());
     std::vector<std::uint8_t> buffer(1000);
     FT_STATUS status = FT_OK;
     Clock::time_point returned;
     std::thread reader([&] {
-        station->link.ReadStream(buffer.data(), 1000, &status);
+        station->session.link().ReadStream(buffer.data(), 1000, &status);
         returned = Clock::now();
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const auto aborted = Clock::now();
-    station->link.AbortReads();
+    station->session.link().AbortReads();
     reader.join();
-    station->link.ResumeReads();
+    station->session.link().ResumeReads();
     EXPECT_EQ(status, FT_OK);
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returned - aborted).count(),
               20);
@@ -143,16 +143,16 @@ TEST_F(BridgeTest, AnAbortedReadReturnsWithinMilliseconds) {
 // frames takes them from several transfers, waits for the late ones, and a read
 // of what never comes returns empty at the time-out.
 TEST_F(BridgeTest, ReadsKeepTheirDeadlineAgainstSplitLateAndMissingData) {
-    ASSERT_TRUE(station->EnsureDeviceOpen());
+    ASSERT_TRUE(station->session.ensureOpen());
     SweepParameters sweep;
     sweep.pulse_period = 1200000;  // 20 ms at 60 MHz
     sweep.gates = 36;
-    ASSERT_EQ(station->commands.SetSweepParameters(sweep), 1);
+    ASSERT_EQ(station->session.commands().SetSweepParameters(sweep), 1);
     std::vector<std::uint8_t> frames(3 * 148);
     FT_STATUS status = FT_OK;
     auto started = Clock::now();
-    ASSERT_TRUE(station->commands.StartTrigger());
-    const std::uint32_t got = station->link.ReadStream(frames.data(), 3 * 148, &status);
+    ASSERT_TRUE(station->session.commands().StartTrigger());
+    const std::uint32_t got = station->session.link().ReadStream(frames.data(), 3 * 148, &status);
     const auto took = Clock::now() - started;
     EXPECT_EQ(got, 3u * 148);
     EXPECT_GE(took, std::chrono::milliseconds(35));
@@ -161,40 +161,41 @@ TEST_F(BridgeTest, ReadsKeepTheirDeadlineAgainstSplitLateAndMissingData) {
         EXPECT_EQ(frames[148 * f], 0xFE) << "frame " << f;
         EXPECT_EQ(frames[148 * f + 3], 0xFF) << "frame " << f;
     }
-    ASSERT_TRUE(station->commands.StopTrigger());
-    station->link.PurgeFTDeviceRx();
+    ASSERT_TRUE(station->session.commands().StopTrigger());
+    station->session.link().PurgeFTDeviceRx();
     started = Clock::now();
-    EXPECT_EQ(station->link.ReadStream(frames.data(), 148, &status), 0u);
+    EXPECT_EQ(station->session.link().ReadStream(frames.data(), 148, &status), 0u);
     const auto idle = Clock::now() - started;
     EXPECT_GE(idle, std::chrono::milliseconds(490));
     EXPECT_LT(idle, std::chrono::milliseconds(700));
 }
 
 TEST_F(BridgeTest, APurgeDropsWhatTheBridgeHeld) {
-    ASSERT_TRUE(station->EnsureDeviceOpen());
-    station->link.tx_buffer.fill(0);
-    station->link.tx_buffer[0] = 1;  // ReadControllerInfo: its reply is left unread
-    station->link.tx_buffer[2] = 1;
+    ASSERT_TRUE(station->session.ensureOpen());
+    station->session.link().tx_buffer.fill(0);
+    station->session.link().tx_buffer[0] = 1;  // ReadControllerInfo: its reply is left unread
+    station->session.link().tx_buffer[2] = 1;
     // At once: the reply is on its way in the transfer the bridge is filling.
-    ASSERT_EQ(station->link.WriteFTDevice(50), 50u);
-    station->link.PurgeFTDeviceRx();
-    EXPECT_EQ(station->link.ReadFTDevice(200), 0u);
+    ASSERT_EQ(station->session.link().WriteFTDevice(50), 50u);
+    station->session.link().PurgeFTDeviceRx();
+    EXPECT_EQ(station->session.link().ReadFTDevice(200), 0u);
     // Later: the reply has reached the link's ring.
-    ASSERT_EQ(station->link.WriteFTDevice(50), 50u);
+    ASSERT_EQ(station->session.link().WriteFTDevice(50), 50u);
     ASSERT_TRUE(waitFor([&] {
         std::uint32_t queued = 0;
-        return api.FT_GetQueueStatus(station->link.ft_handle, &queued) == FT_OK && queued > 0;
+        return api.FT_GetQueueStatus(station->session.link().ft_handle, &queued) == FT_OK &&
+               queued > 0;
     }));
-    station->link.PurgeFTDeviceRx();
-    EXPECT_EQ(station->link.ReadFTDevice(200), 0u);
+    station->session.link().PurgeFTDeviceRx();
+    EXPECT_EQ(station->session.link().ReadFTDevice(200), 0u);
     InfoWords words{};
-    EXPECT_TRUE(station->commands.ReadControllerInfo(words));
+    EXPECT_TRUE(station->session.commands().ReadControllerInfo(words));
     EXPECT_EQ(words[1], 1001u);
 }
 
 TEST_F(BridgeTest, AnUnplugMidDwellEndsTheRunAndStartWorksAfterReplug) {
     writeConfig(DefaultConfigText(path("data")).replace("dwell_time=0.6", "dwell_time=30"));
-    AcquisitionRun run(*station);
+    AcquisitionRun run(station->log, station->session, station->config);
     bool pulled = false;
     QElapsedTimer streaming;  // the bridge is pulled 100 ms into the dwell
     QTimer poll;
@@ -209,7 +210,7 @@ TEST_F(BridgeTest, AnUnplugMidDwellEndsTheRunAndStartWorksAfterReplug) {
     poll.start();
     QElapsedTimer t;
     t.start();
-    run.start_btnClick();
+    run.start();
     poll.stop();
     EXPECT_LT(t.elapsed(), 5000);
     ASSERT_TRUE(pulled);
@@ -229,9 +230,9 @@ TEST_F(BridgeTest, AnUnplugMidDwellEndsTheRunAndStartWorksAfterReplug) {
 }
 
 TEST_F(BridgeTest, AReplugOutsideARunLeavesNoDeadHandle) {
-    ASSERT_TRUE(QueryAbout(*station));
+    ASSERT_TRUE(QueryAbout(station->session));
     port = usb->replug(port);
-    const auto about = QueryAbout(*station);
+    const auto about = QueryAbout(station->session);
     ASSERT_TRUE(about);
     EXPECT_EQ(about->serial_no, "1001");
     EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('|').toStdString();
@@ -255,8 +256,8 @@ class BridgeUpdateTest : public BridgeTest {
     void upgrade() {
         op.files.enqueue(path("image.hex"));
         op.answers.enqueue(true);
-        FirmwareUpdate update(*station);
-        update.FirmwareUpgrade1Click();
+        FirmwareUpdate update(station->log, station->session, station->config);
+        update.run();
     }
     bool mainSectorHoldsTheImage() const {
         std::vector<std::uint16_t> main_h = controller->flashSector('H');
@@ -267,7 +268,7 @@ class BridgeUpdateTest : public BridgeTest {
 };
 
 TEST_F(BridgeUpdateTest, AnUpdateAfterAReplugStagesVerifiesAndCopies) {
-    ASSERT_TRUE(QueryAbout(*station));
+    ASSERT_TRUE(QueryAbout(station->session));
     port = usb->replug(port);
     upgrade();
     EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('|').toStdString();
@@ -307,9 +308,9 @@ TEST_F(BridgeTest, AReplugBetweenAboutAndStartLeavesStartWorking) {
     writeConfig(DefaultConfigText(path("data"))
                     .replace("ipp=1000", "ipp=200")
                     .replace("dwell_time=0.6", "dwell_time=0.3"));
-    ASSERT_TRUE(QueryAbout(*station));
+    ASSERT_TRUE(QueryAbout(station->session));
     port = usb->replug(port);
-    AcquisitionRun run(*station);
+    AcquisitionRun run(station->log, station->session, station->config);
     startAndStopWhen(run, [&] { return controller->triggerStarts() >= 2; });
     EXPECT_TRUE(op.messages().contains("USB device was lost: opening it again"));
     const auto blocks = ReadDwellBlocks(path("data"));
@@ -320,29 +321,29 @@ TEST_F(BridgeTest, AReplugBetweenAboutAndStartLeavesStartWorking) {
 
 TEST_F(BridgeTest, WithTwoBridgesTheFirstListedIsOpenedUnlessASerialIsNamed) {
     usb->plug(otherChip(nullptr, "FT4ZQ7B1", "USB <-> Serial Converter"));
-    station->link.GetFTDeviceCount();
-    ASSERT_EQ(station->link.device_count, 2u);
-    ASSERT_EQ(station->link.GetFTDeviceSerialNo(0), FT_OK);
-    const QString first_serial = station->link.last_device_text;
-    ASSERT_EQ(station->link.GetFTDeviceDescription(0), FT_OK);
-    const QString first_description = station->link.last_device_text;
-    ASSERT_TRUE(station->EnsureDeviceOpen());
+    station->session.link().GetFTDeviceCount();
+    ASSERT_EQ(station->session.link().device_count, 2u);
+    ASSERT_EQ(station->session.link().GetFTDeviceSerialNo(0), FT_OK);
+    const QString first_serial = station->session.link().last_device_text;
+    ASSERT_EQ(station->session.link().GetFTDeviceDescription(0), FT_OK);
+    const QString first_description = station->session.link().last_device_text;
+    ASSERT_TRUE(station->session.ensureOpen());
     EXPECT_EQ(LastOf(op.messages()), first_description + " [" + first_serial + "]");
 
     writeConfig(DefaultConfigText(path("data")) + "device_serial=SIM00001\n");
-    station->ReadConfig();
+    station->config.ReadConfig();
     EXPECT_TRUE(op.messages().contains("device_serial: SIM00001"));
-    station->device_open = false;
-    ASSERT_TRUE(station->EnsureDeviceOpen());
+    station->session.markLost();
+    ASSERT_TRUE(station->session.ensureOpen());
     EXPECT_EQ(LastOf(op.messages()), "Radar controller (simulated) [SIM00001]");
     InfoWords words{};
-    EXPECT_TRUE(station->commands.ReadControllerInfo(words));
+    EXPECT_TRUE(station->session.commands().ReadControllerInfo(words));
 }
 
 TEST_F(BridgeTest, ANamedSerialThatIsNotAttachedIsSaidSo) {
     writeConfig(DefaultConfigText(path("data")) + "device_serial=NOPE1234\n");
-    station->ReadConfig();
-    EXPECT_FALSE(station->EnsureDeviceOpen());
+    station->config.ReadConfig();
+    EXPECT_FALSE(station->session.ensureOpen());
     const QStringList m = op.messages();
     EXPECT_EQ(m.value(m.size() - 2), "USB device not found..");
     EXPECT_TRUE(LastOf(m).contains("NOPE1234")) << LastOf(m).toStdString();
@@ -350,11 +351,11 @@ TEST_F(BridgeTest, ANamedSerialThatIsNotAttachedIsSaidSo) {
 
 TEST_F(BridgeTest, ABridgeHeldElsewhereIsToldApartFromNoBridge) {
     usb->unplug(port);
-    EXPECT_FALSE(station->EnsureDeviceOpen());
+    EXPECT_FALSE(station->session.ensureOpen());
     EXPECT_EQ(LastOf(op.messages()), "USB device not found..");
 
     usb->plug(otherChip(controller.get(), "SIM00001", "Radar controller (simulated)"), true);
-    EXPECT_FALSE(station->EnsureDeviceOpen());
+    EXPECT_FALSE(station->session.ensureOpen());
     const QString why = LastOf(op.messages());
     EXPECT_TRUE(
         why.startsWith("USB bridge Radar controller (simulated) [SIM00001] is attached "

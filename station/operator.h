@@ -2,19 +2,18 @@
 
 #include <QString>
 
+#include "device_IO/message_boxes.h"
+
 // Everything a flow says to or asks of the operator goes through here. The main
 // window implements it with widgets; tests use a recorder that answers dialogs
 // from a script.
-class Operator {
+class Operator : public MessageBoxes {
   public:
-    virtual ~Operator() = default;
-
     // Operator log: a whole line, time stamp included.
     virtual void appendLogLine(const QString& line) = 0;
     virtual void clearLog() = 0;
 
     // Modal boxes.
-    virtual void showMessage(const QString& text) = 0;      // plain box with an OK button
     virtual void showError(const QString& text) = 0;        // error box titled with the app's title
     virtual bool askYesCancel(const QString& text) = 0;     // true only for Yes
     virtual QString chooseFile(const QString& filter) = 0;  // empty when cancelled

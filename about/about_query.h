@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-class Station;
+class ControllerSession;
 
 // What the About window shows after a successful query.
 struct AboutTexts {
@@ -18,4 +18,4 @@ QString RevisionText(std::uint32_t word);
 
 // Opens the controller if needed and reads its identity, unless a run or an
 // update holds the link. Nothing when there is nothing new to show.
-std::optional<AboutTexts> QueryAbout(Station& station);
+std::optional<AboutTexts> QueryAbout(ControllerSession& session);

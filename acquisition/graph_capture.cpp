@@ -1,6 +1,6 @@
 #include "graph_capture.h"
 
-#include "app/run_config.h"
+#include "station/run_config.h"
 
 void GraphCapture::startCapturing() {
     std::lock_guard<std::mutex> lock(mutex_);

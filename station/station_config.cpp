@@ -1,24 +1,13 @@
-#include "station.h"
+#include "station_config.h"
 
 #include "operator.h"
+#include "operator_log.h"
 #include "station_error.h"
 
-Station::Station(Operator& op_, FtApi& api, Clock clock)
-    : op(op_), link(api, op_), commands(link, op_), clock_(std::move(clock)) {
-    commands.setReopen([this] { return EnsureDeviceOpen(); });
-}
-
-QString Station::LogPrefix(const QDateTime& at) {
-    return at.toString(QStringLiteral("dd/MM/yy hh:mm:ss")) + QStringLiteral(": ");
-}
-
-void Station::LogMessage(const QString& text) {
-    op.appendLogLine(LogPrefix(now()) + text);
-}
-
-void Station::ReadConfig() {
-    const QDateTime stamp = now();
-    const QString prefix = LogPrefix(stamp);
+void StationConfig::ReadConfig() {
+    const QDateTime stamp = log_.now();
+    const QString prefix = OperatorLog::LogPrefix(stamp);
+    Operator& op = log_.op();
     op.clearLog();
     op.appendLogLine(prefix + QStringLiteral("Reading configuration file [") + configPath() +
                      QStringLiteral("]"));
@@ -59,23 +48,8 @@ void Station::ReadConfig() {
     MakeHourTree(run_config.data_dir, stamp);
 }
 
-QString Station::MakeDataFileStem() {
-    const QDateTime stamp = now();
+QString StationConfig::MakeDataFileStem() {
+    const QDateTime stamp = log_.now();
     MakeHourTree(run_config.data_dir, stamp);
     return DataFileStem(run_config.data_dir, stamp);
-}
-
-bool Station::EnsureDeviceOpen() {
-    if (device_open && !link.HandleGone()) return true;
-    if (device_open) LogMessage(QStringLiteral("USB device was lost: opening it again"));
-    device_open = false;
-    const QString text = link.OpenController(run_config.device_serial);
-    if (text == UsbLink::kNotOpen) {
-        LogMessage(QStringLiteral("USB device not found.."));
-        if (!link.openFailure().isEmpty()) LogMessage(link.openFailure());
-        return false;
-    }
-    LogMessage(text);
-    device_open = true;
-    return true;
 }

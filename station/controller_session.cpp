@@ -1,0 +1,36 @@
+#include "controller_session.h"
+
+#include "operator.h"
+#include "operator_log.h"
+#include "run_config.h"
+
+ControllerSession::ControllerSession(FtApi& api, OperatorLog& log, const TRunConfig& config)
+    : log_(log), config_(config), link_(api, log.op()), commands_(link_, log.op()) {
+    commands_.setReopen([this] { return ensureOpen(); });
+}
+
+bool ControllerSession::ensureOpen() {
+    if (device_open_ && !link_.HandleGone()) return true;
+    if (device_open_) log_.LogMessage(QStringLiteral("USB device was lost: opening it again"));
+    device_open_ = false;
+    const QString text = link_.OpenController(config_.device_serial);
+    if (text == UsbLink::kNotOpen) {
+        log_.LogMessage(QStringLiteral("USB device not found.."));
+        if (!link_.openFailure().isEmpty()) log_.LogMessage(link_.openFailure());
+        return false;
+    }
+    log_.LogMessage(text);
+    device_open_ = true;
+    return true;
+}
+
+void ControllerSession::beginRun() {
+    holder_ = LinkHolder::Run;
+    triggering_ = true;
+    stop_requested_ = false;
+}
+
+void ControllerSession::requestStop() {
+    stop_requested_ = true;
+    triggering_ = false;
+}

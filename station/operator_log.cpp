@@ -1,0 +1,11 @@
+#include "operator_log.h"
+
+#include "operator.h"
+
+QString OperatorLog::LogPrefix(const QDateTime& at) {
+    return at.toString(QStringLiteral("dd/MM/yy hh:mm:ss")) + QStringLiteral(": ");
+}
+
+void OperatorLog::LogMessage(const QString& text) {
+    op_.appendLogLine(LogPrefix(now()) + text);
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "controller_session.h"
+#include "operator_log.h"
+#include "station_config.h"
+
+class Operator;
+class FtApi;
+
+// What the main window (and a test) builds once: the stamped operator log, the
+// configuration and the controller session. The flows take the parts they use.
+struct Station {
+    Station(Operator& op, FtApi& api, OperatorLog::Clock clock = &QDateTime::currentDateTime)
+        : log(op, std::move(clock)), config(log), session(api, log, config.run_config) {}
+
+    OperatorLog log;
+    StationConfig config;
+    ControllerSession session;
+};
