@@ -8,15 +8,13 @@
 #include "reader_thread.h"
 #include "run_settings.h"
 #include "station/controller_session.h"
+#include "station/hex_text.h"
 #include "station/operator.h"
 #include "station/operator_log.h"
 #include "station/station_config.h"
 #include "station/station_error.h"
 
 namespace {
-QString hex(std::uint32_t value, int digits) {
-    return QString::number(value, 16).toUpper().rightJustified(digits, QLatin1Char('0'));
-}
 int clampToInt(std::int64_t v) {
     return static_cast<int>(std::clamp<std::int64_t>(v, 0, INT_MAX));
 }
@@ -107,15 +105,15 @@ void AcquisitionRun::programController() {
                         ch2 = TuningWord(c.IP_frequency), ch3 = TuningWord(c.QP_frequency);
     log_.LogMessage(QStringLiteral("Programing frequency"));
     const int frequencies = cmd.SetFrequencies(ch0, ch1, ch2, ch3);
-    log_.LogMessage(QStringLiteral("Ch0: %1; Ch1: %2").arg(hex(ch0, 8), hex(ch1, 8)));
-    log_.LogMessage(QStringLiteral("Ch2: %1; Ch3: %2").arg(hex(ch2, 8), hex(ch3, 8)));
+    log_.LogMessage(QStringLiteral("Ch0: %1; Ch1: %2").arg(Hex(ch0, 8), Hex(ch1, 8)));
+    log_.LogMessage(QStringLiteral("Ch2: %1; Ch3: %2").arg(Hex(ch2, 8), Hex(ch3, 8)));
     logBytesReceived(frequencies);
 
     log_.LogMessage(QStringLiteral("Programing amplitude"));
     const int amplitudes = cmd.SetAmplitudes(
         static_cast<std::uint16_t>(c.reference_level), static_cast<std::uint16_t>(c.test_level),
         static_cast<std::uint16_t>(c.ip_level), static_cast<std::uint16_t>(c.qp_level));
-    const auto level = [](std::int32_t v) { return hex(static_cast<std::uint32_t>(v), 4); };
+    const auto level = [](std::int32_t v) { return Hex(static_cast<std::uint32_t>(v), 4); };
     log_.LogMessage(
         QStringLiteral("Ch0: %1; Ch1: %2").arg(level(c.reference_level), level(c.test_level)));
     log_.LogMessage(QStringLiteral("Ch2: %1; Ch3: %2").arg(level(c.ip_level), level(c.qp_level)));
@@ -124,7 +122,7 @@ void AcquisitionRun::programController() {
     const std::uint16_t dac0 = DacWord(c.dac_channel0), dac1 = DacWord(c.dac_channel1);
     log_.LogMessage(QStringLiteral("Programing DAC"));
     const int dac = cmd.SetDacLevels(dac0, dac1);
-    log_.LogMessage(QStringLiteral("Ch0: %1; Ch1: %2").arg(hex(dac0, 4), hex(dac1, 4)));
+    log_.LogMessage(QStringLiteral("Ch0: %1; Ch1: %2").arg(Hex(dac0, 4), Hex(dac1, 4)));
     logBytesReceived(dac);
 
     const SweepParameters sweep = SweepFromConfig(c);

@@ -25,7 +25,7 @@ class TMyThread;
 class AcquisitionRun : public QObject {
     Q_OBJECT
   public:
-    static constexpr int kChunkSize = 131072;
+    static constexpr int kChunkSize = StreamDecoder::kChunkSize;
     // 8 MiB: more than five seconds of the heaviest stream.
     static constexpr int kQueueSlots = 64;
 

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "device_IO/link_sizes.h"
+
 class DataFile;
 class GraphCapture;
 
@@ -23,7 +25,7 @@ class StreamEvents {
 //   6+4(g-1)  qp sample of gate g
 class StreamDecoder {
   public:
-    static constexpr int kChunkSize = 131072;
+    static constexpr int kChunkSize = static_cast<int>(kLinkBufferBytes);
     static constexpr int kCarryMax = 504;
     static constexpr int kFrameSize = 148;
     static constexpr int kFramingErrorLimit = 100;

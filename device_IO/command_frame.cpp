@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "command_set.h"
 #include "message_boxes.h"
 #include "usb_link.h"
 
@@ -21,11 +22,11 @@ void PlaceFrame(const TCommandFrame& frame, std::array<std::uint8_t, 50>& tx_buf
 
 int SendCommand(UsbLink& link, MessageBoxes& op, const TCommandFrame& frame, int expected,
                 bool* written_whole) {
-    expected = std::clamp<int>(expected, 1, UsbLink::kRxBufferSize);
+    expected = std::clamp<int>(expected, 1, kLinkBufferBytes);
     link.PurgeFTDeviceTx();
     link.PurgeFTDeviceRx();
     PlaceFrame(frame, link.tx_buffer);
-    const bool whole = link.WriteFTDevice(UsbLink::kFrameSize) >= UsbLink::kFrameSize;
+    const bool whole = link.WriteFTDevice(kLinkFrameBytes) >= kLinkFrameBytes;
     if (written_whole) *written_whole = whole;
     if (!whole) op.showMessage(QStringLiteral("USB Device Write TimeOut."));
     const int received = static_cast<int>(link.ReadFTDevice(static_cast<std::uint32_t>(expected)));
@@ -33,9 +34,9 @@ int SendCommand(UsbLink& link, MessageBoxes& op, const TCommandFrame& frame, int
         op.showMessage(QStringLiteral("Received data do not match with what is expected"));
     if (received == 0) op.showMessage(QStringLiteral("Did not return any data!"));
     if (received == 1) {
-        if (link.rx_buffer[0] == REPLY_CHECKSUM_ERROR)
+        if (link.rx_buffer[0] == +ReplyCode::ChecksumError)
             op.showMessage(QStringLiteral("CHECKSUM error!"));
-        else if (link.rx_buffer[0] == REPLY_UNEXPECTED_DATA)
+        else if (link.rx_buffer[0] == +ReplyCode::UnexpectedData)
             op.showMessage(QStringLiteral("UNEXPECTED_DATA error!"));
     }
     return received;

@@ -47,7 +47,3 @@ void PlaceFrame(const TCommandFrame& frame, std::array<std::uint8_t, 50>& tx_buf
 // *written_whole, when asked for, tells whether the whole frame left.
 int SendCommand(UsbLink& link, MessageBoxes& op, const TCommandFrame& frame, int expected,
                 bool* written_whole = nullptr);
-
-constexpr std::uint8_t REPLY_ACK = 0x55;
-constexpr std::uint8_t REPLY_CHECKSUM_ERROR = 0xAA;
-constexpr std::uint8_t REPLY_UNEXPECTED_DATA = 0xAB;

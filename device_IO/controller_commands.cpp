@@ -1,32 +1,12 @@
 #include "controller_commands.h"
 
 #include "command_frame.h"
+#include "command_set.h"
 #include "message_boxes.h"
 #include "usb_link.h"
 
-// The command set: code, frame length L (0 when it depends on the payload), reply
-// length, and whether the command needs the long read time-out.
-struct CommandSpec {
-    std::uint8_t code;
-    int length;
-    int reply;
-    bool long_timeout;
-};
-
 namespace {
-constexpr CommandSpec kReadControllerInfo{0x00, 1, 200, false};
-constexpr CommandSpec kSetSweepParameters{0x02, 26, 1, false};
-constexpr CommandSpec kTrigger{0x03, 2, 0, false};
-constexpr CommandSpec kSetFrequencies{0x04, 17, 1, false};
-constexpr CommandSpec kSetAmplitudes{0x06, 9, 1, false};
-constexpr CommandSpec kSetBeamDirection{0x07, 2, 1, false};
-constexpr CommandSpec kSetDacLevels{0x08, 5, 1, false};
-constexpr CommandSpec kEraseSector{0x0F, 2, 2, true};
-constexpr CommandSpec kProgramSectorBlock{0x10, 0, 2, true};
-constexpr CommandSpec kReadSector{0x11, 2, 16384, false};
-constexpr CommandSpec kCopyImageToMainFrame{0x12, 1, 1, true};
-constexpr CommandSpec kWriteCodeStart{0x13, 21, 1, false};
-constexpr CommandSpec kReadCodeStart{0x14, 1, 256, false};
+using namespace commands;
 
 constexpr std::uint32_t kStandingTimeoutMs = 500;
 constexpr std::uint32_t kFlashReadTimeoutMs = 3000;
@@ -74,7 +54,7 @@ int ControllerCommands::flashTransact(const CommandSpec& spec, const TCommandFra
 }
 
 bool ControllerCommands::ReadControllerInfo(InfoWords& words) {
-    TCommandFrame frame(kReadControllerInfo.code, kReadControllerInfo.length);
+    TCommandFrame frame(+kReadControllerInfo.code, kReadControllerInfo.length);
     const int received = transact(kReadControllerInfo, frame);
     if (received != kReadControllerInfo.reply) {
         op_.showMessage(QStringLiteral("Unexpected data length"));
@@ -85,7 +65,7 @@ bool ControllerCommands::ReadControllerInfo(InfoWords& words) {
 }
 
 int ControllerCommands::SetSweepParameters(const SweepParameters& v) {
-    TCommandFrame frame(kSetSweepParameters.code, kSetSweepParameters.length);
+    TCommandFrame frame(+kSetSweepParameters.code, kSetSweepParameters.length);
     frame.put_u32_be(v.pulse_period);
     frame.put_u16_be(v.pulse_length);
     frame.put_u32_be(v.sample_start);
@@ -105,10 +85,10 @@ bool ControllerCommands::sendTrigger(std::uint8_t on) {
     reopenIfLost();
     link_.PurgeFTDeviceTx();
     link_.PurgeFTDeviceRx();
-    TCommandFrame frame(kTrigger.code, kTrigger.length);
+    TCommandFrame frame(+kTrigger.code, kTrigger.length);
     frame.put_u8(on);
     PlaceFrame(frame, link_.tx_buffer);
-    return link_.WriteFTDevice(UsbLink::kFrameSize) == UsbLink::kFrameSize;
+    return link_.WriteFTDevice(kLinkFrameBytes) == kLinkFrameBytes;
 }
 
 bool ControllerCommands::StartTrigger() {
@@ -120,36 +100,34 @@ bool ControllerCommands::StopTrigger() {
 
 int ControllerCommands::SetFrequencies(std::uint32_t ch0, std::uint32_t ch1, std::uint32_t ch2,
                                        std::uint32_t ch3) {
-    TCommandFrame frame(kSetFrequencies.code, kSetFrequencies.length);
+    TCommandFrame frame(+kSetFrequencies.code, kSetFrequencies.length);
     for (std::uint32_t word : {ch0, ch1, ch2, ch3}) frame.put_u32_be(word);
     return transact(kSetFrequencies, frame);
 }
 
 int ControllerCommands::SetAmplitudes(std::uint16_t ch0, std::uint16_t ch1, std::uint16_t ch2,
                                       std::uint16_t ch3) {
-    TCommandFrame frame(kSetAmplitudes.code, kSetAmplitudes.length);
+    TCommandFrame frame(+kSetAmplitudes.code, kSetAmplitudes.length);
     for (std::uint16_t word : {ch0, ch1, ch2, ch3}) frame.put_u16_be(word);
     return transact(kSetAmplitudes, frame);
 }
 
 int ControllerCommands::SetBeamDirection(std::uint8_t beam) {
-    TCommandFrame frame(kSetBeamDirection.code, kSetBeamDirection.length);
+    TCommandFrame frame(+kSetBeamDirection.code, kSetBeamDirection.length);
     frame.put_u8(beam);
     return transact(kSetBeamDirection, frame);
 }
 
 int ControllerCommands::SetDacLevels(std::uint16_t ch0, std::uint16_t ch1) {
-    TCommandFrame frame(kSetDacLevels.code, kSetDacLevels.length);
+    TCommandFrame frame(+kSetDacLevels.code, kSetDacLevels.length);
     frame.put_u16_be(ch0);
     frame.put_u16_be(ch1);
     return transact(kSetDacLevels, frame);
 }
 
 int ControllerCommands::SectorCode(const QString& sector) {
-    static const char* const kLetters[] = {"A", "B", "C", "D", "E", "F", "G", "H"};
-    for (int i = 0; i < 8; ++i)
-        if (sector == QLatin1String(kLetters[i])) return 7 - i;
-    return -1;
+    const FlashSector* found = SectorByLetter(sector);
+    return found ? found->code : -1;
 }
 
 QString ControllerCommands::flashStatusText(int status) const {
@@ -159,7 +137,7 @@ QString ControllerCommands::flashStatusText(int status) const {
 int ControllerCommands::EraseSector(const QString& sector) {
     const int code = SectorCode(sector);
     if (code < 0) return 0;
-    TCommandFrame frame(kEraseSector.code, kEraseSector.length);
+    TCommandFrame frame(+kEraseSector.code, kEraseSector.length);
     frame.put_u8(static_cast<std::uint32_t>(code));
     return flashTransact(kEraseSector, frame);
 }
@@ -168,8 +146,8 @@ int ControllerCommands::ProgramSectorBlock(const BlockWords& words, int count,
                                            const QString& sector, int offset) {
     const int code = SectorCode(sector);
     if (code < 0) return 0;
-    count = std::clamp(count, 0, 16);
-    TCommandFrame frame(kProgramSectorBlock.code, 2 * count + 4);
+    count = std::clamp(count, 0, kMaxBlockWords);
+    TCommandFrame frame(+kProgramSectorBlock.code, 2 * count + 4);
     frame.put_u8(static_cast<std::uint32_t>(code));
     frame.put_u8(static_cast<std::uint32_t>(offset) / 256);
     frame.put_u8(static_cast<std::uint32_t>(offset) % 256);
@@ -180,7 +158,7 @@ int ControllerCommands::ProgramSectorBlock(const BlockWords& words, int count,
 bool ControllerCommands::ReadSector(const QString& sector, SectorWords& words) {
     const int code = SectorCode(sector);
     if (code < 0) return false;
-    TCommandFrame frame(kReadSector.code, kReadSector.length);
+    TCommandFrame frame(+kReadSector.code, kReadSector.length);
     frame.put_u8(static_cast<std::uint32_t>(code));
     const int received = transact(kReadSector, frame);
     if (received != kReadSector.reply) {
@@ -191,24 +169,24 @@ bool ControllerCommands::ReadSector(const QString& sector, SectorWords& words) {
                 .arg(kReadSector.reply));
         return false;
     }
-    words.resize(kSectorWords);
-    for (int i = 0; i < kSectorWords; ++i) words[i] = beWord16(&link_.rx_buffer[2 * i]);
+    words.resize(kFlashSectorWords);
+    for (int i = 0; i < kFlashSectorWords; ++i) words[i] = beWord16(&link_.rx_buffer[2 * i]);
     return true;
 }
 
 int ControllerCommands::CopyImageToMainFrame() {
-    TCommandFrame frame(kCopyImageToMainFrame.code, kCopyImageToMainFrame.length);
+    TCommandFrame frame(+kCopyImageToMainFrame.code, kCopyImageToMainFrame.length);
     return transact(kCopyImageToMainFrame, frame);
 }
 
 int ControllerCommands::WriteCodeStart(const CodeStartBlock& values) {
-    TCommandFrame frame(kWriteCodeStart.code, kWriteCodeStart.length);
+    TCommandFrame frame(+kWriteCodeStart.code, kWriteCodeStart.length);
     for (std::uint32_t v : values) frame.put_u16_be(v & 0xFFFF);
     return transact(kWriteCodeStart, frame);
 }
 
 bool ControllerCommands::ReadCodeStart(CodeStartWords& words) {
-    TCommandFrame frame(kReadCodeStart.code, kReadCodeStart.length);
+    TCommandFrame frame(+kReadCodeStart.code, kReadCodeStart.length);
     const int received = transact(kReadCodeStart, frame);
     if (received != kReadCodeStart.reply) {
         op_.showMessage(QStringLiteral("Unexpected data length"));

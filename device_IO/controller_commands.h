@@ -7,9 +7,10 @@
 #include <optional>
 #include <vector>
 
+#include "command_set.h"
+
 class UsbLink;
 class MessageBoxes;
-struct CommandSpec;
 struct TCommandFrame;
 
 // The values of SetSweepParameters in the order the frame carries them.
@@ -28,12 +29,11 @@ struct SweepParameters {
     std::uint8_t audio_enable = 0;
 };
 
-constexpr int kSectorWords = 8192;
 using InfoWords = std::array<std::uint32_t, 50>;
-using SectorWords = std::vector<std::uint16_t>;  // kSectorWords entries
-using CodeStartWords = std::array<std::uint32_t, 128>;
-using CodeStartBlock = std::array<std::uint32_t, 10>;
-using BlockWords = std::array<std::uint16_t, 16>;
+using SectorWords = std::vector<std::uint16_t>;  // kFlashSectorWords entries
+using CodeStartWords = std::array<std::uint32_t, kCodeStartReadWords>;
+using CodeStartBlock = std::array<std::uint32_t, kCodeStartWords>;
+using BlockWords = std::array<std::uint16_t, commands::kMaxBlockWords>;
 
 // One operation per controller command. Commands with a reply return the number
 // of reply bytes received; the readers return whether the reply had its full

@@ -9,6 +9,7 @@
 
 #include "flash_status.h"
 #include "ft_api.h"
+#include "link_sizes.h"
 
 class MessageBoxes;
 
@@ -17,8 +18,8 @@ class MessageBoxes;
 // library call and hands a failing status to ReportFTError.
 class UsbLink {
   public:
-    static constexpr std::uint32_t kRxBufferSize = 131072;
-    static constexpr std::uint32_t kFrameSize = 50;
+    static constexpr std::uint32_t kRxBufferSize = kLinkBufferBytes;
+    static constexpr std::uint32_t kFrameSize = kLinkFrameBytes;
     static constexpr int kTextCut = 49;
     static inline const QString kNotOpen = QStringLiteral("NotOpen");
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "flash_sectors.h"
+#include "device_IO/flash_sectors.h"
 #include "hex_image.h"
 #include "sector_files.h"
 #include "station/controller_session.h"
@@ -34,7 +34,6 @@ constexpr StagingRow kStagingMap[] = {
     {"sector_g.txt", "G", "D", "sector_d.txt", "Reading complete.", true, "main_g.txt"},
     {"sector_f.txt", "F", "C", "sector_c.txt", "Reading complete.", true, "main_f.txt"},
 };
-constexpr int kMaxBlockWords = 16;
 
 // Marks the link as held for as long as the update runs.
 class UpdateActive {
@@ -300,7 +299,7 @@ void FirmwareUpdate::ProgramSectorFile(const QString& target, const QString& sou
         bool ok = true;
         int done = 0;
         do {
-            const int n = std::min(kMaxBlockWords, count - done);
+            const int n = std::min(commands::kMaxBlockWords, count - done);
             ok = programBlock(target, line.words.data() + done, n, offset + done);
             done += n;
         } while (ok && done < count);
@@ -360,7 +359,7 @@ bool FirmwareUpdate::CompareSectorFiles(std::uint32_t image_base, std::uint32_t 
 bool FirmwareUpdate::VerifyCodeStart() {
     const QStringList lines = ReadTextLines(inStartDir("sector_a.txt"));
     const auto found = std::find_if(lines.begin(), lines.end(), [](const QString& l) {
-        return l.left(8) == QLatin1String("003F7FF6");
+        return l.left(8) == Hex(kCodeStartAddress, 8);
     });
     if (found == lines.end()) return false;
     CodeStartBlock block;
@@ -370,5 +369,5 @@ bool FirmwareUpdate::VerifyCodeStart() {
     session_.commands().WriteCodeStart(block);
     CodeStartWords words{};
     if (!session_.commands().ReadCodeStart(words)) return false;
-    return std::equal(block.begin(), block.end(), words.begin() + 118);
+    return std::equal(block.begin(), block.end(), words.begin() + kCodeStartInRead);
 }

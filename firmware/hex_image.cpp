@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <set>
 
-#include "flash_sectors.h"
+#include "device_IO/flash_sectors.h"
 #include "sector_files.h"
 #include "station/run_config.h"
 #include "station/station_error.h"

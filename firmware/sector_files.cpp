@@ -5,10 +5,6 @@
 
 #include "station/station_error.h"
 
-QString Hex(std::uint32_t value, int digits) {
-    return QString::number(value, 16).toUpper().rightJustified(digits, QLatin1Char('0'));
-}
-
 std::uint32_t ParseHexField(const QString& text) {
     bool ok = !text.isEmpty() && text.size() <= 8;
     for (QChar c : text) ok = ok && isxdigit(c.unicode() < 128 ? c.toLatin1() : 'g');

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "station/hex_text.h"
+
 // A sector word file line: eight hex digits of the first word's address, then
 // the words at consecutive addresses, four hex digits each. No separators.
 struct SectorLine {
@@ -28,5 +30,3 @@ QStringList ReadTextLines(const QString& path);
 // 512 lines of 16 words, upper-case, CR LF.
 void WriteReadBackFile(const QString& path, std::uint32_t first_address,
                        const std::vector<std::uint16_t>& words);
-
-QString Hex(std::uint32_t value, int digits);

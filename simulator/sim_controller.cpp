@@ -4,54 +4,18 @@
 #include <algorithm>
 #include <cstring>
 
+#include "device_IO/command_set.h"
 #include "sim_waveform.h"
 
 namespace {
-constexpr std::uint8_t kAck = 0x55;
-constexpr std::uint8_t kChecksumError = 0xAA;
-constexpr std::uint8_t kUnexpectedData = 0xAB;
+constexpr std::uint8_t kAck = +ReplyCode::Ack;
+constexpr std::uint8_t kChecksumError = +ReplyCode::ChecksumError;
+constexpr std::uint8_t kUnexpectedData = +ReplyCode::UnexpectedData;
 constexpr std::uint32_t kDefaultTimeoutMs = 500;
 
-// Frame length L each command code arrives with; 0 for the program command,
-// whose length follows its word count.
-int expectedLength(std::uint8_t code) {
-    switch (code) {
-        case 0x00:
-            return 1;
-        case 0x02:
-            return 26;
-        case 0x03:
-            return 2;
-        case 0x04:
-            return 17;
-        case 0x06:
-            return 9;
-        case 0x07:
-            return 2;
-        case 0x08:
-            return 5;
-        case 0x0F:
-            return 2;
-        case 0x10:
-            return 0;
-        case 0x11:
-            return 2;
-        case 0x12:
-            return 1;
-        case 0x13:
-            return 21;
-        case 0x14:
-            return 1;
-        default:
-            return -1;
-    }
-}
-
 bool lengthFits(std::uint8_t code, int length) {
-    const int expected = expectedLength(code);
-    if (expected < 0) return false;
-    if (expected > 0) return length == expected;
-    return length >= 4 && length <= 36 && length % 2 == 0;
+    const CommandSpec* spec = FindCommand(code);
+    return spec && FrameLengthFits(*spec, length);
 }
 
 std::uint16_t be16(const std::uint8_t* p) {
@@ -310,14 +274,14 @@ void SimController::handleFrameLocked(const std::uint8_t* frame) {
     for (int i = 0; i <= length; ++i) sum ^= frame[i];
     const std::uint8_t code = frame[1];
     if (sum != frame[length + 1]) {
-        if (code != 0x03) queueReplyLocked(code, {kChecksumError});
+        if (code != +CommandCode::Trigger) queueReplyLocked(code, {kChecksumError});
         return;
     }
     if (!lengthFits(code, length)) {
-        if (code != 0x03) queueReplyLocked(code, {kUnexpectedData});
+        if (code != +CommandCode::Trigger) queueReplyLocked(code, {kUnexpectedData});
         return;
     }
-    if (code == 0x03) {
+    if (code == +CommandCode::Trigger) {
         startTriggerLocked(frame[2] != 0);
         return;
     }
@@ -359,7 +323,7 @@ void SimController::queueReplyLocked(std::uint8_t code, std::vector<std::uint8_t
 std::vector<std::uint8_t> SimController::executeLocked(std::uint8_t code, const std::uint8_t* p,
                                                        int length) {
     switch (code) {
-        case 0x00: {
+        case +CommandCode::ReadControllerInfo: {
             std::vector<std::uint8_t> reply;
             for (std::uint32_t word : info_) {
                 putBe16(reply, word >> 16);
@@ -367,7 +331,7 @@ std::vector<std::uint8_t> SimController::executeLocked(std::uint8_t code, const 
             }
             return reply;
         }
-        case 0x02: {
+        case +CommandCode::SetSweepParameters: {
             SweepParameters& s = programmed_.sweep;
             s.pulse_period = be32(p);
             s.pulse_length = be16(p + 4);
@@ -383,16 +347,16 @@ std::vector<std::uint8_t> SimController::executeLocked(std::uint8_t code, const 
             s.audio_enable = p[24];
             return {kAck};
         }
-        case 0x04:
+        case +CommandCode::SetFrequencies:
             for (int i = 0; i < 4; ++i) programmed_.frequencies[i] = be32(p + 4 * i);
             return {kAck};
-        case 0x06:
+        case +CommandCode::SetAmplitudes:
             for (int i = 0; i < 4; ++i) programmed_.amplitudes[i] = be16(p + 2 * i);
             return {kAck};
-        case 0x07:
+        case +CommandCode::SetBeamDirection:
             programmed_.beam = p[0];
             return {kAck};
-        case 0x08:
+        case +CommandCode::SetDacLevels:
             programmed_.dac = {be16(p), be16(p + 2)};
             return {kAck};
         default:
@@ -403,13 +367,13 @@ std::vector<std::uint8_t> SimController::executeLocked(std::uint8_t code, const 
 std::vector<std::uint8_t> SimController::flashReplyLocked(std::uint8_t code, const std::uint8_t* p,
                                                           int length) {
     switch (code) {
-        case 0x0F: {
+        case +CommandCode::EraseSector: {
             const int sector = p[0];
             const auto fault = erase_status_.find(sector);
             const int status = fault != erase_status_.end() ? fault->second : flash_.erase(sector);
             return {code, static_cast<std::uint8_t>(status)};
         }
-        case 0x10: {
+        case +CommandCode::ProgramSectorBlock: {
             const int offset = be16(p + 1);
             std::vector<std::uint16_t> words;
             for (int i = 3; i + 1 < length; i += 2) words.push_back(be16(p + i));
@@ -419,23 +383,23 @@ std::vector<std::uint8_t> SimController::flashReplyLocked(std::uint8_t code, con
                                    : flash_.program(p[0], offset, words);
             return {code, static_cast<std::uint8_t>(status)};
         }
-        case 0x11: {
+        case +CommandCode::ReadSector: {
             if (p[0] >= SimFlash::kSectors) return {kUnexpectedData};
             std::vector<std::uint8_t> reply;
-            reply.reserve(2 * SimFlash::kWords);
+            reply.reserve(2 * kFlashSectorWords);
             for (std::uint16_t w : flash_.sector(p[0])) putBe16(reply, w);
             return reply;
         }
-        case 0x12:
+        case +CommandCode::CopyImageToMainFrame:
             flash_.copyStagedToMain();
             return {kAck};
-        case 0x13: {
-            std::array<std::uint16_t, 10> words{};
-            for (int i = 0; i < 10; ++i) words[i] = be16(p + 2 * i);
+        case +CommandCode::WriteCodeStart: {
+            std::array<std::uint16_t, kCodeStartWords> words{};
+            for (int i = 0; i < kCodeStartWords; ++i) words[i] = be16(p + 2 * i);
             flash_.writeCodeStart(words);
             return {kAck};
         }
-        case 0x14: {
+        case +CommandCode::ReadCodeStart: {
             std::vector<std::uint8_t> reply;
             for (std::uint16_t w : flash_.readCodeStart()) putBe16(reply, w);
             return reply;

@@ -74,7 +74,6 @@ class SimController : public FtApi {
     int triggerStarts() const;
     // Stream frames the controller has produced since the last trigger start.
     std::int64_t framesProduced() const;
-    bool isOpen() const;
 
     // Faults.
     void setDeviceCount(int count);  // 0, 1 or 2 attached bridges

@@ -1,11 +1,13 @@
 // What tests read back from the simulated controller, and the faults they set.
 #include <algorithm>
 
+#include "device_IO/flash_sectors.h"
 #include "sim_controller.h"
 
 namespace {
 int sectorIndex(char letter) {
-    return 7 - (letter - 'A');
+    const FlashSector* sector = SectorByLetter(QString(QLatin1Char(letter)));
+    return sector ? sector->code : -1;
 }
 }  // namespace
 
@@ -68,11 +70,6 @@ std::int64_t SimController::framesProduced() const {
 int SimController::triggerStarts() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return trigger_starts_;
-}
-
-bool SimController::isOpen() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return open_handle_ != 0;
 }
 
 void SimController::setDeviceCount(int count) {

@@ -28,7 +28,7 @@ void SimFlash::loadFactoryImage() {
     }
     sectors_[kA][kCodeStartOffset] = 0x0040;
     sectors_[kA][kCodeStartOffset + 1] = 0x8000;
-    for (int i = 2; i < 10; ++i) sectors_[kA][kCodeStartOffset + i] = 0xFFFF;
+    for (int i = 2; i < kCodeStartWords; ++i) sectors_[kA][kCodeStartOffset + i] = 0xFFFF;
     code_start_written_ = false;
 }
 
@@ -59,18 +59,18 @@ void SimFlash::copyStagedToMain() {
     save();
 }
 
-void SimFlash::writeCodeStart(const std::array<std::uint16_t, 10>& words) {
+void SimFlash::writeCodeStart(const std::array<std::uint16_t, kCodeStartWords>& words) {
     code_start_ = words;
     code_start_written_ = true;
     save();
 }
 
-std::array<std::uint16_t, 128> SimFlash::readCodeStart() const {
-    std::array<std::uint16_t, 128> block{};
-    // The last 128 words of sector A, the last ten replaced by the kept words.
-    for (int i = 0; i < 128; ++i) block[i] = sectors_[kA][kWords - 128 + i];
+std::array<std::uint16_t, kCodeStartReadWords> SimFlash::readCodeStart() const {
+    std::array<std::uint16_t, kCodeStartReadWords> block{};
+    // The last words of sector A, the code start replaced by the kept words.
+    for (int i = 0; i < kCodeStartReadWords; ++i) block[i] = sectors_[kA][kCodeStartReadOffset + i];
     if (code_start_written_)
-        for (int i = 0; i < 10; ++i) block[118 + i] = code_start_[i];
+        for (int i = 0; i < kCodeStartWords; ++i) block[kCodeStartInRead + i] = code_start_[i];
     return block;
 }
 
@@ -98,7 +98,7 @@ bool SimFlash::load() {
     QFile file(persist_path_);
     if (!file.open(QIODevice::ReadOnly)) return false;
     const QByteArray bytes = file.readAll();
-    const int expected = 2 * (2 + kSectors * kWords + 1 + 10);
+    const int expected = 2 * (2 + kSectors * kWords + 1 + kCodeStartWords);
     if (bytes.size() != expected) return false;
     int pos = 0;
     auto get16 = [&bytes, &pos]() {

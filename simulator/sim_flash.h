@@ -5,14 +5,18 @@
 #include <cstdint>
 #include <vector>
 
+#include "device_IO/flash_sectors.h"
+
 // The controller's flash: sectors A..H of 8192 words, indexed here by sector code
 // (H = 0 .. A = 7), and the ten code-start words. Optionally kept in a file so an
 // update survives a restart.
 class SimFlash {
   public:
     static constexpr int kSectors = 8;
-    static constexpr int kWords = 8192;
-    static constexpr int kCodeStartOffset = 0x1FF6;  // 0x003F7FF6 within sector A
+    static constexpr int kWords = kFlashSectorWords;
+    // Where the code start and the words ReadCodeStart returns lie in sector A.
+    static constexpr int kCodeStartOffset = kWords - (kFlashTop + 1 - kCodeStartAddress);
+    static constexpr int kCodeStartReadOffset = kWords - kCodeStartReadWords;
 
     explicit SimFlash(QString persist_path = QString());
 
@@ -23,8 +27,8 @@ class SimFlash {
     int erase(int sector_code);
     int program(int sector_code, int offset, const std::vector<std::uint16_t>& words);
     void copyStagedToMain();  // E to H, D to G, C to F
-    void writeCodeStart(const std::array<std::uint16_t, 10>& words);
-    std::array<std::uint16_t, 128> readCodeStart() const;
+    void writeCodeStart(const std::array<std::uint16_t, kCodeStartWords>& words);
+    std::array<std::uint16_t, kCodeStartReadWords> readCodeStart() const;
 
     const std::vector<std::uint16_t>& sector(int code) const { return sectors_[code]; }
     std::vector<std::uint16_t>& sector(int code) { return sectors_[code]; }
@@ -36,7 +40,7 @@ class SimFlash {
     bool load();
 
     std::array<std::vector<std::uint16_t>, kSectors> sectors_;
-    std::array<std::uint16_t, 10> code_start_{};
+    std::array<std::uint16_t, kCodeStartWords> code_start_{};
     bool code_start_written_ = false;
     QString persist_path_;
 };

@@ -214,6 +214,30 @@ TEST_F(RunTest, TooManyFramingErrorsEndTheRun) {
     ASSERT_EQ(blocks.size(), 1u);
 }
 
+TEST_F(RunTest, ACorruptedSampleReachesOnlyItsRecordAndABrokenMarkerIsOneFramingError) {
+    const std::uint8_t high = 0x08;  // ip of gate 1 in frame 25, high byte: now negative
+    sim->corruptStreamByte(25 * 148 + 5, high);
+    sim->corruptStreamByte(80 * 148, 0x00);  // the marker of frame 80
+    startAndStopWhen([&] { return sim->triggerStarts() >= 2; });
+    const auto blocks = ReadDwellBlocks(path("data"));
+    ASSERT_GE(blocks.size(), 1u);
+    const DwellBlock& b = blocks[0];
+    ASSERT_GE(b.records.size(), 8);
+    for (int r : {0, 1, 3, 4, 5, 6}) EXPECT_EQ(b.records[r], ExpectedRecord(r, 1, 4, 10, 12000));
+    // Record 2 averages frames 20 to 29: its first value carries the corrupted sample.
+    long long ip = 0;
+    for (int f = 20; f < 30; ++f) {
+        const int sample = SimWaveform(f, 1, 1, 12000).ip;
+        const auto low = static_cast<std::uint8_t>(SimWireWord(sample));
+        ip += f == 25 ? StreamDecoder::DecodeSample(low, high) : sample;
+    }
+    EXPECT_EQ(b.records[2].section(' ', 0, 0),
+              QString::number(StreamDecoder::AverageHalfEven(ip, 10)));
+    EXPECT_NE(b.records[2], ExpectedRecord(2, 1, 4, 10, 12000));
+    EXPECT_EQ(op.statuses.filter("FE 1").size(), 1);
+    EXPECT_TRUE(op.statuses.filter("FE 2").isEmpty());
+}
+
 TEST_F(RunTest, AFewFramingErrorsAreCountedAndTheRunGoesOn) {
     for (int k = 0; k < 5; ++k) sim->dropStreamBytes(2000 + k * 1480, 1);
     startAndStopWhen([&] { return sim->triggerStarts() >= 2; });

@@ -122,7 +122,7 @@ TEST_F(CommandTest, WriteTimeOutIsShownAndTheReadStillMade) {
 
 TEST_F(CommandTest, ShortReadSectorLeavesTheArray) {
     sim->setReplyFault(0x11, SimController::ReplyFault::Short, 100);
-    SectorWords words(kSectorWords, 7);
+    SectorWords words(kFlashSectorWords, 7);
     EXPECT_FALSE(cmd().ReadSector("E", words));
     EXPECT_EQ(
         op.boxes,

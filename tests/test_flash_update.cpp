@@ -1,6 +1,6 @@
 #include "about/about_query.h"
 #include "acquisition/acquisition_run.h"
-#include "firmware/flash_sectors.h"
+#include "device_IO/flash_sectors.h"
 #include "firmware/flash_update.h"
 #include "firmware/sector_files.h"
 #include "hex_builder.h"
@@ -85,6 +85,7 @@ TEST_F(FlashUpdateTest, ValidImageIsStagedVerifiedAndCopied) {
     EXPECT_EQ(op.waits, QList<int>{5000});
     EXPECT_EQ(op.progress, op.progress_max);
     EXPECT_EQ(op.progress_max, 1);  // full, after the copy's busy bar
+    EXPECT_TRUE(sim->codeStartWritten());
     EXPECT_EQ(sim->flashSector('H'), Expected(h));
     EXPECT_EQ(sim->flashSector('G'), Expected(g));
     EXPECT_EQ(sim->flashSector('F'), Expected(f));
@@ -115,6 +116,7 @@ TEST_F(FlashUpdateTest, UpdateSurvivesARestartOfTheSimulatedController) {
 
 TEST_F(FlashUpdateTest, ChecksBeforeTheUpdate) {
     update->run();  // dialog cancelled
+    EXPECT_FALSE(sim->codeStartWritten());
     EXPECT_TRUE(op.log.isEmpty());
     writeFile("bad.hex", "nonsense\n");
     op.files.enqueue(path("bad.hex"));

@@ -22,6 +22,12 @@ const FlashSector* SectorByLetter(const QString& letter) {
     return nullptr;
 }
 
+const FlashSector* SectorByCode(int code) {
+    for (const FlashSector& s : kSectors)
+        if (s.code == code) return &s;
+    return nullptr;
+}
+
 const FlashSector* SectorByAddress(std::uint32_t address) {
     for (const FlashSector& s : kSectors)  // highest first
         if (address >= s.first_address) return &s;
