@@ -219,7 +219,6 @@ void AcquisitionRun::recordUntilDwellEnds() {
     } else if (processor_.framingLimitPassed()) {
         endOnFramingErrors();
     }
-    if (elapsedSeconds() >= dwell_time) op_.setProgressPosition(op_.progressMaximum());
 }
 
 void AcquisitionRun::showProgress() {

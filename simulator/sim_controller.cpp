@@ -315,6 +315,9 @@ void SimController::queueReplyLocked(std::uint8_t code, std::vector<std::uint8_t
             case ReplyFault::UnexpectedData:
                 reply = {kUnexpectedData};
                 break;
+            case ReplyFault::StrayByteAfter:
+                reply.push_back(kChecksumError);
+                break;
         }
     }
     replies_.insert(replies_.end(), reply.begin(), reply.end());

@@ -24,7 +24,8 @@ class SimController : public FtApi {
   public:
     using Clock = std::chrono::steady_clock;
 
-    enum class ReplyFault { None, NoReply, Short, ChecksumError, UnexpectedData };
+    // StrayByteAfter: the reply is followed by a stray checksum-error byte.
+    enum class ReplyFault { None, NoReply, Short, ChecksumError, UnexpectedData, StrayByteAfter };
 
     // What the controller was last programmed with.
     struct Programmed {

@@ -24,6 +24,7 @@ class RecorderOperator : public Operator {
     QStringList loss_texts;
     int progress_max = 100;
     QList<int> maxima;  // every range the bar was given, in order
+    QStringList bar;    // "max n" and "pos n", in order
     bool beyond_maximum = false;
     int progress = 0;
     int steps = 0;
@@ -52,11 +53,13 @@ class RecorderOperator : public Operator {
     void setProgressMaximum(int maximum) override {
         progress_max = maximum;
         maxima << maximum;
+        bar << QStringLiteral("max %1").arg(maximum);
     }
     int progressMinimum() const override { return 0; }
     int progressMaximum() const override { return progress_max; }
     void setProgressPosition(int position) override {
         progress = position;
+        bar << QStringLiteral("pos %1").arg(position);
         if (position > progress_max) beyond_maximum = true;
     }
     void stepProgress() override {

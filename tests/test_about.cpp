@@ -45,6 +45,14 @@ TEST_F(AboutTest, TriggeringSendsNothing) {
     EXPECT_TRUE(sim->writtenFrames().empty());
 }
 
+TEST_F(AboutTest, WhileTriggeringTheControllerIsStillOpened) {
+    LeaveTriggering(station->session);
+    EXPECT_FALSE(QueryAbout(station->session));
+    EXPECT_TRUE(station->session.device_open());
+    EXPECT_EQ(op.messages(), QStringList{"Radar controller (simulated) [SIM00001]"});
+    EXPECT_TRUE(sim->writtenFrames().empty());
+}
+
 TEST_F(AboutTest, FailedReadKeepsTheLastTexts) {
     TAboutForm form;
     form.showIdentity(station->session);

@@ -238,6 +238,32 @@ TEST_F(RunTest, ACorruptedSampleReachesOnlyItsRecordAndABrokenMarkerIsOneFraming
     EXPECT_TRUE(op.statuses.filter("FE 2").isEmpty());
 }
 
+TEST_F(RunTest, FramingErrorsAreCountedPerDwell) {
+    // 60 in each of two dwells: more than the limit together, within it each.
+    const auto drop60 = [&] {
+        for (int k = 0; k < 60; ++k) sim->dropStreamBytes(1000 + k * 296, 1);
+    };
+    drop60();
+    bool second_set = false;
+    ActWhen second([&] { return sim->triggerStarts() >= 1; },
+                   [&] {
+                       drop60();  // they wait for the next trigger start
+                       second_set = true;
+                   });
+    startAndStopWhen([&] { return sim->triggerStarts() >= 3; });
+    ASSERT_TRUE(second_set);
+    EXPECT_FALSE(op.messages().contains("Framing errors..")) << op.messages().join('|');
+    EXPECT_EQ(op.statuses.filter("FE 60").size(), 2);
+    EXPECT_TRUE(station->session.device_open());
+}
+
+TEST_F(RunTest, AStopWhileIdleDoesNotEndTheNextRun) {
+    run->stop();
+    startAndStopWhen([&] { return sim->triggerStarts() >= 1; });
+    EXPECT_EQ(sim->triggerStarts(), 1);
+    EXPECT_TRUE(op.messages().contains("Starting trigger on beam direction: 1"));
+}
+
 TEST_F(RunTest, AFewFramingErrorsAreCountedAndTheRunGoesOn) {
     for (int k = 0; k < 5; ++k) sim->dropStreamBytes(2000 + k * 1480, 1);
     startAndStopWhen([&] { return sim->triggerStarts() >= 2; });

@@ -62,6 +62,14 @@ TEST_F(CommandTest, ProgramSectorBlockFrames) {
                               static_cast<std::uint8_t>(0x04 ^ 0x10 ^ 0x05 ^ 0x01 ^ 0x02)}));
 }
 
+TEST_F(CommandTest, AStrayByteAfterAReplyIsPurgedBeforeTheNextCommand) {
+    sim->setReplyFault(+CommandCode::SetFrequencies, SimController::ReplyFault::StrayByteAfter);
+    EXPECT_EQ(cmd().SetFrequencies(1, 2, 3, 4), 1);
+    EXPECT_EQ(cmd().SetAmplitudes(1, 2, 3, 4), 1);
+    EXPECT_EQ(station->session.link().rx_buffer[0], +ReplyCode::Ack);
+    EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('|');
+}
+
 TEST_F(CommandTest, FillerKeepsBytesOfEarlierFrames) {
     SweepParameters sweep;
     sweep.pulse_period = 0x11223344;

@@ -296,6 +296,19 @@ TEST_F(FlashUpdateTest, TheBarFollowsEachSectorAndIsBusyDuringTheCopy) {
     EXPECT_EQ(op.maxima, QList<int>({5, 3, 2, 0, 1}));
     EXPECT_FALSE(op.beyond_maximum);
     EXPECT_EQ(op.progress, 1);
+    // One step per line of sector_h, from the first line on.
+    const auto e = op.bar.indexOf("max 5");
+    ASSERT_GE(e, 0);
+    EXPECT_EQ(op.bar.mid(e, 7),
+              QStringList({"max 5", "pos 0", "pos 1", "pos 2", "pos 3", "pos 4", "pos 5"}));
+}
+
+TEST_F(FlashUpdateTest, ASectorWhoseProgrammingStopsStillFillsTheBar) {
+    sim->setProgramStatusAt(8, 30);  // the third line of each sector fails
+    upgrade(image());
+    const auto e = op.bar.indexOf("max 5");
+    ASSERT_GE(e, 0);
+    EXPECT_EQ(op.bar.mid(e, 5), QStringList({"max 5", "pos 0", "pos 1", "pos 2", "pos 5"}));
 }
 
 TEST_F(FlashUpdateTest, CodeStartMissingOrShort) {

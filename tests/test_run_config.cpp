@@ -90,10 +90,13 @@ TEST_F(ConfigTest, ReadConfigEchoesEveryKeyWithOneTimeStamp) {
     EXPECT_TRUE(QFileInfo(path("data/2026/12/06/18")).isDir());
 }
 
-TEST_F(ConfigTest, DwellTimeOfTenIsEchoedWithoutFraction) {
+TEST_F(ConfigTest, DwellTimeIsEchoedWithoutFractionOrWithAllItsDigits) {
     replaceConfigLine("dwell_time", "dwell_time=10");
     station->config.ReadConfig();
     EXPECT_TRUE(op.messages().contains("dwell_time: 10"));
+    replaceConfigLine("dwell_time", "dwell_time=0.123456789012");
+    station->config.ReadConfig();
+    EXPECT_TRUE(op.messages().contains("dwell_time: 0.123456789012")) << op.messages().join('|');
 }
 
 TEST_F(ConfigTest, MissingFileLeavesOnlyTheAnnouncingLine) {

@@ -223,7 +223,7 @@ TEST(DataFile, HeaderAndRecordsByteForByte) {
     c.start_time = 2000;
     c.gates = 2;
     c.integrations = 10;
-    c.dwell_time = 2.5;
+    c.dwell_time = 2.123456789012;
     c.tx_enable = 1;
     c.lo_gate_length = 1200;
     c.audio_enable = 0;
@@ -250,7 +250,8 @@ TEST(DataFile, HeaderAndRecordsByteForByte) {
         "File Path = " + path.toLatin1() +
         "\r\nTime Stamp = 20261206183902\r\nIPP = 1000\r\nResolution = 150\r\n"
         "Pulse length = 1000\r\nStart time = 2000\r\nGates = 2\r\nIntegrations = 10\r\n"
-        "Beam Direction = 2\r\nDwell time = 2.5\r\nTx enable = 1\r\nLO gate length = 1200\r\n"
+        "Beam Direction = 2\r\nDwell time = 2.123456789012\r\nTx enable = 1\r\nLO gate length = "
+        "1200\r\n"
         "Audio enable = 0\r\nDAC CH0 = 5\r\nDAC CH1 = -7\r\nReference Level = 4095\r\n"
         "Ip Level = 2048\r\nQp Level = 2047\r\nTest Level = 1024\r\n"
         "Test Gate Length = 500\r\nTest Gate Delay = 2000\r\n12 -3 40 7  \r\n";

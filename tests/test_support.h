@@ -19,6 +19,10 @@ inline void PrintTo(const QStringList& list, std::ostream* out) {
     *out << '}';
 }
 
+inline std::ostream& operator<<(std::ostream& out, const QString& text) {
+    return out << text.toStdString();
+}
+
 // The last and first entries of a list the code under test filled; an empty list
 // fails the test instead of crashing it.
 template <typename List>

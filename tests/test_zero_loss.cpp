@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 
 #include "acquisition/acquisition_run.h"
@@ -182,6 +183,18 @@ TEST_F(ZeroLossTest, ProgressEndsFullAndFramingErrorsStayPerDwell) {
     ASSERT_GE(at_dwell_end.size(), 1);
     EXPECT_EQ(at_dwell_end[0], 4);  // nearest(0.35 x 10), the bar's maximum
     EXPECT_EQ(op.progress_max, 4);
+    // Each dwell's bar starts empty and steps through the dwell, never back.
+    const auto second = op.bar.lastIndexOf("max 4");
+    ASSERT_GT(second, 0);
+    for (const QStringList dwell : {op.bar.mid(0, second), op.bar.mid(second)}) {
+        const auto first = dwell.indexOf("max 4");
+        ASSERT_GE(first, 0);
+        EXPECT_EQ(dwell.value(first + 1), "pos 0");
+        QList<int> positions;
+        for (const QString& entry : dwell.mid(first + 1)) positions << entry.mid(4).toInt();
+        EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << dwell.join(',');
+        EXPECT_TRUE(positions.contains(2)) << dwell.join(',');
+    }
     // The faults wait for the first trigger only: FE 3 there, FE 0 in the second.
     EXPECT_EQ(op.statuses.filter("FE 3").size(), 1);
     EXPECT_EQ(LastOf(op.statuses), "FE 0");
