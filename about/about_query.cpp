@@ -2,6 +2,11 @@
 
 #include "station/controller_session.h"
 
+namespace zarv::about {
+
+using namespace zarv::device_io;
+using namespace zarv::station;
+
 QString RevisionText(std::uint32_t word) {
     return QStringLiteral("%1.%2").arg(word >> 16).arg(word & 0xFFFF);
 }
@@ -17,3 +22,5 @@ std::optional<AboutTexts> QueryAbout(ControllerSession& session) {
     return AboutTexts{QString::number(words[1]), QStringLiteral("1.0"), RevisionText(words[2]),
                       RevisionText(words[3])};
 }
+
+}  // namespace zarv::about

@@ -14,6 +14,11 @@
 #include "station/station_config.h"
 #include "station/station_error.h"
 
+namespace zarv::acquisition {
+
+using namespace zarv::device_io;
+using namespace zarv::station;
+
 namespace {
 int clampToInt(std::int64_t v) {
     return static_cast<int>(std::clamp<std::int64_t>(v, 0, INT_MAX));
@@ -302,3 +307,5 @@ void AcquisitionRun::cleanUpAfterError() noexcept {
     session_.releaseLink();
     op_.setStartEnabled(true);
 }
+
+}  // namespace zarv::acquisition

@@ -10,10 +10,21 @@
 #include "station/delay.h"
 #include "stream_processor.h"
 
+namespace zarv::station {
 class ControllerSession;
 class OperatorLog;
 class Operator;
 class StationConfig;
+}  // namespace zarv::station
+
+namespace zarv::acquisition {
+
+using station::ControllerSession;
+using station::EventWaiter;
+using station::Operator;
+using station::OperatorLog;
+using station::StationConfig;
+
 class TMyThread;
 
 // Start and Stop: programs the controller from config.txt, then records beam
@@ -83,3 +94,5 @@ class AcquisitionRun : public QObject {
     int shown_framing_errors_ = 0;
     QElapsedTimer beam_start_;
 };
+
+}  // namespace zarv::acquisition

@@ -1,5 +1,7 @@
 #include "chunk_queue.h"
 
+namespace zarv::acquisition {
+
 namespace {
 std::int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -63,3 +65,5 @@ void ChunkQueue::release() {
 void ChunkQueue::wake() {
     ready_.release();
 }
+
+}  // namespace zarv::acquisition

@@ -6,6 +6,8 @@
 #include <semaphore>
 #include <vector>
 
+namespace zarv::acquisition {
+
 // The hand-over from the stream reader to the processing: a ring of pre-allocated
 // chunk slots, one producer and one consumer. The reader reads straight into the
 // free slot it was lent and publishes it; a full ring is never overwritten, the
@@ -58,3 +60,5 @@ class ChunkQueue {
     std::atomic<std::uint64_t> tail_{0};  // chunks published so far
     std::counting_semaphore<> ready_{0};  // a release for every chunk and every wake
 };
+
+}  // namespace zarv::acquisition

@@ -14,6 +14,10 @@
 #include "station/run_config.h"
 #include "station/station_error.h"
 
+namespace zarv::acquisition {
+
+using namespace zarv::station;
+
 namespace {
 // A new file's name survives a power cut only once its directory is synced.
 void syncDirectoryOf(const QString& path) {
@@ -183,3 +187,5 @@ void DataFile::abandon() noexcept {
     fd_ = -1;
     used_ = 0;
 }
+
+}  // namespace zarv::acquisition

@@ -6,7 +6,13 @@
 #include <string>
 #include <vector>
 
+namespace zarv::station {
 struct TRunConfig;
+}  // namespace zarv::station
+
+namespace zarv::acquisition {
+
+using station::TRunConfig;
 
 // One beam dwell's data file: 21 header lines, then one record line per completed
 // integration. Lines end in CR LF. Records are collected in memory and reach the
@@ -61,3 +67,5 @@ class DataFile {
     bool unsynced_ = false;
     Clock::time_point last_sync_{};
 };
+
+}  // namespace zarv::acquisition

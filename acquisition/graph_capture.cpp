@@ -2,6 +2,10 @@
 
 #include "station/run_config.h"
 
+namespace zarv::acquisition {
+
+using namespace zarv::station;
+
 void GraphCapture::startCapturing() {
     std::lock_guard<std::mutex> lock(mutex_);
     live_.store(true);
@@ -95,3 +99,5 @@ std::vector<QPointF> GraphCapture::qpPoints() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return qp_;
 }
+
+}  // namespace zarv::acquisition

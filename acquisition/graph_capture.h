@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+namespace zarv::acquisition {
+
 // What the graph window captures: the ip and qp averages of one gate for a number
 // of record periods after each Refresh. The stream processing adds records on its
 // own thread; the window reads the points on a timer. A capture that is not live
@@ -73,3 +75,5 @@ class GraphCapture {
     std::vector<QPointF> ip_;
     std::vector<QPointF> qp_;
 };
+
+}  // namespace zarv::acquisition

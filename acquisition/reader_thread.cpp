@@ -8,6 +8,11 @@
 #include "device_IO/usb_link.h"
 #include "station/process_priority.h"
 
+namespace zarv::acquisition {
+
+using namespace zarv::device_io;
+using namespace zarv::station;
+
 TMyThread::TMyThread(UsbLink& link, ChunkQueue& queue, OnFailure on_failure)
     : link_(link),
       queue_(queue),
@@ -78,3 +83,5 @@ std::int64_t TMyThread::readChunk(std::uint32_t want, std::uint64_t& unqueued) {
     }
     return count;
 }
+
+}  // namespace zarv::acquisition

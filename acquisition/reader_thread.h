@@ -7,8 +7,15 @@
 #include <mutex>
 #include <vector>
 
-class ChunkQueue;
+namespace zarv::device_io {
 class UsbLink;
+}  // namespace zarv::device_io
+
+namespace zarv::acquisition {
+
+using device_io::UsbLink;
+
+class ChunkQueue;
 
 // The stream reader of one beam dwell. It does nothing but read the link into the
 // queue's free slots, so that a read is always in flight: when every slot is
@@ -54,3 +61,5 @@ class TMyThread : public QThread {
     // QThread::wait() alone does not.
     std::mutex running_;
 };
+
+}  // namespace zarv::acquisition

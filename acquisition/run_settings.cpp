@@ -5,6 +5,11 @@
 
 #include "station/run_config.h"
 
+namespace zarv::acquisition {
+
+using namespace zarv::device_io;
+using namespace zarv::station;
+
 std::int64_t Nearest(double x) {
     // nearbyint follows the default rounding mode: to nearest, ties to even.
     const double r = std::nearbyint(x);
@@ -52,3 +57,5 @@ QString RefuseReason(const TRunConfig& c) {
         return QStringLiteral("dwell_time must be a positive number of seconds");
     return QString();
 }
+
+}  // namespace zarv::acquisition

@@ -5,7 +5,14 @@
 
 #include "device_IO/controller_commands.h"
 
+namespace zarv::station {
 struct TRunConfig;
+}  // namespace zarv::station
+
+namespace zarv::acquisition {
+
+using device_io::SweepParameters;
+using station::TRunConfig;
 
 // Conversions of the settings into controller units. Every one rounds to the
 // nearest integer, halves to the even neighbour.
@@ -25,3 +32,5 @@ SweepParameters SweepFromConfig(TRunConfig& config);
 
 // Why these settings cannot run, or empty when they can.
 QString RefuseReason(const TRunConfig& config);
+
+}  // namespace zarv::acquisition

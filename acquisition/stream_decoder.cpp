@@ -10,6 +10,8 @@
 #include "data_file.h"
 #include "graph_capture.h"
 
+namespace zarv::acquisition {
+
 namespace {
 // Room for the carry, a whole chunk and one frame of zeros behind it, so that a
 // frame starting near the end can be read without a bounds check per word.
@@ -196,3 +198,5 @@ void StreamDecoder::ProcessChunk(DataFile* file, GraphCapture* graph, std::int32
     }
     if (file) file->flush();
 }
+
+}  // namespace zarv::acquisition

@@ -5,6 +5,10 @@
 
 #include "device_IO/link_sizes.h"
 
+namespace zarv::acquisition {
+
+using device_io::kLinkBufferBytes;
+
 class DataFile;
 class GraphCapture;
 
@@ -92,3 +96,5 @@ class StreamDecoder {
     int frames_summed_ = 0;
     std::int64_t records_emitted_ = 0;
 };
+
+}  // namespace zarv::acquisition

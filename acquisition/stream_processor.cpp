@@ -4,6 +4,10 @@
 #include "graph_capture.h"
 #include "station/station_error.h"
 
+namespace zarv::acquisition {
+
+using namespace zarv::station;
+
 namespace {
 // Written records reach the disk at least this often while the stream is quiet.
 constexpr std::chrono::milliseconds kIdleWake{250};
@@ -155,3 +159,5 @@ void StreamProcessor::tooManyFramingErrors() {
     framing_limit_passed_.store(true);
     if (notify_) notify_();
 }
+
+}  // namespace zarv::acquisition

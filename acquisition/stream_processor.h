@@ -10,6 +10,8 @@
 #include "chunk_queue.h"
 #include "stream_decoder.h"
 
+namespace zarv::acquisition {
+
 static_assert(ChunkQueue::kHeadroom >= StreamDecoder::kHeadroom &&
                   ChunkQueue::kTailRoom >= StreamDecoder::kTailRoom,
               "chunks are decoded where they lie");
@@ -82,3 +84,5 @@ class StreamProcessor : private StreamEvents {
     std::atomic<std::int64_t> records_{0};
     std::thread thread_;
 };
+
+}  // namespace zarv::acquisition

@@ -6,6 +6,8 @@
 #include <QSocketNotifier>
 #include <csignal>
 
+namespace zarv::app {
+
 namespace {
 int pipe_fds[2] = {-1, -1};
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
@@ -42,3 +44,5 @@ void EndingSignals::readPipe() {
     char byte = 0;
     while (::read(pipe_fds[0], &byte, 1) == 1) emit received(byte);
 }
+
+}  // namespace zarv::app

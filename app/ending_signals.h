@@ -4,6 +4,8 @@
 
 class QSocketNotifier;
 
+namespace zarv::app {
+
 // SIGTERM, SIGINT and SIGHUP, which end the program, delivered as a Qt signal on
 // the GUI thread: the handler only writes the number into a pipe, whose other
 // end the event loop watches. One instance at a time; it restores the default
@@ -22,3 +24,5 @@ class EndingSignals : public QObject {
 
     QSocketNotifier* notifier_ = nullptr;
 };
+
+}  // namespace zarv::app

@@ -21,6 +21,12 @@
 #include "views/about_form.h"
 #include "views/graph_form.h"
 
+namespace zarv::app {
+
+using namespace zarv::device_io;
+using namespace zarv::station;
+using namespace zarv::views;
+
 TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, OperatorLog::Clock clock)
     : own_dialogs_(dialogs ? nullptr : std::make_unique<QtModalDialogs>()),
       dialogs_(dialogs ? dialogs : own_dialogs_.get()),
@@ -238,3 +244,5 @@ void TMainForm::waitMs(int ms) {
     else
         DelayMs(ms);
 }
+
+}  // namespace zarv::app

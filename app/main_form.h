@@ -15,8 +15,22 @@ class QPlainTextEdit;
 class QProgressBar;
 class QToolBar;
 class QMenuBar;
+
+namespace zarv::views {
 class TGraphForm;
 class TAboutForm;
+}  // namespace zarv::views
+
+namespace zarv::app {
+
+using acquisition::AcquisitionRun;
+using device_io::FtApi;
+using firmware::FirmwareUpdate;
+using station::Operator;
+using station::OperatorLog;
+using station::Station;
+using views::TAboutForm;
+using views::TGraphForm;
 
 // The operator's console: toolbar, menu, operator log and status bar. It shows
 // and forwards; the flows do the work.
@@ -99,3 +113,5 @@ class TMainForm : public QMainWindow, public Operator {
     int handlers_running_ = 0;
     bool close_pending_ = false;
 };
+
+}  // namespace zarv::app

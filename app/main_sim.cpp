@@ -4,6 +4,9 @@
 #include "app/station_main.h"
 #include "simulator/sim_controller.h"
 
+using namespace zarv::app;
+using namespace zarv::sim;
+
 int main(int argc, char** argv) {
     SimController controller(qEnvironmentVariable("ZARV_SIM_FLASH"),
                              qEnvironmentVariable("ZARV_SIM_TRACE"));

@@ -4,6 +4,8 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 
+namespace zarv::app {
+
 void QtModalDialogs::message(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
                     QMessageBox::Ok, parent);
@@ -29,3 +31,5 @@ QString QtModalDialogs::openFile(QWidget* parent, const QString& filter, const Q
     return QFileDialog::getOpenFileName(parent, QString(), folder,
                                         names.join(QStringLiteral(";;")));
 }
+
+}  // namespace zarv::app

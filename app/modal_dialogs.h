@@ -4,6 +4,8 @@
 
 class QWidget;
 
+namespace zarv::app {
+
 // The modal boxes and the file dialog of the main window. Tests of the window
 // put a scripted set in their place.
 class ModalDialogs {
@@ -23,3 +25,5 @@ class QtModalDialogs : public ModalDialogs {
     bool yesCancel(QWidget* parent, const QString& title, const QString& text) override;
     QString openFile(QWidget* parent, const QString& filter, const QString& folder) override;
 };
+
+}  // namespace zarv::app

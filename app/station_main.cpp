@@ -10,6 +10,11 @@
 #include "views/about_form.h"
 #include "views/graph_form.h"
 
+namespace zarv::app {
+
+using namespace zarv::device_io;
+using namespace zarv::views;
+
 int RunStation(int argc, char** argv, FtApi& api) {
     // A full disk or a file-size limit then fails the write instead of ending us.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -31,3 +36,5 @@ int RunStation(int argc, char** argv, FtApi& api) {
     main_form.show();
     return app.exec();
 }
+
+}  // namespace zarv::app

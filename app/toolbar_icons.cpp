@@ -5,6 +5,8 @@
 #include <QPixmap>
 #include <cmath>
 
+namespace zarv::app {
+
 namespace {
 constexpr int kSize = 40;
 
@@ -72,3 +74,5 @@ QIcon ToolbarIcon(int index) {
     }
     return QIcon(pixmap);
 }
+
+}  // namespace zarv::app

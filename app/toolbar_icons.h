@@ -2,5 +2,9 @@
 
 #include <QIcon>
 
+namespace zarv::app {
+
 // The four 40 x 40 tool button images: 0 Stop, 1 Settings, 2 Start, 3 Graph.
 QIcon ToolbarIcon(int index);
+
+}  // namespace zarv::app

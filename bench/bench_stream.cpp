@@ -13,6 +13,9 @@
 #include "acquisition/stream_decoder.h"
 #include "simulator/sim_waveform.h"
 
+using namespace zarv::acquisition;
+using namespace zarv::sim;
+
 namespace {
 constexpr int kChunk = StreamDecoder::kChunkSize;
 constexpr std::uint32_t kPeriodCounts = 6000;  // ipp 100 us

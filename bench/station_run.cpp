@@ -29,6 +29,11 @@
 #include "views/about_form.h"
 #include "views/graph_form.h"
 
+using namespace zarv::app;
+using namespace zarv::device_io;
+using namespace zarv::sim;
+using namespace zarv::views;
+
 namespace {
 double cpuSeconds() {
     rusage u{};

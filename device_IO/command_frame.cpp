@@ -6,6 +6,8 @@
 #include "message_boxes.h"
 #include "usb_link.h"
 
+namespace zarv::device_io {
+
 std::uint8_t FrameChecksum(const std::uint8_t* frame) {
     const int length = std::min<int>(frame[0], TCommandFrame::kMaxLength);
     std::uint8_t sum = 0;
@@ -41,3 +43,5 @@ int SendCommand(UsbLink& link, MessageBoxes& op, const TCommandFrame& frame, int
     }
     return received;
 }
+
+}  // namespace zarv::device_io

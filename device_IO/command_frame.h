@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+namespace zarv::device_io {
+
 class UsbLink;
 class MessageBoxes;
 
@@ -47,3 +49,5 @@ void PlaceFrame(const TCommandFrame& frame, std::array<std::uint8_t, 50>& tx_buf
 // *written_whole, when asked for, tells whether the whole frame left.
 int SendCommand(UsbLink& link, MessageBoxes& op, const TCommandFrame& frame, int expected,
                 bool* written_whole = nullptr);
+
+}  // namespace zarv::device_io

@@ -6,6 +6,8 @@
 #include "flash_sectors.h"
 #include "link_sizes.h"
 
+namespace zarv::device_io {
+
 // The controller's command codes, as byte 1 of a frame carries them.
 enum class CommandCode : std::uint8_t {
     ReadControllerInfo = 0x00,
@@ -87,3 +89,5 @@ constexpr bool FrameLengthFits(const CommandSpec& spec, int length) {
     if (spec.length > 0) return length == spec.length;
     return length >= 4 && length <= 2 + 2 * (commands::kMaxBlockWords + 1) && length % 2 == 0;
 }
+
+}  // namespace zarv::device_io

@@ -5,6 +5,8 @@
 #include "message_boxes.h"
 #include "usb_link.h"
 
+namespace zarv::device_io {
+
 namespace {
 using namespace commands;
 
@@ -195,3 +197,5 @@ bool ControllerCommands::ReadCodeStart(CodeStartWords& words) {
     for (std::size_t i = 0; i < words.size(); ++i) words[i] = beWord16(&link_.rx_buffer[2 * i]);
     return true;
 }
+
+}  // namespace zarv::device_io

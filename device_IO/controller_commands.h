@@ -9,6 +9,8 @@
 
 #include "command_set.h"
 
+namespace zarv::device_io {
+
 class UsbLink;
 class MessageBoxes;
 struct TCommandFrame;
@@ -80,3 +82,5 @@ class ControllerCommands {
     std::optional<int> flash_status_;
     std::function<bool()> reopen_;
 };
+
+}  // namespace zarv::device_io

@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+namespace zarv::device_io {
+
 namespace {
 constexpr FlashSector kSectors[] = {
     {'A', 0x003F6000, 7, "sector_a.txt"}, {'B', 0x003F4000, 6, "sector_b.txt"},
@@ -33,3 +35,5 @@ const FlashSector* SectorByAddress(std::uint32_t address) {
         if (address >= s.first_address) return &s;
     return nullptr;
 }
+
+}  // namespace zarv::device_io

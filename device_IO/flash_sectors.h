@@ -3,6 +3,8 @@
 #include <QString>
 #include <cstdint>
 
+namespace zarv::device_io {
+
 // The controller's flash in 16-bit words: eight sectors of 8192 words, A highest.
 struct FlashSector {
     char letter;
@@ -29,3 +31,5 @@ const FlashSector* SectorByCode(int code);
 // Anything from sector A's first word up is sector A; below sector H is no sector.
 const FlashSector* SectorByAddress(std::uint32_t address);
 const FlashSector* AllSectors(int* count);
+
+}  // namespace zarv::device_io

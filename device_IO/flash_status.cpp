@@ -1,5 +1,7 @@
 #include "flash_status.h"
 
+namespace zarv::device_io {
+
 namespace {
 QString undefined(int code) {
     return QStringLiteral("Undefined Error Code %1received").arg(code);
@@ -36,3 +38,5 @@ QString FlashStatusText::text(int code) const {
     if (code >= 0 && code < kCodes && !texts_[code].isEmpty()) return texts_[code];
     return undefined(code);
 }
+
+}  // namespace zarv::device_io

@@ -3,6 +3,8 @@
 #include <QString>
 #include <array>
 
+namespace zarv::device_io {
+
 // Texts of the flash status codes that the controller returns in byte 1 of the
 // erase and program replies.
 class FlashStatusText {
@@ -18,3 +20,5 @@ class FlashStatusText {
   private:
     std::array<QString, kCodes> texts_;
 };
+
+}  // namespace zarv::device_io

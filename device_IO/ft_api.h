@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace zarv::device_io {
+
 // The D2XX-shaped calls the link makes. Two implementations sit behind it: the
 // FTDI bridge through libftdi1, and the simulated controller.
 
@@ -64,3 +66,5 @@ class FtApi {
     // is attached, in words an operator can act on; empty when nothing failed.
     virtual std::string DescribeOpenFailure() = 0;
 };
+
+}  // namespace zarv::device_io

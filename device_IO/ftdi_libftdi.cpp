@@ -13,6 +13,8 @@
 
 #include "ftdi_read_ring.h"
 
+namespace zarv::device_io {
+
 struct LibFtdiApi::Device {
     ftdi_context* ctx = nullptr;
     std::unique_ptr<FtdiReadRing> ring;
@@ -279,3 +281,5 @@ FT_STATUS LibFtdiApi::FT_GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_byte
 void LibFtdiApi::AbortReads(FT_HANDLE handle, bool aborted) {
     if (const auto device = find(handle)) device->ring->setAborted(aborted);
 }
+
+}  // namespace zarv::device_io

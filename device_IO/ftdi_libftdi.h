@@ -7,6 +7,8 @@
 
 #include "ft_api.h"
 
+namespace zarv::device_io {
+
 // The link calls on a real FTDI bridge through libftdi1. From the open on, bulk
 // IN transfers stay queued on the bridge and fill a ring that FT_Read serves
 // with its read time-out. A read and a write from another thread may run
@@ -45,3 +47,5 @@ class LibFtdiApi : public FtApi {
     FT_HANDLE next_handle_ = 1;
     std::string open_failure_;
 };
+
+}  // namespace zarv::device_io

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstring>
 
+namespace zarv::device_io {
+
 namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kStatusBytes = 2;
@@ -210,3 +212,5 @@ std::size_t FtdiReadRing::queued() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return size_;
 }
+
+}  // namespace zarv::device_io

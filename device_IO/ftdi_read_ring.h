@@ -14,6 +14,8 @@ struct libusb_context;
 struct libusb_device_handle;
 struct libusb_transfer;
 
+namespace zarv::device_io {
+
 // Keeps several bulk IN transfers queued on an FTDI bridge at all times, so the
 // chip always has somewhere to send what it receives, and gathers their payload
 // (each packet less its two status bytes) into a ring that reads are served from.
@@ -81,3 +83,5 @@ class FtdiReadRing {
     std::atomic<bool> events_stop_{false};
     std::thread events_;
 };
+
+}  // namespace zarv::device_io

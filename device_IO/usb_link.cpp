@@ -5,6 +5,8 @@
 
 #include "message_boxes.h"
 
+namespace zarv::device_io {
+
 UsbLink::UsbLink(FtApi& api, MessageBoxes& op) : rx_buffer(kRxBufferSize, 0), api_(api), op_(op) {}
 
 FT_STATUS UsbLink::GetFTDeviceCount() {
@@ -227,3 +229,5 @@ QString UsbLink::lastErrorText() const {
     std::lock_guard<std::mutex> lock(error_mutex_);
     return last_error_text_;
 }
+
+}  // namespace zarv::device_io

@@ -11,6 +11,8 @@
 #include "ft_api.h"
 #include "link_sizes.h"
 
+namespace zarv::device_io {
+
 class MessageBoxes;
 
 // The one link to the controller: its handle, the device text buffer and the
@@ -90,3 +92,5 @@ class UsbLink {
     mutable std::mutex error_mutex_;
     QString last_error_text_;
 };
+
+}  // namespace zarv::device_io

@@ -15,6 +15,11 @@
 #include "station/station_config.h"
 #include "station/station_error.h"
 
+namespace zarv::firmware {
+
+using namespace zarv::device_io;
+using namespace zarv::station;
+
 // One row of the staging map: an image sector and the spare sector it is staged in.
 // A sector that the image does not carry keeps its content: its present words are
 // read into main_file and staged like the image's.
@@ -371,3 +376,5 @@ bool FirmwareUpdate::VerifyCodeStart() {
     if (!session_.commands().ReadCodeStart(words)) return false;
     return std::equal(block.begin(), block.end(), words.begin() + kCodeStartInRead);
 }
+
+}  // namespace zarv::firmware

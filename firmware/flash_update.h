@@ -3,11 +3,21 @@
 #include <QString>
 #include <cstdint>
 
+namespace zarv::station {
 class ControllerSession;
 class Operator;
 class OperatorLog;
 class StationConfig;
+}  // namespace zarv::station
+
+namespace zarv::firmware {
+
 struct StagingRow;
+
+using station::ControllerSession;
+using station::Operator;
+using station::OperatorLog;
+using station::StationConfig;
 
 // Help > Firmware Upgrade: stages the image's sectors H, G and F in the spare
 // sectors E, D and C, reads them back and compares them, checks the code start,
@@ -47,3 +57,5 @@ class FirmwareUpdate {
     ControllerSession& session_;
     const StationConfig& config_;
 };
+
+}  // namespace zarv::firmware

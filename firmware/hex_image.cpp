@@ -12,6 +12,11 @@
 #include "station/run_config.h"
 #include "station/station_error.h"
 
+namespace zarv::firmware {
+
+using namespace zarv::device_io;
+using namespace zarv::station;
+
 bool AcceptHexImage(const QString& path) {
     const QStringList lines = ReadTextLines(path);
     return !lines.isEmpty() && lines.first().startsWith(QLatin1Char(':'));
@@ -136,3 +141,5 @@ QString HexImageSectors(const QString& path) {
     std::sort(letters.begin(), letters.end());
     return letters;
 }
+
+}  // namespace zarv::firmware

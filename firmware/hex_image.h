@@ -2,6 +2,8 @@
 
 #include <QString>
 
+namespace zarv::firmware {
+
 // An image is taken when its first line is not empty and begins with ':'.
 // Throws when the file cannot be read.
 bool AcceptHexImage(const QString& path);
@@ -15,3 +17,5 @@ void ConvertHexImage(const QString& path, const QString& out_dir);
 // The letters of the sectors the image has data for, A to H; throws as the
 // conversion does.
 QString HexImageSectors(const QString& path);
+
+}  // namespace zarv::firmware

@@ -5,6 +5,10 @@
 
 #include "station/station_error.h"
 
+namespace zarv::firmware {
+
+using namespace zarv::station;
+
 std::uint32_t ParseHexField(const QString& text) {
     bool ok = !text.isEmpty() && text.size() <= 8;
     for (QChar c : text) ok = ok && isxdigit(c.unicode() < 128 ? c.toLatin1() : 'g');
@@ -58,3 +62,5 @@ void WriteReadBackFile(const QString& path, std::uint32_t first_address,
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
         throw StationError(QStringLiteral("Cannot write %1").arg(path));
 }
+
+}  // namespace zarv::firmware

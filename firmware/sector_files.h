@@ -7,6 +7,8 @@
 
 #include "station/hex_text.h"
 
+namespace zarv::firmware {
+
 // A sector word file line: eight hex digits of the first word's address, then
 // the words at consecutive addresses, four hex digits each. No separators.
 struct SectorLine {
@@ -30,3 +32,5 @@ QStringList ReadTextLines(const QString& path);
 // 512 lines of 16 words, upper-case, CR LF.
 void WriteReadBackFile(const QString& path, std::uint32_t first_address,
                        const std::vector<std::uint16_t>& words);
+
+}  // namespace zarv::firmware

@@ -7,6 +7,8 @@
 #include "station/run_config.h"
 #include "station/station_error.h"
 
+using namespace zarv::station;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static QTemporaryDir dir;
     const QString path = dir.path() + "/config.txt";

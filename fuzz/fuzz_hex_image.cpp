@@ -10,6 +10,9 @@
 #include "firmware/sector_files.h"
 #include "station/station_error.h"
 
+using namespace zarv::firmware;
+using namespace zarv::station;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static QTemporaryDir dir;
     const QString image = dir.path() + "/image.hex";

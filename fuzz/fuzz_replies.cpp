@@ -9,6 +9,8 @@
 #include "device_IO/usb_link.h"
 #include "null_operator.h"
 
+using namespace zarv::device_io;
+
 namespace {
 // A bridge that accepts every write and answers each read with the next slice of
 // the input: two length bytes, then up to that many bytes.

@@ -8,6 +8,8 @@
 #include "acquisition/graph_capture.h"
 #include "acquisition/stream_decoder.h"
 
+using namespace zarv::acquisition;
+
 namespace {
 struct Events : StreamEvents {
     void framingError(int) override {}

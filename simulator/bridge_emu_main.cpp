@@ -17,6 +17,8 @@
 #include "ftdi_chip.h"
 #include "sim_controller.h"
 
+using namespace zarv::sim;
+
 namespace {
 volatile sig_atomic_t g_child = 0;
 

@@ -7,6 +7,8 @@
 #include "ftdi_chip.h"
 #include "usbfs_port.h"
 
+namespace zarv::sim {
+
 struct EmulatedUsb::Port {
     std::unique_ptr<UsbfsPort> usbfs;
     std::string syspath;
@@ -110,3 +112,5 @@ int EmulatedUsb::inTransfersPending(int id) const {
 QString EmulatedUsb::devnode(int id) const {
     return QString::fromStdString(port(id)->usbfs->devnode());
 }
+
+}  // namespace zarv::sim

@@ -7,8 +7,11 @@
 #include <mutex>
 #include <vector>
 
-class FtdiChip;
 typedef struct _UMockdevTestbed UMockdevTestbed;
+
+namespace zarv::sim {
+
+class FtdiChip;
 
 // A USB bus in a umockdev testbed with FTDI bridges plugged into it. Every
 // program started with the testbed's environment and libumockdev-preload sees
@@ -55,3 +58,5 @@ class EmulatedUsb {
     std::map<int, std::shared_ptr<Port>> ports_;
     int next_bus_ = 1;
 };
+
+}  // namespace zarv::sim

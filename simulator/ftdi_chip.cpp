@@ -5,6 +5,10 @@
 
 #include "sim_controller.h"
 
+namespace zarv::sim {
+
+using namespace zarv::device_io;
+
 namespace {
 constexpr std::uint8_t kModemStatus = 0x31;  // CTS and DSR
 constexpr std::uint8_t kLineStatus = 0x60;   // transmitter empty
@@ -254,3 +258,5 @@ std::vector<UsbSetup> FtdiChip::controlLog() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return control_log_;
 }
+
+}  // namespace zarv::sim

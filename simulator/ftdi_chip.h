@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+namespace zarv::sim {
+
 class SimController;
 
 // The setup packet of a USB control request.
@@ -88,3 +90,5 @@ class FtdiChip {
     std::condition_variable wake_;
     bool interrupted_ = false;
 };
+
+}  // namespace zarv::sim

@@ -1,5 +1,7 @@
 #include "sim_clock.h"
 
+namespace zarv::sim {
+
 std::shared_ptr<SimClock> SimClock::steady() {
     return std::make_shared<SteadySimClock>();
 }
@@ -26,3 +28,5 @@ void SkippingSimClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condit
     const auto rest = until - now();
     if (rest > std::chrono::nanoseconds::zero()) skipped_ns_ += rest.count();
 }
+
+}  // namespace zarv::sim

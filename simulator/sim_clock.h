@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 
+namespace zarv::sim {
+
 // Where the simulated controller takes its time from. The controller waits only
 // through here, telling whether anything but a notify could end the wait early:
 // an idle wait (no stream flowing) ends at its deadline or at a notify.
@@ -47,3 +49,5 @@ class SkippingSimClock : public SimClock {
   private:
     std::atomic<std::int64_t> skipped_ns_{0};
 };
+
+}  // namespace zarv::sim

@@ -7,6 +7,10 @@
 #include "device_IO/command_set.h"
 #include "sim_waveform.h"
 
+namespace zarv::sim {
+
+using namespace zarv::device_io;
+
 namespace {
 constexpr std::uint8_t kAck = +ReplyCode::Ack;
 constexpr std::uint8_t kChecksumError = +ReplyCode::ChecksumError;
@@ -411,3 +415,5 @@ std::vector<std::uint8_t> SimController::flashReplyLocked(std::uint8_t code, con
             return {kUnexpectedData};
     }
 }
+
+}  // namespace zarv::sim

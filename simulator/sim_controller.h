@@ -16,6 +16,15 @@
 #include "sim_clock.h"
 #include "sim_flash.h"
 
+namespace zarv::sim {
+
+using device_io::FT_HANDLE;
+using device_io::FT_OK;
+using device_io::FT_STATUS;
+using device_io::FtApi;
+using device_io::InfoWords;
+using device_io::SweepParameters;
+
 // A radar controller behind an FTDI bridge, simulated below the protocol: it takes
 // the real 50-byte frames, checks their checksums, answers with the real reply
 // lengths and streams real 148-byte frames while triggered. Faults are set through
@@ -190,3 +199,5 @@ class SimController : public FtApi {
     std::vector<std::uint8_t> frame_cache_;
     std::int64_t frame_cache_index_ = -1;
 };
+
+}  // namespace zarv::sim

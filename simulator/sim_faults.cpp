@@ -4,6 +4,10 @@
 #include "device_IO/flash_sectors.h"
 #include "sim_controller.h"
 
+namespace zarv::sim {
+
+using namespace zarv::device_io;
+
 namespace {
 int sectorIndex(char letter) {
     const FlashSector* sector = SectorByLetter(QString(QLatin1Char(letter)));
@@ -160,3 +164,5 @@ void SimController::plugIn() {
 void SimController::stopStreamAfter(std::int64_t frames) {
     setLocked(pending_stop_frames_, std::optional<std::int64_t>(frames));
 }
+
+}  // namespace zarv::sim

@@ -3,6 +3,10 @@
 #include <QFile>
 #include <QSaveFile>
 
+namespace zarv::sim {
+
+using namespace zarv::device_io;
+
 namespace {
 constexpr int kA = 7;
 constexpr int kStatusAddrInvalid = 12;
@@ -115,3 +119,5 @@ bool SimFlash::load() {
     for (auto& w : code_start_) w = get16();
     return true;
 }
+
+}  // namespace zarv::sim

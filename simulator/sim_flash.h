@@ -7,6 +7,14 @@
 
 #include "device_IO/flash_sectors.h"
 
+namespace zarv::sim {
+
+using device_io::kCodeStartAddress;
+using device_io::kCodeStartReadWords;
+using device_io::kCodeStartWords;
+using device_io::kFlashSectorWords;
+using device_io::kFlashTop;
+
 // The controller's flash: sectors A..H of 8192 words, indexed here by sector code
 // (H = 0 .. A = 7), and the ten code-start words. Optionally kept in a file so an
 // update survives a restart.
@@ -44,3 +52,5 @@ class SimFlash {
     bool code_start_written_ = false;
     QString persist_path_;
 };
+
+}  // namespace zarv::sim

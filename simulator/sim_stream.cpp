@@ -5,6 +5,8 @@
 #include "sim_controller.h"
 #include "sim_waveform.h"
 
+namespace zarv::sim {
+
 void SimController::startTriggerLocked(bool on) {
     const auto now = clock_->now();
     if (on) {
@@ -113,3 +115,5 @@ std::uint32_t SimController::copyStreamLocked(std::uint8_t* out, std::uint32_t w
     }
     return got;
 }
+
+}  // namespace zarv::sim

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace zarv::sim {
+
 SimSample SimWaveform(std::int64_t frame, int beam, int gate, std::uint32_t pulse_period_counts) {
     const double t = static_cast<double>(frame) * (pulse_period_counts / kSimClockHz);
     const double amplitude = 2000.0 - 50.0 * gate;
@@ -11,3 +13,5 @@ SimSample SimWaveform(std::int64_t frame, int beam, int gate, std::uint32_t puls
     return {static_cast<int>(std::lround(amplitude * std::cos(angle))),
             static_cast<int>(std::lround(amplitude * std::sin(angle)))};
 }
+
+}  // namespace zarv::sim

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace zarv::sim {
+
 // The signal the simulated controller streams: for frame n of a trigger run,
 // beam direction b and gate g, t = n x pulse period,
 //   A = 2000 - 50 g, f = 2 g Hz, phi = (b - 1) pi / 3,
@@ -20,3 +22,5 @@ inline std::uint16_t SimWireWord(int value) {
 
 constexpr int kSimFrameBytes = 148;
 constexpr double kSimClockHz = 60e6;
+
+}  // namespace zarv::sim

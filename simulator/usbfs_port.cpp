@@ -16,6 +16,8 @@
 
 #include "ftdi_chip.h"
 
+namespace zarv::sim {
+
 struct UsbfsPort::Urb {
     UMockdevIoctlClient* client = nullptr;
     UMockdevIoctlData* data = nullptr;  // the client's usbdevfs_urb, kept for the reap
@@ -442,3 +444,5 @@ int UsbfsPort::inPending() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return static_cast<int>(in_queue_.size()) + (in_pump_ ? 1 : 0);
 }
+
+}  // namespace zarv::sim

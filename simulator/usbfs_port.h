@@ -12,10 +12,13 @@
 
 #include "emulated_usb.h"
 
-class FtdiChip;
 typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
 typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
 typedef struct _UMockdevIoctlData UMockdevIoctlData;
+
+namespace zarv::sim {
+
+class FtdiChip;
 
 // One device node of the emulated bus: answers the usbfs requests of every
 // client that opened it, queues their bulk IN transfers for the bridge, and
@@ -83,3 +86,5 @@ class UsbfsPort {
     bool stopping_ = false;
     std::thread pump_thread_;
 };
+
+}  // namespace zarv::sim

@@ -4,6 +4,10 @@
 #include "operator_log.h"
 #include "run_config.h"
 
+namespace zarv::station {
+
+using namespace zarv::device_io;
+
 ControllerSession::ControllerSession(FtApi& api, OperatorLog& log, const TRunConfig& config)
     : log_(log), config_(config), link_(api, log.op()), commands_(link_, log.op()) {
     commands_.setReopen([this] { return ensureOpen(); });
@@ -34,3 +38,5 @@ void ControllerSession::requestStop() {
     stop_requested_ = true;
     triggering_ = false;
 }
+
+}  // namespace zarv::station

@@ -3,7 +3,16 @@
 #include "device_IO/controller_commands.h"
 #include "device_IO/usb_link.h"
 
+namespace zarv::device_io {
 class FtApi;
+}  // namespace zarv::device_io
+
+namespace zarv::station {
+
+using device_io::ControllerCommands;
+using device_io::FtApi;
+using device_io::UsbLink;
+
 class OperatorLog;
 struct TRunConfig;
 
@@ -57,3 +66,5 @@ class ControllerSession {
     bool stop_requested_ = false;
     LinkHolder holder_ = LinkHolder::Idle;
 };
+
+}  // namespace zarv::station

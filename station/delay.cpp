@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+namespace zarv::station {
+
 std::uint32_t SystemTickMs() {
     static QElapsedTimer since_start = [] {
         QElapsedTimer t;
@@ -41,3 +43,5 @@ void EventWaiter::waitUntil(const std::function<bool()>& condition) {
 void EventWaiter::wake() {
     if (loop_) loop_->quit();
 }
+
+}  // namespace zarv::station

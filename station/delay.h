@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <functional>
 
+namespace zarv::station {
+
 // A 32-bit millisecond tick that wraps around like the system tick counter.
 using TickSource = std::function<std::uint32_t()>;
 std::uint32_t SystemTickMs();
@@ -23,3 +25,5 @@ class EventWaiter {
   private:
     QEventLoop* loop_ = nullptr;
 };
+
+}  // namespace zarv::station

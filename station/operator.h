@@ -4,6 +4,10 @@
 
 #include "device_IO/message_boxes.h"
 
+namespace zarv::station {
+
+using device_io::MessageBoxes;
+
 // Everything a flow says to or asks of the operator goes through here. The main
 // window implements it with widgets; tests use a recorder that answers dialogs
 // from a script.
@@ -33,3 +37,5 @@ class Operator : public MessageBoxes {
     virtual void pumpEvents() = 0;
     virtual void waitMs(int ms) = 0;
 };
+
+}  // namespace zarv::station

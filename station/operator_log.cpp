@@ -2,6 +2,8 @@
 
 #include "operator.h"
 
+namespace zarv::station {
+
 QString OperatorLog::LogPrefix(const QDateTime& at) {
     return at.toString(QStringLiteral("dd/MM/yy hh:mm:ss")) + QStringLiteral(": ");
 }
@@ -9,3 +11,5 @@ QString OperatorLog::LogPrefix(const QDateTime& at) {
 void OperatorLog::LogMessage(const QString& text) {
     op_.appendLogLine(LogPrefix(now()) + text);
 }
+
+}  // namespace zarv::station

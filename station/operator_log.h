@@ -4,6 +4,8 @@
 #include <QString>
 #include <functional>
 
+namespace zarv::station {
+
 class Operator;
 
 // The operator and the station's clock: log lines are stamped with it.
@@ -23,3 +25,5 @@ class OperatorLog {
     Operator& op_;
     Clock clock_;
 };
+
+}  // namespace zarv::station

@@ -4,6 +4,8 @@
 #include <sched.h>
 #include <sys/resource.h>
 
+namespace zarv::station {
+
 void SetProcessPriority(std::uint8_t code) {
     int nice_value = 0;
     switch (code) {
@@ -32,3 +34,5 @@ void RaiseThreadToRealTime() {
         10;  // above no kernel thread that matters, below the audio of most desktops
     (void)pthread_setschedparam(pthread_self(), SCHED_RR, &param);
 }
+
+}  // namespace zarv::station

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace zarv::station {
+
 // Priority of the whole process: 1 idle, 2 normal, 3 high, 4 real-time, any other
 // code no change. Mapped onto nice values; a raise the system refuses is silent.
 void SetProcessPriority(std::uint8_t code);
@@ -10,3 +12,5 @@ void SetProcessPriority(std::uint8_t code);
 // thread, so that a busy machine does not keep it from the CPU for long; where
 // the system refuses, the thread keeps its priority, silently.
 void RaiseThreadToRealTime();
+
+}  // namespace zarv::station

@@ -9,6 +9,8 @@
 
 #include "station_error.h"
 
+namespace zarv::station {
+
 namespace {
 #define INT_KEY(name, label) \
     { #name, label, ConfigKind::Integer, &TRunConfig::name, nullptr, nullptr }
@@ -183,3 +185,5 @@ QString DataFileStem(const QString& data_dir, const QDateTime& now) {
     return HourDirectory(data_dir, now) + QStringLiteral("/") +
            now.toString(QStringLiteral("yyyyMMddhhmmss"));
 }
+
+}  // namespace zarv::station

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace zarv::station {
+
 // The run settings, one field per key of config.txt.
 struct TRunConfig {
     std::int32_t tx_enable = 0;
@@ -71,3 +73,5 @@ QString HourDirectory(const QString& data_dir, const QDateTime& now);
 void MakeHourTree(const QString& data_dir, const QDateTime& now);
 // The hour directory, "/" and the moment as yyyymmddhhnnss.
 QString DataFileStem(const QString& data_dir, const QDateTime& now);
+
+}  // namespace zarv::station

@@ -4,8 +4,15 @@
 #include "operator_log.h"
 #include "station_config.h"
 
-class Operator;
+namespace zarv::device_io {
 class FtApi;
+}  // namespace zarv::device_io
+
+namespace zarv::station {
+
+using device_io::FtApi;
+
+class Operator;
 
 // What the main window (and a test) builds once: the stamped operator log, the
 // configuration and the controller session. The flows take the parts they use.
@@ -17,3 +24,5 @@ struct Station {
     StationConfig config;
     ControllerSession session;
 };
+
+}  // namespace zarv::station

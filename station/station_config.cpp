@@ -4,6 +4,8 @@
 #include "operator_log.h"
 #include "station_error.h"
 
+namespace zarv::station {
+
 void StationConfig::ReadConfig() {
     const QDateTime stamp = log_.now();
     const QString prefix = OperatorLog::LogPrefix(stamp);
@@ -53,3 +55,5 @@ QString StationConfig::MakeDataFileStem() {
     MakeHourTree(run_config.data_dir, stamp);
     return DataFileStem(run_config.data_dir, stamp);
 }
+
+}  // namespace zarv::station

@@ -4,6 +4,8 @@
 
 #include "run_config.h"
 
+namespace zarv::station {
+
 class OperatorLog;
 
 // The start directory, the run settings read from its config.txt, and the data
@@ -27,3 +29,5 @@ class StationConfig {
   private:
     OperatorLog& log_;
 };
+
+}  // namespace zarv::station

@@ -3,6 +3,8 @@
 #include <QString>
 #include <stdexcept>
 
+namespace zarv::station {
+
 // A run-time error that ends a command handler; the handler shows its text in an
 // error box with a full stop appended.
 class StationError : public std::runtime_error {
@@ -24,3 +26,5 @@ inline StationError notValidInteger(const QString& s) {
 inline StationError notValidFloat(const QString& s) {
     return StationError(QStringLiteral("'%1' is not a valid floating point value").arg(s));
 }
+
+}  // namespace zarv::station

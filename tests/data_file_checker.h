@@ -10,6 +10,9 @@
 #include "acquisition/stream_decoder.h"
 #include "simulator/sim_waveform.h"
 
+using namespace zarv::acquisition;
+using namespace zarv::sim;
+
 // One header and the record lines after it, as read back from a data file.
 struct DwellBlock {
     QString file;

@@ -9,6 +9,8 @@
 #include "station/operator.h"
 #include "test_support.h"
 
+using namespace zarv::station;
+
 // Keeps every call in order and answers dialogs from a script; an empty script
 // answers Cancel.
 class RecorderOperator : public Operator {

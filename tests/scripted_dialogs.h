@@ -5,6 +5,8 @@
 
 #include "app/modal_dialogs.h"
 
+using namespace zarv::app;
+
 // Modal boxes of the main window, answered from a script without blocking.
 class ScriptedDialogs : public ModalDialogs {
   public:

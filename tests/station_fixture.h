@@ -11,6 +11,9 @@
 #include "simulator/sim_controller.h"
 #include "station/station.h"
 
+using namespace zarv::sim;
+using namespace zarv::station;
+
 // A station directory with a config.txt, a simulated controller and a recorder.
 inline QString DefaultConfigText(const QString& data_dir) {
     return QStringLiteral(

@@ -4,6 +4,11 @@
 #include "station_fixture.h"
 #include "views/about_form.h"
 
+using namespace zarv::about;
+using namespace zarv::sim;
+using namespace zarv::station;
+using namespace zarv::views;
+
 namespace {
 using AboutTest = StationFixture;
 

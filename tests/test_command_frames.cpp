@@ -2,6 +2,9 @@
 #include "device_IO/controller_commands.h"
 #include "station_fixture.h"
 
+using namespace zarv::device_io;
+using namespace zarv::sim;
+
 namespace {
 using Bytes = std::vector<std::uint8_t>;
 

@@ -5,6 +5,8 @@
 
 #include "station/delay.h"
 
+using namespace zarv::station;
+
 namespace {
 TEST(DelayMs, ZeroPumpsEventsOnce) {
     bool ran = false;

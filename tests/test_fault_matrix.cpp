@@ -15,6 +15,12 @@
 #include "station/station_error.h"
 #include "station_fixture.h"
 
+using namespace zarv::acquisition;
+using namespace zarv::device_io;
+using namespace zarv::firmware;
+using namespace zarv::sim;
+using namespace zarv::station;
+
 namespace {
 QString ErrorOf(const std::function<void()>& f) {
     try {

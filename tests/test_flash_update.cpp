@@ -7,6 +7,13 @@
 #include "station/station_error.h"
 #include "station_fixture.h"
 
+using namespace zarv::about;
+using namespace zarv::acquisition;
+using namespace zarv::device_io;
+using namespace zarv::firmware;
+using namespace zarv::sim;
+using namespace zarv::station;
+
 namespace {
 std::vector<std::uint16_t> Pattern(int count, std::uint16_t seed) {
     std::vector<std::uint16_t> words;

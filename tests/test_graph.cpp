@@ -8,6 +8,9 @@
 #include "acquisition/graph_capture.h"
 #include "views/graph_form.h"
 
+using namespace zarv::acquisition;
+using namespace zarv::views;
+
 namespace {
 // Feeds records of the given number of gates; every value is its record index.
 void feedRecords(GraphCapture& g, int records, int gates, std::int32_t period) {

@@ -6,6 +6,9 @@
 #include "station/station_error.h"
 #include "station_fixture.h"
 
+using namespace zarv::firmware;
+using namespace zarv::station;
+
 namespace {
 class HexTest : public StationFixture {
   protected:

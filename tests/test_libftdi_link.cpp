@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
 
+#include "about/about_query.h"
 #include "device_IO/ftdi_libftdi.h"
+#include "recorder_operator.h"
+#include "station/station.h"
+
+using namespace zarv::about;
+using namespace zarv::device_io;
+using namespace zarv::station;
 
 namespace {
 TEST(LibFtdiLink, WithoutABridgeNothingIsListedOrOpened) {
@@ -21,10 +28,6 @@ TEST(LibFtdiLink, WithoutABridgeNothingIsListedOrOpened) {
     EXPECT_EQ(api.FT_Close(7), FT_INVALID_HANDLE);
 }
 }  // namespace
-
-#include "about/about_query.h"
-#include "recorder_operator.h"
-#include "station/station.h"
 
 namespace {
 TEST(LibFtdiLink, AboutWithoutABridgeLogsNotFound) {

@@ -31,6 +31,10 @@
 #include "views/about_form.h"
 #include "views/graph_form.h"
 
+using namespace zarv::app;
+using namespace zarv::station;
+using namespace zarv::views;
+
 namespace {
 // Builds the main window with the given directory as the current one.
 class MainFormTest : public StationFixture {

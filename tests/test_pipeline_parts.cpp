@@ -16,6 +16,12 @@
 #include "station/station_error.h"
 #include "views/graph_plot.h"
 
+using namespace zarv::acquisition;
+using namespace zarv::device_io;
+using namespace zarv::sim;
+using namespace zarv::station;
+using namespace zarv::views;
+
 namespace {
 TEST(ChunkQueue, NeverOverwritesAndKeepsOrder) {
     ChunkQueue q(2, 8);

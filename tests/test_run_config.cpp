@@ -4,6 +4,8 @@
 #include "station/station_error.h"
 #include "station_fixture.h"
 
+using namespace zarv::station;
+
 namespace {
 class ConfigTest : public StationFixture {
   protected:

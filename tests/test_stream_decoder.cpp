@@ -9,6 +9,9 @@
 #include "station/run_config.h"
 #include "stream_builder.h"
 
+using namespace zarv::acquisition;
+using namespace zarv::station;
+
 namespace {
 struct CountingEvents : StreamEvents {
     std::vector<int> counts;

@@ -1,5 +1,9 @@
 #include "station_fixture.h"
 
+using namespace zarv::device_io;
+using namespace zarv::sim;
+using namespace zarv::station;
+
 namespace {
 using UsbLinkTest = StationFixture;
 

@@ -12,6 +12,8 @@
 #include "data_file_checker.h"
 #include "station_fixture.h"
 
+using namespace zarv::acquisition;
+
 namespace {
 constexpr std::uint32_t kHeavyPeriod = 6000;   // ipp 100 us in clock counts
 constexpr std::uint32_t kLightPeriod = 12000;  // ipp 200 us

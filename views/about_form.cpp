@@ -5,6 +5,11 @@
 
 #include "about/about_query.h"
 
+namespace zarv::views {
+
+using namespace zarv::about;
+using namespace zarv::station;
+
 namespace {
 QLabel* label(QWidget* parent, const QString& text, int x, int y, int width) {
     auto* l = new QLabel(text, parent);
@@ -69,3 +74,5 @@ void TAboutForm::showTexts(const AboutTexts& texts) {
     firmware_rev->setText(texts.firmware_rev);
     hardware_rev->setText(texts.hardware_rev);
 }
+
+}  // namespace zarv::views

@@ -3,8 +3,19 @@
 #include <QDialog>
 
 class QLabel;
-class ControllerSession;
+
+namespace zarv::about {
 struct AboutTexts;
+}  // namespace zarv::about
+
+namespace zarv::station {
+class ControllerSession;
+}  // namespace zarv::station
+
+namespace zarv::views {
+
+using about::AboutTexts;
+using station::ControllerSession;
 
 // The controller's serial number and revisions, read anew each time it opens.
 class TAboutForm : public QDialog {
@@ -21,3 +32,5 @@ class TAboutForm : public QDialog {
     QLabel* firmware_rev = nullptr;
     QLabel* hardware_rev = nullptr;
 };
+
+}  // namespace zarv::views

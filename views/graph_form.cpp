@@ -15,6 +15,10 @@
 
 #include "acquisition/graph_capture.h"
 
+namespace zarv::views {
+
+using namespace zarv::acquisition;
+
 namespace {
 constexpr int kMarkedPointsMax = 200;
 
@@ -166,3 +170,5 @@ void TGraphForm::showInfo(bool live, std::int32_t count) {
         text += QStringLiteral("; lowest and highest per column shown");
     if (text != shown_info_) info_label->setText(shown_info_ = text);
 }
+
+}  // namespace zarv::views

@@ -6,7 +6,6 @@
 
 #include "graph_plot.h"
 
-class GraphCapture;
 class QChart;
 class QChartView;
 class QLabel;
@@ -15,6 +14,14 @@ class QLineSeries;
 class QPushButton;
 class QTimer;
 class QValueAxis;
+
+namespace zarv::acquisition {
+class GraphCapture;
+}  // namespace zarv::acquisition
+
+namespace zarv::views {
+
+using acquisition::GraphCapture;
 
 // Shows the capture of one gate's ip and qp averages. Ten times a second it takes
 // the points captured since the last look and draws at most a few per pixel
@@ -57,3 +64,5 @@ class TGraphForm : public QWidget {
     QTime capture_started_ = QTime::currentTime();
     QString shown_info_;
 };
+
+}  // namespace zarv::views

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace zarv::views {
+
 void GraphPlot::reset(double x_max) {
     x_max_ = x_max > 0 ? x_max : 1;
     count_ = 0;
@@ -61,3 +63,5 @@ double NiceTickInterval(double span, int ticks) {
         if (raw <= m * power) return m * power;
     return 10 * power;
 }
+
+}  // namespace zarv::views

@@ -4,6 +4,8 @@
 #include <QPointF>
 #include <vector>
 
+namespace zarv::views {
+
 // Reduces a capture of any length to what a chart can draw at once: while it
 // holds few points they are drawn as they are; beyond that each of kColumns
 // columns of the x range is drawn as its lowest and highest point, in the order
@@ -42,3 +44,5 @@ class GraphPlot {
 // A step of 1, 2 or 5 times a power of ten that divides span into about
 // `ticks` intervals.
 double NiceTickInterval(double span, int ticks);
+
+}  // namespace zarv::views

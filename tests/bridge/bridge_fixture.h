@@ -21,6 +21,11 @@
 #include "tests/recorder_operator.h"
 #include "tests/station_fixture.h"
 
+using namespace zarv::acquisition;
+using namespace zarv::device_io;
+using namespace zarv::sim;
+using namespace zarv::station;
+
 inline bool UnderUmockdevPreload() {
     const char* preload = std::getenv("LD_PRELOAD");
     return preload && std::string(preload).find("libumockdev-preload") != std::string::npos;

@@ -5,6 +5,8 @@
 #include "bridge_fixture.h"
 #include "tests/data_file_checker.h"
 
+using namespace zarv::acquisition;
+
 namespace {
 constexpr std::uint32_t kPeriod = 6000;  // ipp 100 us at 60 MHz
 constexpr int kDwells = 3;

@@ -9,6 +9,13 @@
 #include "tests/data_file_checker.h"
 #include "tests/hex_builder.h"
 
+using namespace zarv::about;
+using namespace zarv::acquisition;
+using namespace zarv::device_io;
+using namespace zarv::firmware;
+using namespace zarv::sim;
+using namespace zarv::station;
+
 void PrintTo(const UsbSetup& s, std::ostream* os) {
     *os << std::hex << "{type 0x" << int(s.request_type) << " req 0x" << int(s.request)
         << " value 0x" << s.value << " index 0x" << s.index << "}";

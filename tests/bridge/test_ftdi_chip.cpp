@@ -4,6 +4,8 @@
 #include "simulator/ftdi_chip.h"
 #include "simulator/sim_controller.h"
 
+using namespace zarv::sim;
+
 namespace {
 TEST(FtdiChip, EveryPacketIsLedByTheStatusBytes) {
     EXPECT_EQ(FtdiChip::packetize({}), (std::vector<std::uint8_t>{0x31, 0x60}));
