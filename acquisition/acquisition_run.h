@@ -74,7 +74,7 @@ class AcquisitionRun : public QObject {
     void startReader();
     void cleanUpAfterError() noexcept;
     void logBytesReceived(int count);
-    double elapsedSeconds() const { return beam_start_.nsecsElapsed() / 1e9; }
+    double elapsedSeconds() const { return static_cast<double>(beam_start_.nsecsElapsed()) / 1e9; }
 
     // Where the run stands; the trigger is on only in Dwell.
     enum class Phase { Idle, Preparing, Relay, Dwell, Draining };

@@ -223,8 +223,9 @@ SimController::Clock::time_point SimController::nextReadWakeLocked(Clock::time_p
     if (streamFlowingLocked()) {
         const std::int64_t need = stream_consumed_ + hole_bytes_ahead_ + missing;
         const std::int64_t frame = (need + kSimFrameBytes - 1) / kSimFrameBytes - 1;
-        const auto due = trigger_start_ + std::chrono::nanoseconds(static_cast<std::int64_t>(
-                                              frame * (period / kSimClockHz) * 1e9));
+        const auto due =
+            trigger_start_ + std::chrono::nanoseconds(static_cast<std::int64_t>(
+                                 static_cast<double>(frame) * (period / kSimClockHz) * 1e9));
         wake_at = std::min(wake_at, std::max(due, now + std::chrono::microseconds(200)));
     }
     if (unplug_at_) wake_at = std::min(wake_at, std::max(*unplug_at_, now));

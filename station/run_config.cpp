@@ -54,7 +54,7 @@ bool beginsWithKey(const QByteArray& line, const QByteArray& key) {
 }
 
 QString valueOf(const QByteArray& line) {
-    const int eq = line.indexOf('=');
+    const qsizetype eq = line.indexOf('=');
     const QByteArray raw = eq < 0 ? line : line.mid(eq + 1);
     QByteArray value;
     value.reserve(raw.size());
@@ -155,7 +155,7 @@ QString FormatGeneral(double value) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.15g", value);
     QString text = QString::fromLatin1(buffer);
-    const int e = text.indexOf('e');
+    const qsizetype e = text.indexOf('e');
     if (e < 0) return text;
     // 1e+20 is written 1E20, 1e-05 is written 1E-5.
     QString mantissa = text.left(e);

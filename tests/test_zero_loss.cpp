@@ -188,7 +188,7 @@ TEST_F(ZeroLossTest, ProgressEndsFullAndFramingErrorsStayPerDwell) {
     // Each dwell's bar starts empty and steps through the dwell, never back.
     const auto second = op.bar.lastIndexOf("max 4");
     ASSERT_GT(second, 0);
-    for (const QStringList dwell : {op.bar.mid(0, second), op.bar.mid(second)}) {
+    for (const QStringList& dwell : {op.bar.mid(0, second), op.bar.mid(second)}) {
         const auto first = dwell.indexOf("max 4");
         ASSERT_GE(first, 0);
         EXPECT_EQ(dwell.value(first + 1), "pos 0");
