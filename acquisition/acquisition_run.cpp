@@ -20,9 +20,6 @@ using namespace zarv::device_io;
 using namespace zarv::station;
 
 namespace {
-int clampToInt(std::int64_t v) {
-    return static_cast<int>(std::clamp<std::int64_t>(v, 0, INT_MAX));
-}
 constexpr int kShowIntervalMs = 100;
 // A chunk that has waited this long means the processing lags behind.
 constexpr auto kBehind = std::chrono::milliseconds(500);
@@ -167,7 +164,7 @@ bool AcquisitionRun::runDwell(int beam) {
 }
 
 void AcquisitionRun::startDwell(int beam) {
-    op_.setProgressMaximum(clampToInt(Nearest(config_.run_config.dwell_time * 10)));
+    op_.setProgressMaximum(ProgressTenths(config_.run_config.dwell_time));
     op_.setProgressPosition(0);
     op_.setLossText(QString());
     shown_framing_errors_ = 0;
@@ -201,7 +198,7 @@ void AcquisitionRun::recordUntilDwellEnds() {
     dwell_clock.setSingleShot(true);
     dwell_clock.setTimerType(Qt::PreciseTimer);
     connect(&dwell_clock, &QTimer::timeout, this, [this] { waiter_.wake(); });
-    dwell_clock.start(clampToInt(static_cast<std::int64_t>(std::ceil(dwell_time * 1000))));
+    dwell_clock.start(DwellTimerMs(dwell_time));
     QTimer show;
     connect(&show, &QTimer::timeout, this, [this] {
         showProgress();
@@ -227,7 +224,7 @@ void AcquisitionRun::recordUntilDwellEnds() {
 }
 
 void AcquisitionRun::showProgress() {
-    const int position = clampToInt(Nearest(elapsedSeconds() * 10));
+    const int position = ProgressTenths(elapsedSeconds());
     op_.setProgressPosition(std::min(position, op_.progressMaximum()));
     const int errors = processor_.framingErrors();
     if (errors != shown_framing_errors_) {

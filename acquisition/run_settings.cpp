@@ -1,5 +1,6 @@
 #include "run_settings.h"
 
+#include <climits>
 #include <cmath>
 #include <limits>
 
@@ -15,6 +16,21 @@ std::int64_t Nearest(double x) {
     const double r = std::nearbyint(x);
     if (!(r > -9.2e18 && r < 9.2e18)) return 0;
     return static_cast<std::int64_t>(r);
+}
+
+namespace {
+int clampToInt(double v) {
+    if (!(v > 0)) return 0;  // NaN too
+    return v >= INT_MAX ? INT_MAX : static_cast<int>(v);
+}
+}  // namespace
+
+int ProgressTenths(double seconds) {
+    return clampToInt(static_cast<double>(Nearest(seconds * 10)));
+}
+
+int DwellTimerMs(double seconds) {
+    return clampToInt(std::ceil(seconds * 1000));
 }
 
 std::uint32_t TuningWord(std::int32_t hertz) {

@@ -26,6 +26,11 @@ std::uint32_t TuningWord(std::int32_t hertz);
 std::uint16_t DacWord(std::int32_t setting);
 std::int64_t NanosecondsToCounts(std::int32_t ns);
 
+// Tenths of a second, as the dwell's progress bar counts them: 0 to INT_MAX.
+int ProgressTenths(double seconds);
+// The dwell's length in whole milliseconds, rounded up: 0 to INT_MAX.
+int DwellTimerMs(double seconds);
+
 // Raises start_time to its floor in the configuration, then computes the twelve
 // sweep values.
 SweepParameters SweepFromConfig(TRunConfig& config);

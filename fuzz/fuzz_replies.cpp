@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)cmd.flashStatus();
     BlockWords words{};
     (void)cmd.ProgramSectorBlock(words, 16, "C", 0x1FF0);
-    (void)link.flash_status_text.text(cmd.flashStatus());
+    (void)cmd.flashStatusText(cmd.flashStatus().value_or(0));
     SectorWords sector;
     (void)cmd.ReadSector("D", sector);
     (void)cmd.CopyImageToMainFrame();

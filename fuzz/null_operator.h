@@ -2,15 +2,15 @@
 
 #include "station/operator.h"
 
-// An operator who reads nothing and answers Cancel.
-class NullOperator : public Operator {
+// An operator who reads nothing, answers Cancel unless told yes, and picks file.
+class NullOperator : public zarv::station::Operator {
   public:
     void appendLogLine(const QString&) override {}
     void clearLog() override {}
     void showMessage(const QString&) override {}
     void showError(const QString&) override {}
-    bool askYesCancel(const QString&) override { return false; }
-    QString chooseFile(const QString&) override { return QString(); }
+    bool askYesCancel(const QString&) override { return yes; }
+    QString chooseFile(const QString&) override { return file; }
     void setProgressMaximum(int) override {}
     int progressMinimum() const override { return 0; }
     int progressMaximum() const override { return 100; }
@@ -21,4 +21,7 @@ class NullOperator : public Operator {
     void setStartEnabled(bool) override {}
     void pumpEvents() override {}
     void waitMs(int) override {}
+
+    bool yes = false;
+    QString file;
 };
