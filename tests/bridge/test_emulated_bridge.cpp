@@ -6,6 +6,7 @@
 #include "bridge_fixture.h"
 #include "firmware/flash_update.h"
 #include "station/station_error.h"
+#include "tests/act_when.h"
 #include "tests/data_file_checker.h"
 #include "tests/hex_builder.h"
 
@@ -203,24 +204,14 @@ TEST_F(BridgeTest, APurgeDropsWhatTheBridgeHeld) {
 TEST_F(BridgeTest, AnUnplugMidDwellEndsTheRunAndStartWorksAfterReplug) {
     writeConfig(DefaultConfigText(path("data")).replace("dwell_time=0.6", "dwell_time=30"));
     AcquisitionRun run(station->log, station->session, station->config);
-    bool pulled = false;
-    QElapsedTimer streaming;  // the bridge is pulled 100 ms into the dwell
-    QTimer poll;
-    poll.setInterval(5);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (!streaming.isValid() && controller->triggerStarts() >= 1) streaming.start();
-        if (!pulled && streaming.isValid() && streaming.elapsed() >= 100) {
-            usb->unplug(port);
-            pulled = true;
-        }
-    });
-    poll.start();
+    // The bridge is pulled a hundred frames into the dwell.
+    ActWhen pull([&] { return controller->framesProduced() >= 100; }, [&] { usb->unplug(port); },
+                 [&] { run.stop(); });
     QElapsedTimer t;
     t.start();
     run.start();
-    poll.stop();
     EXPECT_LT(t.elapsed(), 5000);
-    ASSERT_TRUE(pulled);
+    ASSERT_TRUE(pull.acted());
     EXPECT_EQ(op.messages().filter("Stream lost").size(), 1)
         << op.messages().join('\n').toStdString();
 
