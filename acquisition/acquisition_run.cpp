@@ -80,8 +80,7 @@ void AcquisitionRun::start() {
 }
 
 bool AcquisitionRun::prepare() {
-    session_.link().GetFTDeviceCount();
-    if (session_.link().device_count == 0) {
+    if (session_.countDevices() == 0) {
         log_.LogMessage(QStringLiteral("Zarv not found!"));
         session_.markLost();
         return false;

@@ -13,6 +13,11 @@ ControllerSession::ControllerSession(FtApi& api, OperatorLog& log, const TRunCon
     commands_.setReopen([this] { return ensureOpen(); });
 }
 
+std::uint32_t ControllerSession::countDevices() {
+    link_.GetFTDeviceCount();
+    return link_.device_count;
+}
+
 bool ControllerSession::ensureOpen() {
     if (device_open_ && !link_.HandleGone()) return true;
     if (device_open_) log_.LogMessage(QStringLiteral("USB device was lost: opening it again"));

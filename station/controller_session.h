@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "device_IO/controller_commands.h"
 #include "device_IO/usb_link.h"
 
@@ -32,6 +34,8 @@ class ControllerSession {
     UsbLink& link() { return link_; }
     ControllerCommands& commands() { return commands_; }
 
+    // Lists the attached bridges anew; how many there are.
+    std::uint32_t countDevices();
     // Opens the controller unless it is open already and still answers, the
     // bridge named by device_serial when there is one; logs the outcome.
     bool ensureOpen();
