@@ -109,6 +109,7 @@ void TMainForm::setSecondaryWindows(TGraphForm* graph, TAboutForm* about) {
 
 void TMainForm::FormCreate() {
     station_.config.start_dir = QDir::currentPath();
+    daily_log_.setStartDir(station_.config.start_dir);
     try {
         station_.config.ReadConfig();
     } catch (const StationError& error) {
@@ -193,6 +194,9 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::appendLogLine(const QString& line) {
     logpad->appendPlainText(line);
+    const QDateTime now = station_.log.now();
+    if (const QString failure = daily_log_.append(line, now.date()); !failure.isEmpty())
+        logpad->appendPlainText(OperatorLog::LogPrefix(now) + failure);
 }
 void TMainForm::clearLog() {
     logpad->clear();

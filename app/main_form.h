@@ -6,6 +6,7 @@
 #include "acquisition/acquisition_run.h"
 #include "firmware/flash_update.h"
 #include "modal_dialogs.h"
+#include "station/daily_log.h"
 #include "station/operator.h"
 #include "station/station.h"
 
@@ -110,6 +111,7 @@ class TMainForm : public QMainWindow, public Operator {
     TGraphForm* graph_form_ = nullptr;
     TAboutForm* about_form_ = nullptr;
     std::function<void(int)> delay_;
+    station::DailyLog daily_log_;
     int handlers_running_ = 0;
     bool close_pending_ = false;
 };

@@ -74,6 +74,33 @@ TEST_F(MainFormTest, FormCreateWithConfigEchoesAndMoves) {
     EXPECT_TRUE(dialogs.errors.isEmpty());
 }
 
+TEST_F(MainFormTest, EveryLogLineAlsoGoesToTheDailyLogWhichSurvivesStart) {
+    writeDefaultConfig();
+    auto form = std::make_unique<TMainForm>(
+        *sim, &dialogs, [] { return QDateTime(QDate(2026, 12, 8), QTime(6, 1, 2)); });
+    form->setDelay([](int ms) { DelayMs(std::min(ms, 50)); });
+    const QStringList created = form->logpad->toPlainText().split('\n');
+    const auto stop = [&] { form->stop_btn->trigger(); };
+    ActWhen started([&] { return sim->triggerStarts() >= 1; }, stop, stop);
+    form->start_btn->trigger();  // clears the window, not the file
+    const QStringList run = form->logpad->toPlainText().split('\n');
+    EXPECT_EQ(FirstOf(run).mid(19), "Reading configuration file [" + path("config.txt") + "]");
+    EXPECT_EQ(readFile(path("log/zarv-20261208.log")), (created + run).join('\n') + '\n');
+}
+
+TEST_F(MainFormTest, ADailyLogThatCannotBeWrittenIsReportedOnceAndNothingElseChanges) {
+    writeDefaultConfig();
+    writeFile("log", "a file where the log folder would be");
+    auto form = makeForm();
+    form->station().log.LogMessage("one more line");
+    const QStringList lines = form->logpad->toPlainText().split('\n');
+    ASSERT_EQ(lines.filter("Cannot write the daily log").size(), 1);
+    EXPECT_TRUE(lines[1].mid(19).startsWith("Cannot write the daily log " + path("log/zarv-")));
+    EXPECT_EQ(lines.size(), 25 + 1 + 1);  // the echo, the report, the line after
+    EXPECT_EQ(LastOf(lines).mid(19), "one more line");
+    EXPECT_TRUE(dialogs.errors.isEmpty());
+}
+
 TEST_F(MainFormTest, FormCreateCutShortByMissingFile) {
     auto form = makeForm();
     const QStringList lines = form->logpad->toPlainText().split('\n');

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QDate>
+#include <QFile>
+#include <QString>
+
+namespace zarv::station {
+
+// Every operator-log line, time stamp included, also goes to the day's file
+// log/zarv-yyyymmdd.log under the start directory, made as needed. The file
+// outlives the window and its clearing at Start.
+class DailyLog {
+  public:
+    void setStartDir(const QString& dir);
+    QString pathFor(const QDate& day) const;
+    // Appends the line to the day's file. The first write that fails gives its
+    // cause; later failures and every success give an empty text.
+    QString append(const QString& line, const QDate& day);
+
+  private:
+    bool openFor(const QDate& day);
+
+    QString dir_;
+    QFile file_;
+    QDate day_;
+    bool failure_reported_ = false;
+};
+
+}  // namespace zarv::station
