@@ -1,10 +1,14 @@
 #include "station_main.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
 
 #include <csignal>
 #include <cstring>
 
+#include "command_line.h"
 #include "ending_signals.h"
 #include "main_form.h"
 #include "views/about_form.h"
@@ -15,7 +19,38 @@ namespace zarv::app {
 using namespace zarv::device_io;
 using namespace zarv::views;
 
+namespace {
+// Help, version, the station directory and a display: everything that ends the
+// program before a window or a directory is made. -1: go on.
+int checkStart(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    const QString program = QFileInfo(arguments.value(0)).fileName();
+    const StartOptions options = ParseStartOptions(arguments);
+    if (!options.error.isEmpty()) {
+        std::fprintf(stderr, "%s: %s\n%s", qPrintable(program), qPrintable(options.error),
+                     qPrintable(UsageText(program)));
+        return 2;
+    }
+    if (options.help || options.version) {
+        std::fputs(qPrintable(options.help ? UsageText(program) : VersionText(program)), stdout);
+        return 0;
+    }
+    if (!options.station_dir.isEmpty() && !QDir::setCurrent(options.station_dir)) {
+        std::fprintf(stderr, "%s: cannot start in station directory %s: no such directory\n",
+                     qPrintable(program), qPrintable(options.station_dir));
+        return 2;
+    }
+    if (const QString missing = MissingDisplay(); !missing.isEmpty()) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(program), qPrintable(missing));
+        return 3;
+    }
+    return -1;
+}
+}  // namespace
+
 int RunStation(int argc, char** argv, FtApi& api) {
+    if (const int status = checkStart(argc, argv); status >= 0) return status;
     // A full disk or a file-size limit then fails the write instead of ending us.
     std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace zarv::app {
+
+// What the command line asks of the program.
+struct StartOptions {
+    bool help = false;
+    bool version = false;
+    QString station_dir;  // empty: the current directory
+    QString error;        // a line for standard error; non-empty: exit with 2
+};
+
+StartOptions ParseStartOptions(const QStringList& arguments);
+QString UsageText(const QString& program);
+QString VersionText(const QString& program);
+
+// Why no window can be shown, or empty. Checked before Qt is started, which
+// would otherwise abort without a word an operator can act on.
+QString MissingDisplay();
+
+}  // namespace zarv::app

@@ -1,0 +1,31 @@
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+#include "test_support.h"
+
+using namespace zarv::app;
+
+namespace {
+StartOptions parse(const QStringList& rest) {
+    return ParseStartOptions(QStringList{QStringLiteral("zarv")} + rest);
+}
+
+TEST(CommandLine, OptionsAreReadAndMistakesNamed) {
+    EXPECT_TRUE(parse({"--help"}).help);
+    EXPECT_TRUE(parse({"-v"}).version);
+    EXPECT_EQ(parse({"--station-dir", "/srv/radar"}).station_dir, "/srv/radar");
+    EXPECT_EQ(parse({"--station-dir=/srv/r d"}).station_dir, "/srv/r d");
+    EXPECT_TRUE(parse({}).error.isEmpty());
+    // Qt's own options, with their values, pass on to Qt.
+    EXPECT_TRUE(parse({"-platform", "offscreen", "-reverse"}).error.isEmpty());
+    EXPECT_EQ(parse({"--station-dir"}).error, "--station-dir needs a directory");
+    EXPECT_EQ(parse({"--bogus"}).error, "unknown option --bogus");
+    EXPECT_EQ(parse({"config.txt"}).error, "unexpected argument config.txt");
+}
+
+TEST(CommandLine, HelpAndVersionSayWhatTheProgramIs) {
+    EXPECT_TRUE(UsageText("zarv").startsWith("Usage: zarv [--station-dir DIR]\n"));
+    EXPECT_TRUE(UsageText("zarv").contains("--version"));
+    EXPECT_EQ(VersionText("zarv-sim"), QStringLiteral("zarv-sim %1\n").arg(ZARV_VERSION));
+}
+}  // namespace
