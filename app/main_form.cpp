@@ -41,15 +41,18 @@ TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, OperatorLog::Clock clock
     logpad = new QPlainTextEdit(this);
     logpad->setObjectName(QStringLiteral("logpad"));
     logpad->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    logpad->setAccessibleName(QStringLiteral("Operator log"));
     setCentralWidget(logpad);
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->setFixedHeight(19);
     // Permanent fields: a menu hint passing over the bar does not erase them.
     status_field = new QLabel(this);
     status_field->setObjectName(QStringLiteral("status_field"));
+    status_field->setAccessibleName(QStringLiteral("Framing errors"));
     statusBar()->addWidget(status_field, 1);
     loss_field = new QLabel(this);
     loss_field->setObjectName(QStringLiteral("loss_field"));
+    loss_field->setAccessibleName(QStringLiteral("Data lost"));
     loss_field->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
     statusBar()->addPermanentWidget(loss_field);
     FormCreate();
@@ -63,10 +66,19 @@ void TMainForm::buildToolBar() {
     ToolBar1->setMovable(false);
     ToolBar1->setFixedHeight(54);
     ToolBar1->setIconSize(QSize(40, 40));
-    const auto button = [this](int image, const QString& tip, void (TMainForm::*handler)()) {
+    const auto button = [this](int image, const QString& tip, void (TMainForm::*handler)(),
+                               const QList<QKeySequence>& keys) {
         QAction* action = ToolBar1->addAction(ToolbarIcon(image), tip);
-        action->setToolTip(tip);
-        ToolBar1->widgetForAction(action)->setFixedSize(47, 46);
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        // The hint names the keys: "Stop (Shift+F5, Ctrl+.)".
+        QStringList names;
+        for (const QKeySequence& key : keys) names << key.toString(QKeySequence::NativeText);
+        action->setToolTip(names.isEmpty() ? tip
+                                           : tip + QStringLiteral(" (%1)").arg(names.join(", ")));
+        QWidget* widget = ToolBar1->widgetForAction(action);
+        widget->setFixedSize(47, 46);
+        widget->setAccessibleName(tip);
         connect(action, &QAction::triggered, this, handler);
         return action;
     };
@@ -75,12 +87,15 @@ void TMainForm::buildToolBar() {
         gap->setFixedWidth(width);
         ToolBar1->addWidget(gap);
     };
-    start_btn = button(2, QStringLiteral("Start"), &TMainForm::start_btnClick);
-    stop_btn = button(0, QStringLiteral("Stop"), &TMainForm::stop_btnClick);
+    start_btn = button(2, QStringLiteral("Start"), &TMainForm::start_btnClick, {Qt::Key_F5});
+    stop_btn =
+        button(0, QStringLiteral("Stop"), &TMainForm::stop_btnClick,
+               {QKeySequence(Qt::SHIFT | Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_Period)});
     separator(35);
-    settings_btn = button(1, QStringLiteral("Settings"), &TMainForm::settings_btnClick);
+    settings_btn = button(1, QStringLiteral("Settings"), &TMainForm::settings_btnClick, {});
     separator(41);
-    graph_btn = button(3, QStringLiteral("Graph"), &TMainForm::graph_btnClick);
+    graph_btn = button(3, QStringLiteral("Graph"), &TMainForm::graph_btnClick,
+                       {QKeySequence(Qt::CTRL | Qt::Key_G)});
     separator(41);
     ProgressBar1 = new QProgressBar(ToolBar1);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
@@ -88,17 +103,20 @@ void TMainForm::buildToolBar() {
     ProgressBar1->setTextVisible(false);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
+    ProgressBar1->setAccessibleName(QStringLiteral("Dwell progress"));
     ToolBar1->addWidget(ProgressBar1);
 }
 
 void TMainForm::buildMenu() {
     MainMenu1 = menuBar();
-    QMenu* file = MainMenu1->addMenu(QStringLiteral("File"));
-    Close1 = file->addAction(QStringLiteral("Close"), this, &TMainForm::Close1Click);
-    MainMenu1->addMenu(QStringLiteral("Edit"));
-    QMenu* help = MainMenu1->addMenu(QStringLiteral("Help"));
-    About1 = help->addAction(QStringLiteral("About"), this, &TMainForm::About1Click);
-    FirmwareUpgrade1 = help->addAction(QStringLiteral("Firmware Upgrade"), this,
+    // Mnemonics: Alt+F, Alt+E, Alt+H open the menus.
+    QMenu* file = MainMenu1->addMenu(QStringLiteral("&File"));
+    Close1 = file->addAction(QStringLiteral("&Close"), this, &TMainForm::Close1Click);
+    Close1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    MainMenu1->addMenu(QStringLiteral("&Edit"));
+    QMenu* help = MainMenu1->addMenu(QStringLiteral("&Help"));
+    About1 = help->addAction(QStringLiteral("&About"), this, &TMainForm::About1Click);
+    FirmwareUpgrade1 = help->addAction(QStringLiteral("&Firmware Upgrade"), this,
                                        &TMainForm::FirmwareUpgrade1Click);
 }
 

@@ -118,7 +118,7 @@ TEST_F(MainFormTest, ToolbarAndMenu) {
     auto form = makeForm();
     const QList<QAction*> buttons{form->start_btn, form->stop_btn, form->settings_btn,
                                   form->graph_btn};
-    const QStringList tips{"Start", "Stop", "Settings", "Graph"};
+    const QStringList tips{"Start (F5)", "Stop (Shift+F5, Ctrl+.)", "Settings", "Graph (Ctrl+G)"};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(buttons[i]->toolTip(), tips[i]);
         EXPECT_EQ(buttons[i]->icon().availableSizes().value(0), QSize(40, 40));
@@ -127,10 +127,60 @@ TEST_F(MainFormTest, ToolbarAndMenu) {
     EXPECT_EQ(form->ProgressBar1->size(), QSize(336, 46));
     QStringList menus;
     for (QAction* a : form->MainMenu1->actions()) menus << a->text();
-    EXPECT_EQ(menus, QStringList({"File", "Edit", "Help"}));
-    EXPECT_EQ(form->Close1->text(), "Close");
-    EXPECT_EQ(form->About1->text(), "About");
-    EXPECT_EQ(form->FirmwareUpgrade1->text(), "Firmware Upgrade");
+    EXPECT_EQ(menus, QStringList({"&File", "&Edit", "&Help"}));  // shown without the &
+    EXPECT_EQ(form->Close1->iconText(), "Close");
+    EXPECT_EQ(form->About1->iconText(), "About");
+    EXPECT_EQ(form->FirmwareUpgrade1->iconText(), "Firmware Upgrade");
+    for (QAction* a : buttons) EXPECT_EQ(a->text(), a->toolTip().section(" (", 0, 0));
+}
+
+TEST_F(MainFormTest, KeysReachTheCommands) {
+    writeDefaultConfig();
+    sim->setDeviceCount(0);
+    auto form = makeForm();
+    TGraphForm graph(form->run().graph());
+    TAboutForm about;
+    form->setSecondaryWindows(&graph, &about);
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    QTest::keyClick(form.get(), Qt::Key_F5);  // Start: no controller attached
+    EXPECT_EQ(LastOf(form->logpad->toPlainText().split('\n')).mid(19), "Zarv not found!");
+    EXPECT_TRUE(form->station().session.triggering());
+    QTest::keyClick(form.get(), Qt::Key_Period, Qt::ControlModifier);  // Stop
+    EXPECT_FALSE(form->station().session.triggering());
+    LeaveTriggering(form->station().session);
+    QTest::keyClick(form.get(), Qt::Key_F5, Qt::ShiftModifier);  // Stop
+    EXPECT_FALSE(form->station().session.triggering());
+    QTest::keyClick(form.get(), Qt::Key_G, Qt::ControlModifier);
+    EXPECT_TRUE(graph.isVisible());
+    EXPECT_TRUE(graph.isWindow());
+    QApplication::setActiveWindow(form.get());
+    QTest::keyClick(form.get(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(MainFormTest, EveryControlHasAName) {
+    writeDefaultConfig();
+    auto form = makeForm();
+    TGraphForm graph(form->run().graph());
+    TAboutForm about;
+    const QList<QWidget*> controls{form->logpad,
+                                   form->ProgressBar1,
+                                   form->status_field,
+                                   form->loss_field,
+                                   form->ToolBar1->widgetForAction(form->start_btn),
+                                   form->ToolBar1->widgetForAction(form->graph_btn),
+                                   graph.points_box,
+                                   graph.gate_box,
+                                   graph.renew_btn,
+                                   about.serial_no,
+                                   about.hardware_rev};
+    for (QWidget* w : controls)
+        EXPECT_FALSE(w->accessibleName().isEmpty()) << w->metaObject()->className();
+    EXPECT_EQ(graph.points_label->buddy(), graph.points_box);
+    EXPECT_EQ(graph.gate_label->buddy(), graph.gate_box);
+    EXPECT_EQ(about.serial_no->accessibleName(), "Serial number");
 }
 
 TEST_F(MainFormTest, GraphButtonPlacesOneWindow) {

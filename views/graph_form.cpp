@@ -46,7 +46,7 @@ void setNiceAxis(QValueAxis* axis, double low, double high, bool keep_range) {
 }  // namespace
 
 TGraphForm::TGraphForm(GraphCapture& capture, QWidget* parent)
-    : QWidget(parent), capture_(capture) {
+    : QWidget(parent, Qt::Window), capture_(capture) {
     setWindowTitle(QStringLiteral("Graph"));
     resize(942, 540);
     buildChart();
@@ -90,9 +90,19 @@ void TGraphForm::buildControls() {
     renew_btn = new QPushButton(QStringLiteral("Refresh"), this);
     info_label = new QLabel(this);
     auto* controls = new QHBoxLayout;
-    controls->addWidget(new QLabel(QStringLiteral("Points"), this));
+    // Alt+P and Alt+G reach the boxes through their labels.
+    points_label = new QLabel(QStringLiteral("&Points"), this);
+    points_label->setBuddy(points_box);
+    gate_label = new QLabel(QStringLiteral("&Gate"), this);
+    gate_label->setBuddy(gate_box);
+    points_box->setAccessibleName(QStringLiteral("Points"));
+    gate_box->setAccessibleName(QStringLiteral("Gate"));
+    renew_btn->setAccessibleName(QStringLiteral("Refresh"));
+    info_label->setAccessibleName(QStringLiteral("Capture"));
+    chart_view->setAccessibleName(QStringLiteral("ip and qp of the gate"));
+    controls->addWidget(points_label);
     controls->addWidget(points_box);
-    controls->addWidget(new QLabel(QStringLiteral("Gate"), this));
+    controls->addWidget(gate_label);
     controls->addWidget(gate_box);
     controls->addWidget(renew_btn);
     controls->addWidget(info_label, 1);

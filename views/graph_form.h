@@ -44,6 +44,8 @@ class TGraphForm : public QWidget {
     QLineEdit* gate_box = nullptr;
     QPushButton* renew_btn = nullptr;
     QLabel* info_label = nullptr;
+    QLabel* points_label = nullptr;
+    QLabel* gate_label = nullptr;
     QValueAxis* axis_x = nullptr;
     QValueAxis* axis_y = nullptr;
 
