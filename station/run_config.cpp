@@ -1,11 +1,16 @@
 #include "run_config.h"
 
+#include <sys/stat.h>
 #include <QDir>
+#include <QStringDecoder>
+
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "station_error.h"
 
@@ -60,7 +65,10 @@ QString valueOf(const QByteArray& line) {
     value.reserve(raw.size());
     for (char c : raw)
         if (c != ' ') value.append(c);
-    return QString::fromLatin1(value);
+    // UTF-8, unless the bytes are not: a file saved in Latin-1 keeps working.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8(value);
+    return utf8.hasError() ? QString::fromLatin1(value) : text;
 }
 
 }  // namespace
@@ -78,33 +86,38 @@ const ConfigKey* ConfigKeys(int* count) {
     return kKeys;
 }
 
-QString GetConfigValue(const QString& path, const QString& key) {
+ConfigLines ReadConfigLines(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         if (!QFileInfo::exists(path)) throw fileNotFound();
         throw StationError(QStringLiteral("File access denied"));
     }
-    const QByteArray wanted = key.toLatin1();
-    QByteArray line;
-    char c = 0;
-    // Lines end at CR LF, LF or a lone CR.
-    while (true) {
-        const bool more = file.getChar(&c);
-        if (!more || c == '\n' || c == '\r') {
-            if (beginsWithKey(line, wanted)) return valueOf(line);
-            line.clear();
-            if (!more) break;
-            if (c == '\r') {
-                char next = 0;
-                if (file.getChar(&next) && next != '\n') file.ungetChar(next);
-            }
-            continue;
-        }
-        line.append(c);
-    }
+    const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw StationError(QStringLiteral("File access denied"));
+    // Lines end at CR LF, LF or a lone CR.
+    ConfigLines lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (c != '\n' && c != '\r') continue;
+        lines << bytes.mid(start, i - start);
+        if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    lines << bytes.mid(start);
+    return lines;
+}
+
+QString ConfigValue(const ConfigLines& lines, const QString& key) {
+    const QByteArray wanted = key.toLatin1();
+    for (const QByteArray& line : lines)
+        if (beginsWithKey(line, wanted)) return valueOf(line);
     return QString();
+}
+
+QString GetConfigValue(const QString& path, const QString& key) {
+    return ConfigValue(ReadConfigLines(path), key);
 }
 
 std::optional<std::int32_t> ParseConfigInteger(const QString& text) {
@@ -171,14 +184,28 @@ QString HourDirectory(const QString& data_dir, const QDateTime& now) {
     return data_dir + now.toString(QStringLiteral("/yyyy/MM/dd/hh"));
 }
 
-void MakeHourTree(const QString& data_dir, const QDateTime& now) {
-    QDir dir;
-    if (!data_dir.isEmpty() && !dir.exists(data_dir)) dir.mkdir(data_dir);
+namespace {
+// Makes one directory level; the cause when it is not there afterwards.
+QString makeLevel(const QString& path) {
+    if (QFileInfo(path).isDir()) return QString();
+    if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0 || errno == EEXIST) {
+        if (QFileInfo(path).isDir()) return QString();
+        return QStringLiteral("%1 is not a directory").arg(path);
+    }
+    return QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+}
+}  // namespace
+
+QString MakeHourTree(const QString& data_dir, const QDateTime& now) {
+    QString failure;
+    if (!data_dir.isEmpty()) failure = makeLevel(data_dir);
     QString level = data_dir;
     for (const char* part : {"/yyyy", "/MM", "/dd", "/hh"}) {
         level += now.toString(QString::fromLatin1(part));
-        if (!dir.exists(level)) dir.mkdir(level);
+        const QString cause = makeLevel(level);
+        if (failure.isEmpty()) failure = cause;
     }
+    return failure;
 }
 
 QString DataFileStem(const QString& data_dir, const QDateTime& now) {

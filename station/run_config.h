@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -51,9 +53,15 @@ struct ConfigKey {
 // The keys in the order they are read and echoed.
 const ConfigKey* ConfigKeys(int* count);
 
+// The lines of config.txt, read at once. Throws "File not found" or "File access
+// denied" when the file cannot be read.
+using ConfigLines = QList<QByteArray>;
+ConfigLines ReadConfigLines(const QString& path);
 // The value text of the first line that begins with key (A..Z compared without
-// case), blanks removed; empty when no line matches. Throws "File not found" or
-// "File access denied" when the file cannot be read.
+// case), blanks removed, decoded as UTF-8 (Latin-1 when it is not); empty when
+// no line matches.
+QString ConfigValue(const ConfigLines& lines, const QString& key);
+// Both in one, for a single key.
 QString GetConfigValue(const QString& path, const QString& key);
 
 // Optional sign and decimal digits, or $, 0x or 0X and hexadecimal digits; must
@@ -69,8 +77,8 @@ QString FormatGeneral(double value);
 // data_dir/yyyy/mm/dd/hh for the given moment.
 QString HourDirectory(const QString& data_dir, const QDateTime& now);
 // Creates data_dir and each level of its hour directory that is missing, one level
-// at a time; failures are silent.
-void MakeHourTree(const QString& data_dir, const QDateTime& now);
+// at a time. Returns the first level that could not be made and why, or empty.
+QString MakeHourTree(const QString& data_dir, const QDateTime& now);
 // The hour directory, "/" and the moment as yyyymmddhhnnss.
 QString DataFileStem(const QString& data_dir, const QDateTime& now);
 

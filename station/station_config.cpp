@@ -13,11 +13,12 @@ void StationConfig::ReadConfig() {
     op.clearLog();
     op.appendLogLine(prefix + QStringLiteral("Reading configuration file [") + configPath() +
                      QStringLiteral("]"));
+    const ConfigLines lines = ReadConfigLines(configPath());
     int count = 0;
     const ConfigKey* keys = ConfigKeys(&count);
     for (int i = 0; i < count; ++i) {
         const ConfigKey& key = keys[i];
-        const QString value = GetConfigValue(configPath(), QString::fromLatin1(key.name));
+        const QString value = ConfigValue(lines, QString::fromLatin1(key.name));
         QString echo;
         switch (key.kind) {
             case ConfigKind::Integer: {
@@ -44,15 +45,17 @@ void StationConfig::ReadConfig() {
         op.appendLogLine(prefix + QString::fromLatin1(key.label) + echo);
     }
     // Optional: picks the bridge by serial number when several are attached.
-    run_config.device_serial = GetConfigValue(configPath(), QStringLiteral("device_serial"));
+    run_config.device_serial = ConfigValue(lines, QStringLiteral("device_serial"));
     if (!run_config.device_serial.isEmpty())
         op.appendLogLine(prefix + QStringLiteral("device_serial: ") + run_config.device_serial);
-    MakeHourTree(run_config.data_dir, stamp);
+    (void)MakeHourTree(run_config.data_dir, stamp);  // quietly: a run says more
 }
 
 QString StationConfig::MakeDataFileStem() {
     const QDateTime stamp = log_.now();
-    MakeHourTree(run_config.data_dir, stamp);
+    // The data file's open will fail too; this names the directory and the cause.
+    if (const QString failure = MakeHourTree(run_config.data_dir, stamp); !failure.isEmpty())
+        log_.LogMessage(QStringLiteral("Cannot make the data directory ") + failure);
     return DataFileStem(run_config.data_dir, stamp);
 }
 

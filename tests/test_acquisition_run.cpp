@@ -311,6 +311,17 @@ TEST_F(RunTest, DataFileThatCannotBeCreatedLeavesTheStationReady) {
         LastOf(op.messages()).startsWith("Run ended: Cannot open data file /proc/zarv-nowhere/"));
 }
 
+TEST_F(RunTest, ADataDirectoryThatCannotBeMadeIsNamedWithItsCause) {
+    writeFile("plain", "a file where a folder would be");
+    writeConfig(fastConfig().replace("data_dir=" + path("data"), "data_dir=" + path("plain/data")));
+    EXPECT_THROW(run->start(), StationError);
+    const QStringList m = op.messages();
+    ASSERT_GE(m.size(), 2);
+    EXPECT_EQ(m[m.size() - 2],
+              "Cannot make the data directory " + path("plain/data") + ": Not a directory");
+    EXPECT_TRUE(LastOf(m).startsWith("Run ended: Cannot open data file " + path("plain/data")));
+}
+
 TEST_F(RunTest, FirmwareUpgradeIsRefusedWhileTheRunLasts) {
     writeFile("image.hex", ":00000001FF\n");
     FirmwareUpdate update(station->log, station->session, station->config);

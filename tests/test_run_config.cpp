@@ -1,3 +1,4 @@
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include "station/run_config.h"
@@ -148,6 +149,29 @@ TEST_F(ConfigTest, TwoReadingsInOneHourAndANewHour) {
     const QString stem = station->config.MakeDataFileStem();
     EXPECT_EQ(stem, path("data/2027/01/01/00/20270101000005"));
     EXPECT_TRUE(QFileInfo(path("data/2027/01/01/00")).isDir());
+}
+
+TEST_F(ConfigTest, TextIsReadAsUtf8AndLatin1StillWorks) {
+    const QString dir = path("données");
+    writeFile("config.txt", DefaultConfigText(dir).toUtf8());
+    station->config.ReadConfig();
+    EXPECT_EQ(station->config.run_config.data_dir, dir);
+    EXPECT_TRUE(op.messages().contains("data_dir: " + dir));
+    EXPECT_TRUE(QFileInfo(dir).isDir());  // the name as written, not its bytes as Latin-1
+    writeFile("config.txt", DefaultConfigText(path("caf\u00e9")).toLatin1());  // saved in Latin-1
+    station->config.ReadConfig();
+    EXPECT_EQ(station->config.run_config.data_dir, path("caf\u00e9"));
+}
+
+TEST_F(ConfigTest, AFourMegabyteNoteLineLeavesTheKeysAsTheyAre) {
+    const QByteArray note = "note=" + QByteArray(4 << 20, 'x') + "\n";
+    writeFile("config.txt", note + DefaultConfigText(path("data")).toLatin1());
+    QElapsedTimer t;
+    t.start();
+    station->config.ReadConfig();
+    EXPECT_EQ(station->config.run_config.gates, 4);
+    EXPECT_EQ(op.log.size(), 25);
+    RecordProperty("read_ms", static_cast<int>(t.elapsed()));
 }
 
 TEST_F(ConfigTest, UnreachableDataDirectoryIsSilent) {
