@@ -64,16 +64,24 @@ void AcquisitionRun::start() {
     op_.setStartEnabled(false);
     session_.beginRun();
     phase_ = Phase::Preparing;
+    run_clock_.start();
+    totals_ = RunTotals{};
+    records_at_start_ = processor_.recordsWritten();
+    bytes_at_start_ = file_.bytesWritten();
+    rate_from_ = RateSample{0, records_at_start_, bytes_at_start_};
     try {
         if (prepare()) runBeams();
     } catch (const StationError& error) {
         cleanUpAfterError();
+        endFigures();
         log_.LogMessage(QStringLiteral("Run ended: ") + error.text());
         throw;
     } catch (...) {
         cleanUpAfterError();
+        endFigures();
         throw;
     }
+    endFigures();
     phase_ = Phase::Idle;
     session_.releaseLink();
     op_.setStartEnabled(true);
@@ -90,9 +98,23 @@ bool AcquisitionRun::prepare() {
         log_.LogMessage(QStringLiteral("Settings refused: ") + reason);
         return false;
     }
+    if (!spaceAllowsStart()) return false;
     if (!session_.ensureOpen()) return false;
     programController();
     return !session_.stop_requested();
+}
+
+// A data directory whose free space lasts less than an hour at the settings'
+// rate is said before anything is sent; the operator decides.
+bool AcquisitionRun::spaceAllowsStart() {
+    const TRunConfig& c = config_.run_config;
+    const QString warning =
+        FreeSpaceWarning(c.data_dir, config_.free_space(c.data_dir), ConfiguredBytesPerSecond(c));
+    if (warning.isEmpty()) return true;
+    log_.LogMessage(warning);
+    if (op_.askYesCancel(warning + QStringLiteral(".\n\nStart anyway?"))) return true;
+    log_.LogMessage(QStringLiteral("Start cancelled"));
+    return false;
 }
 
 void AcquisitionRun::programController() {
@@ -162,12 +184,53 @@ bool AcquisitionRun::runDwell(int beam) {
     return true;
 }
 
+void AcquisitionRun::showRunFields() {
+    const qint64 now_ms = run_clock_.elapsed();
+    const std::int64_t records = processor_.recordsWritten();
+    const std::int64_t bytes = file_.bytesWritten();
+    if (now_ms - rate_from_.ms >= 1000) {
+        const double span = static_cast<double>(now_ms - rate_from_.ms) / 1000;
+        records_per_s_ = static_cast<double>(records - rate_from_.records) / span;
+        megabytes_per_s_ = static_cast<double>(bytes - rate_from_.bytes) / span / 1e6;
+        rate_from_ = RateSample{now_ms, records, bytes};
+    }
+    RunFields fields;
+    fields.beam = beam_;
+    fields.dwell_s = elapsedSeconds();
+    fields.dwell_length_s = config_.run_config.dwell_time;
+    fields.run_s = static_cast<double>(now_ms) / 1000;
+    fields.file_path = file_.path();
+    fields.records_per_s = records_per_s_;
+    fields.megabytes_per_s = megabytes_per_s_;
+    fields.free_bytes = config_.free_space(config_.run_config.data_dir);
+    if (megabytes_per_s_ > 0 && fields.free_bytes >= 0)
+        fields.hours_left =
+            static_cast<double>(fields.free_bytes) / (megabytes_per_s_ * 1e6) / 3600;
+    op_.setRunFields(fields);
+}
+
+void AcquisitionRun::endFigures() {
+    if (totals_.dwells == 0) return;
+    totals_.records = processor_.recordsWritten() - records_at_start_;
+    totals_.bytes = file_.bytesWritten() - bytes_at_start_;
+    totals_.seconds = static_cast<double>(run_clock_.elapsed()) / 1000;
+    RunFields fields;
+    fields.beam = beam_;
+    fields.run_s = totals_.seconds;
+    fields.file_path = file_.path();
+    fields.free_bytes = config_.free_space(config_.run_config.data_dir);
+    fields.summary = RunSummary(totals_);
+    op_.setRunFields(fields);
+}
+
 void AcquisitionRun::startDwell(int beam) {
     op_.setProgressMaximum(ProgressTenths(config_.run_config.dwell_time));
     op_.setProgressPosition(0);
     op_.setLossText(QString());
     shown_framing_errors_ = 0;
     warned_behind_ = false;
+    beam_ = beam;
+    ++totals_.dwells;
     openDataFile(beam);
     processor_.beginDwell(file_);
     // A read is under way before the first frame leaves the controller.
@@ -201,6 +264,7 @@ void AcquisitionRun::recordUntilDwellEnds() {
     QTimer show;
     connect(&show, &QTimer::timeout, this, [this] {
         showProgress();
+        showRunFields();
         warnIfBehind();
         waiter_.wake();
     });
@@ -260,6 +324,7 @@ void AcquisitionRun::endDwell() {
     waiter_.waitUntil([this] { return processor_.dwellDrained(); });
     showProgress();
     if (const QString error = processor_.error(); !error.isEmpty()) throw StationError(error);
+    totals_.framing_errors += processor_.framingErrors();
     if (processor_.framingLimitPassed() && !session_.stop_requested()) endOnFramingErrors();
     reportLoss(lost);
 }
@@ -273,6 +338,8 @@ void AcquisitionRun::endOnFramingErrors() {
 void AcquisitionRun::reportLoss(std::uint64_t lost_bytes) {
     if (lost_bytes == 0) return;
     const auto frames = lost_bytes / StreamDecoder::kFrameSize;
+    totals_.records_lost +=
+        static_cast<std::int64_t>(frames) / std::max(1, config_.run_config.integrations);
     log_.LogMessage(QStringLiteral("Data lost in this dwell: %1 bytes of the stream (about %2 "
                                    "frames) found no room in the processing queue")
                         .arg(lost_bytes)

@@ -7,6 +7,7 @@
 #include "chunk_queue.h"
 #include "data_file.h"
 #include "graph_capture.h"
+#include "run_figures.h"
 #include "station/delay.h"
 #include "stream_processor.h"
 
@@ -48,6 +49,9 @@ class AcquisitionRun : public QObject {
     void start();
     void stop();
 
+    // What the status line shows; the totals are those of the last run.
+    const RunTotals& totals() const { return totals_; }
+
     // What the graph window shows: filled by the processing thread.
     GraphCapture& graph() { return graph_; }
     ChunkQueue& queue() { return queue_; }
@@ -59,6 +63,9 @@ class AcquisitionRun : public QObject {
     void lookAgainFromAnyThread();
 
     bool prepare();  // start steps up to the programmed controller
+    bool spaceAllowsStart();
+    void showRunFields();
+    void endFigures();
     void programController();
     void runBeams();
     bool runDwell(int beam);  // false when the run is to end
@@ -90,6 +97,20 @@ class AcquisitionRun : public QObject {
     EventWaiter waiter_;
     std::unique_ptr<TMyThread> reader_;
     Phase phase_ = Phase::Idle;
+    int beam_ = 0;
+    QElapsedTimer run_clock_;
+    RunTotals totals_;
+    std::int64_t records_at_start_ = 0;
+    std::int64_t bytes_at_start_ = 0;
+    // The rates are taken over about a second.
+    struct RateSample {
+        qint64 ms = 0;
+        std::int64_t records = 0;
+        std::int64_t bytes = 0;
+    };
+    RateSample rate_from_;
+    double records_per_s_ = 0;
+    double megabytes_per_s_ = 0;
     bool warned_behind_ = false;
     int shown_framing_errors_ = 0;
     QElapsedTimer beam_start_;

@@ -129,6 +129,7 @@ void DataFile::flush() {
         cutBackAndFail(done, n < 0 ? errno : ENOSPC);
     }
     size_ += static_cast<std::int64_t>(used_);
+    written_.fetch_add(static_cast<std::int64_t>(used_), std::memory_order_relaxed);
     if (used_ > 0) unsynced_ = true;
     used_ = 0;
     // Writing on into a file whose directory was removed would lose every record

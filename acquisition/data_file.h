@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -50,6 +51,8 @@ class DataFile {
 
     // Bytes of whole lines on disk, as far as this file knows.
     std::int64_t size() const { return size_; }
+    // Bytes this writer has put on disk over all its files; read from any thread.
+    std::int64_t bytesWritten() const { return written_.load(std::memory_order_relaxed); }
 
   private:
     [[noreturn]] void fail(const char* what, int error);
@@ -64,6 +67,7 @@ class DataFile {
     std::vector<char> pending_;  // grows, never shrinks: no allocation per chunk
     std::size_t used_ = 0;
     std::int64_t size_ = 0;
+    std::atomic<std::int64_t> written_{0};
     bool unsynced_ = false;
     Clock::time_point last_sync_{};
 };

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -14,6 +15,7 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include "acquisition/run_figures.h"
 #include "station/delay.h"
 #include "station/process_priority.h"
 #include "station/station_error.h"
@@ -55,6 +57,17 @@ TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, OperatorLog::Clock clock
     loss_field->setAccessibleName(QStringLiteral("Data lost"));
     loss_field->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
     statusBar()->addPermanentWidget(loss_field);
+    const auto field = [this](const char* name, const char* accessible) {
+        auto* label = new QLabel(this);
+        label->setObjectName(QLatin1String(name));
+        label->setAccessibleName(QLatin1String(accessible));
+        statusBar()->addPermanentWidget(label);
+        return label;
+    };
+    run_field = field("run_field", "Run");
+    file_field = field("file_field", "Data file");
+    rate_field = field("rate_field", "Recording rate");
+    disk_field = field("disk_field", "Free space");
     FormCreate();
 }
 
@@ -257,6 +270,33 @@ void TMainForm::setLossText(const QString& text) {
 void TMainForm::setStartEnabled(bool enabled) {
     start_btn->setEnabled(enabled);
 }
+void TMainForm::setRunFields(const station::RunFields& f) {
+    if (!f.summary.isEmpty()) {
+        run_field->setText(f.summary);
+        run_field->setToolTip(f.summary);
+        rate_field->clear();
+    } else {
+        run_field->setText(QStringLiteral("Beam %1 · %2 / %3 s · %4")
+                               .arg(f.beam)
+                               .arg(f.dwell_s, 0, 'f', 1)
+                               .arg(f.dwell_length_s, 0, 'f', 1)
+                               .arg(acquisition::FormatDuration(f.run_s)));
+        rate_field->setText(QStringLiteral("%1 rec/s · %2 MB/s")
+                                .arg(f.records_per_s, 0, 'f', 0)
+                                .arg(f.megabytes_per_s, 0, 'f', 2));
+    }
+    file_field->setText(QFileInfo(f.file_path).fileName());
+    file_field->setToolTip(f.file_path);
+    if (f.free_bytes < 0) {
+        disk_field->clear();
+        return;
+    }
+    QString disk =
+        QStringLiteral("%1 GB free").arg(static_cast<double>(f.free_bytes) / 1e9, 0, 'f', 1);
+    if (f.hours_left >= 0) disk += QStringLiteral(" · %1 h").arg(f.hours_left, 0, 'f', 1);
+    disk_field->setText(disk);
+}
+
 void TMainForm::pumpEvents() {
     QCoreApplication::processEvents();
 }

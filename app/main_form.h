@@ -76,6 +76,7 @@ class TMainForm : public QMainWindow, public Operator {
     void setStatusText(const QString& text) override;
     void setLossText(const QString& text) override;
     void setStartEnabled(bool enabled) override;
+    void setRunFields(const station::RunFields& fields) override;
     void pumpEvents() override;
     void waitMs(int ms) override;
 
@@ -92,6 +93,11 @@ class TMainForm : public QMainWindow, public Operator {
     QAction* FirmwareUpgrade1 = nullptr;
     QLabel* status_field = nullptr;
     QLabel* loss_field = nullptr;
+    // How the run goes: beam and times, the data file, the rates, the free space.
+    QLabel* run_field = nullptr;
+    QLabel* file_field = nullptr;
+    QLabel* rate_field = nullptr;
+    QLabel* disk_field = nullptr;
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -19,6 +19,7 @@ class NullOperator : public zarv::station::Operator {
     void setStatusText(const QString&) override {}
     void setLossText(const QString&) override {}
     void setStartEnabled(bool) override {}
+    void setRunFields(const zarv::station::RunFields&) override {}
     void pumpEvents() override {}
     void waitMs(int) override {}
 

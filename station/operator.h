@@ -3,6 +3,7 @@
 #include <QString>
 
 #include "device_IO/message_boxes.h"
+#include "run_fields.h"
 
 namespace zarv::station {
 
@@ -32,6 +33,8 @@ class Operator : public MessageBoxes {
     // Stream data the station could not record in the current dwell; empty: none.
     virtual void setLossText(const QString& text) = 0;
     virtual void setStartEnabled(bool enabled) = 0;
+    // The status line's fields during and after a run.
+    virtual void setRunFields(const RunFields& fields) = 0;
 
     // Let the window handle pending events once, or for at least ms milliseconds.
     virtual void pumpEvents() = 0;

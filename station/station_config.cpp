@@ -1,5 +1,7 @@
 #include "station_config.h"
 
+#include <QStorageInfo>
+
 #include "operator.h"
 #include "operator_log.h"
 #include "station_error.h"
@@ -49,6 +51,11 @@ void StationConfig::ReadConfig() {
     if (!run_config.device_serial.isEmpty())
         op.appendLogLine(prefix + QStringLiteral("device_serial: ") + run_config.device_serial);
     (void)MakeHourTree(run_config.data_dir, stamp);  // quietly: a run says more
+}
+
+qint64 StationConfig::FreeBytes(const QString& dir) {
+    const QStorageInfo storage(dir);
+    return storage.isValid() ? storage.bytesAvailable() : -1;
 }
 
 QString StationConfig::MakeDataFileStem() {

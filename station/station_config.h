@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 #include "run_config.h"
 
@@ -16,6 +17,9 @@ class StationConfig {
 
     QString start_dir;
     TRunConfig run_config;
+    // Bytes free for a directory's file system; -1 when it cannot be told.
+    std::function<qint64(const QString&)> free_space = &FreeBytes;
+    static qint64 FreeBytes(const QString& dir);
 
     QString configPath() const { return start_dir + QStringLiteral("/config.txt"); }
     // Clears the log, reads every key into run_config echoing it with one time

@@ -24,6 +24,7 @@ class RecorderOperator : public Operator {
     QStringList filters;
     QStringList statuses;
     QStringList loss_texts;
+    QList<zarv::station::RunFields> run_fields;
     int progress_max = 100;
     QList<int> maxima;  // every range the bar was given, in order
     QStringList bar;    // "max n" and "pos n", in order
@@ -74,6 +75,7 @@ class RecorderOperator : public Operator {
     }
     void setLossText(const QString& text) override { loss_texts << text; }
     void setStartEnabled(bool enabled) override { start_enabled = enabled; }
+    void setRunFields(const zarv::station::RunFields& fields) override { run_fields << fields; }
     void pumpEvents() override {
         if (on_pump) on_pump();
         QCoreApplication::processEvents();

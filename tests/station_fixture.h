@@ -34,6 +34,10 @@ inline void LeaveTriggering(ControllerSession& session) {
     session.releaseLink();
 }
 
+inline qint64 AmpleSpace(const QString&) {
+    return qint64{1} << 40;
+}
+
 class StationFixture : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -44,6 +48,8 @@ class StationFixture : public ::testing::Test {
         // things. The bridge's own 4 KiB are tested where they matter.
         sim->setBridgeBufferSize(256 * 1024);
         station = std::make_unique<Station>(op, *sim, [this] { return clock(); });
+        // A terabyte free: no test meets the low-space warning unless it asks to.
+        station->config.free_space = AmpleSpace;
         station->config.start_dir = dir.path();
     }
 

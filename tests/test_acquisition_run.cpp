@@ -2,6 +2,7 @@
 #include <QTimer>
 
 #include "acquisition/acquisition_run.h"
+#include "acquisition/run_figures.h"
 #include "acquisition/run_settings.h"
 #include "act_when.h"
 #include "data_file_checker.h"
@@ -242,6 +243,58 @@ TEST_F(RunTest, ACorruptedSampleReachesOnlyItsRecordAndABrokenMarkerIsOneFraming
     EXPECT_NE(b.records[2], ExpectedRecord(2, 1, 4, 10, 12000));
     EXPECT_EQ(op.statuses.filter("FE 1").size(), 1);
     EXPECT_TRUE(op.statuses.filter("FE 2").isEmpty());
+}
+
+TEST_F(RunTest, TheStatusLineFollowsTheRunAndEndsWithTheFilesTotals) {
+    setKey("dwell_time", "0.6");
+    station->config.free_space = [](const QString&) { return qint64{3'000'000'000}; };
+    startAndStopWhen([&] { return sim->triggerStarts() >= 3; });
+    ASSERT_GE(op.run_fields.size(), 3);
+    const RunFields& during = op.run_fields[op.run_fields.size() / 2];
+    EXPECT_GE(during.beam, 1);
+    EXPECT_EQ(during.dwell_length_s, 0.6);
+    EXPECT_TRUE(during.file_path.endsWith(QStringLiteral("_beam%1.txt").arg(during.beam)));
+    EXPECT_EQ(during.free_bytes, 3'000'000'000);
+    bool measured = false;
+    for (const RunFields& f : op.run_fields) {
+        if (f.records_per_s <= 0) continue;
+        measured = true;
+        EXPECT_NEAR(f.records_per_s, 500, 150);  // ipp 200 us, 10 integrations
+        EXPECT_NEAR(f.hours_left, 3e9 / (f.megabytes_per_s * 1e6) / 3600, 1e-6);
+    }
+    EXPECT_TRUE(measured);
+    int records = 0;
+    for (const DwellBlock& b : ReadDwellBlocks(path("data")))
+        records += static_cast<int>(b.records.size());
+    const QString summary = LastOf(op.run_fields).summary;
+    EXPECT_TRUE(summary.startsWith(
+        QStringLiteral("Last run: 3 dwells, %1 records, %2 MB, 0 framing "
+                       "errors, 0 records lost, 0:00:0")
+            .arg(records)
+            .arg(static_cast<double>(DataBytesUnder(path("data"))) / 1e6, 0, 'f', 1)))
+        << summary;
+    EXPECT_EQ(run->totals().bytes, DataBytesUnder(path("data")));
+}
+
+TEST_F(RunTest, LittleFreeSpaceIsSaidBeforeAnythingIsSentAndTheOperatorDecides) {
+    writeConfig(fastConfig()
+                    .replace("ipp=200", "ipp=100")
+                    .replace("gates=4", "gates=36")
+                    .replace("integrations=10", "integrations=1"));
+    station->config.free_space = [](const QString&) { return qint64{10'000'000}; };
+    run->start();  // no answer: Cancel
+    EXPECT_EQ(op.questions.size(), 1);
+    EXPECT_TRUE(
+        FirstOf(op.questions).startsWith("Low disk space: 10.0 MB free for " + path("data")))
+        << FirstOf(op.questions);
+    EXPECT_TRUE(FirstOf(op.questions).endsWith("Start anyway?"));
+    EXPECT_EQ(LastOf(op.messages()), "Start cancelled");
+    EXPECT_TRUE(sim->writtenFrames().empty());
+    EXPECT_TRUE(op.start_enabled);
+    op.answers.enqueue(true);
+    startAndStopWhen([&] { return sim->triggerStarts() >= 1; });
+    EXPECT_EQ(sim->triggerStarts(), 1);
+    EXPECT_EQ(RecordBytesAtMost(36), 435);
 }
 
 TEST_F(RunTest, FramingErrorsAreCountedPerDwell) {

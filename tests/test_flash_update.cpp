@@ -113,6 +113,7 @@ TEST_F(FlashUpdateTest, UpdateSurvivesARestartOfTheSimulatedController) {
     const QString flash = path("flash.bin");
     sim = std::make_unique<SimController>(flash, QString(), SimClock::skippingIdle());
     station = std::make_unique<Station>(op, *sim);
+    station->config.free_space = AmpleSpace;
     station->config.start_dir = dir.path();
     update = std::make_unique<FirmwareUpdate>(station->log, station->session, station->config);
     upgrade(image());
@@ -262,6 +263,8 @@ TEST_F(FlashUpdateTest, HalfProgrammedStagingIsNeverCopied) {
     const auto restart = [&] {
         sim = std::make_unique<SimController>(flash, QString(), SimClock::skippingIdle());
         station = std::make_unique<Station>(op, *sim);
+        station->config.free_space = AmpleSpace;
+    station->config.free_space = AmpleSpace;
         station->config.start_dir = dir.path();
         update = std::make_unique<FirmwareUpdate>(station->log, station->session, station->config);
     };

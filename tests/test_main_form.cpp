@@ -50,6 +50,7 @@ class MainFormTest : public StationFixture {
     std::unique_ptr<TMainForm> makeForm() {
         auto form = std::make_unique<TMainForm>(*sim, &dialogs);
         form->setDelay([](int ms) { DelayMs(std::min(ms, 50)); });
+        form->station().config.free_space = AmpleSpace;
         return form;
     }
 

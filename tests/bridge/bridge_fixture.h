@@ -45,6 +45,7 @@ class BridgeTest : public ::testing::Test {
         usb = std::make_unique<EmulatedUsb>();
         port = usb->plug(*chip);
         station = std::make_unique<Station>(op, api);
+        station->config.free_space = AmpleSpace;
         station->config.start_dir = dir.path();
         writeConfig(DefaultConfigText(path("data")));
     }
