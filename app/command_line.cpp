@@ -12,6 +12,13 @@ StartOptions ParseStartOptions(const QStringList& arguments) {
             options.help = true;
         } else if (a == QLatin1String("-v") || a == QLatin1String("--version")) {
             options.version = true;
+        } else if (a == QLatin1String("--headless")) {
+            options.headless = true;
+        } else if (a == QLatin1String("--duration")) {
+            bool ok = false;
+            options.duration_s = arguments.value(++i).toDouble(&ok);
+            if ((!ok || !(options.duration_s > 0)) && options.error.isEmpty())
+                options.error = QStringLiteral("--duration needs a number of seconds above 0");
         } else if (a == QLatin1String("--station-dir") && i + 1 < arguments.size()) {
             options.station_dir = arguments[++i];
         } else if (a.startsWith(QLatin1String("--station-dir="))) {
@@ -39,11 +46,14 @@ StartOptions ParseStartOptions(const QStringList& arguments) {
 
 QString UsageText(const QString& program) {
     return QStringLiteral(
-               "Usage: %1 [--station-dir DIR]\n"
+               "Usage: %1 [--station-dir DIR] [--headless [--duration SECONDS]]\n"
                "The radar operator station. It starts in a station directory: config.txt is\n"
                "read from there, and the log/ folder of daily logs is kept there.\n"
                "\n"
                "  --station-dir DIR  start in DIR instead of the current directory\n"
+               "  --headless         record as Start does, without a window, until SIGTERM or\n"
+               "                     SIGINT; the log goes to standard output\n"
+               "  --duration SECONDS with --headless: end after this long\n"
                "  -h, --help         print this text and exit\n"
                "  -v, --version      print the version and exit\n")
         .arg(program);

@@ -9,8 +9,10 @@ namespace zarv::app {
 struct StartOptions {
     bool help = false;
     bool version = false;
-    QString station_dir;  // empty: the current directory
-    QString error;        // a line for standard error; non-empty: exit with 2
+    bool headless = false;
+    double duration_s = 0;  // --duration: 0 records until a signal
+    QString station_dir;    // empty: the current directory
+    QString error;          // a line for standard error; non-empty: exit with 2
 };
 
 StartOptions ParseStartOptions(const QStringList& arguments);

@@ -10,6 +10,7 @@
 
 #include "command_line.h"
 #include "ending_signals.h"
+#include "headless.h"
 #include "main_form.h"
 #include "views/about_form.h"
 #include "views/graph_form.h"
@@ -22,11 +23,11 @@ using namespace zarv::views;
 namespace {
 // Help, version, the station directory and a display: everything that ends the
 // program before a window or a directory is made. -1: go on.
-int checkStart(int argc, char** argv) {
+int checkStart(int argc, char** argv, StartOptions& options) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     const QString program = QFileInfo(arguments.value(0)).fileName();
-    const StartOptions options = ParseStartOptions(arguments);
+    options = ParseStartOptions(arguments);
     if (!options.error.isEmpty()) {
         std::fprintf(stderr, "%s: %s\n%s", qPrintable(program), qPrintable(options.error),
                      qPrintable(UsageText(program)));
@@ -41,6 +42,7 @@ int checkStart(int argc, char** argv) {
                      qPrintable(program), qPrintable(options.station_dir));
         return 2;
     }
+    if (options.headless) return -1;
     if (const QString missing = MissingDisplay(); !missing.isEmpty()) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(program), qPrintable(missing));
         return 3;
@@ -50,9 +52,14 @@ int checkStart(int argc, char** argv) {
 }  // namespace
 
 int RunStation(int argc, char** argv, FtApi& api) {
-    if (const int status = checkStart(argc, argv); status >= 0) return status;
+    StartOptions options;
+    if (const int status = checkStart(argc, argv, options); status >= 0) return status;
     // A full disk or a file-size limit then fails the write instead of ending us.
     std::signal(SIGXFSZ, SIG_IGN);
+    if (options.headless) {
+        QCoreApplication app(argc, argv);
+        return RunHeadless(api, options.duration_s);
+    }
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);  // the main window alone ends the program
     TMainForm main_form(api);

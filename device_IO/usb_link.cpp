@@ -9,6 +9,10 @@ namespace zarv::device_io {
 
 UsbLink::UsbLink(FtApi& api, MessageBoxes& op) : rx_buffer(kRxBufferSize, 0), api_(api), op_(op) {}
 
+UsbLink::~UsbLink() {
+    if (ft_handle != 0) api_.FT_Close(ft_handle);
+}
+
 FT_STATUS UsbLink::GetFTDeviceCount() {
     const FT_STATUS status = api_.FT_ListDevices(&device_count, nullptr, FT_LIST_NUMBER_ONLY);
     if (status != FT_OK) ReportFTError("GetFTDeviceCount", status);

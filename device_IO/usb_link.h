@@ -26,6 +26,10 @@ class UsbLink {
     static inline const QString kNotOpen = QStringLiteral("NotOpen");
 
     UsbLink(FtApi& api, MessageBoxes& op);
+    // Closes the handle, so that the bridge is free for whoever opens it next.
+    ~UsbLink();
+    UsbLink(const UsbLink&) = delete;
+    UsbLink& operator=(const UsbLink&) = delete;
 
     FT_STATUS GetFTDeviceCount();
     FT_STATUS GetFTDeviceSerialNo(std::uint32_t index);

@@ -18,13 +18,18 @@ TEST(CommandLine, OptionsAreReadAndMistakesNamed) {
     EXPECT_TRUE(parse({}).error.isEmpty());
     // Qt's own options, with their values, pass on to Qt.
     EXPECT_TRUE(parse({"-platform", "offscreen", "-reverse"}).error.isEmpty());
+    EXPECT_TRUE(parse({"--headless"}).headless);
+    EXPECT_EQ(parse({"--headless", "--duration", "90.5"}).duration_s, 90.5);
+    EXPECT_EQ(parse({"--headless", "--duration", "0"}).error,
+              "--duration needs a number of seconds above 0");
     EXPECT_EQ(parse({"--station-dir"}).error, "--station-dir needs a directory");
     EXPECT_EQ(parse({"--bogus"}).error, "unknown option --bogus");
     EXPECT_EQ(parse({"config.txt"}).error, "unexpected argument config.txt");
 }
 
 TEST(CommandLine, HelpAndVersionSayWhatTheProgramIs) {
-    EXPECT_TRUE(UsageText("zarv").startsWith("Usage: zarv [--station-dir DIR]\n"));
+    EXPECT_TRUE(UsageText("zarv").startsWith(
+        "Usage: zarv [--station-dir DIR] [--headless [--duration SECONDS]]\n"));
     EXPECT_TRUE(UsageText("zarv").contains("--version"));
     EXPECT_EQ(VersionText("zarv-sim"), QStringLiteral("zarv-sim %1\n").arg(ZARV_VERSION));
 }

@@ -111,6 +111,8 @@ TEST_F(FlashUpdateTest, ValidImageIsStagedVerifiedAndCopied) {
 
 TEST_F(FlashUpdateTest, UpdateSurvivesARestartOfTheSimulatedController) {
     const QString flash = path("flash.bin");
+    update.reset();
+    station.reset();  // it closes its handle on the controller it was built on
     sim = std::make_unique<SimController>(flash, QString(), SimClock::skippingIdle());
     station = std::make_unique<Station>(op, *sim);
     station->config.free_space = AmpleSpace;
@@ -261,6 +263,8 @@ TEST_F(FlashUpdateTest, AnImageWithOnlySectorHLeavesGAndFAsTheyWere) {
 TEST_F(FlashUpdateTest, HalfProgrammedStagingIsNeverCopied) {
     const QString flash = path("flash.bin");
     const auto restart = [&] {
+        update.reset();
+        station.reset();  // it closes its handle on the controller it was built on
         sim = std::make_unique<SimController>(flash, QString(), SimClock::skippingIdle());
         station = std::make_unique<Station>(op, *sim);
         station->config.free_space = AmpleSpace;

@@ -16,6 +16,7 @@
 #include <QToolButton>
 #include <QValueAxis>
 #include "act_when.h"
+#include "app/headless.h"
 #include "station/delay.h"
 
 #include <unistd.h>
@@ -100,6 +101,34 @@ TEST_F(MainFormTest, ADailyLogThatCannotBeWrittenIsReportedOnceAndNothingElseCha
     EXPECT_EQ(lines.size(), 25 + 1 + 1);  // the echo, the report, the line after
     EXPECT_EQ(LastOf(lines).mid(19), "one more line");
     EXPECT_TRUE(dialogs.errors.isEmpty());
+}
+
+TEST_F(MainFormTest, HeadlessRecordsWhatTheWindowRecords) {
+    const auto settings = [&](const QString& data) {
+        return DefaultConfigText(path(data)).replace("dwell_time=0.6", "dwell_time=0.4");
+    };
+    writeConfig(settings("gui"));
+    auto form = makeForm();
+    const auto stop = [&] { form->stop_btn->trigger(); };
+    ActWhen first_dwell_over(
+        [&] { return sim->triggerStarts() >= 1 && !sim->programmed().triggering; }, stop, stop);
+    form->start_btn->trigger();
+    form.reset();  // as the window's program ends: the bridge is free again
+    writeConfig(settings("headless"));
+    ASSERT_EQ(RunHeadless(*sim, 0.6), 0);  // ends during the second dwell
+    const auto gui = ReadDwellBlocks(path("gui"));
+    const auto headless = ReadDwellBlocks(path("headless"));
+    ASSERT_GE(gui.size(), 1u);
+    ASSERT_GE(headless.size(), 1u);
+    const DwellBlock& a = gui[0];
+    const DwellBlock& b = headless[0];
+    // Byte for byte, time stamps and paths aside.
+    EXPECT_EQ(a.header.mid(2), b.header.mid(2));
+    EXPECT_NEAR(a.records.size(), b.records.size(), 0.05 * a.records.size());
+    const qsizetype common = std::min(a.records.size(), b.records.size());
+    EXPECT_GT(common, 30);  // 0.4 s of 100 records a second
+    EXPECT_EQ(a.records.mid(0, common), b.records.mid(0, common));
+    EXPECT_EQ(MismatchedRecords(b, 4, 10, 60000), 0);
 }
 
 TEST_F(MainFormTest, FormCreateCutShortByMissingFile) {

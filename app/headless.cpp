@@ -1,0 +1,107 @@
+#include "headless.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTimer>
+#include <cmath>
+#include <cstring>
+
+#include "acquisition/acquisition_run.h"
+#include "ending_signals.h"
+#include "station/delay.h"
+#include "station/process_priority.h"
+#include "station/station.h"
+#include "station/station_error.h"
+
+namespace zarv::app {
+
+using namespace zarv::acquisition;
+using namespace zarv::station;
+
+void HeadlessOperator::keepDailyLog(const QString& start_dir, OperatorLog& clock) {
+    daily_log_.setStartDir(start_dir);
+    clock_ = &clock;
+}
+
+void HeadlessOperator::print(std::FILE* to, const QString& text) {
+    std::fputs(text.toUtf8().constData(), to);
+    std::fputc('\n', to);
+    std::fflush(to);
+}
+
+void HeadlessOperator::appendLogLine(const QString& line) {
+    print(out_, line);
+    if (!clock_) return;
+    const QDateTime now = clock_->now();
+    if (const QString failure = daily_log_.append(line, now.date()); !failure.isEmpty())
+        print(out_, OperatorLog::LogPrefix(now) + failure);
+}
+
+void HeadlessOperator::showMessage(const QString& text) {
+    print(err_, QStringLiteral("Message: ") + text);
+}
+
+void HeadlessOperator::showError(const QString& text) {
+    print(err_, QStringLiteral("Error: ") + text);
+}
+
+bool HeadlessOperator::askYesCancel(const QString& text) {
+    print(err_, QStringLiteral("Question answered Yes: ") + text);
+    return true;
+}
+
+void HeadlessOperator::setRunFields(const RunFields& fields) {
+    if (!fields.summary.isEmpty()) print(out_, fields.summary);
+}
+
+void HeadlessOperator::pumpEvents() {
+    QCoreApplication::processEvents();
+}
+
+void HeadlessOperator::waitMs(int ms) {
+    DelayMs(ms);
+}
+
+int RunHeadless(device_io::FtApi& api, double seconds) {
+    HeadlessOperator op(stdout, stderr);
+    Station station(op, api);
+    station.config.start_dir = QDir::currentPath();
+    op.keepDailyLog(station.config.start_dir, station.log);
+    try {
+        station.config.ReadConfig();
+    } catch (const StationError& error) {
+        op.showError(error.text() + QStringLiteral("."));
+        return 1;
+    }
+    SetProcessPriority(3);
+    AcquisitionRun run(station.log, station.session, station.config);
+    EndingSignals ending;
+    QObject::connect(&ending, &EndingSignals::received, &run, [&](int number) {
+        station.log.LogMessage(QStringLiteral("Signal %1 (%2) received: ending")
+                                   .arg(number)
+                                   .arg(QString::fromLocal8Bit(strsignal(number))));
+        run.stop();
+    });
+    QTimer time_up;
+    time_up.setSingleShot(true);
+    QObject::connect(&time_up, &QTimer::timeout, &run, [&] {
+        station.log.LogMessage(QStringLiteral("Recording time is over: ending"));
+        run.stop();
+    });
+    if (seconds > 0) time_up.start(static_cast<int>(std::min(seconds * 1000, 2e9)));
+    int status = 0;
+    QTimer::singleShot(0, &run, [&] {
+        try {
+            run.start();
+        } catch (const StationError& error) {
+            op.showError(error.text() + QStringLiteral("."));
+            status = 1;
+        }
+        if (run.totals().dwells == 0) status = 1;
+        QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
+    return status;
+}
+
+}  // namespace zarv::app

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QString>
+#include <cstdio>
+
+#include "station/daily_log.h"
+#include "station/operator.h"
+
+namespace zarv::device_io {
+class FtApi;
+}  // namespace zarv::device_io
+
+namespace zarv::station {
+class OperatorLog;
+}  // namespace zarv::station
+
+namespace zarv::app {
+
+// The operator of an unattended station: log lines go to standard output and the
+// daily log, boxes to standard error; a question is answered Yes, so that a
+// warning never holds a campaign up; nothing is shown.
+class HeadlessOperator : public station::Operator {
+  public:
+    HeadlessOperator(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+    // From here on lines also go to the start directory's daily log.
+    void keepDailyLog(const QString& start_dir, station::OperatorLog& clock);
+
+    void appendLogLine(const QString& line) override;
+    void clearLog() override {}
+    void showMessage(const QString& text) override;
+    void showError(const QString& text) override;
+    bool askYesCancel(const QString& text) override;
+    QString chooseFile(const QString&) override { return QString(); }
+    void setProgressMaximum(int maximum) override { maximum_ = maximum; }
+    int progressMinimum() const override { return 0; }
+    int progressMaximum() const override { return maximum_; }
+    void setProgressPosition(int) override {}
+    void stepProgress() override {}
+    void setStatusText(const QString&) override {}
+    void setLossText(const QString&) override {}
+    void setStartEnabled(bool) override {}
+    void setRunFields(const station::RunFields& fields) override;
+    void pumpEvents() override;
+    void waitMs(int ms) override;
+
+  private:
+    void print(std::FILE* to, const QString& text);
+
+    std::FILE* out_;
+    std::FILE* err_;
+    station::DailyLog daily_log_;
+    station::OperatorLog* clock_ = nullptr;
+    int maximum_ = 100;
+};
+
+// zarv --headless: records as Start does until a signal ends it or, when
+// seconds is above 0, for that long. The status is 0 once a dwell was recorded.
+int RunHeadless(device_io::FtApi& api, double seconds);
+
+}  // namespace zarv::app

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Unattended recording as systemd would run it: --headless --duration ends by
+# itself, SIGTERM ends a run cleanly, the log goes to standard output and to the
+# daily log alike, and the data files end with whole records.
+# Usage: headless.sh <zarv-sim> <config.txt to start from>
+set -uo pipefail
+program="$1"
+work="$(mktemp -d)"
+trap 'kill %1 2>/dev/null; rm -rf "$work"' EXIT
+cd "$work"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+sed -e "s|^data_dir *=.*|data_dir=$work/data|" -e 's|^dwell_time *=.*|dwell_time=0.5|' \
+    -e 's|^relay_swith_time *=.*|relay_swith_time=10|' "$2" > config.txt
+
+"$program" --headless --duration 1.3 > out.txt 2> err.txt
+status=$?
+[ "$status" -eq 0 ] || fail "--duration ended with status $status: $(cat err.txt)"
+grep -q ": Starting trigger on beam direction: 2$" out.txt || fail "no second dwell: $(cat out.txt)"
+grep -q ": Recording time is over: ending$" out.txt || fail "the duration was not said"
+grep -q "^Last run: [0-9]* dwells, [1-9][0-9]* records" out.txt || fail "no summary"
+day_log="$(ls log/zarv-*.log)" || fail "no daily log"
+diff <(grep -v '^Last run:' out.txt) "$day_log" >/dev/null || fail "the daily log differs from the output"
+for f in data/*/*/*/*/*_beam*.txt; do
+  [ "$(tail -c 3 "$f" | od -An -tx1 | tr -d ' ')" = "200d0a" ] || fail "$f does not end with a whole record"
+done
+
+rm -rf data log out.txt
+"$program" --headless > out.txt 2> err.txt &
+for _ in $(seq 100); do
+  grep -q "Starting trigger" out.txt 2>/dev/null && break
+  sleep 0.05
+done
+sleep 0.3
+kill -TERM %1
+wait %1
+status=$?
+[ "$status" -eq 0 ] || fail "SIGTERM ended with status $status"
+grep -q ": Signal 15 (.*) received: ending$" out.txt || fail "the signal was not said"
+grep -q ": Stopping trigger$" out.txt || fail "the trigger was not stopped"
+echo "ok"
