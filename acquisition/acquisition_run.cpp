@@ -69,6 +69,7 @@ void AcquisitionRun::start() {
     records_at_start_ = processor_.recordsWritten();
     bytes_at_start_ = file_.bytesWritten();
     rate_from_ = RateSample{0, records_at_start_, bytes_at_start_};
+    free_bytes_ = -1;
     try {
         if (prepare()) runBeams();
     } catch (const StationError& error) {
@@ -193,6 +194,8 @@ void AcquisitionRun::showRunFields() {
         records_per_s_ = static_cast<double>(records - rate_from_.records) / span;
         megabytes_per_s_ = static_cast<double>(bytes - rate_from_.bytes) / span / 1e6;
         rate_from_ = RateSample{now_ms, records, bytes};
+        // Asking the file system costs more than the rest together: once a second.
+        free_bytes_ = config_.free_space(config_.run_config.data_dir);
     }
     RunFields fields;
     fields.beam = beam_;
@@ -202,7 +205,7 @@ void AcquisitionRun::showRunFields() {
     fields.file_path = file_.path();
     fields.records_per_s = records_per_s_;
     fields.megabytes_per_s = megabytes_per_s_;
-    fields.free_bytes = config_.free_space(config_.run_config.data_dir);
+    fields.free_bytes = free_bytes_;
     if (megabytes_per_s_ > 0 && fields.free_bytes >= 0)
         fields.hours_left =
             static_cast<double>(fields.free_bytes) / (megabytes_per_s_ * 1e6) / 3600;

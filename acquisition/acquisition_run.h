@@ -111,6 +111,7 @@ class AcquisitionRun : public QObject {
     RateSample rate_from_;
     double records_per_s_ = 0;
     double megabytes_per_s_ = 0;
+    qint64 free_bytes_ = -1;
     bool warned_behind_ = false;
     int shown_framing_errors_ = 0;
     QElapsedTimer beam_start_;

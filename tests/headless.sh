@@ -26,11 +26,12 @@ done
 
 rm -rf data log out.txt
 "$program" --headless > out.txt 2> err.txt &
+# SIGTERM once records are on disk (5 s at most).
 for _ in $(seq 100); do
-  grep -q "Starting trigger" out.txt 2>/dev/null && break
+  [ -n "$(find data -name '*_beam*.txt' -size +2k 2>/dev/null)" ] && break
   sleep 0.05
 done
-sleep 0.3
+[ -n "$(find data -name '*_beam*.txt' -size +2k 2>/dev/null)" ] || fail "no records after 5 s"
 kill -TERM %1
 wait %1
 status=$?
