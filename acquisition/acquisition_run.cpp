@@ -224,6 +224,7 @@ void AcquisitionRun::endFigures() {
     fields.free_bytes = config_.free_space(config_.run_config.data_dir);
     fields.summary = RunSummary(totals_);
     op_.setRunFields(fields);
+    log_.KeepNote(fields.summary);
 }
 
 void AcquisitionRun::startDwell(int beam) {

@@ -50,10 +50,6 @@ bool HeadlessOperator::askYesCancel(const QString& text) {
     return true;
 }
 
-void HeadlessOperator::setRunFields(const RunFields& fields) {
-    if (!fields.summary.isEmpty()) print(out_, fields.summary);
-}
-
 void HeadlessOperator::pumpEvents() {
     QCoreApplication::processEvents();
 }

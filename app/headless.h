@@ -27,6 +27,7 @@ class HeadlessOperator : public station::Operator {
 
     void appendLogLine(const QString& line) override;
     void clearLog() override {}
+    void appendKeptLine(const QString& line) override { appendLogLine(line); }
     void showMessage(const QString& text) override;
     void showError(const QString& text) override;
     bool askYesCancel(const QString& text) override;
@@ -39,7 +40,7 @@ class HeadlessOperator : public station::Operator {
     void setStatusText(const QString&) override {}
     void setLossText(const QString&) override {}
     void setStartEnabled(bool) override {}
-    void setRunFields(const station::RunFields& fields) override;
+    void setRunFields(const station::RunFields&) override {}
     void pumpEvents() override;
     void waitMs(int ms) override;
 

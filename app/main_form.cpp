@@ -178,8 +178,12 @@ void TMainForm::stop_btnClick() {
 }
 
 void TMainForm::settings_btnClick() {
-    runHandler(
-        [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(station_.config.configPath())); });
+    runHandler([this] {
+        const QString path = station_.config.configPath();
+        if (!open_document_(QUrl::fromLocalFile(path)))
+            station_.log.LogMessage(
+                QStringLiteral("No application opens %1; edit it with any text editor").arg(path));
+    });
 }
 
 void TMainForm::graph_btnClick() {
@@ -225,6 +229,9 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::appendLogLine(const QString& line) {
     logpad->appendPlainText(line);
+    appendKeptLine(line);
+}
+void TMainForm::appendKeptLine(const QString& line) {
     const QDateTime now = station_.log.now();
     if (const QString failure = daily_log_.append(line, now.date()); !failure.isEmpty())
         logpad->appendPlainText(OperatorLog::LogPrefix(now) + failure);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QDesktopServices>
 #include <QMainWindow>
+#include <QUrl>
 #include <memory>
 
 #include "acquisition/acquisition_run.h"
@@ -45,6 +47,11 @@ class TMainForm : public QMainWindow, public Operator {
     void setSecondaryWindows(TGraphForm* graph, TAboutForm* about);
     // How the flows' fixed waits pass; tests shorten them.
     void setDelay(std::function<void(int)> delay) { delay_ = std::move(delay); }
+    // How Settings opens config.txt; false when no application took it.
+    QString dailyLogPath() const { return daily_log_.pathFor(station_.log.now().date()); }
+    void setDocumentOpener(std::function<bool(const QUrl&)> opener) {
+        open_document_ = std::move(opener);
+    }
     Station& station() { return station_; }
     AcquisitionRun& run() { return run_; }
 
@@ -64,6 +71,7 @@ class TMainForm : public QMainWindow, public Operator {
     // Operator
     void appendLogLine(const QString& line) override;
     void clearLog() override;
+    void appendKeptLine(const QString& line) override;
     void showMessage(const QString& text) override;
     void showError(const QString& text) override;
     bool askYesCancel(const QString& text) override;
@@ -117,6 +125,7 @@ class TMainForm : public QMainWindow, public Operator {
     TGraphForm* graph_form_ = nullptr;
     TAboutForm* about_form_ = nullptr;
     std::function<void(int)> delay_;
+    std::function<bool(const QUrl&)> open_document_ = &QDesktopServices::openUrl;
     station::DailyLog daily_log_;
     int handlers_running_ = 0;
     bool close_pending_ = false;

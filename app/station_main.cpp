@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "app_icon.h"
 #include "command_line.h"
 #include "ending_signals.h"
 #include "headless.h"
@@ -62,6 +63,7 @@ int RunStation(int argc, char** argv, FtApi& api) {
     }
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);  // the main window alone ends the program
+    app.setWindowIcon(AppIcon());
     TMainForm main_form(api);
     TGraphForm graph_form(main_form.run().graph());
     TAboutForm about_form;

@@ -6,6 +6,7 @@
 class NullOperator : public zarv::station::Operator {
   public:
     void appendLogLine(const QString&) override {}
+    void appendKeptLine(const QString&) override {}
     void clearLog() override {}
     void showMessage(const QString&) override {}
     void showError(const QString&) override {}

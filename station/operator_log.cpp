@@ -12,4 +12,8 @@ void OperatorLog::LogMessage(const QString& text) {
     op_.appendLogLine(LogPrefix(now()) + text);
 }
 
+void OperatorLog::KeepNote(const QString& text) {
+    op_.appendKeptLine(LogPrefix(now()) + text);
+}
+
 }  // namespace zarv::station

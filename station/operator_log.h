@@ -20,6 +20,7 @@ class OperatorLog {
     QDateTime now() const { return clock_(); }
     static QString LogPrefix(const QDateTime& at);
     void LogMessage(const QString& text);
+    void KeepNote(const QString& text);  // stamped, into the kept log only
 
   private:
     Operator& op_;

@@ -15,7 +15,7 @@ void StationConfig::ReadConfig() {
     op.clearLog();
     op.appendLogLine(prefix + QStringLiteral("Reading configuration file [") + configPath() +
                      QStringLiteral("]"));
-    const ConfigLines lines = ReadConfigLines(configPath());
+    const ConfigLines lines = readLinesNamingTheFile();
     int count = 0;
     const ConfigKey* keys = ConfigKeys(&count);
     for (int i = 0; i < count; ++i) {
@@ -25,7 +25,7 @@ void StationConfig::ReadConfig() {
         switch (key.kind) {
             case ConfigKind::Integer: {
                 const auto number = ParseConfigInteger(value);
-                if (!number) throw notValidInteger(value);
+                if (!number) throw badValue(key, notValidInteger(value));
                 std::int32_t stored = *number;
                 if (key.integer == &TRunConfig::integrations && stored < 1) stored = 1;
                 run_config.*key.integer = stored;
@@ -34,7 +34,7 @@ void StationConfig::ReadConfig() {
             }
             case ConfigKind::Float: {
                 const auto number = ParseConfigFloat(value);
-                if (!number) throw notValidFloat(value);
+                if (!number) throw badValue(key, notValidFloat(value));
                 run_config.*key.floating = *number;
                 echo = FormatGeneral(*number);
                 break;
@@ -51,6 +51,22 @@ void StationConfig::ReadConfig() {
     if (!run_config.device_serial.isEmpty())
         op.appendLogLine(prefix + QStringLiteral("device_serial: ") + run_config.device_serial);
     (void)MakeHourTree(run_config.data_dir, stamp);  // quietly: a run says more
+}
+
+// The error box's text is fixed; the kept log says which file or key it means.
+ConfigLines StationConfig::readLinesNamingTheFile() {
+    try {
+        return ReadConfigLines(configPath());
+    } catch (const StationError& error) {
+        log_.KeepNote(error.text() + QStringLiteral(": ") + configPath());
+        throw;
+    }
+}
+
+StationError StationConfig::badValue(const ConfigKey& key, const StationError& error) {
+    log_.KeepNote(QStringLiteral("Key %1 in %2: %3")
+                      .arg(QString::fromLatin1(key.name), configPath(), error.text()));
+    return error;
 }
 
 qint64 StationConfig::FreeBytes(const QString& dir) {

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "run_config.h"
+#include "station_error.h"
 
 namespace zarv::station {
 
@@ -31,6 +32,9 @@ class StationConfig {
     QString MakeDataFileStem();
 
   private:
+    ConfigLines readLinesNamingTheFile();
+    StationError badValue(const ConfigKey& key, const StationError& error);
+
     OperatorLog& log_;
 };
 

@@ -17,7 +17,7 @@ status=$?
 [ "$status" -eq 0 ] || fail "--duration ended with status $status: $(cat err.txt)"
 grep -q ": Starting trigger on beam direction: 2$" out.txt || fail "no second dwell: $(cat out.txt)"
 grep -q ": Recording time is over: ending$" out.txt || fail "the duration was not said"
-grep -q "^Last run: [0-9]* dwells, [1-9][0-9]* records" out.txt || fail "no summary"
+grep -q "Last run: [0-9]* dwells, [1-9][0-9]* records" out.txt || fail "no summary"
 day_log="$(ls log/zarv-*.log)" || fail "no daily log"
 diff <(grep -v '^Last run:' out.txt) "$day_log" >/dev/null || fail "the daily log differs from the output"
 for f in data/*/*/*/*/*_beam*.txt; do

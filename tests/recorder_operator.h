@@ -16,6 +16,7 @@ using namespace zarv::station;
 class RecorderOperator : public Operator {
   public:
     QStringList log;     // whole lines, time stamps included
+    QStringList kept;    // lines for the kept log only
     QStringList boxes;   // texts of OK boxes, in order
     QStringList errors;  // texts of error boxes
     QStringList questions;
@@ -39,6 +40,7 @@ class RecorderOperator : public Operator {
     std::function<void()> on_pump;  // or while the flow pumps events
 
     void appendLogLine(const QString& line) override { log << line; }
+    void appendKeptLine(const QString& line) override { kept << line; }
     void clearLog() override { log.clear(); }
     void showMessage(const QString& text) override {
         boxes << text;

@@ -268,7 +268,7 @@ TEST_F(FlashUpdateTest, HalfProgrammedStagingIsNeverCopied) {
         sim = std::make_unique<SimController>(flash, QString(), SimClock::skippingIdle());
         station = std::make_unique<Station>(op, *sim);
         station->config.free_space = AmpleSpace;
-    station->config.free_space = AmpleSpace;
+        station->config.free_space = AmpleSpace;
         station->config.start_dir = dir.path();
         update = std::make_unique<FirmwareUpdate>(station->log, station->session, station->config);
     };

@@ -16,12 +16,14 @@
 #include <QToolButton>
 #include <QValueAxis>
 #include "act_when.h"
+#include "app/app_icon.h"
 #include "app/headless.h"
 #include "station/delay.h"
 
 #include <unistd.h>
 #include <csignal>
 
+#include "app/app_icon.h"
 #include "app/ending_signals.h"
 #include "app/main_form.h"
 #include "data_file_checker.h"
@@ -87,7 +89,44 @@ TEST_F(MainFormTest, EveryLogLineAlsoGoesToTheDailyLogWhichSurvivesStart) {
     form->start_btn->trigger();  // clears the window, not the file
     const QStringList run = form->logpad->toPlainText().split('\n');
     EXPECT_EQ(FirstOf(run).mid(19), "Reading configuration file [" + path("config.txt") + "]");
-    EXPECT_EQ(readFile(path("log/zarv-20261208.log")), (created + run).join('\n') + '\n');
+    // The file adds the run's summary, which the window shows in its status line.
+    const QStringList kept = QString::fromUtf8(readFile(path("log/zarv-20261208.log"))).split('\n');
+    ASSERT_EQ(kept.size(), created.size() + run.size() + 2);
+    EXPECT_EQ(kept.mid(0, kept.size() - 2), created + run);
+    EXPECT_EQ(kept[kept.size() - 2].mid(19), form->run_field->text());
+    EXPECT_TRUE(kept[kept.size() - 2].mid(19).startsWith("Last run: 1 dwells, "));
+}
+
+TEST_F(MainFormTest, TheDailyLogNamesWhatAFixedErrorBoxMeans) {
+    auto form = makeForm();  // no config.txt yet
+    writeDefaultConfig();
+    replaceConfigLine("gates", "gates=four");
+    form->start_btn->trigger();
+    ASSERT_EQ(dialogs.errors.size(), 2);
+    const QString kept = QString::fromUtf8(readFile(form->dailyLogPath()));
+    EXPECT_TRUE(kept.contains(": File not found: " + path("config.txt") + "\n")) << kept;
+    EXPECT_TRUE(
+        kept.contains(": Key gates in " + path("config.txt") + ": 'four' is not a valid integer"))
+        << kept;
+    EXPECT_EQ(form->logpad->toPlainText().split('\n').filter(path("config.txt")).size(), 1);
+}
+
+TEST_F(MainFormTest, SettingsWithNoApplicationForTextFilesSaysSoInTheLog) {
+    writeDefaultConfig();
+    auto form = makeForm();
+    QUrl asked;
+    form->setDocumentOpener([&](const QUrl& url) {
+        asked = url;
+        return false;
+    });
+    form->settings_btn->trigger();
+    EXPECT_EQ(asked, QUrl::fromLocalFile(path("config.txt")));
+    EXPECT_EQ(LastOf(form->logpad->toPlainText().split('\n')).mid(19),
+              "No application opens " + path("config.txt") + "; edit it with any text editor");
+    form->setDocumentOpener([](const QUrl&) { return true; });
+    const qsizetype lines = form->logpad->toPlainText().split('\n').size();
+    form->settings_btn->trigger();
+    EXPECT_EQ(form->logpad->toPlainText().split('\n').size(), lines);
 }
 
 TEST_F(MainFormTest, ADailyLogThatCannotBeWrittenIsReportedOnceAndNothingElseChanges) {
@@ -422,3 +461,13 @@ TEST(ModalDialogsTest, EnterInTheConfirmationAnswersCancel) {
     EXPECT_TRUE(pressed);
 }
 }  // namespace
+
+TEST(AppIconTest, TheWindowIconIsTheDesktopEntrysSvgDrawnAtEverySize) {
+    const QIcon icon = zarv::app::AppIcon();
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(16, 16)));
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(256, 256)));
+    const QImage image = icon.pixmap(64, 64).toImage();
+    EXPECT_EQ(image.pixelColor(32, 4), QColor(0x17, 0x32, 0x4d));  // the background plate
+    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);                  // outside its round corner
+}
