@@ -236,6 +236,7 @@ void AcquisitionRun::startDwell(int beam) {
     beam_ = beam;
     ++totals_.dwells;
     openDataFile(beam);
+    if (record_sink_) record_sink_->dwellBegins(beam);
     processor_.beginDwell(file_);
     // A read is under way before the first frame leaves the controller.
     startReader();

@@ -56,6 +56,11 @@ class AcquisitionRun : public QObject {
     GraphCapture& graph() { return graph_; }
     ChunkQueue& queue() { return queue_; }
     StreamProcessor& processor() { return processor_; }
+    // Another taker of the records and of each dwell's beam; set between runs.
+    void setRecordSink(RecordSink* sink) {
+        record_sink_ = sink;
+        processor_.setRecordSink(sink);
+    }
 
   private:
     // Queued from the reader and processing threads: the run looks again.
@@ -97,6 +102,7 @@ class AcquisitionRun : public QObject {
     EventWaiter waiter_;
     std::unique_ptr<TMyThread> reader_;
     Phase phase_ = Phase::Idle;
+    RecordSink* record_sink_ = nullptr;
     int beam_ = 0;
     QElapsedTimer run_clock_;
     RunTotals totals_;

@@ -8,13 +8,15 @@
 #include <optional>
 #include <vector>
 
+#include "record_sink.h"
+
 namespace zarv::acquisition {
 
 // What the graph window captures: the ip and qp averages of one gate for a number
 // of record periods after each Refresh. The stream processing adds records on its
 // own thread; the window reads the points on a timer. A capture that is not live
 // costs the processing one atomic load per record.
-class GraphCapture {
+class GraphCapture : public RecordSink {
   public:
     // What the window needs to draw the capture.
     struct State {
@@ -46,6 +48,9 @@ class GraphCapture {
     void AddGraphValue(int p, int v, std::int32_t record_period_us);
     // Offers every average of one record, word 0 first.
     void AddGraphRecord(const int* values, int words, std::int32_t record_period_us);
+    void addRecord(const int* values, int words, std::int32_t record_period_us) override {
+        AddGraphRecord(values, words, record_period_us);
+    }
 
     State state() const;
     // Appends the points from the given indexes on.

@@ -8,7 +8,7 @@
 #endif
 
 #include "data_file.h"
-#include "graph_capture.h"
+#include "record_sink.h"
 
 namespace zarv::acquisition {
 
@@ -161,7 +161,7 @@ int StreamDecoder::AverageHalfEven(std::int64_t sum, std::int32_t n) {
     return static_cast<int>(q);
 }
 
-void StreamDecoder::emitRecord(DataFile* file, GraphCapture* graph, std::int32_t record_period_us) {
+void StreamDecoder::emitRecord(DataFile* file, RecordSink* records, std::int32_t record_period_us) {
     int* values = record_values_.data();
     std::int64_t* sums = accumulators_.data();
     std::int32_t* partial = partial_sums_.data();
@@ -172,12 +172,12 @@ void StreamDecoder::emitRecord(DataFile* file, GraphCapture* graph, std::int32_t
         partial[p] = 0;
     }
     if (file) file->appendRecord(values, words_);
-    if (graph) graph->AddGraphRecord(values, words_, record_period_us);
+    if (records) records->addRecord(values, words_, record_period_us);
     frames_summed_ = 0;
     ++records_emitted_;
 }
 
-void StreamDecoder::ProcessChunk(DataFile* file, GraphCapture* graph, std::int32_t record_period_us,
+void StreamDecoder::ProcessChunk(DataFile* file, RecordSink* records, std::int32_t record_period_us,
                                  StreamEvents& events) {
     const int markers = findMarkers(events);
     if (markers < 2) return;
@@ -189,7 +189,7 @@ void StreamDecoder::ProcessChunk(DataFile* file, GraphCapture* graph, std::int32
         sumFrames(buffer, &marker_positions_[static_cast<std::size_t>(k)], take, partial, words_);
         k += take;
         frames_summed_ += take;
-        if (frames_summed_ == integrations_) emitRecord(file, graph, record_period_us);
+        if (frames_summed_ == integrations_) emitRecord(file, records, record_period_us);
     }
     // A record still being summed carries over into the next buffer in 64 bits.
     for (int p = 0; p < words_; ++p) {

@@ -10,7 +10,7 @@ namespace zarv::acquisition {
 using device_io::kLinkBufferBytes;
 
 class DataFile;
-class GraphCapture;
+class RecordSink;
 
 // What the stream processing reports as it goes.
 class StreamEvents {
@@ -56,7 +56,7 @@ class StreamDecoder {
     // The same without copying the chunk: it is decoded where it lies, the carry
     // written into the headroom before it (see kHeadroom).
     void HandOverInPlace(std::uint8_t* data, std::uint32_t count);
-    void ProcessChunk(DataFile* file, GraphCapture* graph, std::int32_t record_period_us,
+    void ProcessChunk(DataFile* file, RecordSink* records, std::int32_t record_period_us,
                       StreamEvents& events);
 
     int framing_errors = 0;
@@ -79,7 +79,7 @@ class StreamDecoder {
 
   private:
     int findMarkers(StreamEvents& events);
-    void emitRecord(DataFile* file, GraphCapture* graph, std::int32_t record_period_us);
+    void emitRecord(DataFile* file, RecordSink* records, std::int32_t record_period_us);
 
     std::vector<std::uint8_t> stream_buffer_;  // for chunks handed over by copy
     std::uint8_t* buffer_ = nullptr;           // carry and chunk, wherever they lie

@@ -15,7 +15,15 @@ constexpr std::chrono::milliseconds kIdleWake{250};
 
 StreamProcessor::StreamProcessor(ChunkQueue& queue, GraphCapture* graph, Notify notify)
     : queue_(queue), graph_(graph), notify_(std::move(notify)) {
+    outlets_.graph = graph;
     thread_ = std::thread([this] { loop(); });
+}
+
+void StreamProcessor::Outlets::addRecord(const int* values, int words,
+                                         std::int32_t record_period_us) {
+    if (graph) graph->AddGraphRecord(values, words, record_period_us);
+    if (RecordSink* sink = extra.load(std::memory_order_relaxed))
+        sink->addRecord(values, words, record_period_us);
 }
 
 StreamProcessor::~StreamProcessor() {
@@ -110,7 +118,7 @@ void StreamProcessor::process(ChunkQueue::Chunk& chunk) {
     decoder_.HandOverInPlace(chunk.data(), chunk.count);
     const std::int64_t before = decoder_.recordsEmitted();
     try {
-        decoder_.ProcessChunk(file_, graph_, record_period_us_, *this);
+        decoder_.ProcessChunk(file_, &outlets_, record_period_us_, *this);
     } catch (const StationError& e) {
         fail(e.text());
     }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "chunk_queue.h"
+#include "record_sink.h"
 #include "stream_decoder.h"
 
 namespace zarv::acquisition {
@@ -54,9 +55,18 @@ class StreamProcessor : private StreamEvents {
     // Runs on the processing thread before each chunk: a writer that stalls,
     // for tests and benchmarks. Set it between runs only.
     void setBeforeChunk(std::function<void()> hook) { before_chunk_ = std::move(hook); }
+    // Another taker of every record, such as the radar view's feed; null for none.
+    void setRecordSink(RecordSink* sink) { outlets_.extra.store(sink); }
 
   private:
     enum class Phase { Idle, Recording, Draining, Closing };
+
+    // The graph and the extra taker, as one for the decoder.
+    struct Outlets : RecordSink {
+        GraphCapture* graph = nullptr;
+        std::atomic<RecordSink*> extra{nullptr};
+        void addRecord(const int* values, int words, std::int32_t record_period_us) override;
+    };
 
     void loop();
     void process(ChunkQueue::Chunk& chunk);
@@ -67,6 +77,7 @@ class StreamProcessor : private StreamEvents {
 
     ChunkQueue& queue_;
     GraphCapture* graph_;
+    Outlets outlets_;
     Notify notify_;
     StreamDecoder decoder_;
     std::int32_t record_period_us_ = 0;

@@ -35,6 +35,7 @@ TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, OperatorLog::Clock clock
       station_(*this, api, std::move(clock)),
       run_(station_.log, station_.session, station_.config),
       firmware_(station_.log, station_.session, station_.config) {
+    run_.setRecordSink(&radar_feed_);
     setWindowTitle(QStringLiteral("Zarv"));
     resize(718, 719);
     move(184, 35);
@@ -118,6 +119,9 @@ void TMainForm::buildToolBar() {
     ProgressBar1->setValue(0);
     ProgressBar1->setAccessibleName(QStringLiteral("Dwell progress"));
     ToolBar1->addWidget(ProgressBar1);
+    separator(20);
+    radar_btn = button(4, QStringLiteral("Radar View"), &TMainForm::radar_btnClick,
+                       {QKeySequence(Qt::CTRL | Qt::Key_R)});
 }
 
 void TMainForm::buildMenu() {
@@ -127,6 +131,8 @@ void TMainForm::buildMenu() {
     Close1 = file->addAction(QStringLiteral("&Close"), this, &TMainForm::Close1Click);
     Close1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     MainMenu1->addMenu(QStringLiteral("&Edit"));
+    QMenu* view = MainMenu1->addMenu(QStringLiteral("&View"));
+    view->addAction(radar_btn);
     QMenu* help = MainMenu1->addMenu(QStringLiteral("&Help"));
     About1 = help->addAction(QStringLiteral("&About"), this, &TMainForm::About1Click);
     FirmwareUpgrade1 = help->addAction(QStringLiteral("&Firmware Upgrade"), this,
@@ -193,6 +199,12 @@ void TMainForm::graph_btnClick() {
         graph_form_->move(150, 200);
         graph_form_->raise();
     });
+}
+
+void TMainForm::radar_btnClick() {
+    if (!radar_form_) return;
+    radar_form_->show();
+    radar_form_->raise();
 }
 
 void TMainForm::About1Click() {

@@ -8,6 +8,7 @@
 #include "acquisition/acquisition_run.h"
 #include "firmware/flash_update.h"
 #include "modal_dialogs.h"
+#include "radar/radar_feed.h"
 #include "station/daily_log.h"
 #include "station/operator.h"
 #include "station/station.h"
@@ -45,6 +46,8 @@ class TMainForm : public QMainWindow, public Operator {
     ~TMainForm() override;
 
     void setSecondaryWindows(TGraphForm* graph, TAboutForm* about);
+    void setRadarWindow(QWidget* radar) { radar_form_ = radar; }
+    radar::RadarFeed& radarFeed() { return radar_feed_; }
     // How the flows' fixed waits pass; tests shorten them.
     void setDelay(std::function<void(int)> delay) { delay_ = std::move(delay); }
     // How Settings opens config.txt; false when no application took it.
@@ -60,6 +63,7 @@ class TMainForm : public QMainWindow, public Operator {
     void stop_btnClick();
     void settings_btnClick();
     void graph_btnClick();
+    void radar_btnClick();
     void About1Click();
     void FirmwareUpgrade1Click();
     void Close1Click();
@@ -93,6 +97,7 @@ class TMainForm : public QMainWindow, public Operator {
     QAction* stop_btn = nullptr;
     QAction* settings_btn = nullptr;
     QAction* graph_btn = nullptr;
+    QAction* radar_btn = nullptr;  // also in the View menu
     QProgressBar* ProgressBar1 = nullptr;
     QPlainTextEdit* logpad = nullptr;
     QMenuBar* MainMenu1 = nullptr;
@@ -120,10 +125,12 @@ class TMainForm : public QMainWindow, public Operator {
     std::unique_ptr<ModalDialogs> own_dialogs_;
     ModalDialogs* dialogs_;
     Station station_;
+    radar::RadarFeed radar_feed_;  // outlives the run that feeds it
     AcquisitionRun run_;
     FirmwareUpdate firmware_;
     TGraphForm* graph_form_ = nullptr;
     TAboutForm* about_form_ = nullptr;
+    QWidget* radar_form_ = nullptr;
     std::function<void(int)> delay_;
     std::function<bool(const QUrl&)> open_document_ = &QDesktopServices::openUrl;
     station::DailyLog daily_log_;

@@ -15,6 +15,7 @@
 #include "main_form.h"
 #include "views/about_form.h"
 #include "views/graph_form.h"
+#include "views/radar_form.h"
 
 namespace zarv::app {
 
@@ -68,6 +69,8 @@ int RunStation(int argc, char** argv, FtApi& api) {
     TGraphForm graph_form(main_form.run().graph());
     TAboutForm about_form;
     main_form.setSecondaryWindows(&graph_form, &about_form);
+    TRadarForm radar_form(main_form.radarFeed(), main_form.station().config.run_config);
+    main_form.setRadarWindow(&radar_form);
     EndingSignals ending;
     QObject::connect(&ending, &EndingSignals::received, &main_form, [&](int number) {
         main_form.endFromOutside(QStringLiteral("Signal %1 (%2) received: ending")

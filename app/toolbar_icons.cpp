@@ -50,6 +50,17 @@ void drawGraph(QPainter& p) {
     for (int x = 7; x <= 35; ++x) cosine.lineTo(x, 20 - 10 * std::cos((x - 7) / 28.0 * 2 * M_PI));
     p.drawPath(cosine);
 }
+
+// A range-time picture: gates in rows, a band of echo across them.
+void drawRadar(QPainter& p) {
+    for (int row = 0; row < 6; ++row)
+        for (int col = 0; col < 6; ++col) {
+            const double echo = std::exp(-0.5 * std::pow(row - 2.5 - 0.4 * (col - 2.5), 2));
+            p.setBrush(QColor::fromHsv(static_cast<int>(240 - 180 * echo), 200,
+                                       static_cast<int>(90 + 150 * echo)));
+            p.drawRect(QRectF(5 + 5 * col, 5 + 5 * row, 5, 5));
+        }
+}
 }  // namespace
 
 QIcon ToolbarIcon(int index) {
@@ -67,6 +78,9 @@ QIcon ToolbarIcon(int index) {
             break;
         case 2:
             drawStart(p);
+            break;
+        case 4:
+            drawRadar(p);
             break;
         default:
             drawGraph(p);

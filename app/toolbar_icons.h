@@ -4,7 +4,7 @@
 
 namespace zarv::app {
 
-// The four 40 x 40 tool button images: 0 Stop, 1 Settings, 2 Start, 3 Graph.
+// The 40 x 40 tool button images: 0 Stop, 1 Settings, 2 Start, 3 Graph, 4 Radar.
 QIcon ToolbarIcon(int index);
 
 }  // namespace zarv::app

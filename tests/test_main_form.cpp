@@ -19,6 +19,7 @@
 #include "app/app_icon.h"
 #include "app/headless.h"
 #include "station/delay.h"
+#include "views/radar_form.h"
 
 #include <unistd.h>
 #include <csignal>
@@ -196,11 +197,15 @@ TEST_F(MainFormTest, ToolbarAndMenu) {
     EXPECT_EQ(form->ProgressBar1->size(), QSize(336, 46));
     QStringList menus;
     for (QAction* a : form->MainMenu1->actions()) menus << a->text();
-    EXPECT_EQ(menus, QStringList({"&File", "&Edit", "&Help"}));  // shown without the &
+    EXPECT_EQ(menus, QStringList({"&File", "&Edit", "&View", "&Help"}));  // shown without the &
     EXPECT_EQ(form->Close1->iconText(), "Close");
     EXPECT_EQ(form->About1->iconText(), "About");
     EXPECT_EQ(form->FirmwareUpgrade1->iconText(), "Firmware Upgrade");
     for (QAction* a : buttons) EXPECT_EQ(a->text(), a->toolTip().section(" (", 0, 0));
+    // The radar view's button comes after the bar, so the others keep their places.
+    EXPECT_EQ(form->radar_btn->toolTip(), "Radar View (Ctrl+R)");
+    EXPECT_EQ(LastOf(form->ToolBar1->actions()), form->radar_btn);
+    EXPECT_TRUE(form->MainMenu1->actions()[2]->menu()->actions().contains(form->radar_btn));
 }
 
 TEST_F(MainFormTest, KeysReachTheCommands) {
@@ -210,6 +215,8 @@ TEST_F(MainFormTest, KeysReachTheCommands) {
     TGraphForm graph(form->run().graph());
     TAboutForm about;
     form->setSecondaryWindows(&graph, &about);
+    TRadarForm radar(form->radarFeed(), form->station().config.run_config);
+    form->setRadarWindow(&radar);
     form->show();
     QApplication::setActiveWindow(form.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
@@ -224,6 +231,10 @@ TEST_F(MainFormTest, KeysReachTheCommands) {
     QTest::keyClick(form.get(), Qt::Key_G, Qt::ControlModifier);
     EXPECT_TRUE(graph.isVisible());
     EXPECT_TRUE(graph.isWindow());
+    QApplication::setActiveWindow(form.get());
+    QTest::keyClick(form.get(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_TRUE(radar.isVisible());
+    EXPECT_TRUE(radar.isWindow());
     QApplication::setActiveWindow(form.get());
     QTest::keyClick(form.get(), Qt::Key_Q, Qt::ControlModifier);
     EXPECT_FALSE(form->isVisible());

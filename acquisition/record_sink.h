@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+
+namespace zarv::acquisition {
+
+// Takes the averaged records of the stream on the processing thread, as they are
+// written: words ip, qp of gate 1, ip, qp of gate 2, ... The record period is in
+// microseconds. Whatever it does must be short: it runs in the recording path.
+class RecordSink {
+  public:
+    virtual ~RecordSink() = default;
+    virtual void addRecord(const int* values, int words, std::int32_t record_period_us) = 0;
+    // Before the first record of a beam dwell; called by the run between dwells.
+    virtual void dwellBegins(int /*beam*/) {}
+};
+
+}  // namespace zarv::acquisition

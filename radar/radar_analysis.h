@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "doppler_spectrum.h"
+#include "spectral_moments.h"
+
+namespace zarv::radar {
+
+// One gate's Doppler spectrum and its moments.
+struct GateSpectrum {
+    std::vector<double> power;  // bin 0 at -1/(2T)
+    int blocks = 0;             // spectra averaged
+    SpectralMoments moments;
+};
+
+// The numbers the radar view shows, from complex series: a gate's spectrum of
+// `points` values averaged over up to `blocks` blocks, and the moments of every
+// gate. The FFT is planned again only when the points change.
+class RadarAnalysis {
+  public:
+    void setPoints(int points);
+    int points() const { return spectrum_ ? spectrum_->points() : 0; }
+
+    GateSpectrum analyse(const std::vector<Complex>& series, int blocks, double record_period_s);
+    std::vector<SpectralMoments> profile(const std::vector<std::vector<Complex>>& gates, int blocks,
+                                         double record_period_s);
+
+  private:
+    std::unique_ptr<DopplerSpectrum> spectrum_;
+};
+
+}  // namespace zarv::radar

@@ -1,0 +1,137 @@
+#include "radar_feed.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zarv::radar {
+
+namespace {
+// Columns the window has not taken yet are dropped beyond this: an hour of them.
+constexpr std::size_t kPendingColumns = 3600;
+
+std::int16_t Clamp16(int v) {
+    return static_cast<std::int16_t>(std::clamp(v, -32768, 32767));
+}
+}  // namespace
+
+RadarFeed::RadarFeed(int history, double column_s, Clock clock)
+    : history_(static_cast<std::size_t>(std::max(history, 1))),
+      column_s_(column_s),
+      clock_(clock) {}
+
+void RadarFeed::dwellBegins(int beam) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closeColumn();
+    beam_ = std::clamp(beam, 1, kBeams);
+    BeamRing& ring = rings_[beam_ - 1];
+    ring.next = 0;
+    ring.filled = 0;  // a new dwell: its phase does not follow the last one's
+}
+
+void RadarFeed::resetShape(int words) {
+    words_ = words;
+    for (BeamRing& ring : rings_) {
+        ring.words.assign(history_ * static_cast<std::size_t>(words), 0);
+        ring.next = 0;
+        ring.filled = 0;
+    }
+    column_sums_.assign(static_cast<std::size_t>(words / 2), 0.0);
+    column_records_ = 0;
+}
+
+void RadarFeed::addRecord(const int* values, int words, std::int32_t record_period_us) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (words != words_) resetShape(words);
+    period_us_ = record_period_us;
+    BeamRing& ring = rings_[beam_ - 1];
+    std::int16_t* slot = ring.words.data() + ring.next * static_cast<std::size_t>(words);
+    for (int p = 0; p < words; ++p) slot[p] = Clamp16(values[p]);
+    ring.next = (ring.next + 1) % history_;
+    ring.filled = std::min(ring.filled + 1, history_);
+    for (int g = 0; g < words / 2; ++g) {
+        const double ip = values[2 * g];
+        const double qp = values[2 * g + 1];
+        column_sums_[static_cast<std::size_t>(g)] += ip * ip + qp * qp;
+    }
+    ++column_records_;
+    const double period_s = record_period_us / 1e6;
+    if (column_records_ * period_s >= column_s_) closeColumn();
+}
+
+void RadarFeed::closeColumn() {
+    if (column_records_ == 0) return;
+    PowerColumn column;
+    column.beam = beam_;
+    column.end = clock_();
+    column.power_db.reserve(column_sums_.size());
+    for (double& sum : column_sums_) {
+        const double mean = sum / column_records_;
+        column.power_db.push_back(static_cast<float>(10.0 * std::log10(std::max(mean, 1e-12))));
+        sum = 0;
+    }
+    column_records_ = 0;
+    columns_.push_back(std::move(column));
+    if (columns_.size() > kPendingColumns) columns_.pop_front();
+}
+
+std::vector<PowerColumn> RadarFeed::takeColumns() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<PowerColumn> taken(std::make_move_iterator(columns_.begin()),
+                                   std::make_move_iterator(columns_.end()));
+    columns_.clear();
+    return taken;
+}
+
+void RadarFeed::seriesLocked(const BeamRing& ring, int gate, std::size_t count,
+                             std::vector<Complex>& out) const {
+    out.clear();
+    const int gates = words_ / 2;
+    if (gate < 1 || gate > gates) return;
+    const std::size_t n = std::min(count, ring.filled);
+    out.reserve(n);
+    const std::size_t first = (ring.next + history_ - n) % history_;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t slot = (first + i) % history_;
+        const std::int16_t* w =
+            ring.words.data() + slot * static_cast<std::size_t>(words_) + 2 * (gate - 1);
+        out.emplace_back(w[0], w[1]);
+    }
+}
+
+std::vector<Complex> RadarFeed::series(int beam, int gate, std::size_t count) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<Complex> out;
+    if (beam >= 1 && beam <= kBeams) seriesLocked(rings_[beam - 1], gate, count, out);
+    return out;
+}
+
+std::vector<std::vector<Complex>> RadarFeed::allSeries(int beam, std::size_t count) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::vector<Complex>> out(static_cast<std::size_t>(words_ / 2));
+    if (beam < 1 || beam > kBeams) return out;
+    for (int g = 1; g <= words_ / 2; ++g)
+        seriesLocked(rings_[beam - 1], g, count, out[static_cast<std::size_t>(g - 1)]);
+    return out;
+}
+
+int RadarFeed::gates() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return words_ / 2;
+}
+
+double RadarFeed::recordPeriodSeconds() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return period_us_ / 1e6;
+}
+
+int RadarFeed::beam() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return beam_;
+}
+
+std::size_t RadarFeed::recordsOf(int beam) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return beam >= 1 && beam <= kBeams ? rings_[beam - 1].filled : 0;
+}
+
+}  // namespace zarv::radar

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QDateTime>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+#include "acquisition/record_sink.h"
+#include "doppler_spectrum.h"
+
+namespace zarv::radar {
+
+// One column of the range-time picture: the mean power of each gate over a
+// stretch of one beam's records, in dB.
+struct PowerColumn {
+    int beam = 0;
+    QDateTime end;  // when its last record was taken
+    std::vector<float> power_db;
+};
+
+// The radar view's share of the records, taken on the processing thread: the
+// latest dwell of each beam as complex series, and the power columns of the
+// range-time picture. The window takes what it draws on its own timer; nothing
+// here ever waits for it.
+class RadarFeed : public acquisition::RecordSink {
+  public:
+    static constexpr int kBeams = 3;
+    using Clock = QDateTime (*)();
+
+    // history: records kept per beam; column_s: the stretch a column covers.
+    explicit RadarFeed(int history = 16384, double column_s = 1.0,
+                       Clock clock = &QDateTime::currentDateTime);
+
+    void dwellBegins(int beam) override;
+    void addRecord(const int* values, int words, std::int32_t record_period_us) override;
+
+    // The window's side.
+    std::vector<PowerColumn> takeColumns();
+    // The newest `count` values of gate (1-based) on beam (1..3), oldest first.
+    std::vector<Complex> series(int beam, int gate, std::size_t count) const;
+    // One gate's series for every gate, each of the newest `count` values.
+    std::vector<std::vector<Complex>> allSeries(int beam, std::size_t count) const;
+    int gates() const;
+    double recordPeriodSeconds() const;
+    int beam() const;
+    std::size_t recordsOf(int beam) const;
+
+  private:
+    struct BeamRing {
+        std::vector<std::int16_t> words;  // history x gates x 2
+        std::size_t next = 0;             // record slot written next
+        std::size_t filled = 0;
+    };
+    void resetShape(int words);
+    void closeColumn();
+    void seriesLocked(const BeamRing& ring, int gate, std::size_t count,
+                      std::vector<Complex>& out) const;
+
+    const std::size_t history_;
+    const double column_s_;
+    const Clock clock_;
+    mutable std::mutex mutex_;
+    int words_ = 0;
+    int beam_ = 1;
+    std::int32_t period_us_ = 0;
+    BeamRing rings_[kBeams];
+    std::vector<double> column_sums_;
+    int column_records_ = 0;
+    std::deque<PowerColumn> columns_;  // taken by the window
+};
+
+}  // namespace zarv::radar

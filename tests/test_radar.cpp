@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <cmath>
+#include <random>
+
+#include "acquisition/acquisition_run.h"
+#include "act_when.h"
+#include "data_file_checker.h"
+#include "radar/data_file_reader.h"
+#include "radar/radar_analysis.h"
+#include "radar/radar_feed.h"
+#include "station_fixture.h"
+#include "test_support.h"
+#include "views/rti_picture.h"
+
+using namespace zarv::acquisition;
+using namespace zarv::radar;
+
+namespace {
+
+std::vector<Complex> Tone(double amplitude, double hz, double period_s, int count,
+                          double phase = 0) {
+    std::vector<Complex> x;
+    for (int n = 0; n < count; ++n)
+        x.push_back(std::polar(amplitude, 2 * M_PI * hz * n * period_s + phase));
+    return x;
+}
+
+// f folded into -1/(2T) .. 1/(2T).
+double Folded(double hz, double period_s) {
+    const double span = 1 / period_s;
+    return hz - span * std::floor(hz / span + 0.5);
+}
+
+// The gain of averaging n pulses tau apart for a tone of f hertz.
+double AveragingGain(double hz, int n, double tau_s) {
+    if (hz == 0) return 1;
+    return std::abs(std::sin(M_PI * hz * n * tau_s) / (n * std::sin(M_PI * hz * tau_s)));
+}
+
+int NearestBin(double hz, int points, double period_s) {
+    return static_cast<int>(std::lround(hz * points * period_s)) + points / 2;
+}
+
+}  // namespace
+
+TEST(DopplerSpectrumTest, ATonePeaksAtItsBinAndItsBinsAddUpToItsPower) {
+    const double t = 0.01;
+    for (const double hz : {0.0, 7.8125, -21.3, 49.0}) {
+        DopplerSpectrum spectrum(64);
+        std::vector<double> power;
+        const auto x = Tone(1000, hz, t, 256, 0.3);
+        ASSERT_EQ(spectrum.compute(x.data(), x.size(), 4, power), 4);
+        ASSERT_EQ(power.size(), 64u);
+        const auto peak = std::max_element(power.begin(), power.end()) - power.begin();
+        EXPECT_LE(std::abs(peak - NearestBin(hz, 64, t)), 1) << hz;
+        double sum = 0;
+        for (double p : power) sum += p;
+        EXPECT_NEAR(sum, 1e6, 1e-6 * 1e6) << hz;
+        const SpectralMoments m = MomentsOf(power, 4, t);
+        EXPECT_NEAR(m.mean_hz, hz, 0.5 / (64 * t)) << hz;
+    }
+}
+
+TEST(DopplerSpectrumTest, FewerValuesThanABlockGiveNoSpectrumAndOnlyPowersOfTwoArePlanned) {
+    DopplerSpectrum spectrum(32);
+    std::vector<double> power{1, 2};
+    const auto x = Tone(1, 1, 0.01, 31);
+    EXPECT_EQ(spectrum.compute(x.data(), x.size(), 4, power), 0);
+    EXPECT_TRUE(power.empty());
+    EXPECT_FALSE(MomentsOf(power, 1, 0.01).valid);
+    EXPECT_THROW(DopplerSpectrum(48), std::invalid_argument);
+    EXPECT_THROW(DopplerSpectrum(1), std::invalid_argument);
+}
+
+TEST(SpectralMomentsTest, NoiseLevelAndSnrOfAToneInWhiteNoise) {
+    std::mt19937 random(7);
+    std::normal_distribution<double> gauss(0, 10);  // 200 per value: 100 + 100
+    auto x = Tone(100, 12.5, 0.01, 64 * 16);
+    for (Complex& v : x) v += Complex(gauss(random), gauss(random));
+    DopplerSpectrum spectrum(64);
+    std::vector<double> power;
+    spectrum.compute(x.data(), x.size(), 16, power);
+    const SpectralMoments m = MomentsOf(power, 16, 0.01);
+    ASSERT_TRUE(m.valid);
+    EXPECT_NEAR(m.noise_per_bin * 64, 200, 30);  // the noise's power, spread over the bins
+    EXPECT_NEAR(m.snr_db, 10 * std::log10(1e4 / 200), 1.0);
+    EXPECT_NEAR(m.mean_hz, 12.5, 0.5 / 0.64);
+    EXPECT_LT(m.width_hz, 2.0);
+}
+
+TEST(SpectralMomentsTest, AnEchoAcrossTheFoldingFrequencyKeepsItsMeanAndWidth) {
+    // Two tones at +-49 Hz with T = 10 ms: one echo 2 Hz wide around 50 Hz.
+    auto x = Tone(1000, 49.2, 0.01, 512);
+    const auto y = Tone(1000, -49.2 + 0.0, 0.01, 512, 1.0);
+    for (std::size_t i = 0; i < x.size(); ++i) x[i] += y[i];
+    DopplerSpectrum spectrum(128);
+    std::vector<double> power;
+    spectrum.compute(x.data(), x.size(), 4, power);
+    const SpectralMoments m = MomentsOf(power, 4, 0.01);
+    EXPECT_NEAR(std::abs(m.mean_hz), 50, 0.5);
+    EXPECT_LT(m.width_hz, 2);  // not the 49 Hz a straight mean across the band would give
+}
+
+TEST(RtiPictureTest, ColumnsLandByTimeAndTheOldOnesAreCleared) {
+    zarv::views::RtiPicture picture;
+    picture.reset(4, 1.0, 2);
+    PowerColumn c;
+    c.beam = 2;
+    c.power_db = {0, 70};
+    c.end = QDateTime::fromMSecsSinceEpoch(10'500);
+    picture.add(c);
+    const QImage& beam2 = picture.image(2);
+    EXPECT_EQ(picture.newestIndex(), 10 % 4);
+    EXPECT_EQ(beam2.pixel(2, 0), zarv::views::ColourOf(1.0));  // gate 2 at the top
+    EXPECT_EQ(beam2.pixel(2, 1), zarv::views::ColourOf(0.0));
+    c.end = QDateTime::fromMSecsSinceEpoch(13'200);  // three stretches later
+    c.power_db = {35, 35};
+    picture.add(c);
+    EXPECT_EQ(picture.newestIndex(), 1);
+    EXPECT_EQ(beam2.pixel(1, 0), zarv::views::ColourOf(0.5));
+    EXPECT_EQ(beam2.pixel(2, 0), zarv::views::ColourOf(1.0)) << "still within the history";
+    EXPECT_EQ(beam2.pixel(3, 0), beam2.pixel(0, 0)) << "the stretches between are empty";
+    EXPECT_NE(beam2.pixel(3, 0), zarv::views::ColourOf(0.0));
+    c.end = QDateTime::fromMSecsSinceEpoch(9'000);  // older than the history: dropped
+    picture.add(c);
+    EXPECT_EQ(beam2.pixel(1, 0), zarv::views::ColourOf(0.5));
+    c.end = QDateTime::fromMSecsSinceEpoch(14'100);  // the ring wraps onto the first column
+    c.power_db = {70, 0};
+    picture.add(c);
+    EXPECT_EQ(beam2.pixel(2, 0), zarv::views::ColourOf(0.0));
+    EXPECT_EQ(picture.image(1).pixel(2, 0), beam2.pixel(3, 0)) << "other beams cleared too";
+}
+
+// The simulated controller's gate g carries a tone of 2000 - 50 g at +2 g Hz. A
+// recorded run's spectra, powers and moments are checked against that.
+class RadarRunTest : public StationFixture {
+  protected:
+    static constexpr int kGates = 30;  // 2 g Hz passes 50 Hz from gate 26 on
+    static constexpr int kPoints = 64;
+    static constexpr int kBlocks = 4;
+    static constexpr double kPeriod = 0.01;  // ipp 1000 us x 10 integrations
+
+    void record() {
+        writeConfig(DefaultConfigText(path("data"))
+                        .replace("gates=4", QStringLiteral("gates=%1").arg(kGates))
+                        .replace("dwell_time=0.6", "dwell_time=5"));
+        AcquisitionRun run(station->log, station->session, station->config);
+        run.setRecordSink(&feed);
+        const auto stop = [&] { run.stop(); };
+        ActWhen enough([&] { return feed.recordsOf(1) >= kPoints * kBlocks; }, stop, stop);
+        run.start();
+    }
+    static double Amplitude(int g) { return 2000.0 - 50.0 * g; }
+    static double ExpectedDb(int g) {
+        const double a = Amplitude(g) * AveragingGain(2.0 * g, 10, 1e-3);
+        return 10 * std::log10(a * a);
+    }
+
+    RadarFeed feed{4096, 1.0};
+};
+
+TEST_F(RadarRunTest, EachGatesSpectrumPowerAndMeanDopplerMatchTheSimulatedEcho) {
+    record();
+    ASSERT_EQ(feed.gates(), kGates);
+    ASSERT_DOUBLE_EQ(feed.recordPeriodSeconds(), kPeriod);
+    RadarAnalysis analysis;
+    analysis.setPoints(kPoints);
+    const auto profile = analysis.profile(feed.allSeries(1, kPoints * kBlocks), kBlocks, kPeriod);
+    ASSERT_EQ(profile.size(), static_cast<std::size_t>(kGates));
+    const double bin_hz = 1 / (kPoints * kPeriod);
+    for (int g = 1; g <= kGates; ++g) {
+        const double f = Folded(2.0 * g, kPeriod);
+        const GateSpectrum s =
+            analysis.analyse(feed.series(1, g, kPoints * kBlocks), kBlocks, kPeriod);
+        ASSERT_EQ(s.blocks, kBlocks);
+        const int peak =
+            static_cast<int>(std::max_element(s.power.begin(), s.power.end()) - s.power.begin());
+        const int distance = std::abs(peak - NearestBin(f, kPoints, kPeriod));
+        EXPECT_LE(std::min(distance, kPoints - distance), 1) << "gate " << g;
+        EXPECT_NEAR(s.moments.mean_hz, f, bin_hz / 2) << "gate " << g;
+        EXPECT_NEAR(s.moments.power_db, ExpectedDb(g), 0.1) << "gate " << g;
+        EXPECT_GT(s.moments.snr_db, 30) << "gate " << g;
+        EXPECT_DOUBLE_EQ(profile[static_cast<std::size_t>(g - 1)].mean_hz, s.moments.mean_hz);
+    }
+}
+
+TEST_F(RadarRunTest, TheRangeTimeColumnsHoldEachGatesPowerAndTheFileHoldsWhatTheViewSaw) {
+    record();
+    const std::vector<PowerColumn> columns = feed.takeColumns();
+    ASSERT_GE(columns.size(), 2u);  // a column a second
+    for (const PowerColumn& c : columns) {
+        EXPECT_EQ(c.beam, 1);
+        ASSERT_EQ(c.power_db.size(), static_cast<std::size_t>(kGates));
+        for (int g = 1; g <= kGates; ++g)
+            EXPECT_NEAR(c.power_db[static_cast<std::size_t>(g - 1)], ExpectedDb(g), 0.1)
+                << "gate " << g;
+    }
+    EXPECT_TRUE(feed.takeColumns().empty());
+    const QStringList files = DataFilesUnder(path("data"));
+    ASSERT_EQ(files.size(), 1);
+    const std::vector<DataBlock> blocks = ReadDataBlocks(files[0]);
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_EQ(blocks[0].gates, kGates);
+    EXPECT_DOUBLE_EQ(blocks[0].recordPeriodSeconds(), kPeriod);
+    EXPECT_EQ(blocks[0].header.value("Beam Direction"), "1");
+    for (int g : {1, 17, kGates})
+        EXPECT_EQ(blocks[0].series(g), feed.series(1, g, blocks[0].records.size())) << g;
+}
+
+TEST(DataFileReaderTest, AppendedBlocksAreSeparateAndATornLastLineIsDropped) {
+    QTemporaryDir dir;
+    const QString name = dir.filePath("f_beam2.txt");
+    QByteArray header;
+    const QStringList labels{"File Path",      "Time Stamp", "IPP",        "Resolution",
+                             "Pulse length",   "Start time", "Gates",      "Integrations",
+                             "Beam Direction", "Dwell time", "Tx enable",  "LO gate length",
+                             "Audio enable",   "DAC CH0",    "DAC CH1",    "Reference Level",
+                             "Ip Level",       "Qp Level",   "Test Level", "Test Gate Length",
+                             "Test Gate Delay"};
+    for (const QString& label : labels)
+        header += (label + " = " +
+                   (label == "Gates" ? "2"
+                    : label == "IPP" ? "500"
+                                     : "1"))
+                      .toLatin1() +
+                  "\r\n";
+    QFile f(name);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(header + "1 2 3 4  \r\n-5 6 7 8  \r\n" + header + "9 10 11 12  \r\n13 14");
+    f.close();
+    const auto blocks = ReadDataBlocks(name);
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_EQ(blocks[0].records, (std::vector<std::vector<int>>{{1, 2, 3, 4}, {-5, 6, 7, 8}}));
+    EXPECT_EQ(blocks[1].records, (std::vector<std::vector<int>>{{9, 10, 11, 12}}));
+    EXPECT_DOUBLE_EQ(blocks[1].recordPeriodSeconds(), 500e-6);
+    EXPECT_EQ(blocks[0].series(2), (std::vector<Complex>{{3, 4}, {7, 8}}));
+    EXPECT_TRUE(ReadDataBlocks(dir.filePath("missing.txt")).empty());
+}

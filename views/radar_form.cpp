@@ -1,0 +1,180 @@
+#include "radar_form.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <cmath>
+
+#include "radar/radar_feed.h"
+#include "radar_plots.h"
+#include "station/run_config.h"
+
+namespace zarv::views {
+
+using namespace zarv::radar;
+
+namespace {
+constexpr double kColumnSeconds = 1.0;
+
+QSpinBox* SpinBox(int low, int high, int value, const QString& name) {
+    auto* box = new QSpinBox;
+    box->setRange(low, high);
+    box->setValue(value);
+    box->setAccessibleName(name);
+    return box;
+}
+}  // namespace
+
+TRadarForm::TRadarForm(RadarFeed& feed, const station::TRunConfig& settings, QWidget* parent)
+    : QWidget(parent, Qt::Window), feed_(feed), settings_(settings) {
+    setWindowTitle(QStringLiteral("Radar View"));
+    setObjectName(QStringLiteral("RadarForm"));
+    resize(1100, 820);
+    rti = new RtiWidget(this);
+    spectrum = new SpectrumWidget(this);
+    snr_profile = new ProfileWidget(QStringLiteral("SNR (dB)"), QColor(170, 60, 30), this);
+    doppler_profile =
+        new ProfileWidget(QStringLiteral("mean Doppler (Hz)"), QColor(30, 120, 60), this);
+    moments_label = new QLabel(this);
+    moments_label->setAccessibleName(QStringLiteral("Moments"));
+    moments_label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    moments_label->setMinimumWidth(210);
+    moments_label->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    auto* lower = new QHBoxLayout;
+    lower->addWidget(spectrum, 3);
+    lower->addWidget(moments_label, 0);
+    lower->addWidget(snr_profile, 1);
+    lower->addWidget(doppler_profile, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(buildControls());
+    layout->addWidget(rti, 3);
+    layout->addLayout(lower, 2);
+    timer_ = new QTimer(this);
+    timer_->setInterval(kRefreshMs);
+    connect(timer_, &QTimer::timeout, this, &TRadarForm::refreshView);
+    resetHistory();
+}
+
+QWidget* TRadarForm::buildControls() {
+    auto* bar = new QWidget(this);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(0, 0, 0, 0);
+    const auto add = [&](const QString& text, QWidget* box) {
+        auto* label = new QLabel(text, bar);
+        label->setBuddy(box);
+        row->addWidget(label);
+        row->addWidget(box);
+    };
+    beam_box = new QComboBox(bar);
+    beam_box->addItems(
+        {QStringLiteral("Current"), QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")});
+    beam_box->setAccessibleName(QStringLiteral("Beam"));
+    add(QStringLiteral("&Beam"), beam_box);
+    gate_box = SpinBox(1, 36, 1, QStringLiteral("Gate"));
+    add(QStringLiteral("&Gate"), gate_box);
+    points_box = new QComboBox(bar);
+    for (int m = 16; m <= 1024; m *= 2) points_box->addItem(QString::number(m), m);
+    points_box->setCurrentText(QStringLiteral("64"));
+    points_box->setAccessibleName(QStringLiteral("FFT points"));
+    add(QStringLiteral("FFT &points"), points_box);
+    averages_box = SpinBox(1, 32, 4, QStringLiteral("Spectra averaged"));
+    add(QStringLiteral("&Averaged"), averages_box);
+    minutes_box = SpinBox(1, 120, 10, QStringLiteral("Minutes shown"));
+    add(QStringLiteral("&Minutes"), minutes_box);
+    row->addStretch(1);
+    connect(minutes_box, &QSpinBox::valueChanged, this, [this] { resetHistory(); });
+    for (QComboBox* box : {beam_box, points_box})
+        connect(box, &QComboBox::currentIndexChanged, this, &TRadarForm::refreshView);
+    for (QSpinBox* box : {gate_box, averages_box})
+        connect(box, &QSpinBox::valueChanged, this, &TRadarForm::refreshView);
+    return bar;
+}
+
+void TRadarForm::resetHistory() {
+    const int minutes = minutes_box->value();
+    rti->minutes = minutes;
+    rti->picture.reset(static_cast<int>(minutes * 60 / kColumnSeconds), kColumnSeconds,
+                       feed_.gates());
+    rti->update();
+}
+
+int TRadarForm::shownBeam() const {
+    return beam_box->currentIndex() == 0 ? feed_.beam() : beam_box->currentIndex();
+}
+
+void TRadarForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    refreshView();
+    timer_->start();
+}
+
+void TRadarForm::hideEvent(QHideEvent* event) {
+    timer_->stop();  // the feed keeps the columns until the window is back
+    QWidget::hideEvent(event);
+}
+
+void TRadarForm::refreshView() {
+    for (const PowerColumn& column : feed_.takeColumns()) rti->picture.add(column);
+    rti->start_time_ns = settings_.start_time;
+    rti->resolution_ns = settings_.resolution;
+    rti->update();
+    const double period_s = feed_.recordPeriodSeconds();
+    analysis_.setPoints(points_box->currentData().toInt());
+    const auto span = static_cast<std::size_t>(analysis_.points() * averages_box->value());
+    const int beam = shownBeam();
+    gate_box->setMaximum(std::max(feed_.gates(), 1));
+    gate_ = analysis_.analyse(feed_.series(beam, gate_box->value(), span), averages_box->value(),
+                              period_s);
+    profile_ = analysis_.profile(feed_.allSeries(beam, span), averages_box->value(), period_s);
+    spectrum->show(gate_.power, gate_.moments, period_s);
+    showMoments(beam, gate_box->value(), period_s);
+    showProfiles(period_s);
+}
+
+void TRadarForm::showMoments(int beam, int gate, double period_s) {
+    const double delay_us =
+        (settings_.start_time + (gate - 1) * double(settings_.resolution)) / 1e3;
+    QString text = QStringLiteral("Beam %1, gate %2 (%3 \u00b5s)\n\n")
+                       .arg(beam)
+                       .arg(gate)
+                       .arg(delay_us, 0, 'f', 2);
+    const SpectralMoments& m = gate_.moments;
+    if (!m.valid) {
+        text += QStringLiteral("Waiting for %1 records").arg(analysis_.points());
+    } else {
+        const double bin_hz = 1.0 / (analysis_.points() * period_s);
+        text += QStringLiteral(
+                    "Power %1 dB\nSNR %2 dB\nMean Doppler %3 Hz\nWidth %4 Hz\nNoise %5 dB per "
+                    "bin\n\n%6 spectra of %7 points\nBin %8 Hz, \u00b1%9 Hz")
+                    .arg(m.power_db, 0, 'f', 2)
+                    .arg(m.snr_db, 0, 'f', 2)
+                    .arg(m.mean_hz, 0, 'f', 2)
+                    .arg(m.width_hz, 0, 'f', 2)
+                    .arg(10 * std::log10(std::max(m.noise_per_bin, 1e-12)), 0, 'f', 1)
+                    .arg(gate_.blocks)
+                    .arg(analysis_.points())
+                    .arg(bin_hz, 0, 'g', 3)
+                    .arg(1 / (2 * period_s), 0, 'g', 4);
+    }
+    moments_label->setText(text);
+}
+
+void TRadarForm::showProfiles(double period_s) {
+    std::vector<double> snr;
+    std::vector<double> doppler;
+    double top = 10;
+    for (const SpectralMoments& m : profile_) {
+        snr.push_back(m.valid ? m.snr_db : std::nan(""));
+        doppler.push_back(m.valid ? m.mean_hz : std::nan(""));
+        if (m.valid) top = std::max(top, std::ceil(m.snr_db / 10) * 10);
+    }
+    const double nyquist = period_s > 0 ? 1 / (2 * period_s) : 1;
+    snr_profile->show(std::move(snr), 0, top);
+    doppler_profile->show(std::move(doppler), -nyquist, nyquist);
+}
+
+}  // namespace zarv::views

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QWidget>
+#include <vector>
+
+#include "radar/radar_analysis.h"
+
+class QComboBox;
+class QLabel;
+class QSpinBox;
+class QTimer;
+
+namespace zarv::radar {
+class RadarFeed;
+}  // namespace zarv::radar
+
+namespace zarv::station {
+struct TRunConfig;
+}  // namespace zarv::station
+
+namespace zarv::views {
+
+class ProfileWidget;
+class RtiWidget;
+class SpectrumWidget;
+
+// The radar view: the range-time picture of every beam, the Doppler spectrum of
+// one gate with its moments, and the moments of every gate of a beam. Four times
+// a second, while shown, it takes what the processing thread has fed in.
+class TRadarForm : public QWidget {
+    Q_OBJECT
+  public:
+    static constexpr int kRefreshMs = 250;
+
+    TRadarForm(radar::RadarFeed& feed, const station::TRunConfig& settings,
+               QWidget* parent = nullptr);
+
+    // Takes the new columns and records and draws them; the timer calls it.
+    void refreshView();
+    // The beam shown below the picture: the chosen one, or the one recording.
+    int shownBeam() const;
+
+    const radar::GateSpectrum& gateSpectrum() const { return gate_; }
+    const std::vector<radar::SpectralMoments>& profile() const { return profile_; }
+
+    QComboBox* beam_box = nullptr;  // "Current", then 1 to 3
+    QSpinBox* gate_box = nullptr;
+    QComboBox* points_box = nullptr;
+    QSpinBox* averages_box = nullptr;
+    QSpinBox* minutes_box = nullptr;
+    QLabel* moments_label = nullptr;
+    RtiWidget* rti = nullptr;
+    SpectrumWidget* spectrum = nullptr;
+    ProfileWidget* snr_profile = nullptr;
+    ProfileWidget* doppler_profile = nullptr;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+  private:
+    QWidget* buildControls();
+    void resetHistory();
+    void showMoments(int beam, int gate, double period_s);
+    void showProfiles(double period_s);
+
+    radar::RadarFeed& feed_;
+    const station::TRunConfig& settings_;
+    QTimer* timer_ = nullptr;
+    radar::RadarAnalysis analysis_;
+    radar::GateSpectrum gate_;
+    std::vector<radar::SpectralMoments> profile_;
+};
+
+}  // namespace zarv::views

@@ -1,0 +1,160 @@
+#include "radar_plots.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+
+#include "plot_frame.h"
+#include "radar/doppler_spectrum.h"
+
+namespace zarv::views {
+
+namespace {
+const QColor kBackground(250, 250, 250);
+
+double Decibels(double v) {
+    return 10.0 * std::log10(std::max(v, 1e-12));
+}
+}  // namespace
+
+RtiWidget::RtiWidget(QWidget* parent) : QWidget(parent) {
+    setMinimumSize(480, 300);
+    setAccessibleName(QStringLiteral("Range-time intensity"));
+}
+
+void RtiWidget::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), kBackground);
+    const QRectF all = QRectF(rect()).adjusted(0, 0, -70, 0);
+    const double strip_h = all.height() / RtiPicture::kBeams;
+    for (int b = 1; b <= RtiPicture::kBeams; ++b)
+        drawStrip(p, QRectF(all.left(), all.top() + (b - 1) * strip_h, all.width(), strip_h), b);
+    drawColourBar(p, QRectF(all.right() + 14, all.top() + 14, 14, all.height() - 48));
+}
+
+void RtiWidget::drawStrip(QPainter& p, const QRectF& strip, int beam) const {
+    const int gates = std::max(picture.gates(), 1);
+    const PlotFrame frame = PlotFrame::Inside(strip, -minutes, 0, 0.5, gates + 0.5);
+    const QImage& image = picture.image(beam);
+    if (!image.isNull() && picture.newest() >= 0) {
+        // The ring's oldest part goes left of its newest part.
+        const int n = picture.columns();
+        const int split = picture.newestIndex() + 1;
+        const double w = frame.area.width();
+        const QRectF older(frame.area.left(), frame.area.top(), w * (n - split) / n,
+                           frame.area.height());
+        const QRectF newer(older.right(), frame.area.top(), w * split / n, frame.area.height());
+        p.drawImage(older, image, QRectF(split, 0, n - split, image.height()));
+        p.drawImage(newer, image, QRectF(0, 0, split, image.height()));
+    }
+    frame.drawAxes(p, beam == RtiPicture::kBeams ? QStringLiteral("minutes before now") : QString(),
+                   QStringLiteral("beam %1 gate").arg(beam));
+    if (resolution_ns > 0) {  // the range delay of the top gate, for scale
+        const double top_us = (start_time_ns + (gates - 1) * double(resolution_ns)) / 1000.0;
+        p.setPen(Qt::white);
+        p.drawText(frame.area.adjusted(4, 2, -4, -2), Qt::AlignTop | Qt::AlignLeft,
+                   QStringLiteral("gate %1: %2 \u00b5s").arg(gates).arg(top_us, 0, 'f', 2));
+    }
+}
+
+void RtiWidget::drawColourBar(QPainter& p, const QRectF& bar) const {
+    const DecibelScale& s = picture.scale;
+    for (int y = 0; y < static_cast<int>(bar.height()); ++y) {
+        const double f = 1.0 - y / bar.height();
+        p.setPen(QColor(ColourOf(f)));
+        p.drawLine(QPointF(bar.left(), bar.top() + y), QPointF(bar.right(), bar.top() + y));
+    }
+    p.setPen(Qt::black);
+    const double step = NiceStep(s.ceiling_db - s.floor_db, 5);
+    for (double db = std::ceil(s.floor_db / step) * step; db <= s.ceiling_db; db += step) {
+        const double y =
+            bar.bottom() - (db - s.floor_db) / (s.ceiling_db - s.floor_db) * bar.height();
+        p.drawText(QPointF(bar.right() + 4, y + 4), QString::number(db));
+    }
+    p.drawText(QPointF(bar.left(), bar.bottom() + 18), QStringLiteral("dB"));
+}
+
+SpectrumWidget::SpectrumWidget(QWidget* parent) : QWidget(parent) {
+    setMinimumSize(360, 240);
+    setAccessibleName(QStringLiteral("Doppler spectrum"));
+}
+
+void SpectrumWidget::show(std::vector<double> power, const radar::SpectralMoments& moments,
+                          double record_period_s) {
+    power_ = std::move(power);
+    moments_ = moments;
+    period_s_ = record_period_s;
+    update();
+}
+
+void SpectrumWidget::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), kBackground);
+    const int n = static_cast<int>(power_.size());
+    const double nyquist = period_s_ > 0 ? 1 / (2 * period_s_) : 1;
+    double top = 70, bottom = -10;
+    for (double v : power_) top = std::max(top, std::ceil(Decibels(v) / 10) * 10);
+    if (moments_.valid) bottom = std::floor(Decibels(moments_.noise_per_bin) / 10) * 10 - 10;
+    const PlotFrame frame = PlotFrame::Inside(rect(), -nyquist, nyquist, bottom, top);
+    frame.drawAxes(p, QStringLiteral("Doppler frequency (Hz)"), QStringLiteral("power (dB)"));
+    if (n == 0) return;
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setClipRect(frame.area);
+    QPainterPath line;
+    for (int i = 0; i < n; ++i) {
+        const QPointF at =
+            frame.map(radar::BinFrequency(i, n, period_s_),
+                      std::max(Decibels(power_[static_cast<std::size_t>(i)]), bottom));
+        i == 0 ? line.moveTo(at) : line.lineTo(at);
+    }
+    p.setPen(QPen(QColor(20, 90, 170), 1.5));
+    p.drawPath(line);
+    if (!moments_.valid) return;
+    const double noise = Decibels(moments_.noise_per_bin);
+    p.setPen(QPen(QColor(200, 60, 40), 1, Qt::DashLine));
+    p.drawLine(frame.map(-nyquist, noise), frame.map(nyquist, noise));
+    p.setPen(QPen(QColor(40, 150, 60), 1, Qt::DashLine));
+    p.drawLine(frame.map(moments_.mean_hz, bottom), frame.map(moments_.mean_hz, top));
+}
+
+ProfileWidget::ProfileWidget(QString label, QColor colour, QWidget* parent)
+    : QWidget(parent), label_(std::move(label)), colour_(std::move(colour)) {
+    setMinimumSize(200, 240);
+    setAccessibleName(label_);
+}
+
+void ProfileWidget::show(std::vector<double> values, double low, double high) {
+    values_ = std::move(values);
+    low_ = low;
+    high_ = high;
+    update();
+}
+
+void ProfileWidget::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), kBackground);
+    const int gates = static_cast<int>(values_.size());
+    const PlotFrame frame = PlotFrame::Inside(rect(), low_, high_, 0.5, std::max(gates, 1) + 0.5);
+    frame.drawAxes(p, label_, QStringLiteral("gate"));
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setClipRect(frame.area);
+    p.setPen(QPen(colour_, 1.5));
+    p.setBrush(colour_);
+    QPointF last;
+    bool joined = false;
+    for (int g = 1; g <= gates; ++g) {
+        const double v = values_[static_cast<std::size_t>(g - 1)];
+        if (std::isnan(v)) {
+            joined = false;
+            continue;
+        }
+        const QPointF at = frame.map(std::clamp(v, low_, high_), g);
+        if (joined) p.drawLine(last, at);
+        p.drawEllipse(at, 2.5, 2.5);
+        last = at;
+        joined = true;
+    }
+}
+
+}  // namespace zarv::views

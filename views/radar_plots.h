@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QWidget>
+#include <vector>
+
+#include "radar/spectral_moments.h"
+#include "rti_picture.h"
+
+namespace zarv::views {
+
+// The range-time picture: three strips, beam 1 at the top, time running to the
+// right, with the gates' range delays and a colour bar in dB.
+class RtiWidget : public QWidget {
+  public:
+    explicit RtiWidget(QWidget* parent = nullptr);
+    RtiPicture picture;
+    int start_time_ns = 0;  // gate 1's delay
+    int resolution_ns = 0;  // from one gate to the next
+    double minutes = 10;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    void drawStrip(QPainter& p, const QRectF& strip, int beam) const;
+    void drawColourBar(QPainter& p, const QRectF& bar) const;
+};
+
+// A gate's Doppler spectrum in dB against frequency, with the noise level.
+class SpectrumWidget : public QWidget {
+  public:
+    explicit SpectrumWidget(QWidget* parent = nullptr);
+    void show(std::vector<double> power, const radar::SpectralMoments& moments,
+              double record_period_s);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    std::vector<double> power_;
+    radar::SpectralMoments moments_;
+    double period_s_ = 0;
+};
+
+// One value per gate, gate upwards: the SNR or the mean Doppler profile.
+class ProfileWidget : public QWidget {
+  public:
+    ProfileWidget(QString label, QColor colour, QWidget* parent = nullptr);
+    // NaN for a gate with nothing to show.
+    void show(std::vector<double> values, double low, double high);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QString label_;
+    QColor colour_;
+    std::vector<double> values_;
+    double low_ = 0, high_ = 1;
+};
+
+}  // namespace zarv::views
