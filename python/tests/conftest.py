@@ -1,0 +1,94 @@
+"""Data recorded by the station itself: zarv-sim --headless on the simulated
+controller, whose gate g carries a tone of 2000 - 50 g counts at +2 g Hz."""
+
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "python"))  # the package from this checkout
+GATES = 30  # 2 g Hz passes 1/(2T) = 50 Hz from gate 26 on
+POINTS = 64
+BLOCKS = 2
+
+CONFIG = """tx_enable=1
+integrations=10
+dwell_time=1.5
+data_dir=data
+relay_swith_time=10
+ipp=1000
+pulse_length=1000
+lo_gate_length=1200
+start_time=3000
+resolution=150
+test_gate_length=500
+test_gate_delay=2000
+gates={gates}
+audio_enable=0
+dac_channel0=2048
+dac_channel1=2048
+reference_frequency=100000000
+IP_frequency=30000000
+QP_frequency=30000000
+test_frequency=50000000
+reference_level=4095
+ip_level=2048
+qp_level=2048
+test_level=1024
+"""
+
+
+def built(variable, name):
+    path = os.environ.get(variable) or str(ROOT / "build" / "tests" / name)
+    if not os.path.exists(path):
+        path = str(ROOT / "build" / name)
+    if not os.path.exists(path):
+        pytest.skip(f"{name} is not built (scripts/build), nor named by {variable}")
+    return path
+
+
+@pytest.fixture(scope="session")
+def station(tmp_path_factory):
+    """A station directory after 4.9 s of recording: one dwell of each beam."""
+    directory = tmp_path_factory.mktemp("station")
+    (directory / "config.txt").write_text(CONFIG.format(gates=GATES))
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen",
+               ZARV_SIM_FLASH=str(directory / "sim_flash.bin"))
+    result = subprocess.run([built("ZARV_SIM", "zarv-sim"), "--headless", "--duration", "4.9"],
+                            cwd=directory, env=env, capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stdout + result.stderr
+    return directory
+
+
+@pytest.fixture(scope="session")
+def data_files(station):
+    files = sorted((station / "data").rglob("*_beam*.txt"))
+    assert len(files) >= 3, files
+    return files
+
+
+@pytest.fixture(scope="session")
+def full_dwells(data_files):
+    """The files with enough records for every spectrum; the run's last dwell,
+    cut short by --duration, may not have them."""
+    files = [p for p in data_files if p.read_bytes().count(b"\n") - 21 >= POINTS * BLOCKS]
+    assert len(files) >= 3, files
+    return files
+
+
+@pytest.fixture
+def radar_numbers():
+    return built("ZARV_RADAR_NUMBERS", "radar_numbers")
+
+
+@pytest.fixture
+def copy_of(tmp_path):
+    def copy(path, name=None):
+        target = tmp_path / (name or path.name)
+        shutil.copyfile(path, target)
+        return target
+    return copy

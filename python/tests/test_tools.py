@@ -1,0 +1,62 @@
+import os
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import zarvdata
+from zarvdata import convert, quicklook
+
+
+def run_module(module, *args):
+    env = dict(os.environ, PYTHONPATH=os.path.join(os.path.dirname(__file__), ".."))
+    return subprocess.run([sys.executable, "-m", module, *map(str, args)], env=env,
+                          capture_output=True, text=True, timeout=120)
+
+
+def test_convert_round_trips_to_netcdf_and_npy(data_files, tmp_path):
+    netCDF4 = pytest.importorskip("netCDF4")
+    path = data_files[0]
+    header, records = zarvdata.read(path)[0]
+    result = run_module("zarvdata.convert", path, tmp_path / "out.nc")
+    assert result.returncode == 0, result.stderr
+    with netCDF4.Dataset(tmp_path / "out.nc") as nc:
+        assert nc.dimensions["time"].size == records.shape[0]
+        assert nc.dimensions["gate"].size == records.shape[1]
+        assert np.array_equal(nc["ip"][:], records[..., 0])
+        assert np.array_equal(nc["qp"][:], records[..., 1])
+        assert nc["ip"].dtype == np.int16
+        stamp = header["Time Stamp"]
+        assert nc["time"].units == (f"seconds since {stamp[:4]}-{stamp[4:6]}-{stamp[6:8]} "
+                                    f"{stamp[8:10]}:{stamp[10:12]}:{stamp[12:]}")
+        assert nc["time"][1] - nc["time"][0] == pytest.approx(0.01)
+        for label, value in header.items():
+            assert nc.getncattr(label) == value
+    assert convert.main([str(path), str(tmp_path / "out.npy")]) == 0
+    assert np.array_equal(np.load(tmp_path / "out.npy"), records)
+
+
+def test_convert_says_what_is_wrong(data_files, tmp_path, capsys):
+    assert convert.main([str(data_files[0]), str(tmp_path / "out.csv")]) == 1
+    assert "must end in .nc or .npy" in capsys.readouterr().err
+    assert convert.main([str(tmp_path / "missing.txt"), str(tmp_path / "out.npy")]) == 1
+    assert "missing.txt" in capsys.readouterr().err
+
+
+def test_quicklook_draws_one_picture_per_hour(station, tmp_path):
+    pytest.importorskip("matplotlib")
+    result = run_module("zarvdata.quicklook", station / "data", tmp_path / "pictures")
+    assert result.returncode == 0, result.stderr
+    pictures = sorted((tmp_path / "pictures").glob("zarv-*.png"))
+    hours = {p.name[:10] for p in (station / "data").rglob("*_beam*.txt")}
+    assert [p.name for p in pictures] == [f"zarv-{h}.png" for h in sorted(hours)]
+    for picture in pictures:
+        data = picture.read_bytes()
+        assert data.startswith(b"\x89PNG") and len(data) > 20000
+
+
+def test_quicklook_refuses_an_empty_or_missing_directory(tmp_path, capsys):
+    assert quicklook.main([str(tmp_path), str(tmp_path / "out")]) == 1
+    assert "no data files" in capsys.readouterr().err
+    assert quicklook.main([str(tmp_path / "missing"), str(tmp_path / "out")]) == 1
