@@ -4,7 +4,8 @@
 #      records lost, GUI answer time, CPU;
 #   2. the same with the GUI thread blocked for 2 s in every dwell;
 #   3. ipp 1000 us, integrations 10: CPU seconds per second of run while waiting;
-#   4. 1 s dwells: the gap from StopTrigger to the next SetBeamDirection.
+#   4. 1 s dwells: the gap from StopTrigger to the next SetBeamDirection;
+#   5. the heaviest stream without and with the radar view shown: what the view costs.
 # Usage: bench/run_bench.sh [seconds per run, default 60]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -52,3 +53,7 @@ run "ipp 100 us, 36 gates, integrations 1, graph 1000000 points" 100 36 1 10 100
 run "the same, GUI thread stalled 2 s in every dwell" 100 36 1 10 1000000 2000
 run "ipp 1000 us, 8 gates, integrations 10" 1000 8 10 10 100 0
 run "beam changes: ipp 100 us, 36 gates, integrations 1, 1 s dwells" 100 36 1 1 100 0
+# What the radar view adds at the heaviest settings, against the same run without it.
+run "ipp 100 us, 36 gates, integrations 1, graph 100 points, no radar view" 100 36 1 10 100 0
+ZARV_BENCH_RADAR=1024,16 run "the same with the radar view at 1024 points x 16 spectra" \
+  100 36 1 10 100 0

@@ -3,17 +3,20 @@
 //   zarv-bench-run <station dir> <seconds> [points [stall ms per dwell]]
 // points: the graph window's Points box (100 when not given); stall: the GUI
 // thread is blocked this long once in every dwell, 1 s into it.
+// With ZARV_BENCH_RADAR=points,blocks the radar view is shown as well.
 // With ZARV_BENCH_HARDWARE set the station runs on the FTDI bridge through
 // libftdi1 instead, as zarv does (zarv-bridge-emu -- zarv-bench-run ...).
 #include <sys/resource.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
@@ -28,6 +31,7 @@
 #endif
 #include "views/about_form.h"
 #include "views/graph_form.h"
+#include "views/radar_form.h"
 
 using namespace zarv::app;
 using namespace zarv::device_io;
@@ -123,6 +127,15 @@ int main(int argc, char** argv) {
     form.graph_btnClick();
     graph.points_box->setText(points);
     graph.renew_btnClick();
+    // ZARV_BENCH_RADAR=points,blocks shows the radar view too, at those settings.
+    TRadarForm radar(form.radarFeed(), form.station().config.run_config);
+    form.setRadarWindow(&radar);
+    if (const QStringList radar_args = qEnvironmentVariable("ZARV_BENCH_RADAR").split(',');
+        radar_args.size() == 2) {
+        radar.points_box->setCurrentText(radar_args[0]);
+        radar.averages_box->setValue(radar_args[1].toInt());
+        form.radar_btnClick();
+    }
 
     // Resident memory every 10 s: it should stay flat apart from the log text.
     std::vector<long> rss_samples;

@@ -48,21 +48,23 @@ DopplerSpectrum::~DopplerSpectrum() {
     fftw_free(out_);
 }
 
-int DopplerSpectrum::compute(const Complex* series, std::size_t count, int blocks,
-                             std::vector<double>& power) {
+template <typename ValueAt>
+int DopplerSpectrum::computeFrom(ValueAt value_at, std::size_t count, int blocks,
+                                 std::vector<double>& power) {
     const auto n = static_cast<std::size_t>(points_);
     const int used = static_cast<int>(
         std::min<std::size_t>(static_cast<std::size_t>(std::max(blocks, 0)), count / n));
     power.assign(used > 0 ? n : 0, 0.0);
     auto* in = static_cast<fftw_complex*>(in_);
     auto* out = static_cast<fftw_complex*>(out_);
-    const Complex* first = series + (count - static_cast<std::size_t>(used) * n);
+    const std::size_t first = count - static_cast<std::size_t>(used) * n;
     const double scale = 1.0 / (static_cast<double>(n) * window_power_ * used);
     for (int b = 0; b < used; ++b) {
-        const Complex* x = first + static_cast<std::size_t>(b) * n;
+        const std::size_t at = first + static_cast<std::size_t>(b) * n;
         for (std::size_t i = 0; i < n; ++i) {
-            in[i][0] = x[i].real() * window_[i];
-            in[i][1] = x[i].imag() * window_[i];
+            const Complex x = value_at(at + i);
+            in[i][0] = x.real() * window_[i];
+            in[i][1] = x.imag() * window_[i];
         }
         fftw_execute(static_cast<fftw_plan>(plan_));
         for (std::size_t i = 0; i < n; ++i) {
@@ -71,6 +73,21 @@ int DopplerSpectrum::compute(const Complex* series, std::size_t count, int block
         }
     }
     return used;
+}
+
+int DopplerSpectrum::compute(const Complex* series, std::size_t count, int blocks,
+                             std::vector<double>& power) {
+    return computeFrom([series](std::size_t i) { return series[i]; }, count, blocks, power);
+}
+
+int DopplerSpectrum::compute(const std::int16_t* pairs, std::size_t count, std::size_t stride,
+                             int blocks, std::vector<double>& power) {
+    return computeFrom(
+        [pairs, stride](std::size_t i) {
+            const std::int16_t* p = pairs + i * stride;
+            return Complex(p[0], p[1]);
+        },
+        count, blocks, power);
 }
 
 }  // namespace zarv::radar

@@ -2,6 +2,7 @@
 
 #include <complex>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace zarv::radar {
@@ -24,8 +25,14 @@ class DopplerSpectrum {
     // Averages the spectra of up to `blocks` blocks ending with the newest value
     // of series (oldest first). Returns the blocks used; 0 leaves power empty.
     int compute(const Complex* series, std::size_t count, int blocks, std::vector<double>& power);
+    // The same from ip, qp pairs `stride` values apart, as records hold them.
+    int compute(const std::int16_t* pairs, std::size_t count, std::size_t stride, int blocks,
+                std::vector<double>& power);
 
   private:
+    template <typename ValueAt>
+    int computeFrom(ValueAt value_at, std::size_t count, int blocks, std::vector<double>& power);
+
     int points_;
     std::vector<double> window_;
     double window_power_ = 0;  // the sum of the window's squares

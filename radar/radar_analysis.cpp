@@ -15,12 +15,22 @@ GateSpectrum RadarAnalysis::analyse(const std::vector<Complex>& series, int bloc
     return out;
 }
 
-std::vector<SpectralMoments> RadarAnalysis::profile(const std::vector<std::vector<Complex>>& gates,
-                                                    int blocks, double record_period_s) {
+GateSpectrum RadarAnalysis::analyse(const RecordWindow& window, int gate, int blocks,
+                                    double record_period_s) {
+    GateSpectrum out;
+    if (!spectrum_ || gate < 1 || gate > window.gates) return out;
+    out.blocks =
+        spectrum_->compute(window.gate(gate), window.records, window.stride(), blocks, out.power);
+    if (out.blocks > 0) out.moments = MomentsOf(out.power, out.blocks, record_period_s);
+    return out;
+}
+
+std::vector<SpectralMoments> RadarAnalysis::profile(const RecordWindow& window, int blocks,
+                                                    double record_period_s) {
     std::vector<SpectralMoments> out;
-    out.reserve(gates.size());
-    for (const auto& series : gates)
-        out.push_back(analyse(series, blocks, record_period_s).moments);
+    out.reserve(static_cast<std::size_t>(window.gates));
+    for (int g = 1; g <= window.gates; ++g)
+        out.push_back(analyse(window, g, blocks, record_period_s).moments);
     return out;
 }
 

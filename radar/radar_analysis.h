@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "doppler_spectrum.h"
+#include "radar_feed.h"
 #include "spectral_moments.h"
 
 namespace zarv::radar {
@@ -24,7 +25,9 @@ class RadarAnalysis {
     int points() const { return spectrum_ ? spectrum_->points() : 0; }
 
     GateSpectrum analyse(const std::vector<Complex>& series, int blocks, double record_period_s);
-    std::vector<SpectralMoments> profile(const std::vector<std::vector<Complex>>& gates, int blocks,
+    // The same from the feed's newest records, for one gate or for every gate.
+    GateSpectrum analyse(const RecordWindow& window, int gate, int blocks, double record_period_s);
+    std::vector<SpectralMoments> profile(const RecordWindow& window, int blocks,
                                          double record_period_s);
 
   private:

@@ -105,13 +105,21 @@ std::vector<Complex> RadarFeed::series(int beam, int gate, std::size_t count) co
     return out;
 }
 
-std::vector<std::vector<Complex>> RadarFeed::allSeries(int beam, std::size_t count) const {
+void RadarFeed::latest(int beam, std::size_t count, RecordWindow& out) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<std::vector<Complex>> out(static_cast<std::size_t>(words_ / 2));
-    if (beam < 1 || beam > kBeams) return out;
-    for (int g = 1; g <= words_ / 2; ++g)
-        seriesLocked(rings_[beam - 1], g, count, out[static_cast<std::size_t>(g - 1)]);
-    return out;
+    out.gates = words_ / 2;
+    out.records = 0;
+    if (beam < 1 || beam > kBeams || words_ == 0) return;
+    const BeamRing& ring = rings_[beam - 1];
+    const std::size_t n = std::min(count, ring.filled);
+    const auto words = static_cast<std::size_t>(words_);
+    out.words.resize(n * words);
+    // At most two stretches of the ring: up to its end, then from its start.
+    const std::size_t first = (ring.next + history_ - n) % history_;
+    const std::size_t head = std::min(n, history_ - first);
+    std::copy_n(ring.words.data() + first * words, head * words, out.words.data());
+    std::copy_n(ring.words.data(), (n - head) * words, out.words.data() + head * words);
+    out.records = n;
 }
 
 int RadarFeed::gates() const {

@@ -19,6 +19,16 @@ struct PowerColumn {
     std::vector<float> power_db;
 };
 
+// The newest records of one beam, oldest first: records x gates x (ip, qp).
+struct RecordWindow {
+    int gates = 0;
+    std::size_t records = 0;
+    std::vector<std::int16_t> words;
+    // Gate (1-based): its ip in the first record; the next record is 2 x gates on.
+    const std::int16_t* gate(int g) const { return words.data() + 2 * (g - 1); }
+    std::size_t stride() const { return 2 * static_cast<std::size_t>(gates); }
+};
+
 // The radar view's share of the records, taken on the processing thread: the
 // latest dwell of each beam as complex series, and the power columns of the
 // range-time picture. The window takes what it draws on its own timer; nothing
@@ -39,8 +49,8 @@ class RadarFeed : public acquisition::RecordSink {
     std::vector<PowerColumn> takeColumns();
     // The newest `count` values of gate (1-based) on beam (1..3), oldest first.
     std::vector<Complex> series(int beam, int gate, std::size_t count) const;
-    // One gate's series for every gate, each of the newest `count` values.
-    std::vector<std::vector<Complex>> allSeries(int beam, std::size_t count) const;
+    // The newest `count` records of beam into out, whose storage is reused.
+    void latest(int beam, std::size_t count, RecordWindow& out) const;
     int gates() const;
     double recordPeriodSeconds() const;
     int beam() const;

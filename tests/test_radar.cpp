@@ -167,7 +167,10 @@ TEST_F(RadarRunTest, EachGatesSpectrumPowerAndMeanDopplerMatchTheSimulatedEcho) 
     ASSERT_DOUBLE_EQ(feed.recordPeriodSeconds(), kPeriod);
     RadarAnalysis analysis;
     analysis.setPoints(kPoints);
-    const auto profile = analysis.profile(feed.allSeries(1, kPoints * kBlocks), kBlocks, kPeriod);
+    RecordWindow window;
+    feed.latest(1, kPoints * kBlocks, window);
+    ASSERT_EQ(window.records, static_cast<std::size_t>(kPoints * kBlocks));
+    const auto profile = analysis.profile(window, kBlocks, kPeriod);
     ASSERT_EQ(profile.size(), static_cast<std::size_t>(kGates));
     const double bin_hz = 1 / (kPoints * kPeriod);
     for (int g = 1; g <= kGates; ++g) {
@@ -182,7 +185,9 @@ TEST_F(RadarRunTest, EachGatesSpectrumPowerAndMeanDopplerMatchTheSimulatedEcho) 
         EXPECT_NEAR(s.moments.mean_hz, f, bin_hz / 2) << "gate " << g;
         EXPECT_NEAR(s.moments.power_db, ExpectedDb(g), 0.1) << "gate " << g;
         EXPECT_GT(s.moments.snr_db, 30) << "gate " << g;
+        // The view's path through the feed's records gives the very same numbers.
         EXPECT_DOUBLE_EQ(profile[static_cast<std::size_t>(g - 1)].mean_hz, s.moments.mean_hz);
+        EXPECT_EQ(analysis.analyse(window, g, kBlocks, kPeriod).power, s.power);
     }
 }
 
@@ -237,4 +242,36 @@ TEST(DataFileReaderTest, AppendedBlocksAreSeparateAndATornLastLineIsDropped) {
     EXPECT_DOUBLE_EQ(blocks[1].recordPeriodSeconds(), 500e-6);
     EXPECT_EQ(blocks[0].series(2), (std::vector<Complex>{{3, 4}, {7, 8}}));
     EXPECT_TRUE(ReadDataBlocks(dir.filePath("missing.txt")).empty());
+}
+
+TEST(RadarFeedTest, TheNewestRecordsComeOutInOrderAcrossTheRingsEndAndPerBeam) {
+    RadarFeed feed(5, 0.03, [] { return QDateTime::fromMSecsSinceEpoch(1000); });
+    feed.dwellBegins(2);
+    for (int n = 0; n < 7; ++n) {
+        const int record[4] = {n, -n, 10 * n, 0};
+        feed.addRecord(record, 4, 10000);  // 10 ms: a column every third record
+    }
+    RecordWindow window;
+    feed.latest(2, 4, window);
+    ASSERT_EQ(window.records, 4u);
+    ASSERT_EQ(window.gates, 2);
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(window.gate(1)[i * window.stride()], static_cast<int>(i) + 3);
+        EXPECT_EQ(window.gate(2)[i * window.stride()], 10 * (static_cast<int>(i) + 3));
+    }
+    EXPECT_EQ(feed.series(2, 1, 100).size(), 5u);  // no more than the history
+    feed.latest(1, 4, window);
+    EXPECT_EQ(window.records, 0u);
+    feed.dwellBegins(3);  // closes the column of the seventh record on its own
+    const auto columns = feed.takeColumns();
+    ASSERT_EQ(columns.size(), 3u);
+    EXPECT_EQ(columns[0].beam, 2);
+    EXPECT_NEAR(columns[0].power_db[0], 10 * std::log10((0 + 2 + 8) / 3.0), 1e-4);  // n, -n
+    EXPECT_EQ(feed.recordsOf(3), 0u);
+    EXPECT_EQ(feed.recordsOf(2), 5u);
+    const int wide[6] = {1, 1, 1, 1, 1, 1};
+    feed.addRecord(wide, 6, 10000);  // three gates now: the old records go
+    EXPECT_EQ(feed.recordsOf(2), 0u);
+    EXPECT_EQ(feed.recordsOf(3), 1u);
+    EXPECT_EQ(feed.gates(), 3);
 }

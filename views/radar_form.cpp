@@ -88,9 +88,9 @@ QWidget* TRadarForm::buildControls() {
     row->addStretch(1);
     connect(minutes_box, &QSpinBox::valueChanged, this, [this] { resetHistory(); });
     for (QComboBox* box : {beam_box, points_box})
-        connect(box, &QComboBox::currentIndexChanged, this, &TRadarForm::refreshView);
+        connect(box, &QComboBox::currentIndexChanged, this, &TRadarForm::refreshAll);
     for (QSpinBox* box : {gate_box, averages_box})
-        connect(box, &QSpinBox::valueChanged, this, &TRadarForm::refreshView);
+        connect(box, &QSpinBox::valueChanged, this, &TRadarForm::refreshAll);
     return bar;
 }
 
@@ -108,7 +108,7 @@ int TRadarForm::shownBeam() const {
 
 void TRadarForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    refreshView();
+    refreshAll();
     timer_->start();
 }
 
@@ -118,21 +118,32 @@ void TRadarForm::hideEvent(QHideEvent* event) {
 }
 
 void TRadarForm::refreshView() {
-    for (const PowerColumn& column : feed_.takeColumns()) rti->picture.add(column);
-    rti->start_time_ns = settings_.start_time;
-    rti->resolution_ns = settings_.resolution;
-    rti->update();
+    const std::vector<PowerColumn> columns = feed_.takeColumns();
+    for (const PowerColumn& column : columns) rti->picture.add(column);
+    if (!columns.empty() || rti->start_time_ns != settings_.start_time ||
+        rti->resolution_ns != settings_.resolution) {
+        rti->start_time_ns = settings_.start_time;
+        rti->resolution_ns = settings_.resolution;
+        rti->update();  // the picture moves once a column is done, not at every refresh
+    }
     const double period_s = feed_.recordPeriodSeconds();
     analysis_.setPoints(points_box->currentData().toInt());
     const auto span = static_cast<std::size_t>(analysis_.points() * averages_box->value());
     const int beam = shownBeam();
     gate_box->setMaximum(std::max(feed_.gates(), 1));
-    gate_ = analysis_.analyse(feed_.series(beam, gate_box->value(), span), averages_box->value(),
-                              period_s);
-    profile_ = analysis_.profile(feed_.allSeries(beam, span), averages_box->value(), period_s);
+    feed_.latest(beam, span, window_);
+    gate_ = analysis_.analyse(window_, gate_box->value(), averages_box->value(), period_s);
     spectrum->show(gate_.power, gate_.moments, period_s);
     showMoments(beam, gate_box->value(), period_s);
-    showProfiles(period_s);
+    if (refreshes_++ % kProfileEvery == 0) {
+        profile_ = analysis_.profile(window_, averages_box->value(), period_s);
+        showProfiles(period_s);
+    }
+}
+
+void TRadarForm::refreshAll() {
+    refreshes_ = 0;
+    refreshView();
 }
 
 void TRadarForm::showMoments(int beam, int gate, double period_s) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "radar/radar_analysis.h"
+#include "radar/radar_feed.h"
 
 class QComboBox;
 class QLabel;
@@ -31,12 +32,16 @@ class TRadarForm : public QWidget {
     Q_OBJECT
   public:
     static constexpr int kRefreshMs = 250;
+    // The moments of every gate change slowly: they are computed once a second.
+    static constexpr int kProfileEvery = 4;
 
     TRadarForm(radar::RadarFeed& feed, const station::TRunConfig& settings,
                QWidget* parent = nullptr);
 
     // Takes the new columns and records and draws them; the timer calls it.
     void refreshView();
+    // The same, with the profiles at once: after a control changed.
+    void refreshAll();
     // The beam shown below the picture: the chosen one, or the one recording.
     int shownBeam() const;
 
@@ -68,8 +73,10 @@ class TRadarForm : public QWidget {
     const station::TRunConfig& settings_;
     QTimer* timer_ = nullptr;
     radar::RadarAnalysis analysis_;
+    radar::RecordWindow window_;  // the shown beam's newest records, its storage reused
     radar::GateSpectrum gate_;
     std::vector<radar::SpectralMoments> profile_;
+    int refreshes_ = 0;
 };
 
 }  // namespace zarv::views

@@ -1,7 +1,7 @@
 #include "radar_plots.h"
 
 #include <QPainter>
-#include <QPainterPath>
+#include <QPolygonF>
 #include <algorithm>
 #include <cmath>
 
@@ -60,11 +60,12 @@ void RtiWidget::drawStrip(QPainter& p, const QRectF& strip, int beam) const {
 
 void RtiWidget::drawColourBar(QPainter& p, const QRectF& bar) const {
     const DecibelScale& s = picture.scale;
-    for (int y = 0; y < static_cast<int>(bar.height()); ++y) {
-        const double f = 1.0 - y / bar.height();
-        p.setPen(QColor(ColourOf(f)));
-        p.drawLine(QPointF(bar.left(), bar.top() + y), QPointF(bar.right(), bar.top() + y));
-    }
+    static const QImage colours = [] {
+        QImage image(1, 256, QImage::Format_RGB32);
+        for (int y = 0; y < 256; ++y) image.setPixel(0, y, ColourOf(1.0 - y / 255.0));
+        return image;
+    }();
+    p.drawImage(bar, colours);
     p.setPen(Qt::black);
     const double step = NiceStep(s.ceiling_db - s.floor_db, 5);
     for (double db = std::ceil(s.floor_db / step) * step; db <= s.ceiling_db; db += step) {
@@ -99,17 +100,21 @@ void SpectrumWidget::paintEvent(QPaintEvent*) {
     const PlotFrame frame = PlotFrame::Inside(rect(), -nyquist, nyquist, bottom, top);
     frame.drawAxes(p, QStringLiteral("Doppler frequency (Hz)"), QStringLiteral("power (dB)"));
     if (n == 0) return;
-    p.setRenderHint(QPainter::Antialiasing);
     p.setClipRect(frame.area);
-    QPainterPath line;
-    for (int i = 0; i < n; ++i) {
-        const QPointF at =
-            frame.map(radar::BinFrequency(i, n, period_s_),
-                      std::max(Decibels(power_[static_cast<std::size_t>(i)]), bottom));
-        i == 0 ? line.moveTo(at) : line.lineTo(at);
+    // More bins than pixel columns: each column shows the highest bin it covers.
+    const int columns = std::max(1, static_cast<int>(frame.area.width()));
+    const int per_column = std::max(1, n / columns);
+    QPolygonF line;
+    line.reserve(n / per_column + 1);
+    for (int i = 0; i < n; i += per_column) {
+        double top_db = bottom;
+        for (int k = i; k < std::min(n, i + per_column); ++k)
+            top_db = std::max(top_db, Decibels(power_[static_cast<std::size_t>(k)]));
+        line << frame.map(radar::BinFrequency(i, n, period_s_), top_db);
     }
+    p.setRenderHint(QPainter::Antialiasing, per_column == 1);
     p.setPen(QPen(QColor(20, 90, 170), 1.5));
-    p.drawPath(line);
+    p.drawPolyline(line);
     if (!moments_.valid) return;
     const double noise = Decibels(moments_.noise_per_bin);
     p.setPen(QPen(QColor(200, 60, 40), 1, Qt::DashLine));
