@@ -6,6 +6,7 @@ namespace zarv::radar {
 
 namespace {
 constexpr int kHeaderLines = 21;
+constexpr int kMaxGates = 36;
 
 bool ParseRecord(const QByteArray& line, int words, std::vector<int>& out) {
     out.clear();
@@ -30,10 +31,14 @@ std::vector<Complex> DataBlock::series(int gate) const {
 }
 
 std::vector<DataBlock> ReadDataBlocks(const QString& path) {
-    std::vector<DataBlock> blocks;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return blocks;
-    const QList<QByteArray> lines = file.readAll().split('\n');
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return ParseDataBlocks(file.readAll());
+}
+
+std::vector<DataBlock> ParseDataBlocks(const QByteArray& bytes) {
+    std::vector<DataBlock> blocks;
+    const QList<QByteArray> lines = bytes.split('\n');
     std::vector<int> values;
     for (qsizetype i = 0; i < lines.size();) {
         if (!lines[i].startsWith("File Path = ") || i + kHeaderLines > lines.size()) {
@@ -46,13 +51,16 @@ std::vector<DataBlock> ReadDataBlocks(const QString& path) {
             const qsizetype eq = line.indexOf(QStringLiteral(" = "));
             if (eq > 0) block.header.insert(line.left(eq), line.mid(eq + 3));
         }
+        // A frame holds 36 gates; a header that says otherwise has no records here.
         block.gates = block.header.value(QStringLiteral("Gates")).toInt();
+        const bool readable = block.gates >= 0 && block.gates <= kMaxGates;
+        if (!readable) block.gates = 0;
         block.integrations =
             std::max(1, block.header.value(QStringLiteral("Integrations")).toInt());
         block.ipp_us = block.header.value(QStringLiteral("IPP")).toInt();
         i += kHeaderLines;
         // Only whole lines count: a record line ends in CR LF.
-        for (; i + 1 < lines.size() && lines[i].endsWith('\r') &&
+        for (; readable && i + 1 < lines.size() && lines[i].endsWith('\r') &&
                ParseRecord(lines[i].chopped(1), 2 * block.gates, values);
              ++i)
             block.records.push_back(values);

@@ -25,5 +25,7 @@ struct DataBlock {
 // Reads every block of a data file. A last line cut short is dropped; a line with
 // the wrong number of values ends the block. Empty when the file cannot be read.
 std::vector<DataBlock> ReadDataBlocks(const QString& path);
+// The same from a file's bytes.
+std::vector<DataBlock> ParseDataBlocks(const QByteArray& bytes);
 
 }  // namespace zarv::radar

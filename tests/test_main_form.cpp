@@ -1,5 +1,6 @@
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -20,6 +22,7 @@
 #include "app/headless.h"
 #include "station/delay.h"
 #include "views/radar_form.h"
+#include "views/radar_plots.h"
 
 #include <unistd.h>
 #include <csignal>
@@ -245,6 +248,7 @@ TEST_F(MainFormTest, EveryControlHasAName) {
     auto form = makeForm();
     TGraphForm graph(form->run().graph());
     TAboutForm about;
+    TRadarForm radar(form->radarFeed(), form->station().config.run_config);
     const QList<QWidget*> controls{form->logpad,
                                    form->ProgressBar1,
                                    form->status_field,
@@ -255,7 +259,17 @@ TEST_F(MainFormTest, EveryControlHasAName) {
                                    graph.gate_box,
                                    graph.renew_btn,
                                    about.serial_no,
-                                   about.hardware_rev};
+                                   about.hardware_rev,
+                                   radar.beam_box,
+                                   radar.gate_box,
+                                   radar.points_box,
+                                   radar.averages_box,
+                                   radar.minutes_box,
+                                   radar.moments_label,
+                                   radar.rti,
+                                   radar.spectrum,
+                                   radar.snr_profile,
+                                   radar.doppler_profile};
     for (QWidget* w : controls)
         EXPECT_FALSE(w->accessibleName().isEmpty()) << w->metaObject()->className();
     EXPECT_EQ(graph.points_label->buddy(), graph.points_box);

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QFile>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QSpinBox>
 #include <cmath>
 #include <random>
 
@@ -12,6 +16,8 @@
 #include "radar/radar_feed.h"
 #include "station_fixture.h"
 #include "test_support.h"
+#include "views/radar_form.h"
+#include "views/radar_plots.h"
 #include "views/rti_picture.h"
 
 using namespace zarv::acquisition;
@@ -212,6 +218,30 @@ TEST_F(RadarRunTest, TheRangeTimeColumnsHoldEachGatesPowerAndTheFileHoldsWhatThe
     EXPECT_EQ(blocks[0].header.value("Beam Direction"), "1");
     for (int g : {1, 17, kGates})
         EXPECT_EQ(blocks[0].series(g), feed.series(1, g, blocks[0].records.size())) << g;
+}
+
+TEST_F(RadarRunTest, TheWindowShowsTheChosenGatesMomentsAndEveryGatesProfile) {
+    record();
+    zarv::views::TRadarForm form(feed, station->config.run_config);
+    form.points_box->setCurrentText(QString::number(kPoints));
+    form.averages_box->setValue(kBlocks);
+    form.gate_box->setValue(3);
+    form.refreshAll();
+    EXPECT_EQ(form.shownBeam(), 1);
+    EXPECT_EQ(form.gate_box->maximum(), kGates);
+    const QString text = form.moments_label->text();
+    // The run raised start_time from 1500 to 2000 ns; gates are 150 ns apart.
+    EXPECT_TRUE(text.startsWith(QString::fromUtf8("Beam 1, gate 3 (2.30 \u00b5s)"))) << text;
+    EXPECT_TRUE(text.contains("Mean Doppler 6.00 Hz")) << text;
+    const auto power = QRegularExpression("Power ([-0-9.]+) dB").match(text);
+    ASSERT_TRUE(power.hasMatch()) << text;
+    EXPECT_NEAR(power.captured(1).toDouble(), ExpectedDb(3), 0.1);
+    ASSERT_EQ(form.profile().size(), static_cast<std::size_t>(kGates));
+    EXPECT_NEAR(form.profile()[9].mean_hz, 20, 0.5 / (kPoints * kPeriod));
+    EXPECT_EQ(form.rti->picture.gates(), kGates);
+    form.beam_box->setCurrentIndex(2);  // a beam with nothing recorded yet
+    EXPECT_TRUE(form.moments_label->text().contains("Waiting for 64 records"));
+    EXPECT_TRUE(form.profile().front().valid == false);
 }
 
 TEST(DataFileReaderTest, AppendedBlocksAreSeparateAndATornLastLineIsDropped) {

@@ -73,6 +73,8 @@ def read(path):
         header = _header(lines[i:i + HEADER_LINES], path)
         i += HEADER_LINES
         gates = header.get("Gates", 0)
+        if gates < 0:
+            raise ValueError(f"{path}: header 'Gates' is negative: {gates}")
         values, taken = _records(lines[i:], 2 * gates)
         i += taken
         records = values.clip(-32768, 32767).astype(np.int16).reshape(taken, gates, 2)
