@@ -119,7 +119,6 @@ void TMainForm::buildToolBar() {
     ProgressBar1->setValue(0);
     ProgressBar1->setAccessibleName(QStringLiteral("Dwell progress"));
     ToolBar1->addWidget(ProgressBar1);
-    separator(20);
     radar_btn = button(4, QStringLiteral("Radar View"), &TMainForm::radar_btnClick,
                        {QKeySequence(Qt::CTRL | Qt::Key_R)});
 }

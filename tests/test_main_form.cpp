@@ -208,6 +208,8 @@ TEST_F(MainFormTest, ToolbarAndMenu) {
     // The radar view's button comes after the bar, so the others keep their places.
     EXPECT_EQ(form->radar_btn->toolTip(), "Radar View (Ctrl+R)");
     EXPECT_EQ(LastOf(form->ToolBar1->actions()), form->radar_btn);
+    form->show();  // the window's width holds it too, not the toolbar's overflow menu
+    EXPECT_TRUE(form->ToolBar1->widgetForAction(form->radar_btn)->isVisible());
     EXPECT_TRUE(form->MainMenu1->actions()[2]->menu()->actions().contains(form->radar_btn));
 }
 

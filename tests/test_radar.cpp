@@ -239,6 +239,11 @@ TEST_F(RadarRunTest, TheWindowShowsTheChosenGatesMomentsAndEveryGatesProfile) {
     ASSERT_EQ(form.profile().size(), static_cast<std::size_t>(kGates));
     EXPECT_NEAR(form.profile()[9].mean_hz, 20, 0.5 / (kPoints * kPeriod));
     EXPECT_EQ(form.rti->picture.gates(), kGates);
+    const qint64 newest = form.rti->picture.newest();
+    EXPECT_GE(newest, 0);
+    form.minutes_box->setValue(1);  // a new span keeps the columns already taken
+    EXPECT_EQ(form.rti->picture.columns(), 60);
+    EXPECT_EQ(form.rti->picture.newest(), newest);
     form.beam_box->setCurrentIndex(2);  // a beam with nothing recorded yet
     EXPECT_TRUE(form.moments_label->text().contains("Waiting for 64 records"));
     EXPECT_TRUE(form.profile().front().valid == false);

@@ -94,11 +94,13 @@ QWidget* TRadarForm::buildControls() {
     return bar;
 }
 
+// A new span redraws the picture from the columns kept.
 void TRadarForm::resetHistory() {
     const int minutes = minutes_box->value();
     rti->minutes = minutes;
     rti->picture.reset(static_cast<int>(minutes * 60 / kColumnSeconds), kColumnSeconds,
                        feed_.gates());
+    for (const PowerColumn& column : columns_) rti->picture.add(column);
     rti->update();
 }
 
@@ -118,8 +120,14 @@ void TRadarForm::hideEvent(QHideEvent* event) {
 }
 
 void TRadarForm::refreshView() {
-    const std::vector<PowerColumn> columns = feed_.takeColumns();
-    for (const PowerColumn& column : columns) rti->picture.add(column);
+    std::vector<PowerColumn> columns = feed_.takeColumns();
+    for (PowerColumn& column : columns) {
+        rti->picture.add(column);
+        columns_.push_back(std::move(column));
+    }
+    const qint64 kept_ms = qint64{minutes_box->maximum()} * 60 * 1000;
+    while (!columns_.empty() && columns_.front().end.msecsTo(columns_.back().end) > kept_ms)
+        columns_.pop_front();
     if (!columns.empty() || rti->start_time_ns != settings_.start_time ||
         rti->resolution_ns != settings_.resolution) {
         rti->start_time_ns = settings_.start_time;

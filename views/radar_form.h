@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <deque>
 #include <vector>
 
 #include "radar/radar_analysis.h"
@@ -73,7 +74,8 @@ class TRadarForm : public QWidget {
     const station::TRunConfig& settings_;
     QTimer* timer_ = nullptr;
     radar::RadarAnalysis analysis_;
-    radar::RecordWindow window_;  // the shown beam's newest records, its storage reused
+    std::deque<radar::PowerColumn> columns_;  // the longest history the picture can show
+    radar::RecordWindow window_;              // the shown beam's newest records, its storage reused
     radar::GateSpectrum gate_;
     std::vector<radar::SpectralMoments> profile_;
     int refreshes_ = 0;

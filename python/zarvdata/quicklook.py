@@ -71,6 +71,9 @@ def draw_hour(hour, beams, out_path):
     figure = plt.figure(figsize=(14, 9), layout="constrained")
     grid = figure.add_gridspec(3, 3, width_ratios=(4, 1, 1))
     start = datetime.datetime.strptime(hour, "%Y%m%d%H")
+    # The time axis covers the minutes that hold data: all of a whole hour.
+    minutes = [(t - start).total_seconds() / 60 for b in BEAMS for t in beams[b]["times"]]
+    span = (np.floor(min(minutes)), np.ceil(max(minutes) + 1 / 60)) if minutes else (0, 60)
     image = None
     for row, b in enumerate(BEAMS):
         axes = figure.add_subplot(grid[row, 0])
@@ -84,7 +87,7 @@ def draw_hour(hour, beams, out_path):
                     seconds[:len(p), second] = p
             image = axes.imshow(seconds, origin="lower", aspect="auto", cmap="viridis", vmin=0,
                                 vmax=70, extent=(0, 60, 0.5, gates + 0.5), interpolation="nearest")
-        axes.set_xlim(0, 60)
+        axes.set_xlim(*span)
         axes.set_ylabel(f"beam {b} gate")
         if row == 2:
             axes.set_xlabel(f"minutes after {start:%Y-%m-%d %H}:00")
