@@ -15,7 +15,7 @@ namespace zarv::radar {
 // stretch of one beam's records, in dB.
 struct PowerColumn {
     int beam = 0;
-    QDateTime end;  // when its last record was taken
+    QDateTime end;  // when its last record was taken, in UTC: no time zone on the hot path
     std::vector<float> power_db;
 };
 
@@ -40,7 +40,7 @@ class RadarFeed : public acquisition::RecordSink {
 
     // history: records kept per beam; column_s: the stretch a column covers.
     explicit RadarFeed(int history = 16384, double column_s = 1.0,
-                       Clock clock = &QDateTime::currentDateTime);
+                       Clock clock = &QDateTime::currentDateTimeUtc);
 
     void dwellBegins(int beam) override;
     void addRecord(const int* values, int words, std::int32_t record_period_us) override;
