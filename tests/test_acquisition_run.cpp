@@ -1,5 +1,10 @@
+#include <sys/mount.h>
+
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
 
 #include "acquisition/acquisition_run.h"
 #include "acquisition/run_figures.h"
@@ -295,6 +300,29 @@ TEST_F(RunTest, LittleFreeSpaceIsSaidBeforeAnythingIsSentAndTheOperatorDecides) 
     startAndStopWhen([&] { return sim->triggerStarts() >= 1; });
     EXPECT_EQ(sim->triggerStarts(), 1);
     EXPECT_EQ(RecordBytesAtMost(36), 435);
+}
+
+// A real small file system, where the machine lets a test make one: the free
+// space comes from the file system itself, not from a number the test gives.
+TEST_F(RunTest, AFewMegabytesOfTmpfsGiveTheLowSpaceWarningFromTheFileSystemItself) {
+    const QString small = path("small");
+    ASSERT_TRUE(QDir().mkpath(small));
+    const QByteArray target = QFile::encodeName(small);
+    if (::mount("zarv-test", target.constData(), "tmpfs", 0, "size=8m") != 0)
+        GTEST_SKIP() << "no tmpfs can be mounted here: " << std::strerror(errno);
+    const auto unmount = qScopeGuard([&] { ::umount2(target.constData(), MNT_DETACH); });
+    writeConfig(fastConfig()
+                    .replace("data_dir=" + path("data"), "data_dir=" + small + "/data")
+                    .replace("ipp=200", "ipp=100")
+                    .replace("gates=4", "gates=36")
+                    .replace("integrations=10", "integrations=1"));
+    station->config.free_space = &StationConfig::FreeBytes;
+    EXPECT_EQ(StationConfig::FreeBytes(small), 8 * 1024 * 1024);
+    run->start();  // no answer: Cancel
+    ASSERT_EQ(op.questions.size(), 1);
+    EXPECT_TRUE(FirstOf(op.questions).startsWith("Low disk space: 8.4 MB free for " + small))
+        << FirstOf(op.questions);
+    EXPECT_TRUE(sim->writtenFrames().empty());
 }
 
 TEST_F(RunTest, FramingErrorsAreCountedPerDwell) {

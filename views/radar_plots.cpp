@@ -35,7 +35,8 @@ void RtiWidget::paintEvent(QPaintEvent*) {
 
 void RtiWidget::drawStrip(QPainter& p, const QRectF& strip, int beam) const {
     const int gates = std::max(picture.gates(), 1);
-    const PlotFrame frame = PlotFrame::Inside(strip, -minutes, 0, 0.5, gates + 0.5);
+    PlotFrame frame = PlotFrame::Inside(strip, -minutes, 0, 0.5, gates + 0.5);
+    frame.area.setRight(frame.area.right() - 56);  // room for the range delays
     const QImage& image = picture.image(beam);
     if (!image.isNull() && picture.newest() >= 0) {
         // The ring's oldest part goes left of its newest part.
@@ -50,11 +51,18 @@ void RtiWidget::drawStrip(QPainter& p, const QRectF& strip, int beam) const {
     }
     frame.drawAxes(p, beam == RtiPicture::kBeams ? QStringLiteral("minutes before now") : QString(),
                    QStringLiteral("beam %1 gate").arg(beam));
-    if (resolution_ns > 0) {  // the range delay of the top gate, for scale
-        const double top_us = (start_time_ns + (gates - 1) * double(resolution_ns)) / 1000.0;
-        p.setPen(Qt::white);
-        p.drawText(frame.area.adjusted(4, 2, -4, -2), Qt::AlignTop | Qt::AlignLeft,
-                   QStringLiteral("gate %1: %2 \u00b5s").arg(gates).arg(top_us, 0, 'f', 2));
+    drawDelays(p, frame, gates);
+}
+
+// Beside the gate ticks on the right: each gate's range delay.
+void RtiWidget::drawDelays(QPainter& p, const PlotFrame& frame, int gates) const {
+    p.setPen(QColor(110, 110, 110));
+    const double step = NiceStep(gates, 5);
+    for (double g = std::ceil(0.5 / step) * step; g <= gates + 0.5; g += step) {
+        const double delay_us = (start_time_ns + (g - 1) * resolution_ns) / 1000.0;
+        const QPointF at = frame.map(frame.x1, g);
+        p.drawLine(at, at + QPointF(4, 0));
+        p.drawText(at + QPointF(6, 4), QStringLiteral("%1 \u00b5s").arg(delay_us, 0, 'f', 2));
     }
 }
 

@@ -3,13 +3,15 @@
 #include <QWidget>
 #include <vector>
 
+#include "plot_frame.h"
 #include "radar/spectral_moments.h"
 #include "rti_picture.h"
 
 namespace zarv::views {
 
 // The range-time picture: three strips, beam 1 at the top, time running to the
-// right, with the gates' range delays and a colour bar in dB.
+// right, gate numbers on the left and their range delays on the right, and a
+// colour bar in dB.
 class RtiWidget : public QWidget {
   public:
     explicit RtiWidget(QWidget* parent = nullptr);
@@ -23,6 +25,7 @@ class RtiWidget : public QWidget {
 
   private:
     void drawStrip(QPainter& p, const QRectF& strip, int beam) const;
+    void drawDelays(QPainter& p, const PlotFrame& frame, int gates) const;
     void drawColourBar(QPainter& p, const QRectF& bar) const;
 };
 
