@@ -69,6 +69,19 @@ TEST(DopplerSpectrumTest, ATonePeaksAtItsBinAndItsBinsAddUpToItsPower) {
     }
 }
 
+TEST(DopplerSpectrumTest, TheHannWindowKeepsAToneBetweenBinsFromLeakingFarAway) {
+    const double t = 0.01;
+    const double hz = 5.5 / (64 * t);  // half way between bins 5 and 6 above zero
+    DopplerSpectrum spectrum(64);
+    std::vector<double> power;
+    const auto x = Tone(1000, hz, t, 64);
+    ASSERT_EQ(spectrum.compute(x.data(), x.size(), 1, power), 1);
+    const double peak = *std::max_element(power.begin(), power.end());
+    // Eight bins off, a rectangular window leaks some -27 dB; Hann far below -50 dB.
+    EXPECT_LT(power[static_cast<std::size_t>(32 + 5 + 8)], peak * 1e-5);
+    EXPECT_LT(power[static_cast<std::size_t>(32 + 5 - 8)], peak * 1e-5);
+}
+
 TEST(DopplerSpectrumTest, FewerValuesThanABlockGiveNoSpectrumAndOnlyPowersOfTwoArePlanned) {
     DopplerSpectrum spectrum(32);
     std::vector<double> power{1, 2};
