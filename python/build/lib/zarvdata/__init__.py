@@ -1,8 +1,0 @@
-"""The Zarv station's data files in numpy: reading, Doppler spectra and moments."""
-
-from .reader import read, record_period, series
-from .spectral import BLOCKS, POINTS, bin_frequencies, moments, power_db, spectra
-
-__all__ = ["read", "record_period", "series", "spectra", "moments", "power_db",
-           "bin_frequencies", "POINTS", "BLOCKS"]
-__version__ = "1.0.0"
