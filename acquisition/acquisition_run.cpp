@@ -70,16 +70,20 @@ void AcquisitionRun::start() {
     bytes_at_start_ = file_.bytesWritten();
     rate_from_ = RateSample{0, records_at_start_, bytes_at_start_};
     free_bytes_ = -1;
+    end_ = RunEnd::Stopped;
+    journal_pending_.reset();
     try {
         if (prepare()) runBeams();
     } catch (const StationError& error) {
         cleanUpAfterError();
         endFigures();
+        if (end_ != RunEnd::BadSettings) end_ = RunEnd::Failed;
         log_.LogMessage(QStringLiteral("Run ended: ") + error.text());
         throw;
     } catch (...) {
         cleanUpAfterError();
         endFigures();
+        end_ = RunEnd::Failed;
         throw;
     }
     endFigures();
@@ -92,15 +96,20 @@ bool AcquisitionRun::prepare() {
     if (session_.countDevices() == 0) {
         log_.LogMessage(QStringLiteral("Zarv not found!"));
         session_.markLost();
+        end_ = RunEnd::NoController;
         return false;
     }
+    end_ = RunEnd::BadSettings;  // until config.txt has been read and accepted
     config_.ReadConfig();
     if (const QString reason = RefuseReason(config_.run_config); !reason.isEmpty()) {
         log_.LogMessage(QStringLiteral("Settings refused: ") + reason);
         return false;
     }
+    end_ = RunEnd::Cancelled;
     if (!spaceAllowsStart()) return false;
+    end_ = RunEnd::NoController;
     if (!session_.ensureOpen()) return false;
+    end_ = RunEnd::Stopped;
     programController();
     return !session_.stop_requested();
 }
@@ -161,28 +170,49 @@ void AcquisitionRun::programController() {
 
 void AcquisitionRun::runBeams() {
     int beam = 1;
-    while (runDwell(beam)) beam = beam % 3 + 1;
+    while (true) {
+        const DwellEnd end = runDwell(beam);
+        if (end == DwellEnd::Stop) break;
+        if (end == DwellEnd::Fault) {
+            if (!recoveryWanted()) {
+                end_ = RunEnd::Fault;
+                session_.endFromWithin();
+                break;
+            }
+            if (!recover()) break;
+        }
+        beam = beam % 3 + 1;
+    }
+    waitForDwellClosed();
 }
 
-bool AcquisitionRun::runDwell(int beam) {
+AcquisitionRun::DwellEnd AcquisitionRun::runDwell(int beam) {
     op_.setStatusText(QStringLiteral("FE 0"));
     log_.LogMessage(QStringLiteral("Setting Relay to beam direction: %1").arg(beam));
     phase_ = Phase::Relay;
     session_.commands().SetBeamDirection(static_cast<std::uint8_t>(beam));
-    op_.waitMs(config_.run_config.relay_swith_time);
+    waitListening(config_.run_config.relay_swith_time);
     // The previous dwell's file is closed by now, or its last records are still
     // being written: either way it must be done before the next one opens.
     waitForDwellClosed();
-    if (session_.stop_requested()) return false;  // stopped before this dwell began
+    if (session_.stop_requested()) return DwellEnd::Stop;  // stopped before this dwell began
 
     startDwell(beam);
-    recordUntilDwellEnds();
-    endDwell();
-    if (session_.stop_requested()) {
-        waitForDwellClosed();
-        return false;
-    }
-    return true;
+    return endDwell(recordUntilDwellEnds());
+}
+
+void AcquisitionRun::waitListening(int ms) {
+    if (ms <= 0) return;
+    bool over = false;
+    QTimer due;
+    due.setSingleShot(true);
+    due.setTimerType(Qt::PreciseTimer);
+    connect(&due, &QTimer::timeout, this, [&] {
+        over = true;
+        waiter_.wake();
+    });
+    due.start(ms);
+    waiter_.waitUntil([&] { return over || session_.stop_requested(); });
 }
 
 void AcquisitionRun::showRunFields() {
@@ -214,7 +244,6 @@ void AcquisitionRun::showRunFields() {
 
 void AcquisitionRun::endFigures() {
     if (totals_.dwells == 0) return;
-    totals_.records = processor_.recordsWritten() - records_at_start_;
     totals_.bytes = file_.bytesWritten() - bytes_at_start_;
     totals_.seconds = static_cast<double>(run_clock_.elapsed()) / 1000;
     RunFields fields;
@@ -241,6 +270,10 @@ void AcquisitionRun::startDwell(int beam) {
     // A read is under way before the first frame leaves the controller.
     startReader();
     log_.LogMessage(QStringLiteral("Starting trigger on beam direction: %1").arg(beam));
+    // Records are placed in time from here: the first frame leaves the
+    // controller as the frame arrives.
+    trigger_wall_ = log_.now();
+    trigger_ns_ = SteadyNowNs();
     session_.commands().StartTrigger();
     phase_ = Phase::Dwell;
     beam_start_.start();
@@ -259,7 +292,7 @@ void AcquisitionRun::startReader() {
     reader_->waitUntilReading(200);
 }
 
-void AcquisitionRun::recordUntilDwellEnds() {
+AcquisitionRun::DwellEnd AcquisitionRun::recordUntilDwellEnds() {
     const double dwell_time = config_.run_config.dwell_time;
     QTimer dwell_clock;
     dwell_clock.setSingleShot(true);
@@ -275,7 +308,22 @@ void AcquisitionRun::recordUntilDwellEnds() {
     });
     show.start(kShowIntervalMs);
 
+    // Without recovery a silent stream is only said: the dwell runs its time,
+    // and the next trigger start may bring the stream back.
+    const bool recovering = recoveryWanted();
+    bool silence_said = false;
+    DwellEnd end = DwellEnd::Next;
     waiter_.waitUntil([&] {
+        if (!silence_said && streamSilent()) {
+            silence_said = true;
+            log_.LogMessage(QStringLiteral("The controller has sent nothing for %1 s")
+                                .arg(static_cast<double>(silence_limit_ms_) / 1000, 0, 'f', 1));
+            if (recovering) {
+                fault_ = QStringLiteral("the stream stopped");
+                end = DwellEnd::Fault;
+                return true;
+            }
+        }
         return session_.stop_requested() || elapsedSeconds() >= dwell_time ||
                processor_.framingLimitPassed() || !processor_.error().isEmpty() ||
                reader_->readFailed();
@@ -285,10 +333,20 @@ void AcquisitionRun::recordUntilDwellEnds() {
     if (reader_->readFailed()) {
         log_.LogMessage(QStringLiteral("Stream lost: reading from the controller failed"));
         session_.markLost();
-        session_.endFromWithin();
-    } else if (processor_.framingLimitPassed()) {
-        endOnFramingErrors();
+        fault_ = QStringLiteral("the link to the controller was lost");
+        return DwellEnd::Fault;
     }
+    if (processor_.framingLimitPassed()) return endOnFramingErrors();
+    if (end == DwellEnd::Fault) return end;
+    return session_.stop_requested() ? DwellEnd::Stop : DwellEnd::Next;
+}
+
+bool AcquisitionRun::streamSilent() const {
+    if (!reader_) return false;
+    const std::int64_t ipp_ns = std::int64_t{config_.run_config.ipp} * 1000;
+    const std::int64_t limit_ns = std::max(std::int64_t{silence_limit_ms_} * 1000000, 3 * ipp_ns);
+    const std::int64_t last = std::max(reader_->lastDataNs(), trigger_ns_);
+    return SteadyNowNs() - last > limit_ns;
 }
 
 void AcquisitionRun::showProgress() {
@@ -312,39 +370,51 @@ void AcquisitionRun::warnIfBehind() {
                         .arg(queue_.capacity()));
 }
 
-void AcquisitionRun::endDwell() {
+AcquisitionRun::DwellEnd AcquisitionRun::endDwell(DwellEnd end) {
     // The read in progress returns at once with what has arrived: all of it
     // belongs to this dwell. Only then does the trigger frame purge the bridge.
     reader_->requestStop();
     reader_->join();
+    const std::int64_t end_ns = SteadyNowNs();
     const std::uint64_t lost = reader_->lostBytes();
     reader_.reset();
-    log_.LogMessage(QStringLiteral("Stopping trigger"));
-    session_.commands().StopTrigger();
+    stopTrigger();
     phase_ = Phase::Draining;
     // Everything the reader queued is still recorded, then the file closes; the
     // next dwell need not wait for the close, but the records decide whether
     // there is one.
-    processor_.endDwell();
+    processor_.endDwell(trigger_ns_, end_ns);
     waiter_.waitUntil([this] { return processor_.dwellDrained(); });
     showProgress();
-    if (const QString error = processor_.error(); !error.isEmpty()) throw StationError(error);
     totals_.framing_errors += processor_.framingErrors();
-    if (processor_.framingLimitPassed() && !session_.stop_requested()) endOnFramingErrors();
     reportLoss(lost);
+    reportTiming(processor_.timing());
+    if (const QString error = processor_.error(); !error.isEmpty()) throw StationError(error);
+    if (processor_.framingLimitPassed() && end == DwellEnd::Next) end = endOnFramingErrors();
+    return end;
 }
 
-void AcquisitionRun::endOnFramingErrors() {
+// The trigger frame cannot reach a controller whose link is gone: say so, and
+// leave it to the next open, which stops the trigger before anything else.
+void AcquisitionRun::stopTrigger() {
+    log_.LogMessage(QStringLiteral("Stopping trigger"));
+    if (session_.commands().StopTrigger()) return;
+    session_.markLost();
+    log_.LogMessage(
+        QStringLiteral("The trigger could not be stopped: the controller cannot be "
+                       "reached; it will be stopped when the controller returns"));
+}
+
+AcquisitionRun::DwellEnd AcquisitionRun::endOnFramingErrors() {
     log_.LogMessage(QStringLiteral("Framing errors.."));
     session_.markLost();
-    session_.endFromWithin();
+    fault_ = QStringLiteral("too many framing errors");
+    return DwellEnd::Fault;
 }
 
 void AcquisitionRun::reportLoss(std::uint64_t lost_bytes) {
     if (lost_bytes == 0) return;
     const auto frames = lost_bytes / StreamDecoder::kFrameSize;
-    totals_.records_lost +=
-        static_cast<std::int64_t>(frames) / std::max(1, config_.run_config.integrations);
     log_.LogMessage(QStringLiteral("Data lost in this dwell: %1 bytes of the stream (about %2 "
                                    "frames) found no room in the processing queue")
                         .arg(lost_bytes)
@@ -352,9 +422,31 @@ void AcquisitionRun::reportLoss(std::uint64_t lost_bytes) {
     op_.setLossText(QStringLiteral("Lost %1 frames").arg(frames));
 }
 
+// What the file holds against what the time implies; the journal line waits
+// for the file to be closed and synced.
+void AcquisitionRun::reportTiming(const DwellTiming& timing) {
+    totals_.records += timing.records_written;
+    totals_.records_lost += timing.missing();
+    if (timing.missing() > 0) {
+        log_.LogMessage(DwellTimingLine(beam_, timing));
+        const std::int64_t frames = timing.missing() * std::max(1, config_.run_config.integrations);
+        op_.setLossText(QStringLiteral("Lost %1 frames").arg(frames));
+    }
+    journal_pending_ = DwellEntry{file_.path(), beam_, trigger_wall_, timing};
+}
+
 void AcquisitionRun::waitForDwellClosed() {
     waiter_.waitUntil([this] { return processor_.dwellClosed(); });
     if (const QString error = processor_.error(); !error.isEmpty()) throw StationError(error);
+    writeJournal();
+}
+
+void AcquisitionRun::writeJournal() {
+    if (!journal_pending_) return;
+    const DwellEntry entry = *journal_pending_;
+    journal_pending_.reset();
+    if (const QString failure = AppendDwellJournal(entry); !failure.isEmpty())
+        log_.LogMessage(QStringLiteral("Cannot write the dwell journal ") + failure);
 }
 
 void AcquisitionRun::cleanUpAfterError() noexcept {
@@ -366,8 +458,9 @@ void AcquisitionRun::cleanUpAfterError() noexcept {
         }
         if (phase_ == Phase::Dwell) session_.commands().StopTrigger();
         phase_ = Phase::Draining;
-        processor_.endDwell();
+        processor_.endDwell(trigger_ns_, SteadyNowNs());
         waiter_.waitUntil([this] { return processor_.dwellClosed(); });
+        writeJournal();
     } catch (...) {
     }
     file_.abandon();

@@ -3,9 +3,11 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <memory>
+#include <optional>
 
 #include "chunk_queue.h"
 #include "data_file.h"
+#include "dwell_journal.h"
 #include "graph_capture.h"
 #include "run_figures.h"
 #include "station/delay.h"
@@ -28,6 +30,16 @@ using station::StationConfig;
 
 class TMyThread;
 
+// How the last run ended, for a caller that must tell (headless exit status).
+enum class RunEnd {
+    Stopped,       // Stop, a signal, the end of the recording time
+    NoController,  // none attached, or it could not be opened at Start
+    BadSettings,   // config.txt missing or a setting refused
+    Cancelled,     // the operator declined the low-space question
+    Fault,         // the link, the stream or framing errors ended it
+    Failed,        // an error the run cannot go on after (a data file write)
+};
+
 // Start and Stop: programs the controller from config.txt, then records beam
 // after beam (1, 2, 3, 1, ...) into one data file per dwell until Stop, too many
 // framing errors or a lost stream. The run's control flow stays on the GUI thread
@@ -49,6 +61,17 @@ class AcquisitionRun : public QObject {
     void start();
     void stop();
 
+    // A lost link, a silent stream or framing errors lead into recovery instead
+    // of ending the run, whatever config.txt says (unattended recording).
+    void setAlwaysRecover(bool always) { always_recover_ = always; }
+    RunEnd lastEnd() const { return end_; }
+    // Where the run stands, for the status line and for tests.
+    enum class Phase { Idle, Preparing, Relay, Dwell, Draining, Recovering };
+    Phase phase() const { return phase_; }
+    // A stream that brought nothing for this long counts as stopped; at least
+    // this, or three pulse periods.
+    void setSilenceLimitMs(int ms) { silence_limit_ms_ = ms; }
+
     // What the status line shows; the totals are those of the last run.
     const RunTotals& totals() const { return totals_; }
 
@@ -67,29 +90,39 @@ class AcquisitionRun : public QObject {
     Q_INVOKABLE void lookAgain() { waiter_.wake(); }
     void lookAgainFromAnyThread();
 
+    // How a dwell ended: its time was up, Stop, or a fault (whose text says why).
+    enum class DwellEnd { Next, Stop, Fault };
+
     bool prepare();  // start steps up to the programmed controller
     bool spaceAllowsStart();
     void showRunFields();
     void endFigures();
     void programController();
     void runBeams();
-    bool runDwell(int beam);  // false when the run is to end
+    DwellEnd runDwell(int beam);
     void startDwell(int beam);
-    void recordUntilDwellEnds();
+    DwellEnd recordUntilDwellEnds();
+    bool streamSilent() const;
     void showProgress();
     void warnIfBehind();
-    void endDwell();
-    void endOnFramingErrors();
+    DwellEnd endDwell(DwellEnd end);
+    void stopTrigger();
+    DwellEnd endOnFramingErrors();
     void reportLoss(std::uint64_t lost_bytes);
+    void reportTiming(const DwellTiming& timing);
     void waitForDwellClosed();
+    void writeJournal();
+    // Waits up to ms, ending at once on Stop.
+    void waitListening(int ms);
+    // Recovery (run_recovery.cpp): true when the next beam may follow.
+    bool recoveryWanted() const;
+    bool recover();
+    bool reopenAndProgram();
     void openDataFile(int beam);
     void startReader();
     void cleanUpAfterError() noexcept;
     void logBytesReceived(int count);
     double elapsedSeconds() const { return static_cast<double>(beam_start_.nsecsElapsed()) / 1e9; }
-
-    // Where the run stands; the trigger is on only in Dwell.
-    enum class Phase { Idle, Preparing, Relay, Dwell, Draining };
 
     OperatorLog& log_;
     Operator& op_;
@@ -121,6 +154,13 @@ class AcquisitionRun : public QObject {
     bool warned_behind_ = false;
     int shown_framing_errors_ = 0;
     QElapsedTimer beam_start_;
+    std::int64_t trigger_ns_ = 0;
+    QDateTime trigger_wall_;
+    std::optional<DwellEntry> journal_pending_;
+    QString fault_;  // why the last dwell ended early
+    bool always_recover_ = false;
+    RunEnd end_ = RunEnd::Stopped;
+    int silence_limit_ms_ = 2000;
 };
 
 }  // namespace zarv::acquisition

@@ -45,6 +45,8 @@ void DataFile::open(const QString& path) {
     abandon();
     path_ = path;
     used_ = 0;
+    pending_records_ = 0;
+    records_ = 0;
     const QByteArray name = QFile::encodeName(path);
     const bool existed = ::access(name.constData(), F_OK) == 0;
     fd_ = ::open(name.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -79,6 +81,7 @@ void DataFile::appendRecord(const int* values, int count) {
     *p++ = '\r';
     *p++ = '\n';
     used_ += static_cast<std::size_t>(p - start);
+    ++pending_records_;
 }
 
 void DataFile::writeHeader(const TRunConfig& c, const QString& stamp, int beam) {
@@ -116,6 +119,7 @@ void DataFile::writeHeader(const TRunConfig& c, const QString& stamp, int beam) 
 void DataFile::flush() {
     if (fd_ < 0) {
         used_ = 0;
+        pending_records_ = 0;
         return;
     }
     std::size_t done = 0;
@@ -129,6 +133,8 @@ void DataFile::flush() {
         cutBackAndFail(done, n < 0 ? errno : ENOSPC);
     }
     size_ += static_cast<std::int64_t>(used_);
+    records_ += pending_records_;
+    pending_records_ = 0;
     written_.fetch_add(static_cast<std::int64_t>(used_), std::memory_order_relaxed);
     if (used_ > 0) unsynced_ = true;
     used_ = 0;
@@ -146,14 +152,25 @@ void DataFile::flush() {
 // one off.
 void DataFile::cutBackAndFail(std::size_t done, int error) {
     std::int64_t keep = size_;
+    std::size_t whole = 0;
     for (std::size_t i = done; i > 0; --i) {
         if (pending_[i - 1] == '\n') {
-            keep += static_cast<std::int64_t>(i);
+            whole = i;
             break;
         }
     }
+    keep += static_cast<std::int64_t>(whole);
+    // The record lines among the whole ones kept: pending records are the last
+    // lines of what was pending.
+    const auto lines = std::count(pending_.data(), pending_.data() + used_, '\n');
+    const auto kept_lines = std::count(pending_.data(), pending_.data() + whole, '\n');
+    const std::int64_t kept_records =
+        std::max<std::int64_t>(0, pending_records_ - (lines - kept_lines));
+    pending_records_ = 0;
     if (::ftruncate(fd_, keep) == 0) {
         size_ = keep;
+        records_ += kept_records;
+        written_.fetch_add(static_cast<std::int64_t>(whole), std::memory_order_relaxed);
         ::fdatasync(fd_);
     }
     fail("write", error);

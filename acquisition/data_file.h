@@ -51,6 +51,8 @@ class DataFile {
 
     // Bytes of whole lines on disk, as far as this file knows.
     std::int64_t size() const { return size_; }
+    // Record lines this open has put in the file, cut-back ones not counted.
+    std::int64_t records() const { return records_; }
     // Bytes this writer has put on disk over all its files; read from any thread.
     std::int64_t bytesWritten() const { return written_.load(std::memory_order_relaxed); }
 
@@ -66,6 +68,8 @@ class DataFile {
 
     std::vector<char> pending_;  // grows, never shrinks: no allocation per chunk
     std::size_t used_ = 0;
+    std::int64_t pending_records_ = 0;
+    std::int64_t records_ = 0;
     std::int64_t size_ = 0;
     std::atomic<std::int64_t> written_{0};
     bool unsynced_ = false;

@@ -10,6 +10,12 @@
 
 namespace zarv::acquisition {
 
+std::int64_t SteadyNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 using namespace zarv::device_io;
 using namespace zarv::station;
 
@@ -17,7 +23,9 @@ TMyThread::TMyThread(UsbLink& link, ChunkQueue& queue, OnFailure on_failure)
     : link_(link),
       queue_(queue),
       on_failure_(std::move(on_failure)),
-      scratch_(static_cast<std::size_t>(queue.slotSize()), 0) {}
+      scratch_(static_cast<std::size_t>(queue.slotSize()), 0) {
+    last_data_ns_.store(SteadyNowNs());
+}
 
 void TMyThread::requestStop() {
     stop_requested_.store(true);
@@ -74,6 +82,7 @@ std::int64_t TMyThread::readChunk(std::uint32_t want, std::uint64_t& unqueued) {
         return -1;
     }
     if (count == 0) return 0;
+    last_data_ns_.store(SteadyNowNs());
     if (slot) {
         queue_.publish(count, unqueued);
         unqueued = 0;

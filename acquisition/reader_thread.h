@@ -17,6 +17,9 @@ using device_io::UsbLink;
 
 class ChunkQueue;
 
+// The steady clock in nanoseconds, as chunks are stamped with it.
+std::int64_t SteadyNowNs();
+
 // The stream reader of one beam dwell. It does nothing but read the link into the
 // queue's free slots, so that a read is always in flight: when every slot is
 // taken it reads on into a scratch buffer and counts what it could not queue,
@@ -41,6 +44,9 @@ class TMyThread : public QThread {
     bool readFailed() const { return read_failed_.load(); }
     // Stream bytes that found no free slot, this dwell.
     std::uint64_t lostBytes() const { return lost_bytes_.load(); }
+    // When stream bytes last arrived (steady clock, ns); the reader's start
+    // until then.
+    std::int64_t lastDataNs() const { return last_data_ns_.load(); }
 
   protected:
     void run() override;
@@ -56,6 +62,7 @@ class TMyThread : public QThread {
     std::atomic<bool> read_failed_{false};
     std::atomic<bool> reading_{false};
     std::atomic<std::uint64_t> lost_bytes_{0};
+    std::atomic<std::int64_t> last_data_ns_{0};
     // Held by run() throughout and taken by join(): orders the thread's last
     // steps before the owner's next ones in a way thread checkers see, which
     // QThread::wait() alone does not.

@@ -1,5 +1,9 @@
 #include "run_figures.h"
 
+#include <QLocale>
+
+#include "dwell_timeline.h"
+
 #include <cmath>
 
 #include "station/run_config.h"
@@ -44,6 +48,29 @@ QString RunSummary(const RunTotals& t) {
         .arg(t.framing_errors)
         .arg(t.records_lost)
         .arg(FormatDuration(t.seconds));
+}
+
+namespace {
+QString grouped(std::int64_t n) {
+    return QLocale(QLocale::English).toString(static_cast<qint64>(n));
+}
+
+QString spanText(double seconds) {
+    if (seconds >= 0.1) return QStringLiteral("%1 s").arg(seconds, 0, 'f', 1);
+    return QStringLiteral("%1 ms").arg(seconds * 1000, 0, 'f', 0);
+}
+}  // namespace
+
+QString DwellTimingLine(int beam, const DwellTiming& t) {
+    QString line = QStringLiteral("Dwell beam %1: %2 of %3 records")
+                       .arg(beam)
+                       .arg(grouped(t.records_written), grouped(t.records_implied));
+    for (const Discontinuity& gap : t.gaps) {
+        line += QStringLiteral("; %1 missing after record %2 (%3)")
+                    .arg(grouped(gap.missing), grouped(gap.record),
+                         spanText(static_cast<double>(gap.missing) * t.record_period_ns / 1e9));
+    }
+    return line;
 }
 
 }  // namespace zarv::acquisition

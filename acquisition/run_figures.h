@@ -33,4 +33,9 @@ struct RunTotals {
 };
 QString RunSummary(const RunTotals& totals);
 
+struct DwellTiming;
+// "Dwell beam 2: 83,335 of 100,000 records; 16,665 missing after record 23,405
+// (1.7 s)", one clause per gap.
+QString DwellTimingLine(int beam, const DwellTiming& timing);
+
 }  // namespace zarv::acquisition

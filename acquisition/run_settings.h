@@ -35,6 +35,10 @@ int DwellTimerMs(double seconds);
 // sweep values.
 SweepParameters SweepFromConfig(TRunConfig& config);
 
+constexpr std::int32_t kMostIntegrations = 1000000;
+constexpr std::int32_t kLongestRelayMs = 60000;
+constexpr int kLongestDwellS = 86400;
+
 // Why these settings cannot run, or empty when they can.
 QString RefuseReason(const TRunConfig& config);
 

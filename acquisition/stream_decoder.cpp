@@ -73,6 +73,17 @@ void StreamDecoder::configure(int gates, int integrations) {
 }
 
 void StreamDecoder::reset() {
+    dropPartial();
+    stream_offset_ = 0;
+    buffer_offset_ = 0;
+}
+
+void StreamDecoder::breakStream(std::uint64_t lost_bytes) {
+    dropPartial();
+    stream_offset_ += static_cast<std::int64_t>(lost_bytes);
+}
+
+void StreamDecoder::dropPartial() {
     carry_pos_ = -1;
     carry_length_ = 0;
     frames_summed_ = 0;
@@ -90,6 +101,9 @@ void StreamDecoder::HandOverChunk(const std::uint8_t* data, std::uint32_t count)
 void StreamDecoder::HandOverInPlace(std::uint8_t* data, std::uint32_t count) {
     count = std::min<std::uint32_t>(count, kChunkSize);
     buffer_ = data - carry_length_;
+    buffer_offset_ = stream_offset_ - carry_length_;
+    handed_carry_ = carry_length_;
+    stream_offset_ += count;
     if (carry_length_ > 0)
         std::memcpy(buffer_, carry_buffer_.data(), static_cast<std::size_t>(carry_length_));
     std::memset(data + count, 0, kTailRoom);
@@ -119,6 +133,7 @@ int StreamDecoder::findMarkers(StreamEvents& events) {
         const std::int32_t q = at + 4;
         marker_positions_[static_cast<std::size_t>(j)] = q;
         if (j > 0 && q - marker_positions_[static_cast<std::size_t>(j) - 1] != kFrameSize) {
+            if (first_error_marker_ < 0) first_error_marker_ = j;
             ++framing_errors;
             events.framingError(framing_errors);
             if (framing_errors > kFramingErrorLimit) {
@@ -177,9 +192,29 @@ void StreamDecoder::emitRecord(DataFile* file, RecordSink* records, std::int32_t
     ++records_emitted_;
 }
 
+StreamMark StreamDecoder::markAt(int marker) const {
+    const int frames = summed_at_buffer_ + marker;
+    return StreamMark{records_at_buffer_ + frames / integrations_,
+                      buffer_offset_ + marker_positions_[static_cast<std::size_t>(marker)] - 4,
+                      frames % integrations_};
+}
+
 void StreamDecoder::ProcessChunk(DataFile* file, RecordSink* records, std::int32_t record_period_us,
                                  StreamEvents& events) {
+    records_at_buffer_ = records_emitted_;
+    summed_at_buffer_ = frames_summed_;
+    first_error_marker_ = -1;
+    chunk_start_ = StreamMark{};
+    first_error_ = StreamMark{};
     const int markers = findMarkers(events);
+    if (markers > 0) {
+        int first_own = 0;  // the carry's marker belongs to the chunk before
+        while (first_own < markers &&
+               marker_positions_[static_cast<std::size_t>(first_own)] - 4 < handed_carry_)
+            ++first_own;
+        if (first_own < markers) chunk_start_ = markAt(first_own);
+        if (first_error_marker_ >= 0) first_error_ = markAt(first_error_marker_);
+    }
     if (markers < 2) return;
     const std::uint8_t* buffer = buffer_;
     std::int32_t* partial = partial_sums_.data();

@@ -12,6 +12,16 @@ using device_io::kLinkBufferBytes;
 class DataFile;
 class RecordSink;
 
+// A place in the stream: the record a frame is summed into, the frame's stream
+// offset (bytes since the trigger started, lost bytes included) and how many
+// frames of that record come before it.
+struct StreamMark {
+    std::int64_t record = -1;
+    std::int64_t byte = 0;
+    int frames_into = 0;
+    bool valid() const { return record >= 0; }
+};
+
 // What the stream processing reports as it goes.
 class StreamEvents {
   public:
@@ -46,9 +56,9 @@ class StreamDecoder {
     void configure(int gates, int integrations);
     // A new dwell: no carry, no frames summed, every sum 0.
     void reset();
-    // Bytes of the stream went missing before the next chunk: the frame cut at the
-    // end of the last one and the record being summed are dropped.
-    void breakStream() { reset(); }
+    // lost bytes of the stream went missing before the next chunk: the frame cut
+    // at the end of the last one and the record being summed are dropped.
+    void breakStream(std::uint64_t lost_bytes);
 
     // Stream buffer := carry + the count bytes read; the new carry is the tail from
     // the last marker within 504 bytes of the end.
@@ -61,6 +71,13 @@ class StreamDecoder {
 
     int framing_errors = 0;
     std::int64_t recordsEmitted() const { return records_emitted_; }
+    // Stream bytes handed over since the dwell began, lost ones included.
+    std::int64_t streamOffset() const { return stream_offset_; }
+    // After ProcessChunk: the first frame that starts in the chunk's own bytes,
+    // and the first frame after the first framing error of the buffer (invalid
+    // when there is none).
+    const StreamMark& chunkStart() const { return chunk_start_; }
+    const StreamMark& firstFramingError() const { return first_error_; }
     int carry_pos() const { return carry_pos_; }
     int frames_summed() const { return frames_summed_; }
     int streamLength() const { return stream_length_; }
@@ -78,7 +95,9 @@ class StreamDecoder {
     static int AverageHalfEven(std::int64_t sum, std::int32_t n);
 
   private:
+    void dropPartial();
     int findMarkers(StreamEvents& events);
+    StreamMark markAt(int marker) const;
     void emitRecord(DataFile* file, RecordSink* records, std::int32_t record_period_us);
 
     std::vector<std::uint8_t> stream_buffer_;  // for chunks handed over by copy
@@ -95,6 +114,14 @@ class StreamDecoder {
     int integrations_ = 1;
     int frames_summed_ = 0;
     std::int64_t records_emitted_ = 0;
+    std::int64_t stream_offset_ = 0;
+    std::int64_t buffer_offset_ = 0;  // stream offset of buffer_[0]
+    int handed_carry_ = 0;            // carry bytes in front of the current chunk
+    std::int64_t records_at_buffer_ = 0;
+    int summed_at_buffer_ = 0;
+    int first_error_marker_ = -1;
+    StreamMark chunk_start_;
+    StreamMark first_error_;
 };
 
 }  // namespace zarv::acquisition

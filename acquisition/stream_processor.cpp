@@ -1,5 +1,7 @@
 #include "stream_processor.h"
 
+#include <algorithm>
+
 #include "data_file.h"
 #include "graph_capture.h"
 #include "station/station_error.h"
@@ -39,6 +41,7 @@ void StreamProcessor::configure(int gates, int integrations, std::int32_t record
     std::lock_guard<std::mutex> lock(mutex_);
     decoder_.configure(gates, integrations);
     record_period_us_ = record_period_us;
+    integrations_ = std::max(integrations, 1);
     error_.clear();
     if (graph_) graph_->setRecordPeriod(record_period_us);
 }
@@ -48,6 +51,9 @@ void StreamProcessor::beginDwell(DataFile& file) {
         std::lock_guard<std::mutex> lock(mutex_);
         decoder_.reset();
         decoder_.framing_errors = 0;
+        timeline_.begin(static_cast<double>(record_period_us_) * 1000.0 / integrations_,
+                        integrations_);
+        timing_ = DwellTiming{};
         framing_errors_.store(0);
         framing_limit_passed_.store(false);
         error_.clear();
@@ -58,12 +64,19 @@ void StreamProcessor::beginDwell(DataFile& file) {
     queue_.wake();
 }
 
-void StreamProcessor::endDwell() {
+void StreamProcessor::endDwell(std::int64_t trigger_ns, std::int64_t end_ns) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        trigger_ns_ = trigger_ns;
+        end_ns_ = end_ns;
         if (phase_ == Phase::Recording) phase_ = Phase::Draining;
     }
     queue_.wake();
+}
+
+DwellTiming StreamProcessor::timing() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return timing_;
 }
 
 bool StreamProcessor::dwellDrained() const {
@@ -114,7 +127,7 @@ void StreamProcessor::loop() {
 void StreamProcessor::process(ChunkQueue::Chunk& chunk) {
     if (before_chunk_) before_chunk_();
     // A hole in the stream: no record may mix frames from both sides of it.
-    if (chunk.lost_before > 0) decoder_.breakStream();
+    if (chunk.lost_before > 0) decoder_.breakStream(chunk.lost_before);
     decoder_.HandOverInPlace(chunk.data(), chunk.count);
     const std::int64_t before = decoder_.recordsEmitted();
     try {
@@ -122,6 +135,10 @@ void StreamProcessor::process(ChunkQueue::Chunk& chunk) {
     } catch (const StationError& e) {
         fail(e.text());
     }
+    const bool queue_loss = chunk.lost_before > 0;
+    timeline_.noteChunk(chunk.received_ns.load(), decoder_.streamOffset(), decoder_.chunkStart(),
+                        queue_loss ? decoder_.chunkStart() : decoder_.firstFramingError(),
+                        queue_loss ? GapCause::Queue : GapCause::Framing);
     records_.fetch_add(decoder_.recordsEmitted() - before);
     if (framing_limit_passed_.load()) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -130,8 +147,11 @@ void StreamProcessor::process(ChunkQueue::Chunk& chunk) {
 }
 
 void StreamProcessor::finishDwell() {
+    // Every record has been flushed to the file by now: the timing counts them
+    // before the close, so that the run has it once the dwell is drained.
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        timing_ = timeline_.finish(trigger_ns_, end_ns_, file_->records());
         phase_ = Phase::Closing;
     }
     if (notify_) notify_();

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "chunk_queue.h"
+#include "dwell_timeline.h"
 #include "record_sink.h"
 #include "stream_decoder.h"
 
@@ -40,8 +41,12 @@ class StreamProcessor : private StreamEvents {
     void configure(int gates, int integrations, std::int32_t record_period_us);
     // A new dwell into file, which stays the processor's until dwellClosed().
     void beginDwell(DataFile& file);
-    // Every chunk queued so far is still recorded; then the file is closed.
-    void endDwell();
+    // Every chunk queued so far is still recorded; then the file is closed and
+    // the dwell's timing worked out: the trigger was started at trigger_ns and
+    // reading ended at end_ns (steady clock).
+    void endDwell(std::int64_t trigger_ns = 0, std::int64_t end_ns = 0);
+    // Once dwellClosed(): where the dwell's records belong in time.
+    DwellTiming timing() const;
     // Every chunk of the dwell has been recorded; the file may still be closing.
     bool dwellDrained() const;
     bool dwellClosed() const;
@@ -80,7 +85,9 @@ class StreamProcessor : private StreamEvents {
     Outlets outlets_;
     Notify notify_;
     StreamDecoder decoder_;
+    DwellTimeline timeline_;
     std::int32_t record_period_us_ = 0;
+    int integrations_ = 1;
     std::function<void()> before_chunk_;
 
     mutable std::mutex mutex_;  // guards the fields below up to the atomics
@@ -89,6 +96,9 @@ class StreamProcessor : private StreamEvents {
     bool discarding_ = false;  // the dwell's recording has ended early
     QString error_;
     bool quit_ = false;
+    std::int64_t trigger_ns_ = 0;
+    std::int64_t end_ns_ = 0;
+    DwellTiming timing_;
 
     std::atomic<int> framing_errors_{0};
     std::atomic<bool> framing_limit_passed_{false};

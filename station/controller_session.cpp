@@ -19,6 +19,8 @@ std::uint32_t ControllerSession::countDevices() {
 }
 
 bool ControllerSession::ensureOpen() {
+    // The StopTrigger that follows an open does not open again.
+    if (stopping_after_open_) return device_open_;
     if (device_open_ && !link_.HandleGone()) return true;
     if (device_open_) log_.LogMessage(QStringLiteral("USB device was lost: opening it again"));
     device_open_ = false;
@@ -30,6 +32,11 @@ bool ControllerSession::ensureOpen() {
     }
     log_.LogMessage(text);
     device_open_ = true;
+    // The controller may still be triggering from before the link went: nothing
+    // else is sent until its trigger is stopped.
+    stopping_after_open_ = true;
+    commands_.StopTrigger();
+    stopping_after_open_ = false;
     return true;
 }
 

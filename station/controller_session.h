@@ -69,6 +69,7 @@ class ControllerSession {
     bool triggering_ = false;
     bool stop_requested_ = false;
     LinkHolder holder_ = LinkHolder::Idle;
+    bool stopping_after_open_ = false;
 };
 
 }  // namespace zarv::station

@@ -50,7 +50,22 @@ void StationConfig::ReadConfig() {
     run_config.device_serial = ConfigValue(lines, QStringLiteral("device_serial"));
     if (!run_config.device_serial.isEmpty())
         op.appendLogLine(prefix + QStringLiteral("device_serial: ") + run_config.device_serial);
+    readAutoRecovery(lines, prefix);
     (void)MakeHourTree(run_config.data_dir, stamp);  // quietly: a run says more
+}
+
+// Optional, 0 or 1: absent means 0, and only a set key is echoed.
+void StationConfig::readAutoRecovery(const ConfigLines& lines, const QString& prefix) {
+    static const ConfigKey key{"auto_recovery", "auto_recovery: ", ConfigKind::Integer,
+                               nullptr,         nullptr,           nullptr};
+    const QString value = ConfigValue(lines, QString::fromLatin1(key.name));
+    run_config.auto_recovery = false;
+    if (value.isEmpty()) return;
+    const auto number = ParseConfigInteger(value);
+    if (!number || (*number != 0 && *number != 1))
+        throw badValue(key, StationError(QStringLiteral("'%1' is not 0 or 1").arg(value)));
+    run_config.auto_recovery = *number == 1;
+    log_.op().appendLogLine(prefix + QString::fromLatin1(key.label) + value);
 }
 
 // The error box's text is fixed; the kept log says which file or key it means.

@@ -33,6 +33,7 @@ class StationConfig {
 
   private:
     ConfigLines readLinesNamingTheFile();
+    void readAutoRecovery(const ConfigLines& lines, const QString& prefix);
     StationError badValue(const ConfigKey& key, const StationError& error);
 
     OperatorLog& log_;

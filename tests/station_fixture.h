@@ -34,6 +34,18 @@ inline void LeaveTriggering(ControllerSession& session) {
     session.releaseLink();
 }
 
+// Every open of the controller is followed by a StopTrigger frame (code 03h,
+// payload 0) before anything else.
+inline bool IsStopTrigger(const std::array<std::uint8_t, 50>& frame) {
+    return frame[1] == 0x03 && frame[2] == 0;
+}
+// True when nothing but those StopTrigger frames was written.
+inline bool OnlyTriggerStops(const std::vector<std::array<std::uint8_t, 50>>& frames) {
+    for (const auto& frame : frames)
+        if (!IsStopTrigger(frame)) return false;
+    return true;
+}
+
 inline qint64 AmpleSpace(const QString&) {
     return qint64{1} << 40;
 }

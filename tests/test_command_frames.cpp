@@ -161,7 +161,7 @@ TEST_F(CommandTest, UnknownSectorSendsNothing) {
     EXPECT_EQ(cmd().EraseSector("a"), 0);
     EXPECT_EQ(cmd().ProgramSectorBlock(words, 1, "", 0), 0);
     EXPECT_FALSE(cmd().ReadSector("Z", sector));
-    EXPECT_TRUE(sim->writtenFrames().empty());
+    EXPECT_TRUE(OnlyTriggerStops(sim->writtenFrames()));
 }
 
 TEST_F(CommandTest, InformationBlockDecodes) {

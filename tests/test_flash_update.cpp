@@ -147,7 +147,7 @@ TEST_F(FlashUpdateTest, ChecksBeforeTheUpdate) {
     sim->setDeviceCount(0);
     upgrade(image());
     EXPECT_EQ(LastOf(op.messages()), "USB device not found..");
-    EXPECT_TRUE(sim->writtenFrames().empty());
+    EXPECT_TRUE(OnlyTriggerStops(sim->writtenFrames()));
 }
 
 TEST_F(FlashUpdateTest, CorruptedRecordStopsBeforeAnyCommand) {
@@ -155,7 +155,7 @@ TEST_F(FlashUpdateTest, CorruptedRecordStopsBeforeAnyCommand) {
     QString& bad = lines[3];
     bad[12] = bad[12] == 'F' ? 'E' : 'F';
     EXPECT_EQ(upgradeError(lines), "Line 4 of the firmware image has a wrong checksum");
-    EXPECT_TRUE(sim->writtenFrames().empty());
+    EXPECT_TRUE(OnlyTriggerStops(sim->writtenFrames()));
 }
 
 TEST_F(FlashUpdateTest, FailedEraseShowsUpAsAMismatch) {

@@ -145,10 +145,11 @@ TEST(SimulatedController, TracesEveryFrameWritten) {
     QFile f(trace);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = f.readAll().split('\n');
-    ASSERT_EQ(lines.size(), 2);
-    const QList<QByteArray> fields = lines[0].split(' ');
+    ASSERT_EQ(lines.size(), 3);  // the StopTrigger after the open, then the command
+    const QList<QByteArray> fields = lines[1].split(' ');
     ASSERT_EQ(fields.size(), 52);
     EXPECT_EQ(fields[1], "TX");
+    EXPECT_EQ(lines[0].split(' ').mid(2, 3), (QList<QByteArray>{"02", "03", "00"}));
     EXPECT_EQ(fields.mid(2, 4), (QList<QByteArray>{"02", "07", "02", "07"}));
 }
 

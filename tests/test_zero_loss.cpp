@@ -138,7 +138,15 @@ TEST_F(ZeroLossTest, AFullQueueLeavesAHoleThatIsCountedAndLogged) {
     const int bytes = match.captured(1).toInt();
     EXPECT_GT(bytes, 131072);  // whole reads went by
     EXPECT_EQ(match.captured(2).toInt(), bytes / 148);
-    EXPECT_EQ(LastOf(op.loss_texts), QStringLiteral("Lost %1 frames").arg(bytes / 148));
+    // The records missing, counted from the time: the frames that found no room
+    // and the records cut at both ends of the hole.
+    const QStringList dwell = op.messages().filter(QRegularExpression("^Dwell beam 1: "));
+    ASSERT_EQ(dwell.size(), 1) << op.messages().join('\n');
+    const auto missing = QRegularExpression("; ([\\d,]+) missing after record").match(dwell[0]);
+    ASSERT_TRUE(missing.hasMatch()) << dwell[0];
+    const int records_missing = missing.captured(1).remove(',').toInt();
+    EXPECT_NEAR(records_missing, bytes / 148 / 10.0, 2.0);
+    EXPECT_EQ(LastOf(op.loss_texts), QStringLiteral("Lost %1 frames").arg(records_missing * 10));
     EXPECT_EQ(sim->overrunBytes(), 0u);  // the reader read on all the same
     const auto blocks = ReadDwellBlocks(path("data"));
     ASSERT_GE(blocks.size(), 1u);

@@ -36,13 +36,19 @@ TEST_F(BridgeTest, OpenSendsTheLinksSequenceAndQueuesTransfers) {
     ASSERT_TRUE(station->session.ensureOpen());
     EXPECT_EQ(LastOf(op.messages()), "Radar controller (simulated) [SIM00001]");
     const auto vendor = VendorRequests(chip->controlLog());
-    ASSERT_EQ(vendor.size(), 4u);
+    ASSERT_EQ(vendor.size(), 6u);
     // libftdi1's own reset and 9600 baud at the open, then the link's reset and
     // its 5 ms latency timer; the time-outs and transfer size stay on this side.
+    // The StopTrigger that follows every open purges both ways first.
     EXPECT_EQ(vendor[0], (UsbSetup{0x40, 0x00, 0, 1, 0}));
     EXPECT_EQ(vendor[1].request, 0x03);
     EXPECT_EQ(vendor[2], (UsbSetup{0x40, 0x00, 0, 1, 0}));
     EXPECT_EQ(vendor[3], (UsbSetup{0x40, 0x09, 5, 1, 0}));
+    EXPECT_EQ(vendor[4].request, 0x00);
+    EXPECT_EQ(vendor[5].request, 0x00);
+    const auto frames = controller->writtenFrames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_TRUE(IsStopTrigger(frames[0]));
     EXPECT_EQ(chip->latencyMs(), 5);
     ASSERT_TRUE(waitFor([&] { return usb->inTransfersPending(port) >= 7; }))
         << usb->inTransfersPending(port);

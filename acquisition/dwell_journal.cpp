@@ -1,0 +1,108 @@
+#include "dwell_journal.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimeZone>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+namespace zarv::acquisition {
+
+namespace {
+QString utcText(const QDateTime& time) {
+    return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
+}
+
+QString offsetText(const QDateTime& local) {
+    const int seconds = local.offsetFromUtc();
+    const int minutes = std::abs(seconds) / 60;
+    return QStringLiteral("%1%2:%3")
+        .arg(seconds < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+        .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+        .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString zoneName(const QDateTime& local) {
+    const QByteArray id = local.timeZone().id();
+    return id.isEmpty() ? QString::fromUtf8(QTimeZone::systemTimeZoneId()) : QString::fromUtf8(id);
+}
+
+QString writeAll(int fd, const QByteArray& bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            ::write(fd, bytes.constData() + done, static_cast<std::size_t>(bytes.size() - done));
+        if (n > 0) {
+            done += n;
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            return QString::fromLocal8Bit(std::strerror(n < 0 ? errno : ENOSPC));
+        }
+    }
+    if (::fdatasync(fd) != 0 && errno != EINVAL)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return QString();
+}
+
+void syncDirectory(const QString& dir) {
+    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+}  // namespace
+
+QDateTime WallTimeOf(const DwellEntry& entry, std::int64_t steady_ns) {
+    const std::int64_t since_ns = steady_ns - entry.timing.trigger_ns;
+    return entry.trigger_wall.addMSecs(std::llround(static_cast<double>(since_ns) / 1e6));
+}
+
+QByteArray DwellJournalLine(const DwellEntry& entry) {
+    const DwellTiming& t = entry.timing;
+    QJsonArray gaps;
+    for (const Discontinuity& gap : t.gaps) {
+        gaps.append(QJsonObject{
+            {QStringLiteral("record"), static_cast<qint64>(gap.record)},
+            {QStringLiteral("missing"), static_cast<qint64>(gap.missing)},
+            {QStringLiteral("at"), utcText(WallTimeOf(entry, gap.at_ns))},
+            {QStringLiteral("cause"), QString::fromLatin1(GapCauseName(gap.cause))},
+        });
+    }
+    const QJsonObject line{
+        {QStringLiteral("file"), QFileInfo(entry.data_file).fileName()},
+        {QStringLiteral("beam"), entry.beam},
+        {QStringLiteral("trigger_start"), utcText(entry.trigger_wall)},
+        {QStringLiteral("time_zone"), zoneName(entry.trigger_wall)},
+        {QStringLiteral("utc_offset"), offsetText(entry.trigger_wall)},
+        {QStringLiteral("end"), utcText(WallTimeOf(entry, t.end_ns))},
+        {QStringLiteral("record_period_s"), t.record_period_ns / 1e9},
+        {QStringLiteral("records_written"), static_cast<qint64>(t.records_written)},
+        {QStringLiteral("records_implied"), static_cast<qint64>(t.records_implied)},
+        {QStringLiteral("discontinuities"), gaps},
+    };
+    return QJsonDocument(line).toJson(QJsonDocument::Compact);
+}
+
+QString AppendDwellJournal(const DwellEntry& entry) {
+    const QString dir = QFileInfo(entry.data_file).absolutePath();
+    const QString path = dir + QLatin1Char('/') + QLatin1String(kDwellJournalName);
+    const QByteArray name = QFile::encodeName(path);
+    const bool existed = ::access(name.constData(), F_OK) == 0;
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    const QString failure = writeAll(fd, DwellJournalLine(entry) + '\n');
+    ::close(fd);
+    if (!existed) syncDirectory(dir);
+    return failure.isEmpty() ? QString() : QStringLiteral("%1: %2").arg(path, failure);
+}
+
+}  // namespace zarv::acquisition

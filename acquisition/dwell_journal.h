@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include "dwell_timeline.h"
+
+namespace zarv::acquisition {
+
+// The dwell journal: beside the data files of an hour, one JSON line per dwell
+// in dwells.jsonl, saying when the trigger started (UTC, to the millisecond,
+// with the station's time zone), when reading ended, how many records the file
+// got and the time implies, and each gap: the file's record after it, the
+// records missing and the true time of that record. The data files stay as
+// they are; readers place records in time from here.
+inline constexpr char kDwellJournalName[] = "dwells.jsonl";
+
+struct DwellEntry {
+    QString data_file;  // full path
+    int beam = 0;
+    QDateTime trigger_wall;  // the station's clock when the trigger was started
+    DwellTiming timing;
+};
+
+// The wall-clock time of a steady-clock instant of the dwell.
+QDateTime WallTimeOf(const DwellEntry& entry, std::int64_t steady_ns);
+// One line, without its line end.
+QByteArray DwellJournalLine(const DwellEntry& entry);
+// Appends the line to the journal in the data file's directory and syncs it;
+// why it could not, or empty.
+QString AppendDwellJournal(const DwellEntry& entry);
+
+}  // namespace zarv::acquisition
