@@ -345,8 +345,9 @@ bool AcquisitionRun::streamSilent() const {
     if (!reader_) return false;
     const std::int64_t ipp_ns = std::int64_t{config_.run_config.ipp} * 1000;
     const std::int64_t limit_ns = std::max(std::int64_t{silence_limit_ms_} * 1000000, 3 * ipp_ns);
+    // Reads keep coming back empty: a reader that is itself held up says nothing.
     const std::int64_t last = std::max(reader_->lastDataNs(), trigger_ns_);
-    return SteadyNowNs() - last > limit_ns;
+    return reader_->lastEmptyReadNs() - last > limit_ns;
 }
 
 void AcquisitionRun::showProgress() {

@@ -10,6 +10,9 @@ namespace {
 constexpr double kNone = std::numeric_limits<double>::infinity();
 constexpr std::int64_t kLeastToleranceNs = 10'000'000;
 constexpr double kFrameBytes = StreamDecoder::kFrameSize;
+// What the link and the bridge can hold while the reader is held up, with room
+// to spare: the hardware link's ring is 4 MiB.
+constexpr std::int64_t kHeldBytes = 8 * 1024 * 1024;
 }  // namespace
 
 const char* GapCauseName(GapCause cause) {
@@ -70,8 +73,32 @@ void DwellTimeline::noteChunk(std::int64_t arrival_ns, std::int64_t stream_end,
     }
 }
 
+// A reader that was held up reads old bytes late before it meets the hole: the
+// chunk that arrived late is no place for the gap when a framing error or a
+// queue loss follows within what the link can hold; the gap is where the bytes
+// break.
+std::vector<DwellTimeline::Segment> DwellTimeline::placedSegments() const {
+    std::vector<Segment> placed;
+    for (std::size_t k = 0; k < segments_.size(); ++k) {
+        const Segment& s = segments_[k];
+        if (s.cause == GapCause::Pause && k + 1 < segments_.size()) {
+            const Segment& next = segments_[k + 1];
+            const bool broken = next.cause == GapCause::Framing || next.cause == GapCause::Queue;
+            if (broken && next.start.byte - s.start.byte <= kHeldBytes) {
+                if (!placed.empty())
+                    placed.back().least_lateness =
+                        std::min(placed.back().least_lateness, s.least_lateness);
+                continue;
+            }
+        }
+        placed.push_back(s);
+    }
+    return placed;
+}
+
 DwellTiming DwellTimeline::finish(std::int64_t trigger_ns, std::int64_t end_ns,
                                   std::int64_t records_written) const {
+    const std::vector<Segment> segments = placedSegments();
     DwellTiming timing;
     timing.trigger_ns = trigger_ns;
     timing.end_ns = end_ns;
@@ -81,10 +108,10 @@ DwellTiming DwellTimeline::finish(std::int64_t trigger_ns, std::int64_t end_ns,
     const double tolerance = static_cast<double>(toleranceNs());
 
     // The least lateness from each segment on, measured from the trigger.
-    std::vector<double> lateness(segments_.size(), kNone);
+    std::vector<double> lateness(segments.size(), kNone);
     double least = kNone;
-    for (std::size_t k = segments_.size(); k-- > 0;) {
-        least = std::min(least, segments_[k].least_lateness);
+    for (std::size_t k = segments.size(); k-- > 0;) {
+        least = std::min(least, segments[k].least_lateness);
         lateness[k] = least - static_cast<double>(trigger_ns);
     }
     // The link's own latency, as far as it looks normal.
@@ -92,8 +119,8 @@ DwellTiming DwellTimeline::finish(std::int64_t trigger_ns, std::int64_t end_ns,
         lateness.empty() || lateness[0] == kNone ? 0.0 : std::clamp(lateness[0], 0.0, tolerance);
 
     std::int64_t counted = 0;  // missing records before the last gap
-    for (std::size_t k = 0; k < segments_.size() && period > 0; ++k) {
-        const Segment& s = segments_[k];
+    for (std::size_t k = 0; k < segments.size() && period > 0; ++k) {
+        const Segment& s = segments[k];
         if (lateness[k] == kNone || s.start.record >= records_written) continue;
         const double lost_ns = std::max(0.0, lateness[k] - latency);
         const double due_ns =

@@ -75,6 +75,7 @@ class DwellTimeline {
         double least_lateness;  // arrival less the time due, without the trigger time
     };
     static constexpr std::size_t kMaxSegments = 4096;
+    std::vector<Segment> placedSegments() const;
 
     double frame_period_ns_ = 0;
     int integrations_ = 1;

@@ -76,20 +76,23 @@ std::int64_t TMyThread::readChunk(std::uint32_t want, std::uint64_t& unqueued) {
     FT_STATUS status = FT_OK;
     reading_.store(true);
     const std::uint32_t count = link_.ReadStream(slot ? slot : scratch_.data(), want, &status);
+    // What arrived before a failure is the dwell's all the same.
+    if (count > 0) {
+        last_data_ns_.store(SteadyNowNs());
+        if (slot) {
+            queue_.publish(count, unqueued);
+            unqueued = 0;
+        } else {
+            unqueued += count;
+            lost_bytes_.fetch_add(count);
+        }
+    }
     if (status != FT_OK) {
         read_failed_.store(true);
         if (on_failure_) on_failure_();
         return -1;
     }
-    if (count == 0) return 0;
-    last_data_ns_.store(SteadyNowNs());
-    if (slot) {
-        queue_.publish(count, unqueued);
-        unqueued = 0;
-    } else {
-        unqueued += count;
-        lost_bytes_.fetch_add(count);
-    }
+    if (count == 0) last_empty_read_ns_.store(SteadyNowNs());
     return count;
 }
 

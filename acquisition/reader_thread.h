@@ -47,6 +47,9 @@ class TMyThread : public QThread {
     // When stream bytes last arrived (steady clock, ns); the reader's start
     // until then.
     std::int64_t lastDataNs() const { return last_data_ns_.load(); }
+    // When a read last came back empty-handed: a reader held up (a stopped
+    // process) returns nothing at all, which is no sign of a silent stream.
+    std::int64_t lastEmptyReadNs() const { return last_empty_read_ns_.load(); }
 
   protected:
     void run() override;
@@ -63,6 +66,7 @@ class TMyThread : public QThread {
     std::atomic<bool> reading_{false};
     std::atomic<std::uint64_t> lost_bytes_{0};
     std::atomic<std::int64_t> last_data_ns_{0};
+    std::atomic<std::int64_t> last_empty_read_ns_{0};
     // Held by run() throughout and taken by join(): orders the thread's last
     // steps before the owner's next ones in a way thread checkers see, which
     // QThread::wait() alone does not.

@@ -58,6 +58,22 @@ void HeadlessOperator::waitMs(int ms) {
     DelayMs(ms);
 }
 
+int HeadlessStatus(RunEnd end) {
+    switch (end) {
+        case RunEnd::Stopped:
+            return 0;
+        case RunEnd::BadSettings:
+            return kExitBadConfig;
+        case RunEnd::NoController:
+            return kExitNoController;
+        case RunEnd::Cancelled:
+        case RunEnd::Fault:
+        case RunEnd::Failed:
+            break;
+    }
+    return kExitGaveUp;
+}
+
 int RunHeadless(device_io::FtApi& api, double seconds) {
     HeadlessOperator op(stdout, stderr);
     Station station(op, api);
@@ -67,10 +83,13 @@ int RunHeadless(device_io::FtApi& api, double seconds) {
         station.config.ReadConfig();
     } catch (const StationError& error) {
         op.showError(error.text() + QStringLiteral("."));
-        return 1;
+        return kExitBadConfig;
     }
     SetProcessPriority(3);
     AcquisitionRun run(station.log, station.session, station.config);
+    // Nobody is there to press Start again: a lost link, a silent stream or
+    // framing errors are recovered from.
+    run.setAlwaysRecover(true);
     EndingSignals ending;
     QObject::connect(&ending, &EndingSignals::received, &run, [&](int number) {
         station.log.LogMessage(QStringLiteral("Signal %1 (%2) received: ending")
@@ -91,9 +110,8 @@ int RunHeadless(device_io::FtApi& api, double seconds) {
             run.start();
         } catch (const StationError& error) {
             op.showError(error.text() + QStringLiteral("."));
-            status = 1;
         }
-        if (run.totals().dwells == 0) status = 1;
+        status = HeadlessStatus(run.lastEnd());
         QCoreApplication::quit();
     });
     QCoreApplication::exec();

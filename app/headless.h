@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstdio>
 
+#include "acquisition/acquisition_run.h"
 #include "station/daily_log.h"
 #include "station/operator.h"
 
@@ -54,8 +55,18 @@ class HeadlessOperator : public station::Operator {
     int maximum_ = 100;
 };
 
+// zarv --headless exit statuses besides 0 (ended by a signal or the recording
+// time); 2 and 3 are the command line's. A bad config.txt must not be restarted.
+constexpr int kExitGaveUp = 1;        // an error recording cannot go on after
+constexpr int kExitBadConfig = 4;     // config.txt missing, unreadable or refused
+constexpr int kExitNoController = 5;  // no controller at the start
+
+// The exit status for how the run ended.
+int HeadlessStatus(acquisition::RunEnd end);
+
 // zarv --headless: records as Start does until a signal ends it or, when
-// seconds is above 0, for that long. The status is 0 once a dwell was recorded.
+// seconds is above 0, for that long, recovering from a lost link, a silent
+// stream and framing errors.
 int RunHeadless(device_io::FtApi& api, double seconds);
 
 }  // namespace zarv::app

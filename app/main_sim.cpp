@@ -10,5 +10,6 @@ using namespace zarv::sim;
 int main(int argc, char** argv) {
     SimController controller(qEnvironmentVariable("ZARV_SIM_FLASH"),
                              qEnvironmentVariable("ZARV_SIM_TRACE"));
+    controller.setFaultPlan(SimFaultPlan::FromEnvironment());
     return RunStation(argc, argv, controller);
 }

@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 #include <QString>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -45,7 +48,10 @@ void usage(std::FILE* to) {
         "  --trace FILE     append every frame the controller receives to FILE\n"
         "  --second-bridge  also attach a bridge that is not the controller\n"
         "  --busy           the controller's bridge is held by another program\n"
-        "  --help           show this text\n",
+        "  --help           show this text\n\n"
+        "ZARV_SIM_FAULTS (unplug-at, replug-at, silent-at, stall-at, stall-for; seconds\n"
+        "from the first StartTrigger) causes faults as zarv-sim does; unplug and replug\n"
+        "pull the emulated bridge off the bus and plug it in again.\n",
         to);
 }
 
@@ -73,6 +79,32 @@ bool parse(int argc, char** argv, Options& o) {
         }
     }
     return !o.command.empty();
+}
+
+// Pulls the bridge and plugs it in again at the plan's times, counted from the
+// first StartTrigger, until stop is set.
+void pullAndReplug(const SimFaultPlan& plan, SimController& controller, EmulatedUsb& usb,
+                   FtdiChip& chip, int port, const std::atomic<bool>& stop) {
+    bool pulled = false;
+    while (!stop.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        const auto first = controller.firstTriggerAt();
+        if (!first) continue;
+        const double since =
+            std::chrono::duration<double>(SimController::Clock::now() - *first).count();
+        if (!pulled && plan.unplug_at && since >= *plan.unplug_at) {
+            std::fprintf(stderr, "zarv-bridge-emu: bridge pulled (unplug-at=%g)\n", *plan.unplug_at);
+            usb.unplug(port);
+            pulled = true;
+            if (!plan.replug_at) return;
+        }
+        if (pulled && plan.replug_at && since >= *plan.replug_at) {
+            usb.plug(chip);
+            std::fprintf(stderr, "zarv-bridge-emu: bridge plugged in again (replug-at=%g)\n",
+                         *plan.replug_at);
+            return;
+        }
+    }
 }
 
 int runChild(std::vector<char*> command) {
@@ -116,9 +148,11 @@ int main(int argc, char** argv) {
     }
     SimController controller(o.flash, o.trace);
     controller.setBridgeBufferSize(o.buffer);
+    const SimFaultPlan plan = SimFaultPlan::FromEnvironment();
+    controller.setFaultPlan(plan, false);
     FtdiChip chip(&controller);
     EmulatedUsb usb;
-    usb.plug(chip, o.busy);
+    const int port = usb.plug(chip, o.busy);
     std::unique_ptr<FtdiChip> other;
     if (o.second_bridge) {
         other = std::make_unique<FtdiChip>(nullptr, QStringLiteral("FT4ZQ7B1"),
@@ -128,7 +162,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zarv-bridge-emu: bridge %s [%s] at %s\n",
                  chip.description().toLocal8Bit().constData(),
                  chip.serial().toLocal8Bit().constData(), usb.devnode(1).toLocal8Bit().constData());
+    std::atomic<bool> child_done{false};
+    std::thread plugger;
+    if (plan.unplug_at)
+        plugger = std::thread(
+            [&] { pullAndReplug(plan, controller, usb, chip, port, child_done); });
     const int status = runChild(o.command);
+    child_done.store(true);
+    if (plugger.joinable()) plugger.join();
     std::fprintf(stderr, "zarv-bridge-emu: %llu stream bytes overran the bridge's receive buffer\n",
                  static_cast<unsigned long long>(controller.overrunBytes()));
     return status;

@@ -50,11 +50,23 @@ SimController::SimController(QString flash_path, QString trace_path,
 
 SimController::~SimController() = default;
 
-bool SimController::unpluggedLocked() const {
+bool SimController::unpluggedLocked() {
+    replugIfDueLocked();
     return unplug_at_ && clock_->now() >= *unplug_at_;
 }
 
-FT_STATUS SimController::checkHandleLocked(FT_HANDLE handle) const {
+// A planned replug: as plugIn(), at its time.
+void SimController::replugIfDueLocked() {
+    if (!replug_at_ || clock_->now() < *replug_at_) return;
+    replug_at_.reset();
+    unplug_at_.reset();
+    if (open_handle_ != 0) dead_handles_.push_back(open_handle_);
+    open_handle_ = 0;
+    replies_.clear();
+    wake_.notify_all();
+}
+
+FT_STATUS SimController::checkHandleLocked(FT_HANDLE handle) {
     if (unpluggedLocked()) return FT_IO_ERROR;
     if (std::find(dead_handles_.begin(), dead_handles_.end(), handle) != dead_handles_.end())
         return FT_IO_ERROR;
@@ -191,6 +203,9 @@ FT_STATUS SimController::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t c
     FT_STATUS status = FT_OK;
     while (true) {
         if (const FT_STATUS s = checkHandleLocked(handle); s != FT_OK) {
+            // What reached the bridge before it was pulled had been read by then.
+            if (unplug_at_ && got < count)
+                got += copyStreamLocked(out + got, count - got, *unplug_at_);
             status = s;
             break;
         }
@@ -198,7 +213,9 @@ FT_STATUS SimController::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t c
             out[got++] = replies_.front();
             replies_.pop_front();
         }
+        stallIfDueLocked(lock);
         const auto now = clock_->now();
+        chargeHeldReadLocked(now, count - got);
         if (got < count) got += copyStreamLocked(out + got, count - got, now);
         if (got >= count || reads_aborted_ || (read_timeout_ms_ != 0 && now >= deadline)) break;
         clock_->waitUntil(lock, wake_, nextReadWakeLocked(now, deadline, count - got),
@@ -211,7 +228,8 @@ FT_STATUS SimController::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t c
 }
 
 bool SimController::streamFlowingLocked() const {
-    return programmed_.triggering && !trigger_stop_ && programmed_.sweep.pulse_period > 0;
+    return programmed_.triggering && !trigger_stop_ && programmed_.sweep.pulse_period > 0 &&
+           !silentLocked(clock_->now());
 }
 
 // Until the missing bytes are due, the deadline, or a write, purge or abort.

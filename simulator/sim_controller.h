@@ -14,6 +14,7 @@
 #include "device_IO/controller_commands.h"
 #include "device_IO/ft_api.h"
 #include "sim_clock.h"
+#include "sim_fault_plan.h"
 #include "sim_flash.h"
 
 namespace zarv::sim {
@@ -112,6 +113,17 @@ class SimController : public FtApi {
     }
     void stopStreamAfter(std::int64_t frames);      // the trigger is lost after this many frames
     void setBridgeBufferSize(std::uint32_t bytes);  // 4096 by default
+    // Faults at set times from the first StartTrigger on. The unplug and replug
+    // are left to whoever owns the bridge's USB side when plug_faults is false
+    // (the emulated bridge pulls its port instead).
+    void setFaultPlan(const SimFaultPlan& plan, bool plug_faults = true);
+    // When the first StartTrigger arrived; nothing before it.
+    std::optional<Clock::time_point> firstTriggerAt() const;
+
+    // While a read waits, the driver keeps draining the bridge into buffers of
+    // this size (as the hardware link keeps eight 64 KiB transfers queued); a
+    // reader held up for longer than they last loses what does not fit.
+    static constexpr std::int64_t kDriverBufferBytes = 512 * 1024;
 
   private:
     struct StreamFault {
@@ -125,9 +137,14 @@ class SimController : public FtApi {
         std::lock_guard<std::mutex> lock(mutex_);
         field = std::move(value);
     }
-    bool unpluggedLocked() const;
+    bool unpluggedLocked();
+    void replugIfDueLocked();
+    void scheduleFaultsLocked(Clock::time_point first_trigger);
+    bool silentLocked(Clock::time_point at) const;
+    void stallIfDueLocked(std::unique_lock<std::mutex>& lock);
+    void chargeHeldReadLocked(Clock::time_point at, std::uint32_t room);
     bool streamFlowingLocked() const;
-    FT_STATUS checkHandleLocked(FT_HANDLE handle) const;
+    FT_STATUS checkHandleLocked(FT_HANDLE handle);
     void handleFrameLocked(const std::uint8_t* frame);
     void queueReplyLocked(std::uint8_t code, std::vector<std::uint8_t> reply);
     std::vector<std::uint8_t> executeLocked(std::uint8_t code, const std::uint8_t* payload,
@@ -166,6 +183,12 @@ class SimController : public FtApi {
     std::map<int, int> erase_status_;
     std::map<int, int> program_status_at_;
     std::optional<Clock::time_point> unplug_at_;
+    std::optional<Clock::time_point> replug_at_;
+    std::optional<Clock::time_point> silent_at_;
+    std::optional<Clock::time_point> stall_at_;
+    std::optional<Clock::time_point> first_trigger_at_;
+    SimFaultPlan plan_;
+    bool plug_faults_ = true;
 
     FT_HANDLE open_handle_ = 0;
     std::vector<FT_HANDLE> dead_handles_;

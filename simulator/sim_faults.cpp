@@ -161,6 +161,18 @@ void SimController::plugIn() {
     wake_.notify_all();
 }
 
+void SimController::setFaultPlan(const SimFaultPlan& plan, bool plug_faults) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    plan_ = plan;
+    plug_faults_ = plug_faults;
+    if (first_trigger_at_) scheduleFaultsLocked(*first_trigger_at_);
+}
+
+std::optional<SimController::Clock::time_point> SimController::firstTriggerAt() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return first_trigger_at_;
+}
+
 void SimController::stopStreamAfter(std::int64_t frames) {
     setLocked(pending_stop_frames_, std::optional<std::int64_t>(frames));
 }

@@ -10,6 +10,9 @@ namespace zarv::sim {
 void SimController::startTriggerLocked(bool on) {
     const auto now = clock_->now();
     if (on) {
+        if (!first_trigger_at_) scheduleFaultsLocked(now);
+        // A silence that has begun lasts until this trigger start.
+        if (silent_at_ && now >= *silent_at_) silent_at_.reset();
         if (programmed_.triggering && !trigger_stop_) return;
         programmed_.triggering = true;
         trigger_start_ = now;
@@ -33,12 +36,52 @@ void SimController::startTriggerLocked(bool on) {
 std::int64_t SimController::framesEmittedLocked(Clock::time_point at) const {
     const std::uint32_t period = programmed_.sweep.pulse_period;
     if (trigger_starts_ == 0 || period == 0) return 0;
-    const auto end = trigger_stop_ ? std::min(*trigger_stop_, at) : at;
+    auto end = trigger_stop_ ? std::min(*trigger_stop_, at) : at;
+    if (silent_at_ && *silent_at_ > trigger_start_) end = std::min(end, *silent_at_);
     if (end < trigger_start_) return 0;
     const double elapsed = std::chrono::duration<double>(end - trigger_start_).count();
     std::int64_t frames = static_cast<std::int64_t>(elapsed / (period / kSimClockHz)) + 1;
     if (stream_stop_frames_) frames = std::min(frames, *stream_stop_frames_);
     return frames;
+}
+
+bool SimController::silentLocked(Clock::time_point at) const {
+    return silent_at_ && *silent_at_ > trigger_start_ && at >= *silent_at_;
+}
+
+void SimController::scheduleFaultsLocked(Clock::time_point first_trigger) {
+    first_trigger_at_ = first_trigger;
+    const auto after = [&](double seconds) {
+        return first_trigger + std::chrono::duration_cast<Clock::duration>(
+                                   std::chrono::duration<double>(seconds));
+    };
+    if (plug_faults_ && plan_.unplug_at) unplug_at_ = after(*plan_.unplug_at);
+    if (plug_faults_ && plan_.replug_at) replug_at_ = after(*plan_.replug_at);
+    if (plan_.silent_at) silent_at_ = after(*plan_.silent_at);
+    if (plan_.stall_at) stall_at_ = after(*plan_.stall_at);
+}
+
+// A reader held up (a stopped or starved process) keeps its read in flight but
+// drains nothing: the read returns after the stall, and what arrived meanwhile
+// beyond the driver's buffers and the bridge's own is lost.
+void SimController::stallIfDueLocked(std::unique_lock<std::mutex>& lock) {
+    if (!stall_at_ || clock_->now() < *stall_at_) return;
+    const auto until = *stall_at_ + std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>(plan_.stall_for));
+    stall_at_.reset();
+    while (!reads_aborted_ && clock_->now() < until) clock_->waitUntil(lock, wake_, until, false);
+}
+
+// While a read waits the driver drains the bridge into its own buffers; only a
+// reader held up for longer than they last loses bytes.
+void SimController::chargeHeldReadLocked(Clock::time_point at, std::uint32_t room) {
+    const std::int64_t holds = std::int64_t{room} + kDriverBufferBytes + bridge_buffer_size_;
+    const std::int64_t excess = bufferedLocked(at) - holds;
+    if (excess <= 0) return;
+    const std::int64_t end = streamAvailableLocked(at);
+    holes_.emplace_back(end - excess, end);
+    hole_bytes_ahead_ += excess;
+    overrun_bytes_ += static_cast<std::uint64_t>(excess);
 }
 
 std::int64_t SimController::streamAvailableLocked(Clock::time_point at) {

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+namespace zarv::sim {
+
+// Faults that happen at set times, counted in seconds from the first
+// StartTrigger the controller receives, so that a demo, a test and an operator
+// rehearsing a fault all cause the same one. From the environment:
+//
+//   ZARV_SIM_FAULTS=unplug-at=12,replug-at=15,silent-at=40
+//
+//   unplug-at=S   the bridge is pulled
+//   replug-at=S   it comes back (after unplug-at); the controller kept its
+//                 trigger and stream going meanwhile, as a real one does
+//   silent-at=S   the stream stops until the next StartTrigger
+//   stall-at=S    the bridge's reader is held up, as a stopped process is:
+//   stall-for=S   for this long (2 s when not given); what the bridge cannot
+//                 hold meanwhile is lost
+struct SimFaultPlan {
+    std::optional<double> unplug_at;
+    std::optional<double> replug_at;
+    std::optional<double> silent_at;
+    std::optional<double> stall_at;
+    double stall_for = 2.0;
+
+    bool empty() const { return !unplug_at && !replug_at && !silent_at && !stall_at; }
+
+    // The plan a text describes; *error says what is wrong with it, if anything.
+    static SimFaultPlan Parse(const QString& text, QString* error);
+    // ZARV_SIM_FAULTS; a malformed list is said on standard error and ignored.
+    static SimFaultPlan FromEnvironment();
+};
+
+}  // namespace zarv::sim
