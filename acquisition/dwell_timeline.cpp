@@ -46,6 +46,7 @@ void DwellTimeline::begin(double frame_period_ns, int integrations) {
     frame_period_ns_ = frame_period_ns;
     integrations_ = std::max(integrations, 1);
     segments_.clear();
+    pending_.reset();
     segments_.push_back(Segment{StreamMark{0, 0, 0}, GapCause::Start, kNone});
 }
 
@@ -56,21 +57,30 @@ std::int64_t DwellTimeline::toleranceNs() const {
 
 void DwellTimeline::noteChunk(std::int64_t arrival_ns, std::int64_t stream_end,
                               const StreamMark& chunk_start, const StreamMark& gap_at,
-                              GapCause gap_cause) {
+                              GapCause gap_cause, bool whole) {
     if (segments_.empty()) begin(frame_period_ns_, integrations_);
+    // A short read ended at its time-out or at a stop: it says when its last byte
+    // arrived only if the stream went on after it.
+    if (pending_) {
+        Segment& s = segments_[pending_->segment];
+        s.least_lateness = std::min(s.least_lateness, pending_->lateness);
+        pending_.reset();
+    }
     const double lateness = static_cast<double>(arrival_ns) -
                             static_cast<double>(stream_end) / kFrameBytes * frame_period_ns_;
-    Segment& current = segments_.back();
+    const Segment& current = segments_.back();
     const bool room = segments_.size() < kMaxSegments;
     if (room && gap_at.valid() && gap_at.byte > current.start.byte) {
-        segments_.push_back(Segment{gap_at, gap_cause, lateness});
+        segments_.push_back(Segment{gap_at, gap_cause, kNone});
     } else if (room && chunk_start.valid() && chunk_start.byte > current.start.byte &&
                current.least_lateness != kNone &&
                lateness > current.least_lateness + static_cast<double>(toleranceNs())) {
-        segments_.push_back(Segment{chunk_start, GapCause::Pause, lateness});
-    } else {
-        current.least_lateness = std::min(current.least_lateness, lateness);
+        segments_.push_back(Segment{chunk_start, GapCause::Pause, kNone});
     }
+    if (whole)
+        segments_.back().least_lateness = std::min(segments_.back().least_lateness, lateness);
+    else
+        pending_ = Pending{segments_.size() - 1, lateness};
 }
 
 // A reader that was held up reads old bytes late before it meets the hole: the

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "stream_decoder.h"
@@ -57,9 +58,10 @@ class DwellTimeline {
     // A dwell of frames frame_period_ns apart, integrations to a record.
     void begin(double frame_period_ns, int integrations);
     // After a chunk is processed: its arrival, the stream offset past it, where
-    // its own bytes begin, and where a gap may be (a break or a framing error).
+    // its own bytes begin, where a gap may be (a break or a framing error), and
+    // whether the read filled it (one that did not returned at its time-out).
     void noteChunk(std::int64_t arrival_ns, std::int64_t stream_end, const StreamMark& chunk_start,
-                   const StreamMark& gap_at, GapCause gap_cause);
+                   const StreamMark& gap_at, GapCause gap_cause, bool whole = true);
     // The dwell's timing: the trigger was started at trigger_ns, reading ended at
     // end_ns, and the file holds records_written records.
     DwellTiming finish(std::int64_t trigger_ns, std::int64_t end_ns,
@@ -74,12 +76,17 @@ class DwellTimeline {
         GapCause cause;
         double least_lateness;  // arrival less the time due, without the trigger time
     };
+    struct Pending {
+        std::size_t segment;
+        double lateness;
+    };
     static constexpr std::size_t kMaxSegments = 4096;
     std::vector<Segment> placedSegments() const;
 
     double frame_period_ns_ = 0;
     int integrations_ = 1;
     std::vector<Segment> segments_;
+    std::optional<Pending> pending_;  // a short read's lateness, until the stream goes on
 };
 
 }  // namespace zarv::acquisition

@@ -138,7 +138,8 @@ void StreamProcessor::process(ChunkQueue::Chunk& chunk) {
     const bool queue_loss = chunk.lost_before > 0;
     timeline_.noteChunk(chunk.received_ns.load(), decoder_.streamOffset(), decoder_.chunkStart(),
                         queue_loss ? decoder_.chunkStart() : decoder_.firstFramingError(),
-                        queue_loss ? GapCause::Queue : GapCause::Framing);
+                        queue_loss ? GapCause::Queue : GapCause::Framing,
+                        static_cast<int>(chunk.count) == queue_.slotSize());
     records_.fetch_add(decoder_.recordsEmitted() - before);
     if (framing_limit_passed_.load()) {
         std::lock_guard<std::mutex> lock(mutex_);

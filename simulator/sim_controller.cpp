@@ -119,6 +119,7 @@ FT_STATUS SimController::FT_OpenEx(const void* arg, std::uint32_t flags, FT_HAND
     if (open_handle_ != 0) return FT_DEVICE_NOT_OPENED;  // still held by an earlier open
     open_handle_ = next_handle_++;
     *handle = open_handle_;
+    opened_since_frame_ = true;
     replies_.clear();
     return FT_OK;
 }
@@ -287,6 +288,8 @@ void SimController::handleFrameLocked(const std::uint8_t* frame) {
     std::array<std::uint8_t, 50> copy{};
     std::memcpy(copy.data(), frame, 50);
     written_.push_back(copy);
+    if (opened_since_frame_) first_after_open_.push_back(copy);
+    opened_since_frame_ = false;
     traceLocked(frame);
     const int length = frame[0];
     if (length < 1 || length > 48) {

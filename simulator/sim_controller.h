@@ -73,6 +73,8 @@ class SimController : public FtApi {
     // What tests read back.
     Programmed programmed() const;
     std::vector<std::array<std::uint8_t, 50>> writtenFrames() const;
+    // The first frame written after each open of the controller.
+    std::vector<std::array<std::uint8_t, 50>> firstFramesAfterOpens() const;
     void clearWrittenFrames();
     std::vector<std::uint16_t> flashSector(char letter) const;
     void setFlashSector(char letter, const std::vector<std::uint16_t>& words);
@@ -197,6 +199,8 @@ class SimController : public FtApi {
     std::uint32_t write_timeout_ms_ = 0;
     std::deque<std::uint8_t> replies_;
     std::vector<std::array<std::uint8_t, 50>> written_;
+    std::vector<std::array<std::uint8_t, 50>> first_after_open_;
+    bool opened_since_frame_ = false;
     InfoWords info_{};
     Programmed programmed_;
 

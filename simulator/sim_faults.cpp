@@ -25,6 +25,11 @@ std::vector<std::array<std::uint8_t, 50>> SimController::writtenFrames() const {
     return written_;
 }
 
+std::vector<std::array<std::uint8_t, 50>> SimController::firstFramesAfterOpens() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return first_after_open_;
+}
+
 void SimController::clearWrittenFrames() {
     std::lock_guard<std::mutex> lock(mutex_);
     written_.clear();

@@ -1,10 +1,15 @@
 #pragma once
 
+#include <QDateTime>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStringList>
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "acquisition/stream_decoder.h"
@@ -87,4 +92,112 @@ inline int MismatchedRecords(const DwellBlock& b, int gates, int n, std::uint32_
     for (int r = 0; r < b.records.size(); ++r)
         if (b.records[r] != ExpectedRecord(r, b.beam, gates, n, period_counts)) ++bad;
     return bad;
+}
+
+// ---- records against the dwell journal -------------------------------------
+
+// One line of dwells.jsonl, as the tests need it.
+struct JournalGap {
+    std::int64_t record = 0;
+    std::int64_t missing = 0;
+    QDateTime at;
+    QString cause;
+};
+struct JournalEntry {
+    QString file;
+    int beam = 0;
+    QDateTime trigger;
+    QDateTime end;
+    double period_s = 0;
+    std::int64_t written = 0;
+    std::int64_t implied = 0;
+    std::vector<JournalGap> gaps;
+};
+
+inline QDateTime JournalTime(const QJsonValue& v) {
+    return QDateTime::fromString(v.toString(), Qt::ISODateWithMs);
+}
+
+// Every journal line under a directory tree, in file order.
+inline std::vector<JournalEntry> ReadJournals(const QString& root) {
+    std::vector<JournalEntry> entries;
+    QStringList journals;
+    QDirIterator it(root, {"dwells.jsonl"}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) journals << it.next();
+    std::sort(journals.begin(), journals.end());
+    for (const QString& path : journals) {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly)) continue;
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            if (o.isEmpty()) continue;
+            JournalEntry e;
+            e.file = QFileInfo(path).absolutePath() + '/' + o["file"].toString();
+            e.beam = o["beam"].toInt();
+            e.trigger = JournalTime(o["trigger_start"]);
+            e.end = JournalTime(o["end"]);
+            e.period_s = o["record_period_s"].toDouble();
+            e.written = o["records_written"].toInteger();
+            e.implied = o["records_implied"].toInteger();
+            for (const QJsonValue& g : o["discontinuities"].toArray()) {
+                const QJsonObject go = g.toObject();
+                e.gaps.push_back({go["record"].toInteger(), go["missing"].toInteger(),
+                                  JournalTime(go["at"]), go["cause"].toString()});
+            }
+            entries.push_back(e);
+        }
+    }
+    return entries;
+}
+
+// How well a dwell's records sit at the times its journal line gives them.
+struct Placement {
+    int checked = 0;
+    int mismatched = 0;             // records that match no frames near their time
+    std::int64_t worst_offset = 0;  // frames between a record's place and its frames
+};
+
+// Each stretch of records between gaps is looked for near the frames its journal
+// time implies (within tolerance_frames), then every record of it is checked
+// against the waveform from there. The records on either side of a gap that a
+// framing error found may mix frames from both sides: they are left out.
+inline Placement CheckPlacedRecords(const DwellBlock& b, const JournalEntry& e, int gates, int n,
+                                    std::uint32_t period_counts, std::int64_t tolerance_frames) {
+    Placement p;
+    const double ipp_s = period_counts / 60e6;
+    struct Stretch {
+        std::int64_t first, last, frame;
+    };
+    std::vector<Stretch> stretches;
+    std::int64_t start = 0, frame = 0;
+    for (const JournalGap& g : e.gaps) {
+        const bool mixed = g.cause == "framing";
+        stretches.push_back({start, g.record - (mixed ? 2 : 1), frame});
+        start = g.record + (mixed ? 1 : 0);
+        frame = std::llround(static_cast<double>(e.trigger.msecsTo(g.at)) / 1000 / ipp_s) +
+                (mixed ? n : 0);
+    }
+    stretches.push_back({start, static_cast<std::int64_t>(b.records.size()) - 1, frame});
+    for (const Stretch& s : stretches) {
+        if (s.last < s.first) continue;
+        const auto expect = [&](std::int64_t r, std::int64_t d) {
+            return ExpectedRecordFrom(s.frame + (r - s.first) * n + d, b.beam, gates, n,
+                                      period_counts);
+        };
+        std::int64_t found = -tolerance_frames - 1;
+        for (std::int64_t d = 0; d <= tolerance_frames && found < -tolerance_frames; ++d) {
+            if (b.records[static_cast<int>(s.first)] == expect(s.first, d))
+                found = d;
+            else if (b.records[static_cast<int>(s.first)] == expect(s.first, -d))
+                found = -d;
+        }
+        for (std::int64_t r = s.first; r <= s.last; ++r) {
+            ++p.checked;
+            if (found < -tolerance_frames || b.records[static_cast<int>(r)] != expect(r, found))
+                ++p.mismatched;
+        }
+        if (found >= -tolerance_frames)
+            p.worst_offset = std::max<std::int64_t>(p.worst_offset, std::abs(found));
+    }
+    return p;
 }

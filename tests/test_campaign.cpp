@@ -1,0 +1,354 @@
+// A campaign that runs itself: every record at its true time, gaps counted and
+// journaled, the trigger never left on, recovery from a lost link or a silent
+// stream, and waits that end at once on Stop.
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QThread>
+#include <map>
+
+#include "acquisition/acquisition_run.h"
+#include "acquisition/dwell_timeline.h"
+#include "acquisition/run_figures.h"
+#include "acquisition/run_settings.h"
+#include "act_when.h"
+#include "data_file_checker.h"
+#include "station_fixture.h"
+
+using namespace zarv::acquisition;
+
+namespace {
+
+// ---- the timeline on its own ------------------------------------------------
+
+constexpr double kFrameNs = 100'000;  // ipp 100 us
+constexpr std::int64_t kChunk = 148 * 885;
+
+// Feeds chunks of 885 frames, each arriving when its last frame is due plus a
+// latency; lost frames are left out of the stream but not of the time.
+class TimelineFeed {
+  public:
+    explicit TimelineFeed(int integrations) : n_(integrations) { timeline.begin(kFrameNs, n_); }
+
+    void chunk(std::int64_t latency_ns = 200'000, StreamMark gap = {},
+               GapCause cause = GapCause::Framing) {
+        const std::int64_t start = offset_;
+        offset_ += kChunk;
+        const double due = static_cast<double>(offset_ / 148 + lost_frames_) * kFrameNs;
+        timeline.noteChunk(std::llround(due) + latency_ns, offset_, mark(start), gap, cause);
+    }
+    // Frames that never reach the station; the next chunk starts after them.
+    void lose(std::int64_t frames) { lost_frames_ += frames; }
+    StreamMark mark(std::int64_t byte) const {
+        const std::int64_t frame = byte / 148;
+        return StreamMark{frame / n_, byte, static_cast<int>(frame % n_)};
+    }
+    std::int64_t records() const { return offset_ / 148 / n_; }
+    DwellTiming finish(std::int64_t end_ns) const { return timeline.finish(0, end_ns, records()); }
+    std::int64_t endNs() const {
+        return std::llround(static_cast<double>(offset_ / 148 + lost_frames_) * kFrameNs);
+    }
+
+    DwellTimeline timeline;
+
+  private:
+    int n_;
+    std::int64_t offset_ = 0;
+    std::int64_t lost_frames_ = 0;
+};
+
+TEST(DwellTimelineTest, ASteadyStreamHasNoGapsAndJitterMakesNone) {
+    TimelineFeed feed(1);
+    for (int i = 0; i < 20; ++i) feed.chunk(i == 7 ? 60'000'000 : 300'000);  // one chunk 60 ms late
+    const DwellTiming t = feed.finish(feed.endNs() + 1'000'000);
+    EXPECT_TRUE(t.gaps.empty());
+    EXPECT_EQ(t.records_implied, t.records_written);
+    EXPECT_EQ(t.recordTimeNs(1000), 1000 * 100'000);
+}
+
+TEST(DwellTimelineTest, FramesLostAtAFramingErrorPutTheRestLater) {
+    TimelineFeed feed(10);
+    for (int i = 0; i < 5; ++i) feed.chunk();
+    feed.lose(16'665);  // 1.67 s of frames overran the bridge
+    const StreamMark at = feed.mark(5 * kChunk + 148 * 3);
+    feed.chunk(200'000, at);
+    for (int i = 0; i < 5; ++i) feed.chunk();
+    const DwellTiming t = feed.finish(feed.endNs());
+    ASSERT_EQ(t.gaps.size(), 1u);
+    EXPECT_EQ(t.gaps[0].record, at.record);
+    EXPECT_EQ(t.gaps[0].cause, GapCause::Framing);
+    EXPECT_NEAR(t.gaps[0].missing, 1666.5, 1.0);
+    EXPECT_EQ(t.missing(), t.gaps[0].missing);
+    // The record after the gap starts where its frames were made.
+    const double frames_before = static_cast<double>(at.byte) / 148 - at.frames_into;
+    EXPECT_NEAR(static_cast<double>(t.recordTimeNs(at.record)), (frames_before + 16'665) * kFrameNs,
+                1e6);
+}
+
+TEST(DwellTimelineTest, AHeldUpReaderIsPlacedWhereTheBytesBreak) {
+    TimelineFeed feed(1);
+    for (int i = 0; i < 5; ++i) feed.chunk();
+    // Held for 2 s: the chunks still in flight arrive late, then the hole.
+    for (int i = 0; i < 4; ++i) feed.chunk(2'000'000'000 - (i + 1) * 88'500'000);
+    feed.lose(15'000);
+    const StreamMark at = feed.mark(9 * kChunk + 148 * 100);
+    feed.chunk(300'000, at);
+    for (int i = 0; i < 3; ++i) feed.chunk();
+    const DwellTiming t = feed.finish(feed.endNs());
+    ASSERT_EQ(t.gaps.size(), 1u);
+    EXPECT_EQ(t.gaps[0].record, at.record);
+    EXPECT_NEAR(t.gaps[0].missing, 15'000, 2);
+}
+
+TEST(DwellTimelineTest, AStreamThatStopsLeavesAGapAtTheEnd) {
+    TimelineFeed feed(10);
+    for (int i = 0; i < 3; ++i) feed.chunk();
+    const std::int64_t written = feed.records();
+    const DwellTiming t = feed.finish(feed.endNs() + 1'500'000'000);  // 1.5 s of nothing
+    ASSERT_EQ(t.gaps.size(), 1u);
+    EXPECT_EQ(t.gaps[0].cause, GapCause::End);
+    EXPECT_EQ(t.gaps[0].record, written);
+    EXPECT_NEAR(t.gaps[0].missing, 1500, 2);
+    EXPECT_EQ(t.records_implied, written + t.gaps[0].missing);
+    EXPECT_EQ(DwellTimingLine(2, t).left(14), "Dwell beam 2: ");
+}
+
+TEST(DwellTimelineTest, AShortReadBeforeASilenceSaysNothingOfTheStart) {
+    TimelineFeed feed(10);
+    // One read that ran into its time-out 100 ms after the stream fell silent.
+    feed.timeline.noteChunk(400'000'000 + 100'000'000, 4000 * 148, feed.mark(0), {},
+                            GapCause::Framing, false);
+    const DwellTiming t = feed.timeline.finish(0, 1'000'000'000, 400);
+    ASSERT_EQ(t.gaps.size(), 1u);
+    EXPECT_EQ(t.gaps[0].cause, GapCause::End);
+    EXPECT_EQ(t.gaps[0].record, 400);
+    EXPECT_EQ(t.recordTimeNs(399), 399 * 1'000'000);
+}
+
+TEST(DwellTimelineTest, NothingAtAllIsAllMissing) {
+    DwellTimeline timeline;
+    timeline.begin(1'000'000, 10);  // ipp 1000 us: records of 10 ms
+    const DwellTiming t = timeline.finish(0, 600'000'000, 0);
+    ASSERT_EQ(t.gaps.size(), 1u);
+    EXPECT_EQ(t.gaps[0].record, 0);
+    EXPECT_EQ(t.gaps[0].missing, 60);
+    EXPECT_EQ(DwellTimingLine(1, t),
+              "Dwell beam 1: 0 of 60 records; 60 missing after record 0 (0.6 s)");
+}
+
+TEST(DwellTimelineTest, TheLineGroupsThousands) {
+    DwellTiming t;
+    t.record_period_ns = 100'000;
+    t.records_written = 83'335;
+    t.records_implied = 100'000;
+    t.gaps.push_back({23'405, 16'665, 0, GapCause::Framing});
+    EXPECT_EQ(
+        DwellTimingLine(2, t),
+        "Dwell beam 2: 83,335 of 100,000 records; 16,665 missing after record 23,405 (1.7 s)");
+}
+
+TEST(RunSettingsRanges, RefusedWithTheKeysName) {
+    TRunConfig c;
+    c.ipp = 1000;
+    c.integrations = 10;
+    c.dwell_time = 1;
+    EXPECT_TRUE(RefuseReason(c).isEmpty());
+    c.relay_swith_time = 2'000'000'000;
+    EXPECT_EQ(RefuseReason(c), "relay_swith_time must be 0 to 60000 ms");
+    c.relay_swith_time = 10;
+    c.dwell_time = 1e-300;
+    EXPECT_EQ(RefuseReason(c),
+              "dwell_time must hold at least one record (ipp x integrations = 0.01 s)");
+    c.dwell_time = 1;
+    c.integrations = 1'000'001;
+    EXPECT_EQ(RefuseReason(c), "integrations must be 1 to 1000000");
+}
+
+// ---- the station against the simulated controller ---------------------------
+
+class CampaignTest : public StationFixture {
+  protected:
+    void SetUp() override {
+        StationFixture::SetUp();
+        run = std::make_unique<AcquisitionRun>(station->log, station->session, station->config);
+    }
+    void config(const QString& ipp, const QString& gates, const QString& n, const QString& dwell,
+                const QString& extra = QString()) {
+        writeConfig(DefaultConfigText(path("data"))
+                        .replace("ipp=1000", "ipp=" + ipp)
+                        .replace("gates=4", "gates=" + gates)
+                        .replace("integrations=10", "integrations=" + n)
+                        .replace("dwell_time=0.6", "dwell_time=" + dwell) +
+                    extra);
+    }
+    void stopWhen(std::function<bool()> condition, int bound_ms = 20000) {
+        const auto stop = [&] { run->stop(); };
+        ActWhen when(std::move(condition), stop, stop, bound_ms);
+        run->start();
+    }
+    // Every dwell's records against the waveform, at the times the journal gives.
+    void expectPlaced(int gates, int n, std::uint32_t period) {
+        const auto blocks = ReadDwellBlocks(path("data"));
+        const auto journal = ReadJournals(path("data"));
+        ASSERT_EQ(blocks.size(), journal.size());
+        const double ipp_s = period / 60e6;
+        const auto tolerance =
+            static_cast<std::int64_t>(std::max(0.011, n * ipp_s + 0.001) / ipp_s);
+        std::map<QString, int> seen;  // a file appended to holds several dwells
+        for (const JournalEntry& entry : journal) {
+            int occurrence = seen[entry.file]++;
+            const DwellBlock* block = nullptr;
+            for (const DwellBlock& b : blocks)
+                if (b.file == entry.file && occurrence-- == 0) block = &b;
+            ASSERT_NE(block, nullptr) << entry.file.toStdString();
+            EXPECT_EQ(block->records.size(), entry.written);
+            const Placement p = CheckPlacedRecords(*block, entry, gates, n, period, tolerance);
+            EXPECT_EQ(p.mismatched, 0)
+                << block->file.toStdString() << " of " << p.checked << "\n"
+                << readFile(QFileInfo(block->file).absolutePath() + "/dwells.jsonl").toStdString();
+            EXPECT_LE(p.worst_offset, tolerance);
+        }
+    }
+    QStringList dwellLines() const {
+        return op.messages().filter(QRegularExpression("^Dwell beam \\d: "));
+    }
+
+    std::unique_ptr<AcquisitionRun> run;
+};
+
+TEST_F(CampaignTest, AStalledReaderIsFoundAndTheRecordsAfterItSitAtTheirTime) {
+    config("100", "8", "1", "4");
+    sim->setBridgeBufferSize(4096);
+    SimFaultPlan plan;
+    plan.stall_at = 1.0;
+    plan.stall_for = 2.0;
+    sim->setFaultPlan(plan);
+    stopWhen([&] { return sim->triggerStarts() >= 2; });
+    EXPECT_GT(sim->overrunBytes(), 1'000'000u);
+    const QStringList lines = dwellLines();
+    ASSERT_EQ(lines.size(), 1) << op.messages().join('\n');
+    EXPECT_TRUE(
+        lines[0].contains(QRegularExpression("missing after record [\\d,]+ \\(1\\.[4-7] s\\)")))
+        << lines[0];
+    const auto journal = ReadJournals(path("data"));
+    ASSERT_GE(journal.size(), 1u);
+    ASSERT_EQ(journal[0].gaps.size(), 1u);
+    EXPECT_EQ(journal[0].gaps[0].cause, "framing");
+    EXPECT_EQ(journal[0].implied - journal[0].written, journal[0].gaps[0].missing);
+    expectPlaced(8, 1, 6000);
+    EXPECT_TRUE(run->totals().records_lost >= journal[0].gaps[0].missing);
+    EXPECT_TRUE(
+        LastOf(op.run_fields)
+            .summary.contains(QStringLiteral("%1 records lost").arg(run->totals().records_lost)));
+}
+
+TEST_F(CampaignTest, AControllerThatFallsSilentLeavesItsGapInTheJournal) {
+    config("1000", "4", "10", "1.5");
+    SimFaultPlan plan;
+    plan.silent_at = 0.5;
+    sim->setFaultPlan(plan);
+    stopWhen([&] { return sim->triggerStarts() >= 2; });
+    const QStringList lines = dwellLines();
+    ASSERT_EQ(lines.size(), 1) << op.messages().join('\n');
+    EXPECT_TRUE(
+        lines[0].contains(QRegularExpression("^Dwell beam 1: (\\d+) of 1[45]\\d records; \\d+ "
+                                             "missing after record \\1 \\((0\\.9|1\\.0) s\\)$")))
+        << lines[0];
+    const auto journal = ReadJournals(path("data"));
+    ASSERT_GE(journal.size(), 1u);
+    ASSERT_EQ(journal[0].gaps.size(), 1u);
+    EXPECT_EQ(journal[0].gaps[0].cause, "end");
+    expectPlaced(4, 10, 60000);
+    // Without recovery the run goes on: the next trigger start brought the stream back.
+    EXPECT_EQ(run->lastEnd(), RunEnd::Stopped);
+}
+
+TEST_F(CampaignTest, ASilentStreamIsRecoveredFromWhenAsked) {
+    config("1000", "4", "10", "5", "auto_recovery=1\n");
+    run->setSilenceLimitMs(300);
+    SimFaultPlan plan;
+    plan.silent_at = 0.4;
+    sim->setFaultPlan(plan);
+    stopWhen([&] { return sim->triggerStarts() >= 2 && sim->framesProduced() > 300; });
+    EXPECT_TRUE(op.messages().contains("auto_recovery: 1"));
+    EXPECT_EQ(op.messages().filter("The controller has sent nothing for 0.3 s").size(), 1);
+    EXPECT_EQ(op.messages().filter(QRegularExpression("^Recovering: the stream stopped")).size(),
+              1);
+    EXPECT_EQ(op.messages().filter("Recovered: recording goes on with the next beam").size(), 1);
+    EXPECT_EQ(sim->programmed().beam, 2);
+    expectPlaced(4, 10, 60000);
+}
+
+TEST_F(CampaignTest, AnUnplugAndReplugMidDwellIsRecoveredFromAndTheTriggerStoppedFirst) {
+    config("200", "4", "10", "0.6");
+    run->setAlwaysRecover(true);
+    SimFaultPlan plan;
+    plan.unplug_at = 0.3;
+    plan.replug_at = 1.2;
+    sim->setFaultPlan(plan);
+    stopWhen([&] { return sim->triggerStarts() >= 4; });
+    const QStringList log = op.messages();
+    EXPECT_EQ(log.filter("Stream lost: reading from the controller failed").size(), 1)
+        << log.join('\n');
+    EXPECT_EQ(log.filter(QRegularExpression("^The trigger could not be stopped: the controller "
+                                            "cannot be reached; it will be stopped when the "
+                                            "controller returns$"))
+                  .size(),
+              1);
+    EXPECT_EQ(
+        log.filter(QRegularExpression("^Recovering: the link to the controller was lost")).size(),
+        1);
+    EXPECT_FALSE(log.filter("The controller does not answer; next attempt in 1 s").isEmpty());
+    EXPECT_EQ(log.filter("Recovered: recording goes on with the next beam").size(), 1);
+    // Two opens, each followed first of all by a StopTrigger.
+    const auto firsts = sim->firstFramesAfterOpens();
+    ASSERT_EQ(firsts.size(), 2u);
+    for (const auto& frame : firsts) EXPECT_TRUE(IsStopTrigger(frame));
+    // The beams go on: 1 (cut by the unplug), then 2, 3, 1 after the replug.
+    const auto blocks = ReadDwellBlocks(path("data"));
+    ASSERT_GE(blocks.size(), 3u);
+    EXPECT_EQ(blocks[0].beam, 1);
+    EXPECT_EQ(blocks[1].beam, 2);
+    expectPlaced(4, 10, 12000);
+    EXPECT_EQ(run->lastEnd(), RunEnd::Stopped);
+}
+
+TEST_F(CampaignTest, WithoutRecoveryALostLinkEndsTheRunAndSaysSo) {
+    config("200", "4", "10", "0.6");
+    SimFaultPlan plan;
+    plan.unplug_at = 0.2;
+    sim->setFaultPlan(plan);
+    run->start();  // ends by itself
+    EXPECT_EQ(run->lastEnd(), RunEnd::Fault);
+    EXPECT_FALSE(op.messages().filter("The trigger could not be stopped").isEmpty());
+    EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('|');
+}
+
+TEST_F(CampaignTest, StopEndsALongRelayWaitAtOnce) {
+    writeConfig(
+        DefaultConfigText(path("data")).replace("relay_swith_time=10", "relay_swith_time=30000"));
+    QElapsedTimer since_stop;
+    ActWhen relay([&] { return run->phase() == AcquisitionRun::Phase::Relay; },
+                  [&] {
+                      since_stop.start();
+                      run->stop();
+                  },
+                  [&] { run->stop(); });
+    run->start();
+    ASSERT_TRUE(since_stop.isValid());
+    EXPECT_LT(since_stop.elapsed(), 1000);  // not the relay's 30 s
+    EXPECT_EQ(sim->triggerStarts(), 0);
+}
+
+TEST_F(CampaignTest, ANewHourDirectoryAndTheJournalSurviveAsTheyAreWritten) {
+    config("1000", "4", "10", "0.3");
+    stopWhen([&] { return sim->triggerStarts() >= 2; });
+    const auto journal = ReadJournals(path("data"));
+    ASSERT_GE(journal.size(), 1u);
+    EXPECT_EQ(journal[0].beam, 1);
+    EXPECT_TRUE(journal[0].gaps.empty());
+    EXPECT_EQ(journal[0].written, journal[0].implied);
+    EXPECT_NEAR(journal[0].trigger.msecsTo(journal[0].end), 300, 60);
+    EXPECT_TRUE(dwellLines().isEmpty());
+}
+
+}  // namespace
