@@ -220,8 +220,12 @@ void TMainForm::Close1Click() {
     close();
 }
 
+// Boxes are closed the safe way (a question Cancel) and none opens any more;
+// a run is stopped, an update that has begun is finished, and the program ends.
 void TMainForm::endFromOutside(const QString& reason) {
+    ending_ = true;
     station_.log.LogMessage(reason);
+    CloseOpenDialogs();
     if (station_.session.holder() == LinkHolder::Run) run_.stop();
     close();  // once the handlers still running have returned
 }
@@ -247,19 +251,29 @@ void TMainForm::appendKeptLine(const QString& line) {
     if (const QString failure = daily_log_.append(line, now.date()); !failure.isEmpty())
         logpad->appendPlainText(OperatorLog::LogPrefix(now) + failure);
 }
+void TMainForm::keepInsteadOfBox(const QString& text) {
+    appendKeptLine(OperatorLog::LogPrefix(station_.log.now()) + text);
+}
 void TMainForm::clearLog() {
     logpad->clear();
 }
 void TMainForm::showMessage(const QString& text) {
+    if (ending_) return keepInsteadOfBox(QStringLiteral("Message: ") + text);
     dialogs_->message(this, text);
 }
 void TMainForm::showError(const QString& text) {
+    if (ending_) return keepInsteadOfBox(QStringLiteral("Error: ") + text);
     dialogs_->error(this, QGuiApplication::applicationDisplayName(), text);
 }
 bool TMainForm::askYesCancel(const QString& text) {
+    if (ending_) {
+        keepInsteadOfBox(QStringLiteral("Question answered Cancel: ") + text);
+        return false;
+    }
     return dialogs_->yesCancel(this, QGuiApplication::applicationDisplayName(), text);
 }
 QString TMainForm::chooseFile(const QString& filter) {
+    if (ending_) return QString();
     return dialogs_->openFile(this, filter, station_.config.start_dir);
 }
 void TMainForm::setProgressMaximum(int maximum) {

@@ -80,6 +80,8 @@ class TMainForm : public QMainWindow, public Operator {
     void showError(const QString& text) override;
     bool askYesCancel(const QString& text) override;
     QString chooseFile(const QString& filter) override;
+    // While the program ends, what a box would say goes to the kept log.
+    void keepInsteadOfBox(const QString& text);
     void setProgressMaximum(int maximum) override;
     int progressMinimum() const override;
     int progressMaximum() const override;
@@ -136,6 +138,7 @@ class TMainForm : public QMainWindow, public Operator {
     station::DailyLog daily_log_;
     int handlers_running_ = 0;
     bool close_pending_ = false;
+    bool ending_ = false;  // a signal or the session's end: no box opens any more
 };
 
 }  // namespace zarv::app

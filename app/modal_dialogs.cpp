@@ -1,10 +1,19 @@
 #include "modal_dialogs.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 
 namespace zarv::app {
+
+void CloseOpenDialogs() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(widget);
+        if (dialog && dialog->isVisible() && dialog->isModal()) dialog->reject();
+    }
+}
 
 void QtModalDialogs::message(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,

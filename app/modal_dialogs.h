@@ -18,6 +18,10 @@ class ModalDialogs {
     virtual QString openFile(QWidget* parent, const QString& filter, const QString& folder) = 0;
 };
 
+// Closes every modal dialog that is open as Escape would, so that a question
+// comes back Cancel and a file dialog empty.
+void CloseOpenDialogs();
+
 class QtModalDialogs : public ModalDialogs {
   public:
     void message(QWidget* parent, const QString& text) override;

@@ -389,6 +389,53 @@ TEST_F(MainFormTest, SigtermDuringADwellStopsTheTriggerKeepsTheFileWholeAndEnds)
     EXPECT_EQ(MismatchedRecords(blocks[0], 4, 10, 12000), 0);
 }
 
+// A signal while a question is open answers it Cancel and ends the program;
+// nothing the question would have let happen is sent.
+class SignalWithABoxOpen : public MainFormTest {
+  protected:
+    void endWhenTheBoxOpens(TMainForm& form, const std::function<void()>& act) {
+        form.show();
+        EndingSignals ending;
+        QObject::connect(&ending, &EndingSignals::received, &form, [&](int number) {
+            form.endFromOutside(QStringLiteral("Signal %1").arg(number));
+        });
+        dialogs.real_questions = true;
+        ActWhen box([] { return QApplication::activeModalWidget() != nullptr; },
+                    [] { ::kill(::getpid(), SIGTERM); }, [] { CloseOpenDialogs(); });
+        // The signal must close the box; a box left open fails the test.
+        ActWhen closed([&] { return box.acted() && !QApplication::activeModalWidget(); }, [] {},
+                       [] { CloseOpenDialogs(); }, 5000);
+        act();
+        EXPECT_TRUE(box.acted());
+        EXPECT_FALSE(form.isVisible());
+        EXPECT_TRUE(form.logpad->toPlainText().contains(QStringLiteral("Signal %1").arg(SIGTERM)));
+    }
+};
+
+TEST_F(SignalWithABoxOpen, TheFirmwareConfirmationIsCancelledAndNothingIsFlashed) {
+    writeDefaultConfig();
+    QStringList lines = HexWords(0x003E8000, std::vector<std::uint16_t>(64, 0x1234));
+    lines << HexWords(0x003F7FF6, {0x0041, 0x9000}) << HexEnd();
+    writeFile("image.hex", (lines.join("\r\n") + "\r\n").toLatin1());
+    const auto before = sim->flashSector('E');
+    auto form = makeForm();
+    dialogs.files.enqueue(path("image.hex"));
+    endWhenTheBoxOpens(*form, [&] { form->FirmwareUpgrade1->trigger(); });
+    EXPECT_TRUE(OnlyTriggerStops(sim->writtenFrames()));
+    EXPECT_EQ(sim->flashSector('E'), before);
+    EXPECT_FALSE(form->logpad->toPlainText().contains("Firmware updated"));
+}
+
+TEST_F(SignalWithABoxOpen, TheLowSpaceQuestionIsCancelledAndNothingIsSent) {
+    writeDefaultConfig();
+    auto form = makeForm();
+    form->station().config.free_space = [](const QString&) { return qint64{1000}; };
+    endWhenTheBoxOpens(*form, [&] { form->start_btn->trigger(); });
+    EXPECT_TRUE(form->logpad->toPlainText().contains("Start cancelled"));
+    EXPECT_TRUE(sim->writtenFrames().empty());
+    EXPECT_EQ(sim->triggerStarts(), 0);
+}
+
 TEST_F(MainFormTest, TheFramingErrorCountSurvivesAMenuHint) {
     writeDefaultConfig();
     auto form = makeForm();
