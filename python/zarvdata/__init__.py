@@ -2,7 +2,8 @@
 
 from .reader import read, record_period, series
 from .spectral import BLOCKS, POINTS, bin_frequencies, moments, power_db, spectra
+from .timing import gaps, journal, record_times
 
 __all__ = ["read", "record_period", "series", "spectra", "moments", "power_db",
-           "bin_frequencies", "POINTS", "BLOCKS"]
+           "bin_frequencies", "POINTS", "BLOCKS", "record_times", "journal", "gaps"]
 __version__ = "1.0.0"

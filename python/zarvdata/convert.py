@@ -8,6 +8,7 @@ import sys
 import numpy as np
 
 from .reader import read, record_period
+from .timing import journal, record_times
 
 
 def _joined(path):
@@ -33,11 +34,20 @@ def write_netcdf(path, out):
         nc.createDimension("time", records.shape[0])
         nc.createDimension("gate", records.shape[1])
         time = nc.createVariable("time", "f8", ("time",))
-        time.units = "seconds since " + _start(header).strftime("%Y-%m-%d %H:%M:%S")
         time.standard_name = "time"
-        time.long_name = "time of the record: file time stamp + record index x record period"
         time.calendar = "standard"
-        time[:] = np.arange(records.shape[0]) * period
+        if journal(path):
+            # Each record at its UTC time from the dwell journal, gaps left open.
+            times = record_times(path)
+            start = times[0].astype("datetime64[ms]") if len(times) else np.datetime64(
+                _start(header), "ms")
+            time.units = "seconds since " + str(start).replace("T", " ") + " +00:00"
+            time.long_name = "UTC time of the record's first pulse, from the dwell journal"
+            time[:] = (times - start).astype(np.int64) / 1e9
+        else:
+            time.units = "seconds since " + _start(header).strftime("%Y-%m-%d %H:%M:%S")
+            time.long_name = "time of the record: file time stamp + record index x record period"
+            time[:] = np.arange(records.shape[0]) * period
         gate = nc.createVariable("gate", "i4", ("gate",))
         gate.long_name = "sample gate number"
         gate[:] = np.arange(1, records.shape[1] + 1)
