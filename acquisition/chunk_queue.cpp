@@ -34,13 +34,17 @@ std::uint8_t* ChunkQueue::acquire() {
     return slot(tail).data();
 }
 
-void ChunkQueue::publish(std::uint32_t count, std::uint64_t lost_before) {
+void ChunkQueue::publish(std::uint32_t count, std::uint64_t lost_before, ChunkArrival arrival) {
     const std::uint64_t tail = tail_.load(std::memory_order_relaxed);
     if (tail - head_.load(std::memory_order_acquire) == slots_.size()) return;  // none lent
     Chunk& c = slot(tail);
     c.count = count;
     c.lost_before = lost_before;
-    c.received_ns.store(nowNs());
+    const std::int64_t now = nowNs();
+    c.received_ns.store(now);
+    c.arrived_ns = arrival.ns != 0 ? arrival.ns : now;
+    c.arrival_tail = arrival.tail;
+    c.dated = arrival.dated;
     tail_.store(tail + 1, std::memory_order_release);
     ready_.release();
 }

@@ -8,6 +8,14 @@
 
 namespace zarv::acquisition {
 
+// When a chunk's bytes came in: the byte tail bytes before its end arrived at ns
+// (steady clock; 0: when the chunk is published); dated: the link told.
+struct ChunkArrival {
+    std::int64_t ns = 0;
+    std::uint32_t tail = 0;
+    bool dated = false;
+};
+
 // The hand-over from the stream reader to the processing: a ring of pre-allocated
 // chunk slots, one producer and one consumer. The reader reads straight into the
 // free slot it was lent and publishes it; a full ring is never overwritten, the
@@ -29,6 +37,11 @@ class ChunkQueue {
         // Stream bytes lost between the previous chunk and this one.
         std::uint64_t lost_before = 0;
         std::atomic<std::int64_t> received_ns{0};  // read by the GUI thread too
+        // When the byte arrival_tail bytes before the chunk's end came in
+        // (steady clock); dated: the link told, rather than the read's return.
+        std::int64_t arrived_ns = 0;
+        std::uint32_t arrival_tail = 0;
+        bool dated = false;
     };
 
     ChunkQueue(int slot_count, int slot_size);
@@ -42,7 +55,7 @@ class ChunkQueue {
     // Reader: the slot to read into next, or nullptr while every slot is queued.
     std::uint8_t* acquire();
     // Reader: queues the slot last acquired, holding count bytes.
-    void publish(std::uint32_t count, std::uint64_t lost_before);
+    void publish(std::uint32_t count, std::uint64_t lost_before, ChunkArrival arrival = {});
 
     // Processing: the oldest queued chunk, or nullptr after wake() or the time-out
     // when none is queued. It stays queued until release().

@@ -75,12 +75,15 @@ std::int64_t TMyThread::readChunk(std::uint32_t want, std::uint64_t& unqueued) {
     std::uint8_t* slot = queue_.acquire();
     FT_STATUS status = FT_OK;
     reading_.store(true);
-    const std::uint32_t count = link_.ReadStream(slot ? slot : scratch_.data(), want, &status);
+    UsbLink::Arrival arrival;
+    const std::uint32_t count =
+        link_.ReadStream(slot ? slot : scratch_.data(), want, &status, &arrival);
     // What arrived before a failure is the dwell's all the same.
     if (count > 0) {
         last_data_ns_.store(SteadyNowNs());
         if (slot) {
-            queue_.publish(count, unqueued);
+            queue_.publish(count, unqueued,
+                           ChunkArrival{arrival.ns, arrival.tail, arrival.from_link});
             unqueued = 0;
         } else {
             unqueued += count;

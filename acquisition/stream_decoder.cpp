@@ -76,6 +76,7 @@ void StreamDecoder::reset() {
     dropPartial();
     stream_offset_ = 0;
     buffer_offset_ = 0;
+    dwell_first_record_ = records_emitted_;
 }
 
 void StreamDecoder::breakStream(std::uint64_t lost_bytes) {
@@ -194,7 +195,7 @@ void StreamDecoder::emitRecord(DataFile* file, RecordSink* records, std::int32_t
 
 StreamMark StreamDecoder::markAt(int marker) const {
     const int frames = summed_at_buffer_ + marker;
-    return StreamMark{records_at_buffer_ + frames / integrations_,
+    return StreamMark{records_at_buffer_ - dwell_first_record_ + frames / integrations_,
                       buffer_offset_ + marker_positions_[static_cast<std::size_t>(marker)] - 4,
                       frames % integrations_};
 }

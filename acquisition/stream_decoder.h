@@ -118,6 +118,7 @@ class StreamDecoder {
     std::int64_t buffer_offset_ = 0;  // stream offset of buffer_[0]
     int handed_carry_ = 0;            // carry bytes in front of the current chunk
     std::int64_t records_at_buffer_ = 0;
+    std::int64_t dwell_first_record_ = 0;  // marks count records from the dwell's first
     int summed_at_buffer_ = 0;
     int first_error_marker_ = -1;
     StreamMark chunk_start_;

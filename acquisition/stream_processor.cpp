@@ -136,10 +136,13 @@ void StreamProcessor::process(ChunkQueue::Chunk& chunk) {
         fail(e.text());
     }
     const bool queue_loss = chunk.lost_before > 0;
-    timeline_.noteChunk(chunk.received_ns.load(), decoder_.streamOffset(), decoder_.chunkStart(),
+    // A read that filled its chunk returned as its last byte came; a short one
+    // only dates the stream when the link told when its bytes came.
+    const bool whole = chunk.dated || static_cast<int>(chunk.count) == queue_.slotSize();
+    timeline_.noteChunk(chunk.arrived_ns, decoder_.streamOffset() - chunk.arrival_tail,
+                        decoder_.chunkStart(),
                         queue_loss ? decoder_.chunkStart() : decoder_.firstFramingError(),
-                        queue_loss ? GapCause::Queue : GapCause::Framing,
-                        static_cast<int>(chunk.count) == queue_.slotSize());
+                        queue_loss ? GapCause::Queue : GapCause::Framing, whole);
     records_.fetch_add(decoder_.recordsEmitted() - before);
     if (framing_limit_passed_.load()) {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -46,7 +46,7 @@ run() {  # title, ipp, gates, integrations, dwell, points, stall ms
   echo "== $1, ${seconds} s"
   config "$2" "$3" "$4" | sed "s/^dwell_time=.*/dwell_time=$5/" > "$work/config.txt"
   "$root/build/bench/zarv-bench-run" "$work" "$seconds" "$6" "$7" 2>/dev/null
-  "$root/build/bench/zarv-soak-check" "$work/data" | grep -E "records mismatched|full dwells" || true
+  "$root/build/bench/zarv-soak-check" "$work/data" | grep -E "records (mismatched|misplaced|missing)|full dwells" || true
   rm -rf "$work/data"
 }
 run "ipp 100 us, 36 gates, integrations 1, graph 1000000 points" 100 36 1 10 1000000 0

@@ -2,7 +2,9 @@
 // average computed from the simulated controller's waveform.
 //   zarv-soak-check <data dir>
 #include <QCoreApplication>
+#include <algorithm>
 #include <cstdio>
+#include <map>
 
 #include "tests/data_file_checker.h"
 
@@ -19,6 +21,48 @@ double headerDouble(const DwellBlock& b, const char* label) {
             return line.mid(static_cast<int>(qstrlen(label))).toDouble();
     return 0;
 }
+
+// With a dwell journal: every record against the waveform at the time the
+// journal gives it, and the journal's counts against the files.
+int checkPlaced(const std::vector<DwellBlock>& blocks, const std::vector<JournalEntry>& journal) {
+    long long records = 0, missing = 0, mismatched = 0, miscounted = 0, checked = 0;
+    std::int64_t worst = 0;
+    std::map<QString, int> seen;  // a file appended to holds several dwells
+    for (const JournalEntry& entry : journal) {
+        int occurrence = seen[entry.file]++;
+        const DwellBlock* block = nullptr;
+        for (const DwellBlock& b : blocks)
+            if (b.file == entry.file && occurrence-- == 0) block = &b;
+        if (!block) {
+            std::printf("no data for journal line of %s\n", qPrintable(entry.file));
+            ++miscounted;
+            continue;
+        }
+        const int ipp = headerValue(*block, "IPP = ");
+        const int gates = headerValue(*block, "Gates = ");
+        const int n = headerValue(*block, "Integrations = ");
+        const double ipp_s = ipp * 1e-6;
+        // The placement promised: 10 ms or one record period, whichever is more.
+        const auto tolerance =
+            static_cast<std::int64_t>(std::max(0.011, n * ipp_s + 0.001) / ipp_s);
+        const Placement p = CheckPlacedRecords(*block, entry, gates, n,
+                                               static_cast<std::uint32_t>(ipp) * 60, tolerance);
+        records += block->records.size();
+        missing += entry.implied - entry.written;
+        checked += p.checked;
+        mismatched += p.mismatched;
+        worst = std::max(worst, p.worst_offset * ipp / 1000);  // in ms
+        if (entry.written != block->records.size()) ++miscounted;
+    }
+    std::printf("dwells             %zu\n", journal.size());
+    std::printf("records            %lld\n", records);
+    std::printf("records missing    %lld (journal)\n", missing);
+    std::printf("records checked    %lld at their journal time\n", checked);
+    std::printf("records misplaced  %lld (worst offset %lld ms)\n", mismatched,
+                static_cast<long long>(worst));
+    std::printf("dwells miscounted  %lld\n", miscounted);
+    return mismatched == 0 && miscounted == 0 ? 0 : 1;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -27,7 +71,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s <data dir>\n", argv[0]);
         return 2;
     }
-    const auto blocks = ReadDwellBlocks(QString::fromLocal8Bit(argv[1]));
+    const QString root = QString::fromLocal8Bit(argv[1]);
+    const auto blocks = ReadDwellBlocks(root);
+    const auto journal = ReadJournals(root);
+    if (!journal.empty()) return checkPlaced(blocks, journal);
     long long records = 0, frames_recorded = 0, frames_expected = 0, full_dwell_frames = 0,
               mismatched = 0;
     for (std::size_t i = 0; i < blocks.size(); ++i) {

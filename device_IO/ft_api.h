@@ -62,6 +62,14 @@ class FtApi {
     // once with what it has, and so does every read begun, so that a stream reader
     // can be stopped without waiting out the read time-out.
     virtual void AbortReads(FT_HANDLE handle, bool aborted) = 0;
+    // Not a D2XX call: when the link received what the last read on the handle
+    // returned. *arrived_ns (steady clock) is when the byte *tail bytes before the
+    // end of that read came in; false when the link cannot tell, and a read's
+    // return is then the best there is.
+    virtual bool LastReadArrival(FT_HANDLE /*handle*/, std::int64_t* /*arrived_ns*/,
+                                 std::uint32_t* /*tail*/) {
+        return false;
+    }
     // Not a D2XX call: why the last listing or open could not open a device that
     // is attached, in words an operator can act on; empty when nothing failed.
     virtual std::string DescribeOpenFailure() = 0;

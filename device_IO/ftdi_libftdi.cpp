@@ -278,6 +278,11 @@ FT_STATUS LibFtdiApi::FT_GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_byte
     return FT_OK;
 }
 
+bool LibFtdiApi::LastReadArrival(FT_HANDLE handle, std::int64_t* arrived_ns, std::uint32_t* tail) {
+    const auto device = find(handle);
+    return device && device->ring->lastArrival(arrived_ns, tail);
+}
+
 void LibFtdiApi::AbortReads(FT_HANDLE handle, bool aborted) {
     if (const auto device = find(handle)) device->ring->setAborted(aborted);
 }

@@ -34,6 +34,7 @@ class LibFtdiApi : public FtApi {
                       std::uint32_t* received) override;
     FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) override;
     void AbortReads(FT_HANDLE handle, bool aborted) override;
+    bool LastReadArrival(FT_HANDLE handle, std::int64_t* arrived_ns, std::uint32_t* tail) override;
     std::string DescribeOpenFailure() override;
 
     struct Device;

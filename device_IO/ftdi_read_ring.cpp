@@ -95,6 +95,14 @@ void FtdiReadRing::submitLocked() {
     }
 }
 
+namespace {
+std::int64_t SteadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
 void FtdiReadRing::onTransferDone(libusb_transfer* transfer) {
     g_submissions.load(std::memory_order_acquire);
     static_cast<FtdiReadRing*>(transfer->user_data)->completed(transfer);
@@ -106,7 +114,13 @@ void FtdiReadRing::completed(libusb_transfer* transfer) {
     // A cancelled transfer may still bring what the bridge had sent into it.
     const bool brought = transfer->status == LIBUSB_TRANSFER_COMPLETED ||
                          transfer->status == LIBUSB_TRANSFER_CANCELLED;
+    const std::uint64_t stored_before = stored_;
     if (brought) storePayloadLocked(transfer);
+    // A transfer taken back came in when it was cancelled, not when its last
+    // byte did, and one of status bytes only brought nothing: neither dates the
+    // stream.
+    if (transfer->status == LIBUSB_TRANSFER_COMPLETED && stored_ > stored_before)
+        arrivals_.push_back(Arrival{stored_, SteadyNs()});
     if (transfer == awaited_) awaited_ = nullptr;
     if (transfer->status == LIBUSB_TRANSFER_NO_DEVICE) gone_.store(true);
     parked_.push_back(transfer);
@@ -126,6 +140,7 @@ void FtdiReadRing::storePayloadLocked(const libusb_transfer* transfer) {
                 std::min<std::size_t>(static_cast<std::size_t>(end - i), ring_.size() - tail);
             std::memcpy(ring_.data() + tail, transfer->buffer + i, n);
             size_ += n;
+            stored_ += n;
             i += static_cast<int>(n);
         }
     }
@@ -142,6 +157,7 @@ std::uint32_t FtdiReadRing::read(std::uint8_t* out, std::uint32_t count, std::ui
             std::memcpy(out + got, ring_.data() + head_, n);
             head_ = (head_ + n) % ring_.size();
             size_ -= n;
+            taken_ += n;
             got += static_cast<std::uint32_t>(n);
         }
         submitLocked();
@@ -152,6 +168,7 @@ std::uint32_t FtdiReadRing::read(std::uint8_t* out, std::uint32_t count, std::ui
             break;
     }
     *gone = gone_.load() && got < count;
+    noteReadArrivalLocked();
     return got;
 }
 
@@ -191,7 +208,9 @@ int FtdiReadRing::flush(const std::function<int()>& chip_request) {
     std::unique_lock<std::mutex> lock(mutex_);
     takeBackFrontLocked(lock);
     head_ = 0;
+    taken_ += size_;
     size_ = 0;
+    arrivals_.clear();
     submitLocked();
     return result;
 }
@@ -206,6 +225,25 @@ void FtdiReadRing::setTransferSize(int bytes) {
     }
     paused_ = false;
     submitLocked();
+}
+
+// The newest transfer that ended within what has been read dates the read;
+// older ones are no longer needed.
+void FtdiReadRing::noteReadArrivalLocked() {
+    last_read_arrival_.reset();
+    while (!arrivals_.empty() && arrivals_.front().end <= taken_) {
+        last_read_arrival_ = arrivals_.front();
+        arrivals_.pop_front();
+    }
+}
+
+bool FtdiReadRing::lastArrival(std::int64_t* arrived_ns, std::uint32_t* tail) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!last_read_arrival_) return false;
+    *arrived_ns = last_read_arrival_->ns;
+    *tail = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(taken_ - last_read_arrival_->end, 0xFFFFFFFFu));
+    return true;
 }
 
 std::size_t FtdiReadRing::queued() const {

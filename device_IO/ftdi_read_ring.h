@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -51,12 +52,17 @@ class FtdiReadRing {
     void setTransferSize(int bytes);
 
     std::size_t queued() const;
+    // When the bytes the last read returned came in: the byte *tail bytes before
+    // its end arrived at *arrived_ns (steady clock), with the transfer that
+    // brought it. False when no transfer that ended in it is known.
+    bool lastArrival(std::int64_t* arrived_ns, std::uint32_t* tail) const;
     bool gone() const { return gone_.load(); }
 
   private:
     static void onTransferDone(libusb_transfer* transfer);
     void completed(libusb_transfer* transfer);
     void storePayloadLocked(const libusb_transfer* transfer);
+    void noteReadArrivalLocked();
     bool roomForAnotherLocked() const;
     void submitLocked();
     void takeBackFrontLocked(std::unique_lock<std::mutex>& lock);
@@ -71,6 +77,15 @@ class FtdiReadRing {
     std::vector<std::uint8_t> ring_;
     std::size_t head_ = 0;  // next byte to read
     std::size_t size_ = 0;
+    // Where each transfer's payload ended in the stream and when it came in.
+    struct Arrival {
+        std::uint64_t end;
+        std::int64_t ns;
+    };
+    std::deque<Arrival> arrivals_;
+    std::uint64_t stored_ = 0;  // payload bytes ever stored
+    std::uint64_t taken_ = 0;   // and read or dropped
+    std::optional<Arrival> last_read_arrival_;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;

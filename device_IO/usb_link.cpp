@@ -1,5 +1,7 @@
 #include "usb_link.h"
 
+#include <chrono>
+
 #include <cstdio>
 #include <cstring>
 
@@ -102,12 +104,22 @@ std::uint32_t UsbLink::ReadFTDevice(std::uint32_t count, FT_STATUS* status_out) 
     return received <= count ? received : count;
 }
 
-std::uint32_t UsbLink::ReadStream(std::uint8_t* into, std::uint32_t count, FT_STATUS* status_out) {
+std::uint32_t UsbLink::ReadStream(std::uint8_t* into, std::uint32_t count, FT_STATUS* status_out,
+                                  Arrival* arrival) {
     std::uint32_t received = 0;
     const FT_STATUS status = noteHandleStatus(api_.FT_Read(ft_handle, into, count, &received));
     if (status != FT_OK) ReportFTError("FT_Read", status);
     *status_out = status;
-    return received <= count ? received : count;
+    received = received <= count ? received : count;
+    if (!arrival) return received;
+    arrival->from_link = api_.LastReadArrival(ft_handle, &arrival->ns, &arrival->tail);
+    if (!arrival->from_link) {
+        arrival->ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count();
+        arrival->tail = 0;
+    }
+    return received;
 }
 
 std::uint32_t UsbLink::QueuedBytes() {

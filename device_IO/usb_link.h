@@ -44,8 +44,17 @@ class UsbLink {
     // Reads into the start of rx_buffer; returns the number read. The library's
     // status goes to *status when asked for (the stream reader needs it).
     std::uint32_t ReadFTDevice(std::uint32_t count, FT_STATUS* status = nullptr);
+    // When what a stream read returned came in: the byte tail bytes before its
+    // end arrived at ns (steady clock). from_link: the link told; otherwise it is
+    // the read's return, with a tail of 0.
+    struct Arrival {
+        std::int64_t ns = 0;
+        std::uint32_t tail = 0;
+        bool from_link = false;
+    };
     // Reads the stream into a buffer of the caller's; returns the number read.
-    std::uint32_t ReadStream(std::uint8_t* into, std::uint32_t count, FT_STATUS* status);
+    std::uint32_t ReadStream(std::uint8_t* into, std::uint32_t count, FT_STATUS* status,
+                             Arrival* arrival = nullptr);
     // Bytes received and not yet read; 0 when the link cannot tell.
     std::uint32_t QueuedBytes();
     // Makes a stream read in progress, and every read until resumed, return at once.

@@ -9,11 +9,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "emulated_usb.h"
@@ -93,7 +93,8 @@ void pullAndReplug(const SimFaultPlan& plan, SimController& controller, Emulated
         const double since =
             std::chrono::duration<double>(SimController::Clock::now() - *first).count();
         if (!pulled && plan.unplug_at && since >= *plan.unplug_at) {
-            std::fprintf(stderr, "zarv-bridge-emu: bridge pulled (unplug-at=%g)\n", *plan.unplug_at);
+            std::fprintf(stderr, "zarv-bridge-emu: bridge pulled (unplug-at=%g)\n",
+                         *plan.unplug_at);
             usb.unplug(port);
             pulled = true;
             if (!plan.replug_at) return;
@@ -165,8 +166,8 @@ int main(int argc, char** argv) {
     std::atomic<bool> child_done{false};
     std::thread plugger;
     if (plan.unplug_at)
-        plugger = std::thread(
-            [&] { pullAndReplug(plan, controller, usb, chip, port, child_done); });
+        plugger =
+            std::thread([&] { pullAndReplug(plan, controller, usb, chip, port, child_done); });
     const int status = runChild(o.command);
     child_done.store(true);
     if (plugger.joinable()) plugger.join();

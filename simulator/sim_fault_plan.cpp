@@ -40,7 +40,8 @@ SimFaultPlan SimFaultPlan::Parse(const QString& text, QString* error) {
             break;
         }
     }
-    if (problem.isEmpty() && plan.replug_at && (!plan.unplug_at || *plan.replug_at <= *plan.unplug_at))
+    if (problem.isEmpty() && plan.replug_at &&
+        (!plan.unplug_at || *plan.replug_at <= *plan.unplug_at))
         problem = QStringLiteral("replug-at needs an earlier unplug-at");
     if (error) *error = problem;
     return problem.isEmpty() ? plan : SimFaultPlan{};

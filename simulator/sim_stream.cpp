@@ -52,8 +52,8 @@ bool SimController::silentLocked(Clock::time_point at) const {
 void SimController::scheduleFaultsLocked(Clock::time_point first_trigger) {
     first_trigger_at_ = first_trigger;
     const auto after = [&](double seconds) {
-        return first_trigger + std::chrono::duration_cast<Clock::duration>(
-                                   std::chrono::duration<double>(seconds));
+        return first_trigger +
+               std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     };
     if (plug_faults_ && plan_.unplug_at) unplug_at_ = after(*plan_.unplug_at);
     if (plug_faults_ && plan_.replug_at) replug_at_ = after(*plan_.replug_at);

@@ -132,7 +132,7 @@ inline std::vector<JournalEntry> ReadJournals(const QString& root) {
             const QJsonObject o = QJsonDocument::fromJson(line).object();
             if (o.isEmpty()) continue;
             JournalEntry e;
-            e.file = QFileInfo(path).absolutePath() + '/' + o["file"].toString();
+            e.file = QFileInfo(path).path() + '/' + o["file"].toString();
             e.beam = o["beam"].toInt();
             e.trigger = JournalTime(o["trigger_start"]);
             e.end = JournalTime(o["end"]);

@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
             const GateSpectrum s = analysis.analyse(x, blocks, block.recordPeriodSeconds());
             double sum = 0;
             for (const Complex& v : x) sum += std::norm(v);
-            const double mean_db = 10 * std::log10(std::max(sum / std::max<double>(1, double(x.size())), 1e-12));
+            const double mean_db =
+                10 * std::log10(std::max(sum / std::max<double>(1, double(x.size())), 1e-12));
             const SpectralMoments& m = s.moments;
             std::printf("%zu %d %.6f %.6f %.6f %.6f %.9g %d %.6f\n", b, g, m.power_db, m.snr_db,
                         m.mean_hz, m.width_hz, m.noise_per_bin, m.peak_bin, mean_db);

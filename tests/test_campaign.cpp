@@ -216,26 +216,32 @@ class CampaignTest : public StationFixture {
 };
 
 TEST_F(CampaignTest, AStalledReaderIsFoundAndTheRecordsAfterItSitAtTheirTime) {
-    config("100", "8", "1", "4");
+    // Held up for a second half a second into the second dwell: the records of
+    // every dwell count from that dwell's first.
+    config("100", "8", "1", "2");
     sim->setBridgeBufferSize(4096);
     SimFaultPlan plan;
-    plan.stall_at = 1.0;
-    plan.stall_for = 2.0;
+    plan.stall_at = 2.5;
+    plan.stall_for = 1.0;
     sim->setFaultPlan(plan);
-    stopWhen([&] { return sim->triggerStarts() >= 2; });
-    EXPECT_GT(sim->overrunBytes(), 1'000'000u);
+    stopWhen([&] { return sim->triggerStarts() >= 3; });
+    EXPECT_GT(sim->overrunBytes(), 500'000u);
     const QStringList lines = dwellLines();
     ASSERT_EQ(lines.size(), 1) << op.messages().join('\n');
-    EXPECT_TRUE(
-        lines[0].contains(QRegularExpression("missing after record [\\d,]+ \\(1\\.[4-7] s\\)")))
+    EXPECT_TRUE(lines[0].contains(
+        QRegularExpression("^Dwell beam 2: [\\d,]+ of 2\\d,\\d{3} records; [\\d,]+ missing after "
+                           "record [\\d,]+ \\(0\\.[4-7] s\\)$")))
         << lines[0];
     const auto journal = ReadJournals(path("data"));
-    ASSERT_GE(journal.size(), 1u);
-    ASSERT_EQ(journal[0].gaps.size(), 1u);
-    EXPECT_EQ(journal[0].gaps[0].cause, "framing");
-    EXPECT_EQ(journal[0].implied - journal[0].written, journal[0].gaps[0].missing);
+    ASSERT_GE(journal.size(), 2u);
+    EXPECT_TRUE(journal[0].gaps.empty());
+    ASSERT_EQ(journal[1].gaps.size(), 1u);
+    EXPECT_EQ(journal[1].gaps[0].cause, "framing");
+    EXPECT_GT(journal[1].gaps[0].record, 5000);  // not at the end: half a second in, and more
+    EXPECT_LT(journal[1].gaps[0].record, journal[1].written);
+    EXPECT_EQ(journal[1].implied - journal[1].written, journal[1].gaps[0].missing);
     expectPlaced(8, 1, 6000);
-    EXPECT_TRUE(run->totals().records_lost >= journal[0].gaps[0].missing);
+    EXPECT_GE(run->totals().records_lost, journal[1].gaps[0].missing);
     EXPECT_TRUE(
         LastOf(op.run_fields)
             .summary.contains(QStringLiteral("%1 records lost").arg(run->totals().records_lost)));

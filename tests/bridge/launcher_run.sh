@@ -18,5 +18,6 @@ grep -q "^zarv-bridge-emu: 0 stream bytes overran" "$work/emu.txt"
 grep -q "^data lost lines    0$" "$work/run.txt"
 grep -q "^framing lines      0$" "$work/run.txt"
 "$check" "$work/data" | tee "$work/check.txt"
-dwells=$(awk '/^dwells/ {print $2}' "$work/check.txt")
+dwells=$(awk '$1 == "dwells" && $2 ~ /^[0-9]+$/ {print $2}' "$work/check.txt")
+grep -q "^records misplaced  0 " "$work/check.txt"
 [ "$dwells" -ge 3 ] || { echo "only $dwells dwells recorded"; exit 1; }
