@@ -69,12 +69,21 @@ void GraphCapture::AddGraphValue(int p, int v, std::int32_t record_period_us) {
     addLocked(p, v, record_period_us);
 }
 
+// What AddGraphValue does for every word in turn, without the turns: only the
+// gate's two words add points, and the point limit is met either before the
+// first word or between the ip and the qp word, after the ip point.
 void GraphCapture::AddGraphRecord(const int* values, int words, std::int32_t record_period_us) {
     if (!live_.load(std::memory_order_relaxed)) return;
     std::lock_guard<std::mutex> lock(mutex_);
     record_period_us_ = record_period_us;
-    for (int p = 0; p < words && live_.load(std::memory_order_relaxed); ++p)
-        addLocked(p, values[p], record_period_us);
+    if (words <= 0 || !points_) return;
+    if (*points_ <= graph_count_) {
+        live_.store(false);
+        return;
+    }
+    if (!gate_ || ip_word_ < 0 || ip_word_ >= words) return;
+    addLocked(static_cast<int>(ip_word_), values[ip_word_], record_period_us);
+    if (qp_word_ < words) addLocked(static_cast<int>(qp_word_), values[qp_word_], record_period_us);
 }
 
 GraphCapture::State GraphCapture::state() const {

@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "data_file.h"
 #include "record_sink.h"
+#include "stream_kernels.h"
 
 namespace zarv::acquisition {
 
@@ -17,28 +15,6 @@ namespace {
 // frame starting near the end can be read without a bounds check per word.
 constexpr int kBufferSize =
     StreamDecoder::kHeadroom + StreamDecoder::kChunkSize + StreamDecoder::kTailRoom;
-
-// Adds the words of count frames, each starting at buffer + starts[i], to sums.
-// Kept free of branches so that the compiler can do many words at a time, and
-// built once more for AVX2, which the processor picks when it has it. The sums
-// of one buffer fit 32 bits: at most 32894 markers, each word within 2^15.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
-    !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void sumFrames(const std::uint8_t* buffer, const std::int32_t* starts, int count,
-               std::int32_t* sums, int words) {
-    for (int i = 0; i < count; ++i) {
-        const std::uint8_t* frame = buffer + starts[i];
-        for (int p = 0; p < words; ++p) {
-            std::uint16_t w;  // little-endian on the wire
-            std::memcpy(&w, frame + 2 * p, 2);
-            if constexpr (std::endian::native == std::endian::big)
-                w = static_cast<std::uint16_t>((w >> 8) | (w << 8));
-            sums[p] += StreamDecoder::DecodeWord(w);
-        }
-    }
-}
 
 // sum / n to the nearest integer, halves to even, for averages of 16-bit samples:
 // the quotient is within 2^15 and any quotient that is not a half lies at least
@@ -59,7 +35,8 @@ StreamDecoder::StreamDecoder()
     : stream_buffer_(kBufferSize, 0),
       carry_buffer_(kCarryMax, 0),
       // Markers are at least one byte apart, so a buffer holds fewer than this many.
-      marker_positions_(kBufferSize, 0) {
+      marker_positions_(kBufferSize, 0),
+      candidates_(kBufferSize, 0) {
     buffer_ = stream_buffer_.data() + kHeadroom;
 }
 
@@ -130,7 +107,6 @@ int StreamDecoder::findMarkers(StreamEvents& events) {
     const int last = stream_length_ - 4;  // the last position a marker can begin at
     int j = 0;
     const auto found = [&](int at) {
-        if (!markerAt(buffer + at)) return true;
         const std::int32_t q = at + 4;
         marker_positions_[static_cast<std::size_t>(j)] = q;
         if (j > 0 && q - marker_positions_[static_cast<std::size_t>(j) - 1] != kFrameSize) {
@@ -145,27 +121,10 @@ int StreamDecoder::findMarkers(StreamEvents& events) {
         ++j;
         return true;
     };
-    int at = 0;
-#if defined(__SSE2__)
-    // 64 bytes at a time: a mask of their FE bytes, most often empty.
-    const __m128i fe = _mm_set1_epi8(static_cast<char>(0xFE));
-    for (; at + 64 <= last + 1; at += 64) {
-        const auto block = [&](int offset) {
-            const __m128i v =
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer + at + offset));
-            return static_cast<std::uint64_t>(
-                static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, fe))));
-        };
-        std::uint64_t mask = block(0) | block(16) << 16 | block(32) << 32 | block(48) << 48;
-        while (mask != 0) {
-            if (!found(at + __builtin_ctzll(mask))) return -1;
-            mask &= mask - 1;
-        }
-    }
-#endif
-    for (; at <= last; ++at) {
-        if (buffer[at] == 0xFE && !found(at)) return -1;
-    }
+    // Where the whole marker begins: the kernel finds them many positions at a time.
+    const int candidates = FindMarkerStarts(buffer, last, candidates_.data());
+    for (int i = 0; i < candidates; ++i)
+        if (!found(candidates_[static_cast<std::size_t>(i)])) return -1;
     return j;
 }
 
@@ -200,6 +159,18 @@ StreamMark StreamDecoder::markAt(int marker) const {
                       frames % integrations_};
 }
 
+// With one integration every frame is a record, written as it is decoded.
+void StreamDecoder::emitFrames(DataFile* file, RecordSink* records, std::int32_t record_period_us,
+                               int frames) {
+    int* values = record_values_.data();
+    for (int k = 0; k < frames; ++k) {
+        DecodeFrame(buffer_ + marker_positions_[static_cast<std::size_t>(k)], values, words_);
+        if (file) file->appendRecord(values, words_);
+        if (records) records->addRecord(values, words_, record_period_us);
+    }
+    records_emitted_ += frames;
+}
+
 void StreamDecoder::ProcessChunk(DataFile* file, RecordSink* records, std::int32_t record_period_us,
                                  StreamEvents& events) {
     records_at_buffer_ = records_emitted_;
@@ -217,12 +188,17 @@ void StreamDecoder::ProcessChunk(DataFile* file, RecordSink* records, std::int32
         if (first_error_marker_ >= 0) first_error_ = markAt(first_error_marker_);
     }
     if (markers < 2) return;
+    if (integrations_ == 1) {
+        emitFrames(file, records, record_period_us, markers - 1);
+        if (file) file->flush();
+        return;
+    }
     const std::uint8_t* buffer = buffer_;
     std::int32_t* partial = partial_sums_.data();
     // The last marker only closes the frame before it.
     for (int k = 0; k + 1 < markers;) {
         const int take = std::min(markers - 1 - k, integrations_ - frames_summed_);
-        sumFrames(buffer, &marker_positions_[static_cast<std::size_t>(k)], take, partial, words_);
+        SumFrames(buffer, &marker_positions_[static_cast<std::size_t>(k)], take, partial, words_);
         k += take;
         frames_summed_ += take;
         if (frames_summed_ == integrations_) emitRecord(file, records, record_period_us);

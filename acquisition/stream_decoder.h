@@ -99,11 +99,13 @@ class StreamDecoder {
     int findMarkers(StreamEvents& events);
     StreamMark markAt(int marker) const;
     void emitRecord(DataFile* file, RecordSink* records, std::int32_t record_period_us);
+    void emitFrames(DataFile* file, RecordSink* records, std::int32_t record_period_us, int frames);
 
     std::vector<std::uint8_t> stream_buffer_;  // for chunks handed over by copy
     std::uint8_t* buffer_ = nullptr;           // carry and chunk, wherever they lie
     std::vector<std::uint8_t> carry_buffer_;
     std::vector<std::int32_t> marker_positions_;
+    std::vector<std::int32_t> candidates_;  // every place a marker begins
     std::vector<std::int64_t> accumulators_;  // sums of earlier buffers
     std::vector<std::int32_t> partial_sums_;  // sums within the current buffer
     std::vector<int> record_values_;
