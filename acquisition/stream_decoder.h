@@ -105,7 +105,7 @@ class StreamDecoder {
     std::uint8_t* buffer_ = nullptr;           // carry and chunk, wherever they lie
     std::vector<std::uint8_t> carry_buffer_;
     std::vector<std::int32_t> marker_positions_;
-    std::vector<std::int32_t> candidates_;  // every place a marker begins
+    std::vector<std::int32_t> candidates_;    // every place a marker begins
     std::vector<std::int64_t> accumulators_;  // sums of earlier buffers
     std::vector<std::int32_t> partial_sums_;  // sums within the current buffer
     std::vector<int> record_values_;

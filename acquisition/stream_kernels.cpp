@@ -59,7 +59,7 @@ __attribute__((target("avx2"))) std::uint32_t markerBits(const std::uint8_t* p) 
 }
 
 __attribute__((target("avx2"))) int findMarkersAvx2(const std::uint8_t* b, int last,
-                                                     std::int32_t* starts) {
+                                                    std::int32_t* starts) {
     int n = 0;
     int at = 0;
     for (; at + 32 <= last + 1; at += 32) {
@@ -78,7 +78,8 @@ __attribute__((target("avx2"))) int findMarkersAvx2(const std::uint8_t* b, int l
 // Bit 11 set: bits 12 to 15 become 1; clear: the word stays as it is.
 __attribute__((target("avx2"))) __m256i decode16(__m256i w) {
     const __m256i sign = _mm256_srai_epi16(_mm256_slli_epi16(w, 4), 15);
-    return _mm256_or_si256(w, _mm256_and_si256(sign, _mm256_set1_epi16(static_cast<short>(0xF000))));
+    return _mm256_or_si256(w,
+                           _mm256_and_si256(sign, _mm256_set1_epi16(static_cast<short>(0xF000))));
 }
 
 __attribute__((target("avx2"))) __m128i decode8(__m128i w) {
