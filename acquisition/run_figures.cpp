@@ -57,7 +57,8 @@ QString grouped(std::int64_t n) {
 
 QString spanText(double seconds) {
     if (seconds >= 0.1) return QStringLiteral("%1 s").arg(seconds, 0, 'f', 1);
-    return QStringLiteral("%1 ms").arg(seconds * 1000, 0, 'f', 0);
+    if (seconds >= 0.001) return QStringLiteral("%1 ms").arg(seconds * 1000, 0, 'f', 0);
+    return QStringLiteral("%1 ms").arg(seconds * 1000, 0, 'f', 2);
 }
 }  // namespace
 

@@ -25,7 +25,7 @@ double headerDouble(const DwellBlock& b, const char* label) {
 // With a dwell journal: every record against the waveform at the time the
 // journal gives it, and the journal's counts against the files.
 int checkPlaced(const std::vector<DwellBlock>& blocks, const std::vector<JournalEntry>& journal) {
-    long long records = 0, missing = 0, mismatched = 0, miscounted = 0, checked = 0;
+    long long records = 0, missing = 0, mismatched = 0, mixed = 0, miscounted = 0, checked = 0;
     std::int64_t worst = 0;
     std::map<QString, int> seen;  // a file appended to holds several dwells
     for (const JournalEntry& entry : journal) {
@@ -51,6 +51,7 @@ int checkPlaced(const std::vector<DwellBlock>& blocks, const std::vector<Journal
         missing += entry.implied - entry.written;
         checked += p.checked;
         mismatched += p.mismatched;
+        mixed += p.mixed;
         worst = std::max(worst, p.worst_offset * ipp / 1000);  // in ms
         if (entry.written != block->records.size()) ++miscounted;
     }
@@ -60,6 +61,8 @@ int checkPlaced(const std::vector<DwellBlock>& blocks, const std::vector<Journal
     std::printf("records checked    %lld at their journal time\n", checked);
     std::printf("records misplaced  %lld (worst offset %lld ms)\n", mismatched,
                 static_cast<long long>(worst));
+    std::printf("records mixed      %lld (a lone record across a hole too small to be a gap)\n",
+                mixed);
     std::printf("dwells miscounted  %lld\n", miscounted);
     return mismatched == 0 && miscounted == 0 ? 0 : 1;
 }

@@ -232,6 +232,10 @@ void FtdiChip::unread(const std::vector<std::uint8_t>& payload) {
     carry_.insert(carry_.begin(), payload.begin(), payload.end());
 }
 
+void FtdiChip::setHostWaiting(bool waiting) {
+    if (controller_) controller_->setHostWaiting(waiting);
+}
+
 void FtdiChip::interruptTake() {
     std::lock_guard<std::mutex> lock(mutex_);
     interrupted_ = true;

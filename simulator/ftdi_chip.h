@@ -62,6 +62,9 @@ class FtdiChip {
     void unread(const std::vector<std::uint8_t>& payload);
     // Makes a takePayload in progress return at once with what it has.
     void interruptTake();
+    // A bulk IN transfer is queued for the chip's stream, so that what comes in
+    // goes on into it rather than piling up in the chip's own buffer.
+    void setHostWaiting(bool waiting);
     // The bytes on the wire: each packet of up to 510 payload bytes is led by the
     // two status bytes; an empty payload is the status bytes alone.
     static std::vector<std::uint8_t> packetize(const std::vector<std::uint8_t>& payload);

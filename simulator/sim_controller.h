@@ -115,6 +115,9 @@ class SimController : public FtApi {
     }
     void stopStreamAfter(std::int64_t frames);      // the trigger is lost after this many frames
     void setBridgeBufferSize(std::uint32_t bytes);  // 4096 by default
+    // The emulated bridge: a host transfer is queued, so the bridge passes the
+    // stream on between reads instead of holding it in its own buffer.
+    void setHostWaiting(bool waiting);
     // Faults at set times from the first StartTrigger on. The unplug and replug
     // are left to whoever owns the bridge's USB side when plug_faults is false
     // (the emulated bridge pulls its port instead).
@@ -213,6 +216,7 @@ class SimController : public FtApi {
     // lost, leaving holes in the stream offsets.
     std::uint32_t bridge_buffer_size_ = 4096;
     int reads_in_flight_ = 0;
+    bool host_waiting_ = false;
     Clock::time_point last_read_end_{};
     bool reads_aborted_ = false;
     std::deque<std::pair<std::int64_t, std::int64_t>> holes_;  // [start, end)

@@ -67,6 +67,16 @@ std::uint64_t SimController::overrunBytes() {
     return overrun_bytes_;
 }
 
+void SimController::setHostWaiting(bool waiting) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (host_waiting_ == waiting) return;
+    if (waiting) chargeIdleOverrunLocked(clock_->now());
+    // What came in while a transfer waited went on into it: only what comes
+    // after counts against the bridge's own buffer.
+    if (!waiting) last_read_end_ = clock_->now();
+    host_waiting_ = waiting;
+}
+
 void SimController::setBridgeBufferSize(std::uint32_t bytes) {
     setLocked(bridge_buffer_size_, bytes);
 }

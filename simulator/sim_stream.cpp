@@ -98,7 +98,7 @@ std::int64_t SimController::bufferedLocked(Clock::time_point at) {
 // still producing the last read's bytes are not the reader's fault: a real
 // bridge hands them over in microseconds.
 void SimController::chargeIdleOverrunLocked(Clock::time_point at) {
-    if (reads_in_flight_ > 0) return;
+    if (reads_in_flight_ > 0 || host_waiting_) return;
     const std::int64_t arrived_busy =
         std::max<std::int64_t>(0, streamAvailableLocked(last_read_end_) - stream_consumed_);
     const std::int64_t excess = bufferedLocked(at) - arrived_busy - bridge_buffer_size_;

@@ -223,6 +223,7 @@ void UsbfsPort::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
         finishLocked(urb);
     } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == FtdiChip::kInEndpoint) {
         in_queue_.push_back(urb);
+        chip_.setHostWaiting(true);
         wake_.notify_all();
     } else {
         lock.unlock();
@@ -398,6 +399,7 @@ void UsbfsPort::disconnect() {
         done_.push_back(urb);
     }
     in_queue_.clear();
+    chip_.setHostWaiting(false);
     if (in_pump_) chip_.interruptTake();
     updateReadinessLocked();
     wake_.notify_all();
@@ -432,6 +434,9 @@ void UsbfsPort::pump() {
             urb->in_bytes = FtdiChip::packetize(payload);
         }
         if (!urb->orphaned) finishLocked(urb);
+        // With another transfer queued the chip streams on into it; with none it
+        // holds what its own buffer takes.
+        chip_.setHostWaiting(attached_ && !in_queue_.empty());
     }
 }
 

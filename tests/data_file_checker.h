@@ -153,14 +153,18 @@ inline std::vector<JournalEntry> ReadJournals(const QString& root) {
 // How well a dwell's records sit at the times its journal line gives them.
 struct Placement {
     int checked = 0;
-    int mismatched = 0;             // records that match no frames near their time
+    int mismatched = 0;  // records that match no frames near their time
+    int mixed = 0;       // lone records between two placed ones: frames from both sides of a hole
     std::int64_t worst_offset = 0;  // frames between a record's place and its frames
 };
 
 // Each stretch of records between gaps is looked for near the frames its journal
-// time implies (within tolerance_frames), then every record of it is checked
-// against the waveform from there. The records on either side of a gap that a
-// framing error found may mix frames from both sides: they are left out.
+// time implies (within tolerance_frames), then checked record by record against
+// the waveform. A hole too small to be a gap (less than the placement promises)
+// shifts the records after it a little: they are looked for again near their
+// place. The records on either side of a gap that a framing error found may mix
+// frames from both sides: they are left out; a lone record that matches nothing
+// between two that do is counted as mixed.
 inline Placement CheckPlacedRecords(const DwellBlock& b, const JournalEntry& e, int gates, int n,
                                     std::uint32_t period_counts, std::int64_t tolerance_frames) {
     Placement p;
@@ -178,26 +182,41 @@ inline Placement CheckPlacedRecords(const DwellBlock& b, const JournalEntry& e, 
                 (mixed ? n : 0);
     }
     stretches.push_back({start, static_cast<std::int64_t>(b.records.size()) - 1, frame});
+    const std::int64_t none = -tolerance_frames - 1;
     for (const Stretch& s : stretches) {
-        if (s.last < s.first) continue;
         const auto expect = [&](std::int64_t r, std::int64_t d) {
             return ExpectedRecordFrom(s.frame + (r - s.first) * n + d, b.beam, gates, n,
                                       period_counts);
         };
-        std::int64_t found = -tolerance_frames - 1;
-        for (std::int64_t d = 0; d <= tolerance_frames && found < -tolerance_frames; ++d) {
-            if (b.records[static_cast<int>(s.first)] == expect(s.first, d))
-                found = d;
-            else if (b.records[static_cast<int>(s.first)] == expect(s.first, -d))
-                found = -d;
-        }
+        const auto search = [&](std::int64_t r) {
+            const QString& record = b.records[static_cast<int>(r)];
+            for (std::int64_t d = 0; d <= tolerance_frames; ++d) {
+                if (record == expect(r, d)) return d;
+                if (record == expect(r, -d)) return -d;
+            }
+            return none;
+        };
+        std::int64_t offset = none;
+        bool any_placed = false;
+        int unplaced_run = 0;
         for (std::int64_t r = s.first; r <= s.last; ++r) {
             ++p.checked;
-            if (found < -tolerance_frames || b.records[static_cast<int>(r)] != expect(r, found))
+            const bool placed =
+                (offset != none && b.records[static_cast<int>(r)] == expect(r, offset)) ||
+                (offset = search(r)) != none;
+            if (!placed) {
                 ++p.mismatched;
+                ++unplaced_run;
+                continue;
+            }
+            p.worst_offset = std::max<std::int64_t>(p.worst_offset, std::abs(offset));
+            if (any_placed && unplaced_run == 1) {  // the one before was alone
+                --p.mismatched;
+                ++p.mixed;
+            }
+            any_placed = true;
+            unplaced_run = 0;
         }
-        if (found >= -tolerance_frames)
-            p.worst_offset = std::max<std::int64_t>(p.worst_offset, std::abs(found));
     }
     return p;
 }
