@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# What an unattended station's exit status says, so that systemd restarts what a
+# restart can mend and only that: 4 for a bad config.txt (never restarted), 5
+# for a controller that is not there (restarted).
+# Usage: headless_status.sh <zarv> <zarv-sim> <config.txt to start from>
+set -uo pipefail
+zarv="$1" sim="$2" config="$3"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+expect() {  # status, program, what
+  local want="$1" program="$2" what="$3"
+  "$program" --headless --duration 3 > out.txt 2> err.txt
+  local got=$?
+  [ "$got" -eq "$want" ] || fail "$what: status $got, not $want: $(tail -3 out.txt err.txt)"
+}
+sed -e "s|^data_dir *=.*|data_dir=$work/data|" "$config" > good.txt
+
+cp good.txt config.txt
+expect 5 "$zarv" "no bridge attached"
+grep -q ": Zarv not found!$" out.txt || fail "no bridge was not said"
+
+sed -e 's/^gates.*/gates = four/' good.txt > config.txt
+expect 4 "$sim" "a value that is not a number"
+grep -q "'four' is not a valid integer value" err.txt || fail "the bad value was not said"
+
+sed -e 's/^relay_swith_time.*/relay_swith_time = 2000000000/' good.txt > config.txt
+expect 4 "$sim" "a refused setting"
+grep -q ": Settings refused: relay_swith_time must be 0 to 60000 ms$" out.txt ||
+  fail "the refused setting was not named"
+
+rm config.txt
+expect 4 "$sim" "no config.txt"
+echo "ok"
