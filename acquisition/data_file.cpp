@@ -13,21 +13,11 @@
 
 #include "station/run_config.h"
 #include "station/station_error.h"
+#include "station/sync_directory.h"
 
 namespace zarv::acquisition {
 
 using namespace zarv::station;
-
-namespace {
-// A new file's name survives a power cut only once its directory is synced.
-void syncDirectoryOf(const QString& path) {
-    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-}  // namespace
 
 DataFile::~DataFile() {
     abandon();
@@ -55,7 +45,7 @@ void DataFile::open(const QString& path) {
     size_ = ::fstat(fd_, &info) == 0 ? info.st_size : 0;
     last_sync_ = Clock::now();
     unsynced_ = false;
-    if (!existed) syncDirectoryOf(path);
+    if (!existed) SyncDirectoryOf(path);
 }
 
 char* DataFile::room(std::size_t length) {

@@ -13,6 +13,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "station/sync_directory.h"
+
 namespace zarv::acquisition {
 
 namespace {
@@ -52,12 +54,6 @@ QString writeAll(int fd, const QByteArray& bytes) {
     return QString();
 }
 
-void syncDirectory(const QString& dir) {
-    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
 }  // namespace
 
 QDateTime WallTimeOf(const DwellEntry& entry, std::int64_t steady_ns) {
@@ -101,7 +97,7 @@ QString AppendDwellJournal(const DwellEntry& entry) {
         return QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
     const QString failure = writeAll(fd, DwellJournalLine(entry) + '\n');
     ::close(fd);
-    if (!existed) syncDirectory(dir);
+    if (!existed) station::SyncDirectory(dir);
     return failure.isEmpty() ? QString() : QStringLiteral("%1: %2").arg(path, failure);
 }
 

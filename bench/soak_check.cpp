@@ -27,12 +27,8 @@ double headerDouble(const DwellBlock& b, const char* label) {
 int checkPlaced(const std::vector<DwellBlock>& blocks, const std::vector<JournalEntry>& journal) {
     long long records = 0, missing = 0, mismatched = 0, mixed = 0, miscounted = 0, checked = 0;
     std::int64_t worst = 0;
-    std::map<QString, int> seen;  // a file appended to holds several dwells
-    for (const JournalEntry& entry : journal) {
-        int occurrence = seen[entry.file]++;
-        const DwellBlock* block = nullptr;
-        for (const DwellBlock& b : blocks)
-            if (b.file == entry.file && occurrence-- == 0) block = &b;
+    for (const auto& [entry_ptr, block] : PairJournalWithBlocks(journal, blocks)) {
+        const JournalEntry& entry = *entry_ptr;
         if (!block) {
             std::printf("no data for journal line of %s\n", qPrintable(entry.file));
             ++miscounted;

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "station_error.h"
+#include "sync_directory.h"
 
 namespace zarv::station {
 
@@ -187,21 +188,11 @@ QString HourDirectory(const QString& data_dir, const QDateTime& now) {
 }
 
 namespace {
-// A new directory's name survives a power cut only once its parent is synced;
-// until then a file synced inside it can vanish with it.
-void syncParentOf(const QString& path) {
-    const QByteArray parent = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int fd = ::open(parent.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
 // Makes one directory level; the cause when it is not there afterwards.
 QString makeLevel(const QString& path) {
     if (QFileInfo(path).isDir()) return QString();
     const bool made = ::mkdir(QFile::encodeName(path).constData(), 0777) == 0;
-    if (made) syncParentOf(path);
+    if (made) SyncDirectoryOf(path);  // else a file synced inside can vanish with it
     if (made || errno == EEXIST) {
         if (QFileInfo(path).isDir()) return QString();
         return QStringLiteral("%1 is not a directory").arg(path);

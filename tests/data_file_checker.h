@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <utility>
 #include <vector>
 
 #include "acquisition/stream_decoder.h"
@@ -148,6 +150,22 @@ inline std::vector<JournalEntry> ReadJournals(const QString& root) {
         }
     }
     return entries;
+}
+
+// Each journal line with the dwell it describes: a file appended to holds
+// several dwells, met in the order they were written. Null where none is found.
+inline std::vector<std::pair<const JournalEntry*, const DwellBlock*>> PairJournalWithBlocks(
+    const std::vector<JournalEntry>& journal, const std::vector<DwellBlock>& blocks) {
+    std::vector<std::pair<const JournalEntry*, const DwellBlock*>> pairs;
+    std::map<QString, int> seen;
+    for (const JournalEntry& entry : journal) {
+        int occurrence = seen[entry.file]++;
+        const DwellBlock* block = nullptr;
+        for (const DwellBlock& b : blocks)
+            if (b.file == entry.file && occurrence-- == 0) block = &b;
+        pairs.emplace_back(&entry, block);
+    }
+    return pairs;
 }
 
 // How well a dwell's records sit at the times its journal line gives them.

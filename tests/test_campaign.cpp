@@ -193,12 +193,8 @@ class CampaignTest : public StationFixture {
         const double ipp_s = period / 60e6;
         const auto tolerance =
             static_cast<std::int64_t>(std::max(0.011, n * ipp_s + 0.001) / ipp_s);
-        std::map<QString, int> seen;  // a file appended to holds several dwells
-        for (const JournalEntry& entry : journal) {
-            int occurrence = seen[entry.file]++;
-            const DwellBlock* block = nullptr;
-            for (const DwellBlock& b : blocks)
-                if (b.file == entry.file && occurrence-- == 0) block = &b;
+        for (const auto& [entry_ptr, block] : PairJournalWithBlocks(journal, blocks)) {
+            const JournalEntry& entry = *entry_ptr;
             ASSERT_NE(block, nullptr) << entry.file.toStdString();
             EXPECT_EQ(block->records.size(), entry.written);
             const Placement p = CheckPlacedRecords(*block, entry, gates, n, period, tolerance);
