@@ -457,10 +457,13 @@ void AcquisitionRun::cleanUpAfterError() noexcept {
             reader_->join();
             reader_.reset();
         }
-        if (phase_ == Phase::Dwell) session_.commands().StopTrigger();
+        const bool in_dwell = phase_ == Phase::Dwell;
+        if (in_dwell) session_.commands().StopTrigger();
         phase_ = Phase::Draining;
         processor_.endDwell(trigger_ns_, SteadyNowNs());
         waiter_.waitUntil([this] { return processor_.dwellClosed(); });
+        // A dwell cut short by the error still counts what its file holds.
+        if (in_dwell) reportTiming(processor_.timing());
         writeJournal();
     } catch (...) {
     }

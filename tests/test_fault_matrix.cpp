@@ -268,6 +268,14 @@ TEST_F(RunFaults, DiskFullDuringADwellKeepsWhatWasWritten) {
     EXPECT_GT(blocks[0].records.size(), 100);
     EXPECT_EQ(MismatchedRecords(blocks[0], 4, 10, 12000), 0);
     EXPECT_TRUE(readFile(blocks[0].file).endsWith(" \r\n"));  // no torn record
+    // The summary counts what the file holds, not what was cut from it.
+    ASSERT_FALSE(op.kept.filter("Last run: ").isEmpty());
+    EXPECT_TRUE(LastOf(op.kept.filter("Last run: "))
+                    .contains(QStringLiteral(" %1 records,").arg(blocks[0].records.size())))
+        << LastOf(op.kept.filter("Last run: ")).toStdString();
+    const auto journal = ReadJournals(path("data"));
+    ASSERT_EQ(journal.size(), 1u);
+    EXPECT_EQ(journal[0].written, blocks[0].records.size());
 }
 
 TEST_F(RunFaults, DataDirectoryRemovedDuringADwell) {
