@@ -83,6 +83,13 @@ void DwellTimeline::noteChunk(std::int64_t arrival_ns, std::int64_t stream_end,
         pending_ = Pending{segments_.size() - 1, lateness};
 }
 
+// The stream breaks (a framing error, a queue loss) at next, within what the
+// link can hold after s.
+bool DwellTimeline::brokenWithinHeld(const Segment& next, const Segment& s) {
+    const bool broken = next.cause == GapCause::Framing || next.cause == GapCause::Queue;
+    return broken && next.start.byte - s.start.byte <= kHeldBytes;
+}
+
 // A reader that was held up reads old bytes late before it meets the hole: the
 // chunk that arrived late is no place for the gap when a framing error or a
 // queue loss follows within what the link can hold; the gap is where the bytes
@@ -91,10 +98,16 @@ std::vector<DwellTimeline::Segment> DwellTimeline::placedSegments() const {
     std::vector<Segment> placed;
     for (std::size_t k = 0; k < segments_.size(); ++k) {
         const Segment& s = segments_[k];
+        // Held up from the dwell's start: its first bytes came late, as late as
+        // the loss after them. They were made at the start all the same.
+        if (k == 0 && s.least_lateness != kNone && segments_.size() > 1 &&
+            brokenWithinHeld(segments_[1], s) &&
+            s.least_lateness > segments_[1].least_lateness - static_cast<double>(toleranceNs())) {
+            placed.push_back(Segment{s.start, s.cause, -kNone});
+            continue;
+        }
         if (s.cause == GapCause::Pause && k + 1 < segments_.size()) {
-            const Segment& next = segments_[k + 1];
-            const bool broken = next.cause == GapCause::Framing || next.cause == GapCause::Queue;
-            if (broken && next.start.byte - s.start.byte <= kHeldBytes) {
+            if (brokenWithinHeld(segments_[k + 1], s)) {
                 if (!placed.empty())
                     placed.back().least_lateness =
                         std::min(placed.back().least_lateness, s.least_lateness);
@@ -125,8 +138,9 @@ DwellTiming DwellTimeline::finish(std::int64_t trigger_ns, std::int64_t end_ns,
         lateness[k] = least - static_cast<double>(trigger_ns);
     }
     // The link's own latency, as far as it looks normal.
-    const double latency =
-        lateness.empty() || lateness[0] == kNone ? 0.0 : std::clamp(lateness[0], 0.0, tolerance);
+    const double latency = lateness.empty() || lateness[0] == kNone || lateness[0] == -kNone
+                               ? 0.0
+                               : std::clamp(lateness[0], 0.0, tolerance);
 
     std::int64_t counted = 0;  // missing records before the last gap
     for (std::size_t k = 0; k < segments.size() && period > 0; ++k) {

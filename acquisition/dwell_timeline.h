@@ -82,6 +82,7 @@ class DwellTimeline {
     };
     static constexpr std::size_t kMaxSegments = 4096;
     std::vector<Segment> placedSegments() const;
+    static bool brokenWithinHeld(const Segment& next, const Segment& s);
 
     double frame_period_ns_ = 0;
     int integrations_ = 1;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -17,8 +18,12 @@ class SimClock {
 
     virtual ~SimClock() = default;
     virtual time_point now() const = 0;
+    // still_idle, asked with the lock held again, says whether nothing has
+    // started meanwhile (a write can slip in between a wait's time-out and its
+    // return); none means the wait is taken as it was asked.
     virtual void waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
-                           time_point until, bool idle) = 0;
+                           time_point until, bool idle,
+                           const std::function<bool()>& still_idle = {}) = 0;
 
     // The wall clock: the controller's time-outs take as long as they say.
     static std::shared_ptr<SimClock> steady();
@@ -31,7 +36,7 @@ class SteadySimClock : public SimClock {
   public:
     time_point now() const override { return std::chrono::steady_clock::now(); }
     void waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
-                   time_point until, bool) override {
+                   time_point until, bool, const std::function<bool()>& = {}) override {
         cv.wait_until(lock, until);
     }
 };
@@ -40,7 +45,8 @@ class SkippingSimClock : public SimClock {
   public:
     time_point now() const override;
     void waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
-                   time_point until, bool idle) override;
+                   time_point until, bool idle,
+                   const std::function<bool()>& still_idle = {}) override;
     // Time skipped so far.
     std::chrono::nanoseconds skipped() const {
         return std::chrono::nanoseconds(skipped_ns_.load());

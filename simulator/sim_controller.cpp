@@ -220,7 +220,7 @@ FT_STATUS SimController::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t c
         if (got < count) got += copyStreamLocked(out + got, count - got, now);
         if (got >= count || reads_aborted_ || (read_timeout_ms_ != 0 && now >= deadline)) break;
         clock_->waitUntil(lock, wake_, nextReadWakeLocked(now, deadline, count - got),
-                          !streamFlowingLocked());
+                          !streamFlowingLocked(), [this] { return !streamFlowingLocked(); });
     }
     --reads_in_flight_;
     last_read_end_ = clock_->now();

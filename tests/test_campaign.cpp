@@ -99,6 +99,23 @@ TEST(DwellTimelineTest, AHeldUpReaderIsPlacedWhereTheBytesBreak) {
     EXPECT_NEAR(t.gaps[0].missing, 15'000, 2);
 }
 
+TEST(DwellTimelineTest, AReaderHeldFromTheDwellsStartIsPlacedWhereTheBytesBreak) {
+    TimelineFeed feed(1);
+    // Held for 1 s from the trigger on: what the link held comes in late, then
+    // the hole.
+    for (int i = 0; i < 5; ++i) feed.chunk(1'000'000'000 - (i + 1) * 88'500'000);
+    feed.lose(5'000);
+    const StreamMark at = feed.mark(5 * kChunk + 148 * 10);
+    feed.chunk(300'000, at);
+    for (int i = 0; i < 3; ++i) feed.chunk();
+    const DwellTiming t = feed.finish(feed.endNs());
+    ASSERT_EQ(t.gaps.size(), 1u);
+    EXPECT_EQ(t.gaps[0].record, at.record);
+    EXPECT_EQ(t.gaps[0].cause, GapCause::Framing);
+    EXPECT_NEAR(t.gaps[0].missing, 5'000, 5);
+    EXPECT_EQ(t.recordTimeNs(100), 100 * 100'000);
+}
+
 TEST(DwellTimelineTest, AStreamThatStopsLeavesAGapAtTheEnd) {
     TimelineFeed feed(10);
     for (int i = 0; i < 3; ++i) feed.chunk();
@@ -233,7 +250,10 @@ TEST_F(CampaignTest, AStalledReaderIsFoundAndTheRecordsAfterItSitAtTheirTime) {
     EXPECT_TRUE(journal[0].gaps.empty());
     ASSERT_EQ(journal[1].gaps.size(), 1u);
     EXPECT_EQ(journal[1].gaps[0].cause, "framing");
-    EXPECT_GT(journal[1].gaps[0].record, 5000);  // not at the end: half a second in, and more
+    // Not at the start, not at the end: at least what the driver held (the
+    // simulator's clock, which skips idle waits, may have put the stall right
+    // at the dwell's start).
+    EXPECT_GT(journal[1].gaps[0].record, 3000);
     EXPECT_LT(journal[1].gaps[0].record, journal[1].written);
     EXPECT_EQ(journal[1].implied - journal[1].written, journal[1].gaps[0].missing);
     expectPlaced(8, 1, 6000);
