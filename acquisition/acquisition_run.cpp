@@ -47,6 +47,11 @@ AcquisitionRun::~AcquisitionRun() {
 }
 
 void AcquisitionRun::stop() {
+    if (session_.holder() == LinkHolder::Update) {
+        log_.LogMessage(QStringLiteral(
+            "Firmware update in progress: an update cannot be interrupted; it ends by itself"));
+        return;
+    }
     session_.requestStop();
     waiter_.wake();
 }

@@ -34,7 +34,8 @@ TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, OperatorLog::Clock clock
       dialogs_(dialogs ? dialogs : own_dialogs_.get()),
       station_(*this, api, std::move(clock)),
       run_(station_.log, station_.session, station_.config),
-      firmware_(station_.log, station_.session, station_.config) {
+      firmware_(station_.log, station_.session, station_.config),
+      verify_(station_.log, station_.session) {
     run_.setRecordSink(&radar_feed_);
     setWindowTitle(QStringLiteral("Zarv"));
     resize(718, 719);
@@ -136,6 +137,8 @@ void TMainForm::buildMenu() {
     About1 = help->addAction(QStringLiteral("&About"), this, &TMainForm::About1Click);
     FirmwareUpgrade1 = help->addAction(QStringLiteral("&Firmware Upgrade"), this,
                                        &TMainForm::FirmwareUpgrade1Click);
+    VerifyFirmware1 =
+        help->addAction(QStringLiteral("&Verify Firmware"), this, &TMainForm::VerifyFirmware1Click);
 }
 
 void TMainForm::setSecondaryWindows(TGraphForm* graph, TAboutForm* about) {
@@ -214,6 +217,10 @@ void TMainForm::About1Click() {
 
 void TMainForm::FirmwareUpgrade1Click() {
     runHandler([this] { firmware_.run(); });
+}
+
+void TMainForm::VerifyFirmware1Click() {
+    runHandler([this] { verify_.run(); });
 }
 
 void TMainForm::Close1Click() {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "acquisition/acquisition_run.h"
+#include "firmware/firmware_verify.h"
 #include "firmware/flash_update.h"
 #include "modal_dialogs.h"
 #include "radar/radar_feed.h"
@@ -30,6 +31,7 @@ namespace zarv::app {
 using acquisition::AcquisitionRun;
 using device_io::FtApi;
 using firmware::FirmwareUpdate;
+using firmware::FirmwareVerify;
 using station::Operator;
 using station::OperatorLog;
 using station::Station;
@@ -66,6 +68,7 @@ class TMainForm : public QMainWindow, public Operator {
     void radar_btnClick();
     void About1Click();
     void FirmwareUpgrade1Click();
+    void VerifyFirmware1Click();
     void Close1Click();
     // A request to end from outside (a signal, the end of the desktop session):
     // a run is stopped as Stop does, an update runs to its end, then the program
@@ -106,6 +109,7 @@ class TMainForm : public QMainWindow, public Operator {
     QAction* Close1 = nullptr;
     QAction* About1 = nullptr;
     QAction* FirmwareUpgrade1 = nullptr;
+    QAction* VerifyFirmware1 = nullptr;
     QLabel* status_field = nullptr;
     QLabel* loss_field = nullptr;
     // How the run goes: beam and times, the data file, the rates, the free space.
@@ -130,6 +134,7 @@ class TMainForm : public QMainWindow, public Operator {
     radar::RadarFeed radar_feed_;  // outlives the run that feeds it
     AcquisitionRun run_;
     FirmwareUpdate firmware_;
+    FirmwareVerify verify_;
     TGraphForm* graph_form_ = nullptr;
     TAboutForm* about_form_ = nullptr;
     QWidget* radar_form_ = nullptr;

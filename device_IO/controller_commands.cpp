@@ -44,9 +44,9 @@ void ControllerCommands::reopenIfLost() {
 int ControllerCommands::transact(const CommandSpec& spec, const TCommandFrame& frame) {
     reopenIfLost();
     flash_status_.reset();
-    if (!spec.long_timeout) return SendCommand(link_, op_, frame, spec.reply, &frame_written_);
+    if (!spec.long_timeout) return SendCommand(link_, *op_, frame, spec.reply, &frame_written_);
     LongTimeout bracket(link_);
-    return SendCommand(link_, op_, frame, spec.reply, &frame_written_);
+    return SendCommand(link_, *op_, frame, spec.reply, &frame_written_);
 }
 
 int ControllerCommands::flashTransact(const CommandSpec& spec, const TCommandFrame& frame) {
@@ -59,7 +59,7 @@ bool ControllerCommands::ReadControllerInfo(InfoWords& words) {
     TCommandFrame frame(+kReadControllerInfo.code, kReadControllerInfo.length);
     const int received = transact(kReadControllerInfo, frame);
     if (received != kReadControllerInfo.reply) {
-        op_.showMessage(QStringLiteral("Unexpected data length"));
+        op_->showMessage(QStringLiteral("Unexpected data length"));
         return false;
     }
     for (std::size_t i = 0; i < words.size(); ++i) words[i] = beWord32(&link_.rx_buffer[4 * i]);
@@ -164,7 +164,7 @@ bool ControllerCommands::ReadSector(const QString& sector, SectorWords& words) {
     frame.put_u8(static_cast<std::uint32_t>(code));
     const int received = transact(kReadSector, frame);
     if (received != kReadSector.reply) {
-        op_.showMessage(
+        op_->showMessage(
             QStringLiteral(
                 "Data received do not match with what is expected. Received:%1 ; Expected:%2")
                 .arg(received)
@@ -191,7 +191,7 @@ bool ControllerCommands::ReadCodeStart(CodeStartWords& words) {
     TCommandFrame frame(+kReadCodeStart.code, kReadCodeStart.length);
     const int received = transact(kReadCodeStart, frame);
     if (received != kReadCodeStart.reply) {
-        op_.showMessage(QStringLiteral("Unexpected data length"));
+        op_->showMessage(QStringLiteral("Unexpected data length"));
         return false;
     }
     for (std::size_t i = 0; i < words.size(); ++i) words[i] = beWord16(&link_.rx_buffer[2 * i]);

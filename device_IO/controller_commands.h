@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "command_set.h"
@@ -42,7 +43,10 @@ using BlockWords = std::array<std::uint16_t, commands::kMaxBlockWords>;
 // length and leave the caller's array untouched when it had not.
 class ControllerCommands {
   public:
-    ControllerCommands(UsbLink& link, MessageBoxes& op) : link_(link), op_(op) {}
+    ControllerCommands(UsbLink& link, MessageBoxes& op) : link_(link), op_(&op) {}
+    // Sends the command layer's boxes to another taker (a flow that gathers them
+    // into one message of its own); returns the one they went to before.
+    MessageBoxes& redirectBoxes(MessageBoxes& to) { return *std::exchange(op_, &to); }
     // How to open the link again when a call found the device gone.
     void setReopen(std::function<bool()> reopen) { reopen_ = std::move(reopen); }
 
@@ -77,7 +81,7 @@ class ControllerCommands {
     int flashTransact(const CommandSpec& spec, const TCommandFrame& frame);
 
     UsbLink& link_;
-    MessageBoxes& op_;
+    MessageBoxes* op_;
     bool frame_written_ = false;
     std::optional<int> flash_status_;
     std::function<bool()> reopen_;

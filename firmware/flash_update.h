@@ -1,7 +1,12 @@
 #pragma once
 
 #include <QString>
+#include <array>
 #include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "hex_image.h"
 
 namespace zarv::station {
 class ControllerSession;
@@ -13,49 +18,87 @@ class StationConfig;
 namespace zarv::firmware {
 
 struct StagingRow;
+class GatheredBoxes;
 
 using station::ControllerSession;
 using station::Operator;
 using station::OperatorLog;
 using station::StationConfig;
+using SectorContent = std::vector<std::uint16_t>;  // 8192 words
 
 // Help > Firmware Upgrade: stages the image's sectors H, G and F in the spare
-// sectors E, D and C, reads them back and compares them, checks the code start,
-// and only then has the controller copy the staged image into its main sectors.
+// sectors E, D and C (a sector the image does not carry keeps the controller's
+// content, read until two reads agree), reads them back and compares them, has
+// the controller copy them into its main sectors, reads those back, and writes
+// the code start only once they match. Whatever fails, the main sectors and the
+// code start hold either the old firmware or the whole verified image, and the
+// operator is told which in one message.
 class FirmwareUpdate {
   public:
     FirmwareUpdate(OperatorLog& log, ControllerSession& session, const StationConfig& config);
+    ~FirmwareUpdate();
 
     static inline const QString kFilter = QStringLiteral("Firmware image (*.hex)|*.hex");
 
-    // Help > Firmware Upgrade: asks for the image and the go-ahead, then updates.
+    // Help > Firmware Upgrade: asks for the image, checks it whole, asks for the
+    // go-ahead, then updates.
     void run();
+    // The sequence on an image read and checked already; throws StationError
+    // when a sector file cannot be written or read.
+    void UpdateFirmware(const HexImage& image);
     void UpdateFirmware(const QString& image_path);
 
+    // The steps; each throws UpdateStopped when the controller cannot carry it out.
     void EraseFlashSector(const QString& sector);
     void ProgramSectorFile(const QString& target, const QString& source, const QString& file);
-    // False when the sector could not be read whole; the file is then removed.
-    bool ReadBackSector(const QString& sector, const QString& file);
+    void ReadBackSector(const QString& sector, const QString& file);
     bool CompareSectorFiles(std::uint32_t image_base, std::uint32_t read_base,
                             const QString& image_file, const QString& read_file);
+    // Writes the image's code start and reads it back; true when it matches.
     bool VerifyCodeStart();
 
   private:
     bool refusedWhileTriggering();
-    QString describeImage(const QString& path);
-    QString confirmation(const QString& path, const QString& covered) const;
-    void copyToMainFrame();
+    void logImage(const QString& path, const HexImage& image);
+    QString confirmation(const QString& path, const HexImage& image) const;
+    void runSequence();
     bool stageRow(const StagingRow& row);
     bool stageFile(const StagingRow& row, const QString& image_file);
     bool keepMainSector(const StagingRow& row);
-    void checkImageFilesFit();
-    QString inStartDir(const char* name) const;
     bool programBlock(const QString& target, const std::uint16_t* words, int count, int offset);
+
+    // After the staging has verified: the copy, its check, the code start.
+    void copyAndVerify();
+    bool sendCopy(QString* refusal);
+    std::array<SectorContent, 3> readMainSectors();
+    QString describeMain(const std::array<SectorContent, 3>& now) const;
+    void finishWithCodeStart();
+
+    // Reading a sector until two reads agree.
+    SectorContent readAgreeing(const QString& sector);
+    SectorContent readSector(const QString& sector);
+
+    void setStep(const QString& doing, const QString& sector);
+    void advance(int units = 1);
+    [[noreturn]] void stop(const QString& why);
+    void checkLink();
+    void tellStopped(const struct UpdateStopped& stopped);
+    QString inStartDir(const char* name) const;
 
     OperatorLog& log_;
     Operator& op_;
     ControllerSession& session_;
     const StationConfig& config_;
+
+    // One update's state.
+    const HexImage* image_ = nullptr;
+    std::unique_ptr<GatheredBoxes> boxes_;
+    std::array<SectorContent, 3> staged_;  // what H, G and F are to hold
+    std::array<SectorContent, 3> before_;  // what they held before the copy
+    bool copy_sent_ = false;
+    int row_ = 0;
+    QString step_;
+    int done_ = 0;
 };
 
 }  // namespace zarv::firmware

@@ -1,145 +1,186 @@
 #include "hex_image.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
-#include <algorithm>
-#include <set>
 
 #include "device_IO/flash_sectors.h"
-#include "sector_files.h"
-#include "station/run_config.h"
-#include "station/station_error.h"
+#include "hex_records.h"
+#include "station/hex_text.h"
 
 namespace zarv::firmware {
 
 using namespace zarv::device_io;
 using namespace zarv::station;
 
-bool AcceptHexImage(const QString& path) {
-    const QStringList lines = ReadTextLines(path);
-    return !lines.isEmpty() && lines.first().startsWith(QLatin1Char(':'));
+ImageRefused::ImageRefused(int line, const QString& reason)
+    : StationError(line > 0
+                       ? QStringLiteral("Line %1 of the firmware image %2").arg(line).arg(reason)
+                       : QStringLiteral("The firmware image %1").arg(reason)),
+      line_(line),
+      reason_(reason) {}
+
+bool HexImage::carries(char letter) const {
+    const FlashSector* sector = SectorByLetter(QString(QLatin1Char(letter)));
+    return sector && !lines[static_cast<std::size_t>(sector->code)].isEmpty();
+}
+
+std::uint16_t HexImage::word(std::uint32_t address) const {
+    if (address < kFlashBottom || address > kFlashTop) return 0xFFFF;
+    const FlashSector* sector = SectorByAddress(address);
+    return words[static_cast<std::size_t>(sector->code)][address - sector->first_address];
 }
 
 namespace {
-StationError lineError(int number, const QString& what) {
-    return StationError(QStringLiteral("Line %1 of the firmware image %2").arg(number).arg(what));
+constexpr std::uint32_t kFlashWords = kFlashTop + 1 - kFlashBottom;
+
+bool inFlash(std::uint64_t address) {
+    return address >= kFlashBottom && address <= kFlashTop;
 }
 
-// Every character after ':' is a hexadecimal digit: no sign, no blank.
-void verifyDigits(const QString& line, int number) {
-    for (int i = 1; i < line.size(); ++i)
-        if (HexDigitValue(line[i]) < 0)
-            throw lineError(number, QStringLiteral("holds a character that is not hexadecimal"));
+// A word that the update writes: in H, G or F, or one of the two code-start words.
+bool written(std::uint32_t address) {
+    const int code = SectorByAddress(address)->code;
+    return code <= 2 || address == kCodeStartAddress || address == kCodeStartAddress + 1;
 }
 
-// The sum of every byte of the record, count to checksum, is 0 modulo 256.
-void verifyChecksum(const QString& line, int count, int number) {
-    const int digits = 2 * (1 + 2 + 1 + count + 1);
-    if (line.size() < 1 + digits) throw lineError(number, QStringLiteral("is cut short"));
-    unsigned sum = 0;
-    for (int i = 1; i < 1 + digits; i += 2)
-        sum += static_cast<unsigned>(16 * HexDigitValue(line[i]) + HexDigitValue(line[i + 1]));
-    if ((sum & 0xFF) != 0) throw lineError(number, QStringLiteral("has a wrong checksum"));
-}
-
-// The sector of a record's last word, counted as the sector word file's readers
-// count words; past the 32-bit address space is still sector A.
-const FlashSector* sectorOfLastWord(std::uint32_t address, int count) {
-    const int words = SectorLineWordCount(2 * count);
-    const std::uint64_t last =
-        std::uint64_t{address} + static_cast<std::uint64_t>(std::max(words, 1)) - 1;
-    return SectorByAddress(static_cast<std::uint32_t>(std::min<std::uint64_t>(last, 0xFFFFFFFFu)));
-}
-
-class SectorFileWriter {
+// Goes through the image record by record, keeping the address base that the
+// last 02 or 04 record set and which line set each word of the flash.
+class ImageReader {
   public:
-    explicit SectorFileWriter(QString out_dir) : out_dir_(std::move(out_dir)) {}
+    ImageReader() : set_by_(kFlashWords, 0) {
+        for (auto& sector : image_.words) sector.assign(kFlashSectorWords, 0xFFFF);
+    }
 
-    void removeEarlierFiles() {
-        int count = 0;
-        const FlashSector* sectors = AllSectors(&count);
-        for (int i = 0; i < count; ++i) QFile::remove(pathOf(sectors[i]));
+    void line(int number, const char* text, int size) {
+        if (end_line_ > 0) {
+            if (size == 0) return;  // blank lines after the end are nothing
+            throw ImageRefused(
+                number, QStringLiteral("follows the end-of-file record (line %1)").arg(end_line_));
+        }
+        const HexRecord record = ParseHexRecord(number, text, size);
+        switch (record.type) {
+            case 0x00:
+                data(number, record);
+                break;
+            case 0x01:
+                if (record.count != 0)
+                    throw ImageRefused(number,
+                                       QStringLiteral("is an end-of-file record that holds data"));
+                end_line_ = number;
+                break;
+            case 0x02:
+            case 0x04:
+                if (record.count != 2)
+                    throw ImageRefused(number,
+                                       QStringLiteral("is an address record whose byte count "
+                                                      "is not 2"));
+                base_ = record.type == 0x04 ? std::uint32_t{record.word(0)} << 16
+                                            : std::uint32_t{record.word(0)} << 4;
+                break;
+            case 0x03:
+            case 0x05:
+                break;  // a start address means nothing to this flash
+            default:
+                throw ImageRefused(number, QStringLiteral("has record type %1, which Intel HEX "
+                                                          "does not define")
+                                               .arg(Hex(record.type, 2)));
+        }
     }
-    bool isOpen() const { return file_.isOpen(); }
-    const FlashSector* sector() const { return sector_; }
-    void open(const FlashSector& sector) {
-        close();
-        // A sector entered again by a later run keeps the lines it has.
-        const bool again = !opened_.insert(sector.letter).second;
-        file_.setFileName(pathOf(sector));
-        const auto mode = QIODevice::WriteOnly | (again ? QIODevice::Append : QIODevice::Truncate);
-        if (!file_.open(mode))
-            throw StationError(QStringLiteral("Cannot write %1").arg(file_.fileName()));
-        sector_ = &sector;
-    }
-    void write(const QString& line) {
-        const QByteArray bytes = line.toLatin1() + "\r\n";
-        if (file_.write(bytes) != bytes.size())
-            throw StationError(QStringLiteral("Cannot write %1").arg(file_.fileName()));
-    }
-    void close() {
-        if (file_.isOpen()) file_.close();
-        sector_ = nullptr;
+
+    HexImage finish() {
+        if (end_line_ == 0)
+            throw ImageRefused(0, QStringLiteral("ends without an end-of-file record: it is cut "
+                                                 "short"));
+        image_.code_start_set[0] = set_by_[kCodeStartAddress - kFlashBottom] != 0;
+        image_.code_start_set[1] = set_by_[kCodeStartAddress + 1 - kFlashBottom] != 0;
+        return std::move(image_);
     }
 
   private:
-    QString pathOf(const FlashSector& s) const {
-        return out_dir_ + QLatin1Char('/') + QLatin1String(s.file_name);
+    void data(int number, const HexRecord& record) {
+        if (record.count % 2 != 0)
+            throw ImageRefused(number, QStringLiteral("has an odd byte count (%1): the flash "
+                                                      "takes whole 16-bit words")
+                                           .arg(record.count));
+        const int count = record.count / 2;
+        if (count == 0) return;
+        const std::uint64_t first = std::uint64_t{base_} + record.offset;
+        const std::uint64_t last = first + static_cast<std::uint64_t>(count) - 1;
+        if (inFlash(first) != inFlash(last))
+            throw ImageRefused(number, QStringLiteral("runs over an edge of the flash"));
+        if (!inFlash(first)) {
+            ++image_.outside_records;
+            return;
+        }
+        const FlashSector* sector = SectorByAddress(static_cast<std::uint32_t>(first));
+        if (SectorByAddress(static_cast<std::uint32_t>(last)) != sector)
+            throw ImageRefused(number, QStringLiteral("crosses a flash sector boundary"));
+        place(number, static_cast<std::uint32_t>(first), *sector, record);
     }
 
-    QString out_dir_;
-    QFile file_;
-    const FlashSector* sector_ = nullptr;
-    std::set<char> opened_;
+    void place(int number, std::uint32_t first, const FlashSector& sector,
+               const HexRecord& record) {
+        auto& words = image_.words[static_cast<std::size_t>(sector.code)];
+        bool outside = false;
+        for (int i = 0; i < record.count / 2; ++i) {
+            const std::uint32_t address = first + static_cast<std::uint32_t>(i);
+            int& by = set_by_[address - kFlashBottom];
+            if (by != 0)
+                throw ImageRefused(number, QStringLiteral("sets the word at 0x%1 again (line %2 "
+                                                          "set it first)")
+                                               .arg(Hex(address, 8))
+                                               .arg(by));
+            by = number;
+            words[address - sector.first_address] = record.word(i);
+            outside = outside || !written(address);
+        }
+        if (outside) ++image_.outside_records;
+        image_.lines[static_cast<std::size_t>(sector.code)]
+            << Hex(first, 8) + QString::fromLatin1(record.data, 2 * record.count);
+    }
+
+    HexImage image_;
+    std::vector<int> set_by_;  // the line that set each flash word, 0 for none
+    std::uint32_t base_ = 0;
+    int end_line_ = 0;
 };
 }  // namespace
 
-void ConvertHexImage(const QString& path, const QString& out_dir) {
-    const QStringList lines = ReadTextLines(path);
-    SectorFileWriter out(out_dir);
-    out.removeEarlierFiles();
-    QString upper = QStringLiteral("0000");
-    int number = 0;
-    for (const QString& line : lines) {
-        ++number;
-        verifyDigits(line, number);
-        const QString count_field = line.mid(1, 2);
-        if (count_field.size() < 2) throw notValidInteger(QStringLiteral("0x") + count_field);
-        const int count = static_cast<int>(ParseHexField(count_field));
-        verifyChecksum(line, count, number);
-        const QString type = line.mid(7, 2);
-        if (type == QLatin1String("04")) {
-            upper = line.mid(9, 4);
-            out.close();
-        }
-        if (type != QLatin1String("00")) continue;
-        const QString offset = line.mid(3, 4);
-        const std::uint32_t address = ParseHexField(upper + offset);
-        const FlashSector* sector = SectorByAddress(address);
-        if (sector != sectorOfLastWord(address, count))
-            throw lineError(number, QStringLiteral("crosses a flash sector boundary"));
-        if (!sector) continue;  // below the flash: skipped
-        if (!out.isOpen() || out.sector() != sector) out.open(*sector);
-        out.write(upper + offset + line.mid(9, 2 * count));
-    }
-    out.close();
+HexImage ReadHexImage(const QString& path) {
+    const QByteArray bytes = ReadImageFile(path);
+    ImageReader reader;
+    ForEachLine(bytes,
+                [&](int number, const char* text, int size) { reader.line(number, text, size); });
+    return reader.finish();
 }
 
-QString HexImageSectors(const QString& path) {
-    QTemporaryDir scratch;
-    if (!scratch.isValid()) throw StationError(QStringLiteral("Cannot make a scratch directory"));
-    ConvertHexImage(path, scratch.path());
-    QString letters;
+void CheckImageForUpdate(const HexImage& image) {
+    if (!image.carries('H'))
+        throw ImageRefused(0, QStringLiteral("holds no data for sector H (0x003E8000 to "
+                                             "0x003E9FFF), where the firmware begins"));
+    if (!image.code_start_set[0] || !image.code_start_set[1])
+        throw ImageRefused(0, QStringLiteral("holds no code start: both words at 0x003F7FF6 and "
+                                             "0x003F7FF7 are needed"));
+}
+
+void WriteSectorFiles(const HexImage& image, const QString& out_dir) {
     int count = 0;
     const FlashSector* sectors = AllSectors(&count);
-    for (int i = count - 1; i >= 0; --i)
-        if (QFileInfo::exists(scratch.path() + QLatin1Char('/') +
-                              QLatin1String(sectors[i].file_name)))
-            letters += QLatin1Char(sectors[i].letter);
-    std::sort(letters.begin(), letters.end());
-    return letters;
+    for (int i = 0; i < count; ++i) {
+        const QString path = out_dir + QLatin1Char('/') + QLatin1String(sectors[i].file_name);
+        QFile::remove(path);
+        const QStringList& lines = image.lines[static_cast<std::size_t>(sectors[i].code)];
+        if (lines.isEmpty()) continue;
+        const QByteArray text =
+            (lines.join(QLatin1String("\r\n")) + QLatin1String("\r\n")).toLatin1();
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            file.write(text) != text.size())
+            throw StationError(QStringLiteral("Cannot write %1").arg(path));
+    }
+}
+
+void ConvertHexImage(const QString& path, const QString& out_dir) {
+    WriteSectorFiles(ReadHexImage(path), out_dir);
 }
 
 }  // namespace zarv::firmware

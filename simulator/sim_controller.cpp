@@ -16,6 +16,7 @@ constexpr std::uint8_t kAck = +ReplyCode::Ack;
 constexpr std::uint8_t kChecksumError = +ReplyCode::ChecksumError;
 constexpr std::uint8_t kUnexpectedData = +ReplyCode::UnexpectedData;
 constexpr std::uint32_t kDefaultTimeoutMs = 500;
+constexpr int kMisreadOffset = 0x100;  // the word that a misread gets wrong
 
 bool lengthFits(std::uint8_t code, int length) {
     const CommandSpec* spec = FindCommand(code);
@@ -417,9 +418,17 @@ std::vector<std::uint8_t> SimController::flashReplyLocked(std::uint8_t code, con
             std::vector<std::uint8_t> reply;
             reply.reserve(2 * kFlashSectorWords);
             for (std::uint16_t w : flash_.sector(p[0])) putBe16(reply, w);
+            if (misread_sector_ == p[0]) {  // one bit of one word, this read only
+                reply[2 * kMisreadOffset + 1] ^= 0x01;
+                misread_sector_ = -1;
+            }
             return reply;
         }
         case +CommandCode::CopyImageToMainFrame:
+            if (copy_refusals_ != 0) {  // refused, as a controller that found a fault
+                if (copy_refusals_ > 0) --copy_refusals_;
+                return {kChecksumError};
+            }
             flash_.copyStagedToMain();
             return {kAck};
         case +CommandCode::WriteCodeStart: {

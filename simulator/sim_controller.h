@@ -79,6 +79,8 @@ class SimController : public FtApi {
     std::vector<std::uint16_t> flashSector(char letter) const;
     void setFlashSector(char letter, const std::vector<std::uint16_t>& words);
     bool codeStartWritten() const;
+    // The ten code-start words as ReadCodeStart gives them.
+    std::array<std::uint16_t, kCodeStartWords> codeStart() const;
     std::uint32_t readTimeoutMs() const;
     std::uint32_t writeTimeoutMs() const;
     // Stream bytes that reached the bridge while its receive buffer was full and
@@ -186,6 +188,8 @@ class SimController : public FtApi {
     bool short_writes_ = false;
     std::map<std::uint8_t, std::pair<ReplyFault, int>> reply_faults_;
     std::map<int, int> erase_status_;
+    int copy_refusals_ = 0;    // copies still to refuse; -1: every one
+    int misread_sector_ = -1;  // the next read of this sector gets one word wrong
     std::map<int, int> program_status_at_;
     std::optional<Clock::time_point> unplug_at_;
     std::optional<Clock::time_point> replug_at_;

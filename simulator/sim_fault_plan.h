@@ -18,14 +18,25 @@ namespace zarv::sim {
 //   stall-at=S    the bridge's reader is held up, as a stopped process is:
 //   stall-for=S   for this long (2 s when not given); what the bridge cannot
 //                 hold meanwhile is lost
+//
+// and faults of the flash, whenever the command comes:
+//
+//   copy-refused    every CopyImageToMainFrame is answered 0xAA and not carried out
+//   copy-refused=N  only the first N are
+//   misread-once=G  one word of sector G reads wrong, once (any of A to H)
 struct SimFaultPlan {
     std::optional<double> unplug_at;
     std::optional<double> replug_at;
     std::optional<double> silent_at;
     std::optional<double> stall_at;
     double stall_for = 2.0;
+    int copy_refusals = 0;  // -1: every copy
+    std::optional<char> misread_once;
 
-    bool empty() const { return !unplug_at && !replug_at && !silent_at && !stall_at; }
+    bool empty() const {
+        return !unplug_at && !replug_at && !silent_at && !stall_at && copy_refusals == 0 &&
+               !misread_once;
+    }
 
     // The plan a text describes; *error says what is wrong with it, if anything.
     static SimFaultPlan Parse(const QString& text, QString* error);

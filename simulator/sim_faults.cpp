@@ -51,6 +51,14 @@ bool SimController::codeStartWritten() const {
     return flash_.codeStartWritten();
 }
 
+std::array<std::uint16_t, kCodeStartWords> SimController::codeStart() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto read = flash_.readCodeStart();
+    std::array<std::uint16_t, kCodeStartWords> words{};
+    std::copy_n(read.begin() + kCodeStartInRead, kCodeStartWords, words.begin());
+    return words;
+}
+
 std::uint32_t SimController::readTimeoutMs() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return read_timeout_ms_;
@@ -180,6 +188,8 @@ void SimController::setFaultPlan(const SimFaultPlan& plan, bool plug_faults) {
     std::lock_guard<std::mutex> lock(mutex_);
     plan_ = plan;
     plug_faults_ = plug_faults;
+    copy_refusals_ = plan.copy_refusals;
+    misread_sector_ = plan.misread_once ? sectorIndex(*plan.misread_once) : -1;
     if (first_trigger_at_) scheduleFaultsLocked(*first_trigger_at_);
 }
 
