@@ -20,6 +20,8 @@ using namespace zarv::station;
 namespace {
 constexpr char kMain[] = {'H', 'G', 'F'};
 constexpr int kCopyWaitMs = 5000;
+// Copies tried in one update before the operator is told to run it again.
+constexpr int kMostCopies = 3;
 
 enum class CopyAnswer { Accepted, Refused, Unknown };
 }  // namespace
@@ -37,7 +39,7 @@ std::array<SectorContent, 3> FirmwareUpdate::readMainSectors() {
 
 void FirmwareUpdate::copyAndVerify() {
     before_ = readMainSectors();
-    for (;;) {
+    for (int copies = 1;; ++copies) {
         log_.LogMessage(QStringLiteral("Copying image to main frame.. please wait."));
         op_.setStatusText(QStringLiteral("Copying E, D and C into H, G and F"));
         step_ = QStringLiteral("copying the staged image into the main sectors");
@@ -52,10 +54,15 @@ void FirmwareUpdate::copyAndVerify() {
             refusal.isEmpty()
                 ? QStringLiteral("The main sectors do not hold the staged image after the copy.")
                 : QStringLiteral("The controller refused the copy (%1).").arg(refusal);
-        if (!op_.askYesCancel(
-                QStringLiteral("%1\n\n%2\n\nThe staged image in E, D and C is still verified, and "
-                               "the code start was not written. Copy again?")
-                    .arg(what, describeMain(now)))) {
+        const QString state = QStringLiteral(
+                                  "%1\n\n%2\n\nThe staged image in E, D and C is still verified, "
+                                  "and the code start was not written.")
+                                  .arg(what, describeMain(now));
+        const bool again =
+            copies < kMostCopies
+                ? op_.askYesCancel(state + QStringLiteral(" Copy again?"))
+                : (op_.showMessage(state + QStringLiteral(" Run the update again.")), false);
+        if (!again) {
             log_.LogMessage(
                 QStringLiteral("Code start not written: the controller keeps its old code start"));
             return;

@@ -1,7 +1,8 @@
 // Arbitrary images and controller faults through the whole firmware update,
-// against the simulated controller's flash. Whatever happens, the main sectors
-// end either as they were or as the image (or their kept content) says: nothing
-// half-staged is ever copied into them.
+// against the simulated controller's flash. After every attempt the main
+// sectors and the code start hold either the old firmware or the whole verified
+// image; the code start never goes in front of anything but the new image, and
+// new sectors behind the old code start are always said.
 #include <QDir>
 #include <QFile>
 #include <cstddef>
@@ -12,6 +13,7 @@
 #include "device_IO/command_set.h"
 #include "device_IO/flash_sectors.h"
 #include "firmware/flash_update.h"
+#include "firmware/hex_image.h"
 #include "firmware/sector_files.h"
 #include "null_operator.h"
 #include "simulator/sim_controller.h"
@@ -41,18 +43,13 @@ void injectFaults(SimController& sim, const std::uint8_t* data, std::size_t size
     if ((data[2] & 0x1C) == 0x1C) sim.setWriteTimeout(true);
 }
 
-std::vector<std::uint16_t> wordsOfFile(const QString& path, std::uint32_t base) {
-    std::vector<std::uint16_t> words(kFlashSectorWords, 0xFFFF);
-    for (const QString& text : ReadTextLines(path)) {
-        const SectorLine line = ParseSectorLine(text);
-        for (std::size_t i = 0; i < line.words.size(); ++i) {
-            const std::int64_t at =
-                std::int64_t{line.address} - base + static_cast<std::int64_t>(i);
-            if (at >= 0 && at < kFlashSectorWords)
-                words[static_cast<std::size_t>(at)] = line.words[i];
-        }
-    }
-    return words;
+// What the main sector of this row must hold after a successful update: the
+// image's words, or the content it had when the image does not carry it.
+std::vector<std::uint16_t> expectedMain(const HexImage& image, char letter,
+                                        const std::vector<std::uint16_t>& before) {
+    if (!image.carries(letter)) return before;
+    return image
+        .words[static_cast<std::size_t>(SectorByLetter(QString(QLatin1Char(letter)))->code)];
 }
 
 bool copySent(const SimController& sim) {
@@ -88,19 +85,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const StationError&) {
     }
 
-    const bool copied = copySent(sim);
+    bool old_main = true, new_main = true;
+    HexImage parsed;
+    try {
+        parsed = ReadHexImage(image);
+    } catch (const StationError&) {
+        new_main = false;
+        if (copySent(sim)) std::abort();  // a refused image sends nothing
+    }
     for (int i = 0; i < 3; ++i) {
         const std::vector<std::uint16_t> now = sim.flashSector(kMain[i]);
-        if (!copied) {
-            if (now != before[i]) std::abort();  // changed without a copy
-            continue;
-        }
-        const QString letter = QString(QLatin1Char(kMain[i]));
-        const QString file = kDir + QStringLiteral("/sector_%1.txt").arg(letter.toLower());
-        const std::vector<std::uint16_t> expected =
-            QFile::exists(file) ? wordsOfFile(file, SectorByLetter(letter)->first_address)
-                                : before[i];
-        if (now != expected) std::abort();  // a sector copied that was not verified
+        old_main = old_main && now == before[i];
+        new_main = new_main && now == expectedMain(parsed, kMain[i], before[i]);
+    }
+    const auto code_start = sim.codeStart();
+    if (!old_main && !new_main) std::abort();  // a sector copied that was not verified
+    if (sim.codeStartWritten()) {
+        // Written only behind the whole verified image, and as the image says.
+        if (!new_main) std::abort();
+        if (code_start[0] != parsed.word(kCodeStartAddress) ||
+            code_start[1] != parsed.word(kCodeStartAddress + 1))
+            std::abort();
+    } else if (new_main && !old_main && !op.last_box.startsWith("Code Start Verification failed") &&
+               !op.last_box.contains("what they hold now is not known")) {
+        std::abort();  // the new image behind the old code start, unsaid
     }
     return 0;
 }

@@ -8,9 +8,12 @@ class NullOperator : public zarv::station::Operator {
     void appendLogLine(const QString&) override {}
     void appendKeptLine(const QString&) override {}
     void clearLog() override {}
-    void showMessage(const QString&) override {}
+    void showMessage(const QString& text) override { last_box = text; }
     void showError(const QString&) override {}
-    bool askYesCancel(const QString&) override { return yes; }
+    bool askYesCancel(const QString& text) override {
+        last_question = text;
+        return yes;
+    }
     QString chooseFile(const QString&) override { return file; }
     void setProgressMaximum(int) override {}
     int progressMinimum() const override { return 0; }
@@ -26,4 +29,6 @@ class NullOperator : public zarv::station::Operator {
 
     bool yes = false;
     QString file;
+    QString last_box;
+    QString last_question;
 };
