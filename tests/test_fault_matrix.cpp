@@ -12,6 +12,7 @@
 #include "file_size_limit.h"
 #include "firmware/flash_update.h"
 #include "hex_builder.h"
+#include "simulator/sim_fault_plan.h"
 #include "station/station_error.h"
 #include "station_fixture.h"
 
@@ -314,6 +315,22 @@ class UpdateFaults : public StationFixture {
         return false;
     }
 };
+
+TEST(SimFaultList, FlashFaultsAreReadWithTheTimedOnes) {
+    QString error;
+    SimFaultPlan plan = SimFaultPlan::Parse("copy-refused,misread-once=g,silent-at=3", &error);
+    EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+    EXPECT_EQ(plan.copy_refusals, -1);
+    EXPECT_EQ(plan.misread_once, 'G');
+    EXPECT_EQ(plan.silent_at, 3.0);
+    EXPECT_EQ(SimFaultPlan::Parse("copy-refused=2", &error).copy_refusals, 2);
+    for (const char* bad : {"copy-refused=0", "copy-refused=-1", "copy-refused=x", "misread-once=Z",
+                            "misread-once=", "misread-twice=G"}) {
+        plan = SimFaultPlan::Parse(bad, &error);
+        EXPECT_FALSE(error.isEmpty()) << bad;
+        EXPECT_TRUE(plan.empty()) << bad;
+    }
+}
 
 TEST_F(UpdateFaults, EraseReplyNotTwoBytesIsOneMessage) {
     sim->setReplyFault(0x0F, SimController::ReplyFault::Short, 1);
