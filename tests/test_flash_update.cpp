@@ -222,6 +222,7 @@ TEST_F(FlashUpdateTest, BrokenImagesAreRefusedBeforeTheConfirmation) {
         {":" + QByteArray(10'000'000, 'F'), "line 1 is longer than its byte count says"},
         {whole.left(whole.size() / 2), "line "},  // cut in the middle of a record or after one
         {whole.left(whole.lastIndexOf(":00000001FF")), "it ends without an end-of-file record"},
+        {whole.chopped(4), "line 16 is cut short"},  // in the end-of-file record
         {(odd.join("\n")).toLatin1(), "line 3 has an odd byte count (3)"},
         {(after_end.join("\n")).toLatin1(), "follows the end-of-file record"},
         {(no_h.join("\n")).toLatin1(), "it holds no data for sector H"},
