@@ -137,6 +137,16 @@ void FirmwareUpdate::UpdateFirmware(const QString& image_path) {
 }
 
 void FirmwareUpdate::UpdateFirmware(const HexImage& image) {
+    // However the update ends, a thrown file error included, the command
+    // layer's boxes go back to the operator.
+    struct Ending {
+        FirmwareUpdate& update;
+        ~Ending() {
+            update.op_.setStatusText(QString());
+            update.boxes_.reset();
+            update.image_ = nullptr;
+        }
+    } ending{*this};
     image_ = &image;
     boxes_ = std::make_unique<GatheredBoxes>(session_.commands());
     copy_sent_ = false;
@@ -153,9 +163,6 @@ void FirmwareUpdate::UpdateFirmware(const HexImage& image) {
     } catch (const UpdateStopped& stopped) {
         tellStopped(stopped);
     }
-    op_.setStatusText(QString());
-    boxes_.reset();
-    image_ = nullptr;
 }
 
 void FirmwareUpdate::runSequence() {

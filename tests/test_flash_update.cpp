@@ -501,6 +501,24 @@ TEST_F(FlashUpdateTest, ACopyFrameThatNeverLeftIsNoSuccess) {
     expectOldFirmware();
 }
 
+// A file the update cannot write ends it with the error box; the command
+// layer's boxes reach the operator again afterwards.
+TEST_F(FlashUpdateTest, AFileErrorEndsTheUpdateAndGivesTheBoxesBack) {
+    ASSERT_TRUE(QDir(dir.path()).mkdir("out.txt"));  // the comparison report cannot be written
+    try {
+        upgrade(image());
+        ADD_FAILURE() << "no error";
+    } catch (const StationError& e) {
+        EXPECT_EQ(e.text(), "Cannot write " + path("out.txt"));
+    }
+    EXPECT_FALSE(copySent());
+    EXPECT_TRUE(op.statuses.endsWith(QString()));
+    sim->setReplyFault(0x00, SimController::ReplyFault::Short, 10);
+    InfoWords words{};
+    EXPECT_FALSE(station->session.commands().ReadControllerInfo(words));
+    EXPECT_TRUE(op.boxes.contains("Unexpected data length"));
+}
+
 TEST_F(FlashUpdateTest, LongLinesGoOutInSeveralCommands) {
     QStringList lines = HexWords(0x003E8000, h, 20);  // 20 words to a line
     lines << HexWords(0x003F7FF6, {0x0041, 0x9000}) << HexEnd();
