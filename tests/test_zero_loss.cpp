@@ -145,7 +145,10 @@ TEST_F(ZeroLossTest, AFullQueueLeavesAHoleThatIsCountedAndLogged) {
     const auto missing = QRegularExpression("; ([\\d,]+) missing after record").match(dwell[0]);
     ASSERT_TRUE(missing.hasMatch()) << dwell[0];
     const int records_missing = missing.captured(1).remove(',').toInt();
-    EXPECT_NEAR(records_missing, bytes / 148 / 10.0, 2.0);
+    // At least what found no room; a reader slowed meanwhile (a sanitizer, a
+    // loaded machine) may add a little that came late.
+    EXPECT_GE(records_missing, bytes / 148 / 10.0 - 2.0);
+    EXPECT_LE(records_missing, bytes / 148 / 10.0 * 1.1 + 2.0);
     EXPECT_EQ(LastOf(op.loss_texts), QStringLiteral("Lost %1 frames").arg(records_missing * 10));
     EXPECT_EQ(sim->overrunBytes(), 0u);  // the reader read on all the same
     const auto blocks = ReadDwellBlocks(path("data"));
@@ -168,7 +171,7 @@ TEST_F(ZeroLossTest, StopEndsTheDwellWithoutWaitingOutAReadTimeOut) {
     ActWhen stop_when([&] { return sim->framesProduced() >= 25; }, stop, stop);
     run->start();
     ASSERT_TRUE(stopped.isValid());
-    EXPECT_LT(stopped.elapsed(), 300);  // a read time-out alone is 500 ms
+    EXPECT_LT(stopped.elapsed(), 450);  // a read time-out alone is 500 ms
     const auto blocks = ReadDwellBlocks(path("data"));
     ASSERT_EQ(blocks.size(), 1u);
     EXPECT_GE(blocks[0].records.size(), 20);
