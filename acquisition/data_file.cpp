@@ -43,7 +43,7 @@ void DataFile::open(const QString& path) {
     if (fd_ < 0) fail("open", errno);
     struct stat info {};
     size_ = ::fstat(fd_, &info) == 0 ? info.st_size : 0;
-    last_sync_ = Clock::now();
+    last_sync_ = now_();
     unsynced_ = false;
     if (!existed) SyncDirectoryOf(path);
 }
@@ -192,20 +192,24 @@ void DataFile::cutBackAndFail(std::size_t done, int error) {
         size_ = keep;
         records_ += kept_records;
         written_.fetch_add(static_cast<std::int64_t>(whole), std::memory_order_relaxed);
-        ::fdatasync(fd_);
+        syncData();
     }
     fail("write", error);
 }
 
 void DataFile::sync() {
     // EINVAL: a special file such as /dev/null, which has no disk to reach.
-    if (::fdatasync(fd_) != 0 && errno != EINVAL) fail("write", errno);
+    if (syncData() != 0 && errno != EINVAL) fail("write", errno);
     unsynced_ = false;
-    last_sync_ = Clock::now();
+    last_sync_ = now_();
+}
+
+int DataFile::syncData() const {
+    return sync_call_ ? sync_call_(fd_) : ::fdatasync(fd_);
 }
 
 void DataFile::syncIfDue() {
-    if (fd_ >= 0 && unsynced_ && Clock::now() - last_sync_ >= kSyncInterval) sync();
+    if (fd_ >= 0 && unsynced_ && now_() - last_sync_ >= kSyncInterval) sync();
 }
 
 void DataFile::close() {

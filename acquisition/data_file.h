@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,10 +57,16 @@ class DataFile {
     // Bytes this writer has put on disk over all its files; read from any thread.
     std::int64_t bytesWritten() const { return written_.load(std::memory_order_relaxed); }
 
+    // How written data reaches the disk (fdatasync unless given) and the clock
+    // that says when a sync is due: a test sees every sync and sets the time.
+    void setSyncCall(std::function<int(int fd)> call) { sync_call_ = std::move(call); }
+    void setClock(std::function<Clock::time_point()> now) { now_ = std::move(now); }
+
   private:
     [[noreturn]] void fail(const char* what, int error);
     [[noreturn]] void cutBackAndFail(std::size_t done, int error);
     void sync();
+    int syncData() const;
 
     int fd_ = -1;
     QString path_;
@@ -73,6 +80,8 @@ class DataFile {
     std::int64_t size_ = 0;
     std::atomic<std::int64_t> written_{0};
     bool unsynced_ = false;
+    std::function<int(int)> sync_call_;
+    std::function<Clock::time_point()> now_ = [] { return Clock::now(); };
     Clock::time_point last_sync_{};
 };
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "acquisition/data_file.h"
@@ -222,6 +224,34 @@ TEST_F(DecoderTest, GarbageIsCountedAndTheStreamIsFoundAgainAfterIt) {
     const QStringList r = records();
     ASSERT_GE(r.size(), after_garbage + 3);
     EXPECT_EQ(r.mid(r.size() - 3), QStringList({"101 1 2 3  ", "102 1 2 3  ", "103 1 2 3  "}));
+}
+
+// What is written reaches the disk at least once a second, and at the close.
+TEST(DataFile, SyncsOnceASecondWhileWritingAndAtTheClose) {
+    QTemporaryDir dir;
+    DataFile file;
+    int syncs = 0;
+    DataFile::Clock::time_point now{};
+    file.setSyncCall([&](int fd) {
+        ++syncs;
+        return ::fdatasync(fd);
+    });
+    file.setClock([&] { return now; });
+    file.open(dir.path() + "/dwell.txt");
+    const int values[2] = {1, 2};
+    for (int tenth = 1; tenth <= 50; ++tenth) {  // five seconds of chunks
+        file.appendRecord(values, 2);
+        file.flush();
+        now += std::chrono::milliseconds(100);
+    }
+    EXPECT_EQ(syncs, 4);  // at 1, 2, 3 and 4 s
+    file.flush();         // nothing new, but what came after 4 s is now a second old
+    EXPECT_EQ(syncs, 5);
+    file.appendRecord(values, 2);
+    file.flush();  // not due
+    EXPECT_EQ(syncs, 5);
+    file.close();  // what came after the last sync
+    EXPECT_EQ(syncs, 6);
 }
 
 TEST(DataFile, HeaderAndRecordsByteForByte) {
