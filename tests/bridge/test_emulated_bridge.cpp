@@ -109,10 +109,11 @@ TEST_F(BridgeTest, AFullTransferOnTheLinkAtTheDwellEndIsRecorded) {
     for (const DwellBlock& b : blocks) {
         EXPECT_EQ(MismatchedRecords(b, 8, 10, 12000), 0) << b.file.toStdString();
     }
-    // The last transfer of each dwell is in its file: no dwell misses its end.
+    // The last transfer of each dwell that ran its time is in its file: none
+    // misses its end (the third is cut by the Stop).
     for (const JournalEntry& entry : ReadJournals(path("data")))
         for (const JournalGap& gap : entry.gaps)
-            EXPECT_NE(gap.cause, "end") << entry.file.toStdString();
+            EXPECT_TRUE(entry.beam == 3 || gap.cause != "end") << entry.file.toStdString();
 }
 
 TEST_F(BridgeTest, StopEndsADwellWithoutWaitingOutATimeOut) {
