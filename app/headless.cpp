@@ -18,11 +18,6 @@ namespace zarv::app {
 using namespace zarv::acquisition;
 using namespace zarv::station;
 
-void HeadlessOperator::keepDailyLog(const QString& start_dir, OperatorLog& clock) {
-    daily_log_.setStartDir(start_dir);
-    clock_ = &clock;
-}
-
 void HeadlessOperator::print(std::FILE* to, const QString& text) {
     std::fputs(text.toUtf8().constData(), to);
     std::fputc('\n', to);
@@ -31,10 +26,6 @@ void HeadlessOperator::print(std::FILE* to, const QString& text) {
 
 void HeadlessOperator::appendLogLine(const QString& line) {
     print(out_, line);
-    if (!clock_) return;
-    const QDateTime now = clock_->now();
-    if (const QString failure = daily_log_.append(line, now.date()); !failure.isEmpty())
-        print(out_, OperatorLog::LogPrefix(now) + failure);
 }
 
 void HeadlessOperator::showMessage(const QString& text) {
@@ -78,7 +69,7 @@ int RunHeadless(device_io::FtApi& api, double seconds) {
     HeadlessOperator op(stdout, stderr);
     Station station(op, api);
     station.config.start_dir = QDir::currentPath();
-    op.keepDailyLog(station.config.start_dir, station.log);
+    station.log.keepDailyLog(station.config.start_dir);
     try {
         station.config.ReadConfig();
     } catch (const StationError& error) {

@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "acquisition/acquisition_run.h"
-#include "station/daily_log.h"
 #include "station/operator.h"
 
 namespace zarv::device_io {
@@ -23,12 +22,9 @@ namespace zarv::app {
 class HeadlessOperator : public station::Operator {
   public:
     HeadlessOperator(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
-    // From here on lines also go to the start directory's daily log.
-    void keepDailyLog(const QString& start_dir, station::OperatorLog& clock);
-
     void appendLogLine(const QString& line) override;
     void clearLog() override {}
-    void appendKeptLine(const QString& line) override { appendLogLine(line); }
+    void appendKeptLine(const QString& line) override { appendLogLine(line); }  // printed too
     void showMessage(const QString& text) override;
     void showError(const QString& text) override;
     bool askYesCancel(const QString& text) override;
@@ -50,8 +46,6 @@ class HeadlessOperator : public station::Operator {
 
     std::FILE* out_;
     std::FILE* err_;
-    station::DailyLog daily_log_;
-    station::OperatorLog* clock_ = nullptr;
     int maximum_ = 100;
 };
 

@@ -148,7 +148,7 @@ void TMainForm::setSecondaryWindows(TGraphForm* graph, TAboutForm* about) {
 
 void TMainForm::FormCreate() {
     station_.config.start_dir = QDir::currentPath();
-    daily_log_.setStartDir(station_.config.start_dir);
+    station_.log.keepDailyLog(station_.config.start_dir);
     try {
         station_.config.ReadConfig();
     } catch (const StationError& error) {
@@ -251,15 +251,11 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::appendLogLine(const QString& line) {
     logpad->appendPlainText(line);
-    appendKeptLine(line);
 }
-void TMainForm::appendKeptLine(const QString& line) {
-    const QDateTime now = station_.log.now();
-    if (const QString failure = daily_log_.append(line, now.date()); !failure.isEmpty())
-        logpad->appendPlainText(OperatorLog::LogPrefix(now) + failure);
-}
+// The window shows no kept-only line: the daily log, which the log writes, has it.
+void TMainForm::appendKeptLine(const QString&) {}
 void TMainForm::keepInsteadOfBox(const QString& text) {
-    appendKeptLine(OperatorLog::LogPrefix(station_.log.now()) + text);
+    station_.log.KeepNote(text);
 }
 void TMainForm::clearLog() {
     logpad->clear();

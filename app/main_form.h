@@ -10,7 +10,6 @@
 #include "firmware/flash_update.h"
 #include "modal_dialogs.h"
 #include "radar/radar_feed.h"
-#include "station/daily_log.h"
 #include "station/operator.h"
 #include "station/station.h"
 
@@ -53,7 +52,7 @@ class TMainForm : public QMainWindow, public Operator {
     // How the flows' fixed waits pass; tests shorten them.
     void setDelay(std::function<void(int)> delay) { delay_ = std::move(delay); }
     // How Settings opens config.txt; false when no application took it.
-    QString dailyLogPath() const { return daily_log_.pathFor(station_.log.now().date()); }
+    QString dailyLogPath() const { return station_.log.dailyLogPath(); }
     void setDocumentOpener(std::function<bool(const QUrl&)> opener) {
         open_document_ = std::move(opener);
     }
@@ -140,7 +139,6 @@ class TMainForm : public QMainWindow, public Operator {
     QWidget* radar_form_ = nullptr;
     std::function<void(int)> delay_;
     std::function<bool(const QUrl&)> open_document_ = &QDesktopServices::openUrl;
-    station::DailyLog daily_log_;
     int handlers_running_ = 0;
     bool close_pending_ = false;
     bool ending_ = false;  // a signal or the session's end: no box opens any more

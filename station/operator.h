@@ -17,8 +17,8 @@ class Operator : public MessageBoxes {
     // Operator log: a whole line, time stamp included.
     virtual void appendLogLine(const QString& line) = 0;
     virtual void clearLog() = 0;
-    // A line for the kept log only (the daily file, headless output): what the
-    // window's log leaves unsaid, such as which file or key an error box means.
+    // A line the window's log leaves unsaid, such as which file or key an error
+    // box means: headless prints it; the daily log has it from OperatorLog.
     virtual void appendKeptLine(const QString& line) = 0;
 
     // Modal boxes.

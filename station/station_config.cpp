@@ -10,11 +10,9 @@ namespace zarv::station {
 
 void StationConfig::ReadConfig() {
     const QDateTime stamp = log_.now();
-    const QString prefix = OperatorLog::LogPrefix(stamp);
-    Operator& op = log_.op();
-    op.clearLog();
-    op.appendLogLine(prefix + QStringLiteral("Reading configuration file [") + configPath() +
-                     QStringLiteral("]"));
+    log_.op().clearLog();
+    log_.LogAt(stamp,
+               QStringLiteral("Reading configuration file [") + configPath() + QStringLiteral("]"));
     const ConfigLines lines = readLinesNamingTheFile();
     int count = 0;
     const ConfigKey* keys = ConfigKeys(&count);
@@ -44,18 +42,18 @@ void StationConfig::ReadConfig() {
                 echo = value;
                 break;
         }
-        op.appendLogLine(prefix + QString::fromLatin1(key.label) + echo);
+        log_.LogAt(stamp, QString::fromLatin1(key.label) + echo);
     }
     // Optional: picks the bridge by serial number when several are attached.
     run_config.device_serial = ConfigValue(lines, QStringLiteral("device_serial"));
     if (!run_config.device_serial.isEmpty())
-        op.appendLogLine(prefix + QStringLiteral("device_serial: ") + run_config.device_serial);
-    readAutoRecovery(lines, prefix);
+        log_.LogAt(stamp, QStringLiteral("device_serial: ") + run_config.device_serial);
+    readAutoRecovery(lines, stamp);
     (void)MakeHourTree(run_config.data_dir, stamp);  // quietly: a run says more
 }
 
 // Optional, 0 or 1: absent means 0, and only a set key is echoed.
-void StationConfig::readAutoRecovery(const ConfigLines& lines, const QString& prefix) {
+void StationConfig::readAutoRecovery(const ConfigLines& lines, const QDateTime& stamp) {
     static const ConfigKey key{"auto_recovery", "auto_recovery: ", ConfigKind::Integer,
                                nullptr,         nullptr,           nullptr};
     const QString value = ConfigValue(lines, QString::fromLatin1(key.name));
@@ -65,7 +63,7 @@ void StationConfig::readAutoRecovery(const ConfigLines& lines, const QString& pr
     if (!number || (*number != 0 && *number != 1))
         throw badValue(key, StationError(QStringLiteral("'%1' is not 0 or 1").arg(value)));
     run_config.auto_recovery = *number == 1;
-    log_.op().appendLogLine(prefix + QString::fromLatin1(key.label) + value);
+    log_.LogAt(stamp, QString::fromLatin1(key.label) + value);
 }
 
 // The error box's text is fixed; the kept log says which file or key it means.

@@ -33,7 +33,7 @@ class StationConfig {
 
   private:
     ConfigLines readLinesNamingTheFile();
-    void readAutoRecovery(const ConfigLines& lines, const QString& prefix);
+    void readAutoRecovery(const ConfigLines& lines, const QDateTime& stamp);
     StationError badValue(const ConfigKey& key, const StationError& error);
 
     OperatorLog& log_;
