@@ -119,36 +119,12 @@ void FirmwareUpdate::ReadBackSector(const QString& sector, const QString& file) 
     WriteReadBackFile(file, s->first_address, readSector(sector));
 }
 
-namespace {
-void loadWords(const QString& file, std::uint32_t base, std::vector<std::uint16_t>& into) {
-    for (const QString& text : ReadTextLines(file)) {
-        const SectorLine line = ParseSectorLine(text);
-        const std::int64_t first = std::int64_t{line.address} - base;
-        for (std::size_t i = 0; i < line.words.size(); ++i) {
-            const std::int64_t at = first + static_cast<std::int64_t>(i);
-            if (at >= 0 && at < kFlashSectorWords)
-                into[static_cast<std::size_t>(at)] = line.words[i];
-        }
-    }
-}
-}  // namespace
-
 bool FirmwareUpdate::CompareSectorFiles(std::uint32_t image_base, std::uint32_t read_base,
                                         const QString& image_file, const QString& read_file) {
-    std::vector<std::uint16_t> image(kFlashSectorWords, 0xFFFF);
-    std::vector<std::uint16_t> read(kFlashSectorWords, 0xFFFF);
-    loadWords(image_file, image_base, image);
-    loadWords(read_file, read_base, read);
-    const bool same = image == read;
-    QByteArray report;
-    report.reserve(kFlashSectorWords * 16);
-    for (int i = 0; i < kFlashSectorWords; ++i)
-        report +=
-            QStringLiteral("0x%1  0x%2\r\n").arg(Hex(image[i], 4), Hex(read[i], 4)).toLatin1();
-    QFile out(inStartDir("out.txt"));
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(report) != report.size())
-        throw StationError(QStringLiteral("Cannot write %1").arg(out.fileName()));
-    return same;
+    const auto image = LoadSectorWords(image_file, image_base);
+    const auto read = LoadSectorWords(read_file, read_base);
+    WriteComparisonReport(inStartDir("out.txt"), image, read);
+    return FirstDifference(image, read) < 0;
 }
 
 void FirmwareUpdate::tellStopped(const UpdateStopped& stopped) {

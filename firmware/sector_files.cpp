@@ -2,11 +2,14 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 
+#include "device_IO/flash_sectors.h"
 #include "station/station_error.h"
 
 namespace zarv::firmware {
 
+using namespace zarv::device_io;
 using namespace zarv::station;
 
 std::uint32_t ParseHexField(const QString& text) {
@@ -46,6 +49,39 @@ QStringList ReadTextLines(const QString& path) {
     QStringList lines = text.split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
     return lines;
+}
+
+std::vector<std::uint16_t> LoadSectorWords(const QString& path, std::uint32_t base) {
+    std::vector<std::uint16_t> words(kFlashSectorWords, 0xFFFF);
+    for (const QString& text : ReadTextLines(path)) {
+        const SectorLine line = ParseSectorLine(text);
+        const std::int64_t first = std::int64_t{line.address} - base;
+        for (std::size_t i = 0; i < line.words.size(); ++i) {
+            const std::int64_t at = first + static_cast<std::int64_t>(i);
+            if (at >= 0 && at < kFlashSectorWords)
+                words[static_cast<std::size_t>(at)] = line.words[i];
+        }
+    }
+    return words;
+}
+
+int FirstDifference(const std::vector<std::uint16_t>& a, const std::vector<std::uint16_t>& b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return static_cast<int>(i);
+    return a.size() == b.size() ? -1 : static_cast<int>(n);
+}
+
+void WriteComparisonReport(const QString& path, const std::vector<std::uint16_t>& image,
+                           const std::vector<std::uint16_t>& read) {
+    QByteArray report;
+    report.reserve(static_cast<qsizetype>(image.size()) * 16);
+    for (std::size_t i = 0; i < image.size() && i < read.size(); ++i)
+        report +=
+            QStringLiteral("0x%1  0x%2\r\n").arg(Hex(image[i], 4), Hex(read[i], 4)).toLatin1();
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(report) != report.size())
+        throw StationError(QStringLiteral("Cannot write %1").arg(path));
 }
 
 void WriteReadBackFile(const QString& path, std::uint32_t first_address,

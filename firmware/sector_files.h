@@ -29,6 +29,17 @@ int SectorLineWordCount(int data_characters);
 // found" when it cannot be read.
 QStringList ReadTextLines(const QString& path);
 
+// A sector's 8192 words as a sector word file gives them, placed by their offset
+// from base; 0xFFFF, as erased flash reads, where the file says nothing.
+std::vector<std::uint16_t> LoadSectorWords(const QString& path, std::uint32_t base);
+
+// The first offset at which two sectors' words differ; -1 when they agree.
+int FirstDifference(const std::vector<std::uint16_t>& a, const std::vector<std::uint16_t>& b);
+
+// One line per word, "0xIIII  0xRRRR", image word then read word, CR LF.
+void WriteComparisonReport(const QString& path, const std::vector<std::uint16_t>& image,
+                           const std::vector<std::uint16_t>& read);
+
 // 512 lines of 16 words, upper-case, CR LF.
 void WriteReadBackFile(const QString& path, std::uint32_t first_address,
                        const std::vector<std::uint16_t>& words);

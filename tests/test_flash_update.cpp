@@ -519,6 +519,29 @@ TEST_F(FlashUpdateTest, AFileErrorEndsTheUpdateAndGivesTheBoxesBack) {
     EXPECT_TRUE(op.boxes.contains("Unexpected data length"));
 }
 
+// A read-back that differs in its first, a middle or its last word does not
+// match; the report holds every pair all the same.
+TEST_F(FlashUpdateTest, ReadBackMismatchesAreFoundAtEveryWordOfTheSector) {
+    std::vector<std::uint16_t> staged(kFlashSectorWords, 0xFFFF);
+    std::copy(f.begin(), f.end(), staged.begin());
+    WriteReadBackFile(path("image_f.txt"), 0x003EC000, staged);
+    for (const int at : {0, 4096, 8191}) {
+        std::vector<std::uint16_t> read = staged;
+        read[at] ^= 0x0100;
+        WriteReadBackFile(path("read_c.txt"), 0x003F2000, read);
+        EXPECT_FALSE(update->CompareSectorFiles(0x003EC000, 0x003F2000, path("image_f.txt"),
+                                                path("read_c.txt")))
+            << at;
+        EXPECT_NE(ReadTextLines(path("out.txt"))[at].left(6),
+                  ReadTextLines(path("out.txt"))[at].mid(8, 6))
+            << at;
+    }
+    WriteReadBackFile(path("read_c.txt"), 0x003F2000, staged);
+    EXPECT_TRUE(update->CompareSectorFiles(0x003EC000, 0x003F2000, path("image_f.txt"),
+                                           path("read_c.txt")));
+    EXPECT_EQ(ReadTextLines(path("out.txt")).size(), 8192);
+}
+
 TEST_F(FlashUpdateTest, LongLinesGoOutInSeveralCommands) {
     QStringList lines = HexWords(0x003E8000, h, 20);  // 20 words to a line
     lines << HexWords(0x003F7FF6, {0x0041, 0x9000}) << HexEnd();

@@ -109,6 +109,17 @@ TEST(SpectralMomentsTest, NoiseLevelAndSnrOfAToneInWhiteNoise) {
     EXPECT_LT(m.width_hz, 2.0);
 }
 
+// Bins that scatter as much as one spectrum's noise does are all noise for a
+// single spectrum; averaged over sixteen, noise scatters four times less, and
+// the upper half must be signal.
+TEST(SpectralMomentsTest, TheNoiseLevelDependsOnHowManySpectraWereAveraged) {
+    std::vector<double> power(64);
+    for (std::size_t i = 0; i < power.size(); ++i) power[i] = i % 2 ? 1.5 : 0.5;
+    EXPECT_DOUBLE_EQ(HildebrandSekhonNoise(power, 1), 1.0);
+    EXPECT_DOUBLE_EQ(HildebrandSekhonNoise(power, 16), 0.5);
+    EXPECT_DOUBLE_EQ(HildebrandSekhonNoise(power, 0), 1.0);  // taken as one
+}
+
 TEST(SpectralMomentsTest, AnEchoAcrossTheFoldingFrequencyKeepsItsMeanAndWidth) {
     // Two tones at +-49 Hz with T = 10 ms: one echo 2 Hz wide around 50 Hz.
     auto x = Tone(1000, 49.2, 0.01, 512);
