@@ -32,12 +32,12 @@ bool markerAt(const std::uint8_t* p) {
 }  // namespace
 
 StreamDecoder::StreamDecoder()
-    : stream_buffer_(kBufferSize, 0),
+    : idle_buffer_(kHeadroom + kTailRoom, 0),
       carry_buffer_(kCarryMax, 0),
       // Markers are at least one byte apart, so a buffer holds fewer than this many.
       marker_positions_(kBufferSize, 0),
       candidates_(kBufferSize, 0) {
-    buffer_ = stream_buffer_.data() + kHeadroom;
+    buffer_ = idle_buffer_.data() + kHeadroom;
 }
 
 void StreamDecoder::configure(int gates, int integrations) {
@@ -51,6 +51,7 @@ void StreamDecoder::configure(int gates, int integrations) {
 
 void StreamDecoder::reset() {
     dropPartial();
+    framing_errors_ = 0;
     stream_offset_ = 0;
     buffer_offset_ = 0;
     dwell_first_record_ = records_emitted_;
@@ -67,13 +68,6 @@ void StreamDecoder::dropPartial() {
     frames_summed_ = 0;
     std::fill(accumulators_.begin(), accumulators_.end(), 0);
     std::fill(partial_sums_.begin(), partial_sums_.end(), 0);
-}
-
-void StreamDecoder::HandOverChunk(const std::uint8_t* data, std::uint32_t count) {
-    count = std::min<std::uint32_t>(count, kChunkSize);
-    std::uint8_t* in_buffer = stream_buffer_.data() + kHeadroom;
-    if (count > 0) std::memcpy(in_buffer, data, count);
-    HandOverInPlace(in_buffer, count);
 }
 
 void StreamDecoder::HandOverInPlace(std::uint8_t* data, std::uint32_t count) {
@@ -111,9 +105,9 @@ int StreamDecoder::findMarkers(StreamEvents& events) {
         marker_positions_[static_cast<std::size_t>(j)] = q;
         if (j > 0 && q - marker_positions_[static_cast<std::size_t>(j) - 1] != kFrameSize) {
             if (first_error_marker_ < 0) first_error_marker_ = j;
-            ++framing_errors;
-            events.framingError(framing_errors);
-            if (framing_errors > kFramingErrorLimit) {
+            ++framing_errors_;
+            events.framingError(framing_errors_);
+            if (framing_errors_ > kFramingErrorLimit) {
                 events.tooManyFramingErrors();
                 return false;
             }
@@ -126,14 +120,6 @@ int StreamDecoder::findMarkers(StreamEvents& events) {
     for (int i = 0; i < candidates; ++i)
         if (!found(candidates_[static_cast<std::size_t>(i)])) return -1;
     return j;
-}
-
-int StreamDecoder::AverageHalfEven(std::int64_t sum, std::int32_t n) {
-    std::int64_t q = sum / n;
-    const std::int64_t r = sum % n;
-    const std::int64_t twice = 2 * (r < 0 ? -r : r);
-    if (twice > n || (twice == n && (q & 1) != 0)) q += sum < 0 ? -1 : 1;
-    return static_cast<int>(q);
 }
 
 void StreamDecoder::emitRecord(DataFile* file, RecordSink* records, std::int32_t record_period_us) {

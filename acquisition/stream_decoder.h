@@ -54,22 +54,21 @@ class StreamDecoder {
 
     // Sizes the sums for a run; gates are clamped to what a frame holds.
     void configure(int gates, int integrations);
-    // A new dwell: no carry, no frames summed, every sum 0.
+    // A new dwell: no carry, no frames summed, every sum 0, no framing errors.
     void reset();
     // lost bytes of the stream went missing before the next chunk: the frame cut
     // at the end of the last one and the record being summed are dropped.
     void breakStream(std::uint64_t lost_bytes);
 
-    // Stream buffer := carry + the count bytes read; the new carry is the tail from
-    // the last marker within 504 bytes of the end.
-    void HandOverChunk(const std::uint8_t* data, std::uint32_t count);
-    // The same without copying the chunk: it is decoded where it lies, the carry
-    // written into the headroom before it (see kHeadroom).
+    // Stream buffer := carry + the count bytes read, decoded where the chunk lies,
+    // the carry written into the headroom before it (see kHeadroom); the new
+    // carry is the tail from the last marker within 504 bytes of the end.
     void HandOverInPlace(std::uint8_t* data, std::uint32_t count);
     void ProcessChunk(DataFile* file, RecordSink* records, std::int32_t record_period_us,
                       StreamEvents& events);
 
-    int framing_errors = 0;
+    // Framing errors since the dwell began.
+    int framing_errors() const { return framing_errors_; }
     std::int64_t recordsEmitted() const { return records_emitted_; }
     // Stream bytes handed over since the dwell began, lost ones included.
     std::int64_t streamOffset() const { return stream_offset_; }
@@ -80,7 +79,6 @@ class StreamDecoder {
     const StreamMark& firstFramingError() const { return first_error_; }
     int carry_pos() const { return carry_pos_; }
     int frames_summed() const { return frames_summed_; }
-    int streamLength() const { return stream_length_; }
     const std::uint8_t* streamBuffer() const { return buffer_; }
 
     static int DecodeSample(std::uint8_t low, std::uint8_t high) {
@@ -91,8 +89,6 @@ class StreamDecoder {
         const unsigned extended = w | ((0u - ((w >> 11) & 1u)) & 0xF000u);
         return static_cast<std::int16_t>(static_cast<std::uint16_t>(extended));
     }
-    // sum / n rounded to the nearest integer, halves to the even neighbour.
-    static int AverageHalfEven(std::int64_t sum, std::int32_t n);
 
   private:
     void dropPartial();
@@ -101,8 +97,9 @@ class StreamDecoder {
     void emitRecord(DataFile* file, RecordSink* records, std::int32_t record_period_us);
     void emitFrames(DataFile* file, RecordSink* records, std::int32_t record_period_us, int frames);
 
-    std::vector<std::uint8_t> stream_buffer_;  // for chunks handed over by copy
-    std::uint8_t* buffer_ = nullptr;           // carry and chunk, wherever they lie
+    int framing_errors_ = 0;
+    std::vector<std::uint8_t> idle_buffer_;  // where buffer_ points before the first chunk
+    std::uint8_t* buffer_ = nullptr;         // carry and chunk, wherever they lie
     std::vector<std::uint8_t> carry_buffer_;
     std::vector<std::int32_t> marker_positions_;
     std::vector<std::int32_t> candidates_;    // every place a marker begins

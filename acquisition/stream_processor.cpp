@@ -50,7 +50,6 @@ void StreamProcessor::beginDwell(DataFile& file) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         decoder_.reset();
-        decoder_.framing_errors = 0;
         timeline_.begin(static_cast<double>(record_period_us_) * 1000.0 / integrations_,
                         integrations_);
         timing_ = DwellTiming{};

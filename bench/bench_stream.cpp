@@ -86,7 +86,7 @@ void BM_ProcessChunk(benchmark::State& state) {
             state.ResumeTiming();
         }
     }
-    if (decoder.framing_errors != 0) state.SkipWithError("framing errors in a clean stream");
+    if (decoder.framing_errors() != 0) state.SkipWithError("framing errors in a clean stream");
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kChunk);
 }
 BENCHMARK(BM_ProcessChunk)

@@ -1,4 +1,4 @@
-// Arbitrary stream bytes, read lengths and settings through HandOverChunk and
+// Arbitrary stream bytes, read lengths and settings through HandOverInPlace and
 // ProcessChunk, records written to /dev/null.
 #include <cstddef>
 #include <cstdint>
@@ -7,6 +7,7 @@
 #include "acquisition/data_file.h"
 #include "acquisition/graph_capture.h"
 #include "acquisition/stream_decoder.h"
+#include "tests/chunk_feeder.h"
 
 using namespace zarv::acquisition;
 
@@ -27,11 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static DataFile file;
     if (!file.isOpen()) file.open("/dev/null");
     static StreamDecoder decoder;
-    decoder.configure(gates, integrations);
-    decoder.framing_errors = 0;
+    decoder.configure(gates, integrations);  // a new dwell: no framing errors
     GraphCapture graph;
     graph.renew();
     Events events;
+    static ChunkFeeder feeder;
     // The input is cut into reads; each may be short or empty, and long inputs are
     // repeated up to a whole chunk so that the carry search runs at the chunk end.
     std::vector<std::uint8_t> read;
@@ -42,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         read.resize(n);
         for (std::size_t k = 0; k < n; ++k) read[k] = size ? data[(at + k) % size] : 0;
         at += n;
-        decoder.HandOverChunk(read.data(), static_cast<std::uint32_t>(n));
+        feeder.handOver(decoder, read.data(), static_cast<std::uint32_t>(n));
         decoder.ProcessChunk(&file, &graph, 1000, events);
     }
     return 0;

@@ -17,6 +17,8 @@
 #include "acquisition/stream_decoder.h"
 #include "simulator/sim_waveform.h"
 
+#include "stream_builder.h"
+
 using namespace zarv::acquisition;
 using namespace zarv::sim;
 
@@ -77,8 +79,8 @@ inline QString ExpectedRecordFrom(std::int64_t first, int beam, int gates, int n
             ip += s.ip;
             qp += s.qp;
         }
-        line += QString::number(StreamDecoder::AverageHalfEven(ip, n)) + ' ';
-        line += QString::number(StreamDecoder::AverageHalfEven(qp, n)) + ' ';
+        line += QString::number(AverageHalfEven(ip, n)) + ' ';
+        line += QString::number(AverageHalfEven(qp, n)) + ' ';
     }
     return line + ' ';
 }

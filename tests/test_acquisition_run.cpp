@@ -14,6 +14,7 @@
 #include "firmware/flash_update.h"
 #include "station/station_error.h"
 #include "station_fixture.h"
+#include "stream_builder.h"
 
 using namespace zarv::acquisition;
 using namespace zarv::device_io;
@@ -243,8 +244,7 @@ TEST_F(RunTest, ACorruptedSampleReachesOnlyItsRecordAndABrokenMarkerIsOneFraming
         const auto low = static_cast<std::uint8_t>(SimWireWord(sample));
         ip += f == 25 ? StreamDecoder::DecodeSample(low, high) : sample;
     }
-    EXPECT_EQ(b.records[2].section(' ', 0, 0),
-              QString::number(StreamDecoder::AverageHalfEven(ip, 10)));
+    EXPECT_EQ(b.records[2].section(' ', 0, 0), QString::number(AverageHalfEven(ip, 10)));
     EXPECT_NE(b.records[2], ExpectedRecord(2, 1, 4, 10, 12000));
     EXPECT_EQ(op.statuses.filter("FE 1").size(), 1);
     EXPECT_TRUE(op.statuses.filter("FE 2").isEmpty());

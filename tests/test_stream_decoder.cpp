@@ -8,6 +8,7 @@
 #include "acquisition/data_file.h"
 #include "acquisition/graph_capture.h"
 #include "acquisition/stream_decoder.h"
+#include "chunk_feeder.h"
 #include "station/run_config.h"
 #include "stream_builder.h"
 
@@ -30,7 +31,7 @@ class DecoderTest : public ::testing::Test {
         file.open(path);
     }
     void feed(const std::vector<std::uint8_t>& bytes) {
-        decoder.HandOverChunk(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+        feeder.handOver(decoder, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
         decoder.ProcessChunk(&file, &graph, 1000, events);
     }
     QStringList records() {
@@ -48,6 +49,7 @@ class DecoderTest : public ::testing::Test {
     DataFile file;
     GraphCapture graph;
     StreamDecoder decoder;
+    ChunkFeeder feeder;
     CountingEvents events;
 };
 
@@ -60,14 +62,14 @@ TEST(SampleDecoding, SignExtendsBit11) {
 }
 
 TEST(SampleDecoding, AveragesRoundHalfToEven) {
-    EXPECT_EQ(StreamDecoder::AverageHalfEven(5, 2), 2);
-    EXPECT_EQ(StreamDecoder::AverageHalfEven(7, 2), 4);
-    EXPECT_EQ(StreamDecoder::AverageHalfEven(-5, 2), -2);
-    EXPECT_EQ(StreamDecoder::AverageHalfEven(-7, 2), -4);
-    EXPECT_EQ(StreamDecoder::AverageHalfEven(10, 4), 2);
-    EXPECT_EQ(StreamDecoder::AverageHalfEven(11, 4), 3);
-    EXPECT_EQ(StreamDecoder::AverageHalfEven(-11, 4), -3);
-    EXPECT_EQ(StreamDecoder::AverageHalfEven(0, 3), 0);
+    EXPECT_EQ(AverageHalfEven(5, 2), 2);
+    EXPECT_EQ(AverageHalfEven(7, 2), 4);
+    EXPECT_EQ(AverageHalfEven(-5, 2), -2);
+    EXPECT_EQ(AverageHalfEven(-7, 2), -4);
+    EXPECT_EQ(AverageHalfEven(10, 4), 2);
+    EXPECT_EQ(AverageHalfEven(11, 4), 3);
+    EXPECT_EQ(AverageHalfEven(-11, 4), -3);
+    EXPECT_EQ(AverageHalfEven(0, 3), 0);
 }
 
 TEST_F(DecoderTest, IntegrationsOfOneGiveOneRecordPerFrame) {
@@ -143,7 +145,7 @@ TEST_F(DecoderTest, ShortReadsHandOverOnlyWhatWasRead) {
     std::vector<std::uint8_t> stale(131072, 0);
     for (std::size_t i = 0; i < stale.size(); i += 148)
         std::copy(s.begin(), s.begin() + 4, stale.begin() + static_cast<long>(i));
-    decoder.HandOverChunk(stale.data(), 0);
+    feeder.handOver(decoder, stale.data(), 0);
     std::size_t at = 0;
     for (std::size_t piece : {100u, 3u, 300u, 1u, 484u}) {
         std::vector<std::uint8_t> read(s.begin() + static_cast<long>(at),
@@ -177,8 +179,8 @@ TEST_F(DecoderTest, The101stFramingErrorDropsTheChunk) {
     EXPECT_EQ(events.counts.size(), 101u);
     EXPECT_EQ(events.too_many, 1);
     EXPECT_TRUE(records().isEmpty());
-    decoder.framing_errors = 0;  // a new dwell counts from 0
-    decoder.reset();
+    decoder.reset();  // a new dwell counts from 0
+    EXPECT_EQ(decoder.framing_errors(), 0);
     std::vector<std::uint8_t> clean;
     for (int i = 0; i < 3; ++i) AppendFrame(clean, {4, 4});
     feed(clean);
@@ -216,7 +218,7 @@ TEST_F(DecoderTest, GarbageIsCountedAndTheStreamIsFoundAgainAfterIt) {
         b = (x >> 16) & 3 ? static_cast<std::uint8_t>(x >> 8) : (x & 4 ? 0xFE : 0xFF);
     }
     for (int i = 0; i < 3; ++i) feed(s);
-    EXPECT_GT(decoder.framing_errors, 0);
+    EXPECT_GT(decoder.framing_errors(), 0);
     const qsizetype after_garbage = records().size();
     std::vector<std::uint8_t> good;
     for (int i = 0; i < 5; ++i) AppendFrame(good, {std::uint16_t(100 + i), 1, 2, 3});
