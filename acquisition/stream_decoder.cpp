@@ -70,7 +70,7 @@ void StreamDecoder::dropPartial() {
     std::fill(partial_sums_.begin(), partial_sums_.end(), 0);
 }
 
-void StreamDecoder::HandOverInPlace(std::uint8_t* data, std::uint32_t count) {
+void StreamDecoder::HandOverChunk(std::uint8_t* data, std::uint32_t count) {
     count = std::min<std::uint32_t>(count, kChunkSize);
     buffer_ = data - carry_length_;
     buffer_offset_ = stream_offset_ - carry_length_;

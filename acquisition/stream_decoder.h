@@ -63,7 +63,7 @@ class StreamDecoder {
     // Stream buffer := carry + the count bytes read, decoded where the chunk lies,
     // the carry written into the headroom before it (see kHeadroom); the new
     // carry is the tail from the last marker within 504 bytes of the end.
-    void HandOverInPlace(std::uint8_t* data, std::uint32_t count);
+    void HandOverChunk(std::uint8_t* data, std::uint32_t count);
     void ProcessChunk(DataFile* file, RecordSink* records, std::int32_t record_period_us,
                       StreamEvents& events);
 

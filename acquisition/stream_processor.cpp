@@ -127,7 +127,7 @@ void StreamProcessor::process(ChunkQueue::Chunk& chunk) {
     if (before_chunk_) before_chunk_();
     // A hole in the stream: no record may mix frames from both sides of it.
     if (chunk.lost_before > 0) decoder_.breakStream(chunk.lost_before);
-    decoder_.HandOverInPlace(chunk.data(), chunk.count);
+    decoder_.HandOverChunk(chunk.data(), chunk.count);
     const std::int64_t before = decoder_.recordsEmitted();
     try {
         decoder_.ProcessChunk(file_, &outlets_, record_period_us_, *this);

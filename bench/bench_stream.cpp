@@ -1,4 +1,4 @@
-// Stream processing speed: HandOverInPlace + ProcessChunk over 131072-byte chunks
+// Stream processing speed: HandOverChunk + ProcessChunk over 131072-byte chunks
 // of a clean stream as the reader queues them, records written to a real file,
 // next to memchr over the same bytes.
 #include <benchmark/benchmark.h>
@@ -73,7 +73,7 @@ void BM_ProcessChunk(benchmark::State& state) {
     NoEvents events;
     std::size_t at = 0;
     for (auto _ : state) {
-        decoder.HandOverInPlace(chunks[at].data() + ChunkQueue::kHeadroom, kChunk);
+        decoder.HandOverChunk(chunks[at].data() + ChunkQueue::kHeadroom, kChunk);
         decoder.ProcessChunk(&file, &graph, 100 * integrations, events);
         at = (at + 1) % chunks.size();
         if (at == 0) {

@@ -1,4 +1,4 @@
-// Arbitrary stream bytes, read lengths and settings through HandOverInPlace and
+// Arbitrary stream bytes, read lengths and settings through HandOverChunk and
 // ProcessChunk, records written to /dev/null.
 #include <cstddef>
 #include <cstdint>

@@ -17,7 +17,7 @@ class ChunkFeeder {
         count = std::min<std::uint32_t>(count, StreamDecoder::kChunkSize);
         chunk_.assign(StreamDecoder::kHeadroom + count + StreamDecoder::kTailRoom, 0);
         std::copy(data, data + count, chunk_.begin() + StreamDecoder::kHeadroom);
-        decoder.HandOverInPlace(chunk_.data() + StreamDecoder::kHeadroom, count);
+        decoder.HandOverChunk(chunk_.data() + StreamDecoder::kHeadroom, count);
     }
 
   private:
