@@ -18,6 +18,7 @@ class StationConfig;
 namespace zarv::firmware {
 
 struct StagingRow;
+struct UpdateStopped;
 class GatheredBoxes;
 
 using station::ControllerSession;
@@ -81,8 +82,7 @@ class FirmwareUpdate {
     void setStep(const QString& doing, const QString& sector);
     void advance(int units = 1);
     [[noreturn]] void stop(const QString& why);
-    void checkLink();
-    void tellStopped(const struct UpdateStopped& stopped);
+    void tellStopped(const UpdateStopped& stopped);
     QString inStartDir(const char* name) const;
 
     OperatorLog& log_;
