@@ -129,8 +129,7 @@ bool FirmwareUpdate::CompareSectorFiles(std::uint32_t image_base, std::uint32_t 
 
 void FirmwareUpdate::tellStopped(const UpdateStopped& stopped) {
     if (stopped.link_lost) session_.markLost();
-    log_.LogMessage(
-        QStringLiteral("Code start not written: the controller keeps its old code start"));
+    log_.LogMessage(CodeStartKeptLine());
     const QString held =
         copy_sent_ ? QStringLiteral(
                          "The copy into sectors H, G and F had been sent: what they hold now "

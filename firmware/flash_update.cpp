@@ -170,9 +170,7 @@ void FirmwareUpdate::runSequence() {
     for (row_ = 1; row_ <= 3; ++row_)
         all_verified = stageRow(kStagingMap[row_ - 1]) && all_verified;
     if (!all_verified) {
-        log_.LogMessage(
-            QStringLiteral("Code start not written: the controller keeps its old "
-                           "firmware and code start"));
+        log_.LogMessage(CodeStartKeptLine());
         op_.showMessage(QStringLiteral(
             "Verification failed\n\nThe spare sectors did not read back as staged, so nothing "
             "was copied: the main firmware and the code start are unchanged. Run the update "

@@ -63,8 +63,7 @@ void FirmwareUpdate::copyAndVerify() {
                 ? op_.askYesCancel(state + QStringLiteral(" Copy again?"))
                 : (op_.showMessage(state + QStringLiteral(" Run the update again.")), false);
         if (!again) {
-            log_.LogMessage(
-                QStringLiteral("Code start not written: the controller keeps its old code start"));
+            log_.LogMessage(CodeStartKeptLine());
             return;
         }
         op_.setProgressMaximum(op_.progressMaximum() + 1 + 3);

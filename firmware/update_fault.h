@@ -8,6 +8,11 @@
 
 namespace zarv::firmware {
 
+// The log line of every update that ends before its code start is written.
+inline QString CodeStartKeptLine() {
+    return QStringLiteral("Code start not written: the controller keeps its old code start");
+}
+
 // A step of the update that could not be carried out: what the station was
 // doing ("programming sector D (2 of 3)") and why. Ends the update with one
 // message.
