@@ -45,6 +45,7 @@ TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, OperatorLog::Clock clock
     logpad = new QPlainTextEdit(this);
     logpad->setObjectName(QStringLiteral("logpad"));
     logpad->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    logpad->setTabChangesFocus(true);  // Tab moves on, as in every other control
     logpad->setAccessibleName(QStringLiteral("Operator log"));
     setCentralWidget(logpad);
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
@@ -94,6 +95,7 @@ void TMainForm::buildToolBar() {
         QWidget* widget = ToolBar1->widgetForAction(action);
         widget->setFixedSize(47, 46);
         widget->setAccessibleName(tip);
+        widget->setFocusPolicy(Qt::TabFocus);  // reached by Tab from the log and back
         connect(action, &QAction::triggered, this, handler);
         return action;
     };
@@ -240,6 +242,9 @@ void TMainForm::endFromOutside(const QString& reason) {
 void TMainForm::closeEvent(QCloseEvent* event) {
     if (handlers_running_ > 0) {
         close_pending_ = true;
+        statusBar()->showMessage(station_.session.holder() == LinkHolder::Update
+                                     ? QStringLiteral("The station closes when the update ends")
+                                     : QStringLiteral("The station closes when the run ends"));
         event->ignore();
         return;
     }

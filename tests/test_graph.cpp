@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QTest>
+
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPushButton>
@@ -81,6 +83,20 @@ TEST(GraphCapture, NothingBeforeTheWindowIsCreated) {
     GraphCapture g;  // graph_live stays false until the main window has been made
     feedRecords(g, 5, 2, 1000);
     EXPECT_TRUE(g.ipPoints().empty());
+}
+
+TEST(GraphForm, TheBoxesTakeOnlyWhatTheCaptureCanUseAndEscapeCloses) {
+    GraphCapture g;
+    TGraphForm form(g);
+    form.show();
+    form.points_box->clear();
+    QTest::keyClicks(form.points_box, "abc-1");
+    EXPECT_EQ(form.points_box->text(), "1");
+    form.gate_box->clear();
+    QTest::keyClicks(form.gate_box, "x4");
+    EXPECT_EQ(form.gate_box->text(), "4");
+    QTest::keyClick(&form, Qt::Key_Escape);
+    EXPECT_FALSE(form.isVisible());
 }
 
 TEST(GraphForm, ShowsTheCaptureInTheSeries) {

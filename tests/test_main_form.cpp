@@ -310,6 +310,7 @@ TEST_F(MainFormTest, CloseDuringAHandlerWaitsForItToReturn) {
     auto form = makeForm();
     form->show();
     bool closed_inside = true;
+    QString closing_said;
     replaceConfigLine("relay_swith_time", "relay_swith_time=300");
     replaceConfigLine("dwell_time", "dwell_time=0.3");
     // Close asked for during the relay wait, then Stop.
@@ -317,13 +318,25 @@ TEST_F(MainFormTest, CloseDuringAHandlerWaitsForItToReturn) {
                   [&] {
                       form->Close1->trigger();
                       closed_inside = !form->isVisible();
+                      closing_said = form->statusBar()->currentMessage();
                       form->stop_btn->trigger();
                   },
                   [&] { form->stop_btn->trigger(); });
     form->start_btn->trigger();
     EXPECT_FALSE(closed_inside);
+    EXPECT_EQ(closing_said, "The station closes when the run ends");
     EXPECT_FALSE(form->isVisible());
     EXPECT_TRUE(form->logpad->toPlainText().contains("Setting Relay to beam direction: 1"));
+}
+
+TEST_F(MainFormTest, TabLeavesTheOperatorLog) {
+    auto form = makeForm();
+    form->show();
+    form->logpad->setFocus();
+    const QString before = form->logpad->toPlainText();
+    QTest::keyClick(form->logpad, Qt::Key_Tab);
+    EXPECT_EQ(form->logpad->toPlainText(), before);  // no tab typed into it
+    EXPECT_NE(QApplication::focusWidget(), form->logpad);
 }
 
 TEST_F(MainFormTest, TheFramingErrorCountSurvivesAMenuHint) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QTest>
+
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -247,6 +249,7 @@ TEST_F(RadarRunTest, TheRangeTimeColumnsHoldEachGatesPowerAndTheFileHoldsWhatThe
 TEST_F(RadarRunTest, TheWindowShowsTheChosenGatesMomentsAndEveryGatesProfile) {
     record();
     zarv::views::TRadarForm form(feed, station->config.run_config);
+    form.show();
     form.points_box->setCurrentText(QString::number(kPoints));
     form.averages_box->setValue(kBlocks);
     form.gate_box->setValue(3);
@@ -271,6 +274,8 @@ TEST_F(RadarRunTest, TheWindowShowsTheChosenGatesMomentsAndEveryGatesProfile) {
     form.beam_box->setCurrentIndex(2);  // a beam with nothing recorded yet
     EXPECT_TRUE(form.moments_label->text().contains("Waiting for 64 records"));
     EXPECT_TRUE(form.profile().front().valid == false);
+    QTest::keyClick(&form, Qt::Key_Escape);  // closes the view
+    EXPECT_FALSE(form.isVisible());
 }
 
 TEST(DataFileReaderTest, AppendedBlocksAreSeparateAndATornLastLineIsDropped) {

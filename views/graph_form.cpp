@@ -3,6 +3,8 @@
 #include <QChart>
 #include <QChartView>
 #include <QHBoxLayout>
+#include <QIntValidator>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
@@ -12,8 +14,10 @@
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "acquisition/graph_capture.h"
+#include "acquisition/stream_decoder.h"
 
 namespace zarv::views {
 
@@ -95,6 +99,9 @@ void TGraphForm::buildControls() {
     points_label->setBuddy(points_box);
     gate_label = new QLabel(QStringLiteral("&Gate"), this);
     gate_label->setBuddy(gate_box);
+    // Only what the capture can use: a whole number of points, a gate a frame has.
+    points_box->setValidator(new QIntValidator(1, std::numeric_limits<int>::max(), points_box));
+    gate_box->setValidator(new QIntValidator(1, acquisition::StreamDecoder::kMaxGates, gate_box));
     points_box->setAccessibleName(QStringLiteral("Points"));
     gate_box->setAccessibleName(QStringLiteral("Gate"));
     renew_btn->setAccessibleName(QStringLiteral("Refresh"));
@@ -179,6 +186,15 @@ void TGraphForm::showInfo(bool live, std::int32_t count) {
     if (ip_plot_.decimated() || qp_plot_.decimated())
         text += QStringLiteral("; lowest and highest per column shown");
     if (text != shown_info_) info_label->setText(shown_info_ = text);
+}
+
+// Escape closes the view, as it closes a dialog.
+void TGraphForm::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 }  // namespace zarv::views

@@ -49,6 +49,9 @@ class TGraphForm : public QWidget {
     QValueAxis* axis_x = nullptr;
     QValueAxis* axis_y = nullptr;
 
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
   private:
     void buildChart();
     void buildControls();

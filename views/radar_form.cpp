@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QSpinBox>
 #include <QTimer>
@@ -194,6 +195,15 @@ void TRadarForm::showProfiles(double period_s) {
     const double nyquist = period_s > 0 ? 1 / (2 * period_s) : 1;
     snr_profile->show(std::move(snr), 0, top);
     doppler_profile->show(std::move(doppler), -nyquist, nyquist);
+}
+
+// Escape closes the view, as it closes a dialog.
+void TRadarForm::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 }  // namespace zarv::views

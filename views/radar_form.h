@@ -61,6 +61,7 @@ class TRadarForm : public QWidget {
     ProfileWidget* doppler_profile = nullptr;
 
   protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
