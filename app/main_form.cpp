@@ -109,7 +109,8 @@ void TMainForm::buildToolBar() {
         button(0, QStringLiteral("Stop"), &TMainForm::stop_btnClick,
                {QKeySequence(Qt::SHIFT | Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_Period)});
     separator(35);
-    settings_btn = button(1, QStringLiteral("Settings"), &TMainForm::settings_btnClick, {});
+    settings_btn = button(1, QStringLiteral("Settings"), &TMainForm::settings_btnClick,
+                          {QKeySequence(Qt::CTRL | Qt::Key_Comma)});
     separator(41);
     graph_btn = button(3, QStringLiteral("Graph"), &TMainForm::graph_btnClick,
                        {QKeySequence(Qt::CTRL | Qt::Key_G)});
@@ -132,7 +133,8 @@ void TMainForm::buildMenu() {
     QMenu* file = MainMenu1->addMenu(QStringLiteral("&File"));
     Close1 = file->addAction(QStringLiteral("&Close"), this, &TMainForm::Close1Click);
     Close1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    MainMenu1->addMenu(QStringLiteral("&Edit"));
+    QMenu* edit = MainMenu1->addMenu(QStringLiteral("&Edit"));
+    edit->addAction(settings_btn);  // config.txt in the text editor
     QMenu* view = MainMenu1->addMenu(QStringLiteral("&View"));
     view->addAction(radar_btn);
     QMenu* help = MainMenu1->addMenu(QStringLiteral("&Help"));

@@ -171,7 +171,8 @@ TEST_F(MainFormTest, ToolbarAndMenu) {
     auto form = makeForm();
     const QList<QAction*> buttons{form->start_btn, form->stop_btn, form->settings_btn,
                                   form->graph_btn};
-    const QStringList tips{"Start (F5)", "Stop (Shift+F5, Ctrl+.)", "Settings", "Graph (Ctrl+G)"};
+    const QStringList tips{"Start (F5)", "Stop (Shift+F5, Ctrl+.)", "Settings (Ctrl+,)",
+                           "Graph (Ctrl+G)"};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(buttons[i]->toolTip(), tips[i]);
         EXPECT_EQ(buttons[i]->icon().availableSizes().value(0), QSize(40, 40));
@@ -191,6 +192,7 @@ TEST_F(MainFormTest, ToolbarAndMenu) {
     form->show();  // the window's width holds it too, not the toolbar's overflow menu
     EXPECT_TRUE(form->ToolBar1->widgetForAction(form->radar_btn)->isVisible());
     EXPECT_TRUE(form->MainMenu1->actions()[2]->menu()->actions().contains(form->radar_btn));
+    EXPECT_TRUE(form->MainMenu1->actions()[1]->menu()->actions().contains(form->settings_btn));
 }
 
 TEST_F(MainFormTest, KeysReachTheCommands) {
@@ -221,6 +223,13 @@ TEST_F(MainFormTest, KeysReachTheCommands) {
     EXPECT_TRUE(radar.isVisible());
     EXPECT_TRUE(radar.isWindow());
     QApplication::setActiveWindow(form.get());
+    QUrl settings;
+    form->setDocumentOpener([&](const QUrl& url) {
+        settings = url;
+        return true;
+    });
+    QTest::keyClick(form.get(), Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_EQ(settings, QUrl::fromLocalFile(path("config.txt")));
     QTest::keyClick(form.get(), Qt::Key_Q, Qt::ControlModifier);
     EXPECT_FALSE(form->isVisible());
 }
