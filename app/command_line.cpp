@@ -14,9 +14,11 @@ StartOptions ParseStartOptions(const QStringList& arguments) {
             options.version = true;
         } else if (a == QLatin1String("--headless")) {
             options.headless = true;
-        } else if (a == QLatin1String("--duration")) {
+        } else if (a == QLatin1String("--duration") || a.startsWith(QLatin1String("--duration="))) {
+            const QString value = a.contains(QLatin1Char('=')) ? a.section(QLatin1Char('='), 1)
+                                                               : arguments.value(++i);
             bool ok = false;
-            options.duration_s = arguments.value(++i).toDouble(&ok);
+            options.duration_s = value.toDouble(&ok);
             if ((!ok || !(options.duration_s > 0)) && options.error.isEmpty())
                 options.error = QStringLiteral("--duration needs a number of seconds above 0");
         } else if (a == QLatin1String("--station-dir") && i + 1 < arguments.size()) {
@@ -41,6 +43,9 @@ StartOptions ParseStartOptions(const QStringList& arguments) {
             options.error = QStringLiteral("unexpected argument %1").arg(a);
         }
     }
+    // A window runs until it is closed: a recording time means nothing to it.
+    if (options.duration_s > 0 && !options.headless && options.error.isEmpty())
+        options.error = QStringLiteral("--duration needs --headless");
     return options;
 }
 
@@ -70,7 +75,7 @@ QString MissingDisplay() {
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return QStringLiteral(
             "no display to show the window on: neither DISPLAY nor WAYLAND_DISPLAY is set. "
-            "Start it from a desktop session, or under xvfb-run for a window nobody sees.");
+            "Start it from a desktop session, or record without a window with --headless.");
 #endif
     return QString();
 }

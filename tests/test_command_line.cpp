@@ -20,8 +20,10 @@ TEST(CommandLine, OptionsAreReadAndMistakesNamed) {
     EXPECT_TRUE(parse({"-platform", "offscreen", "-reverse"}).error.isEmpty());
     EXPECT_TRUE(parse({"--headless"}).headless);
     EXPECT_EQ(parse({"--headless", "--duration", "90.5"}).duration_s, 90.5);
+    EXPECT_EQ(parse({"--headless", "--duration=5"}).duration_s, 5.0);
     EXPECT_EQ(parse({"--headless", "--duration", "0"}).error,
               "--duration needs a number of seconds above 0");
+    EXPECT_EQ(parse({"--duration", "5"}).error, "--duration needs --headless");
     EXPECT_EQ(parse({"--station-dir"}).error, "--station-dir needs a directory");
     EXPECT_EQ(parse({"--bogus"}).error, "unknown option --bogus");
     EXPECT_EQ(parse({"config.txt"}).error, "unexpected argument config.txt");
