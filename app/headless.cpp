@@ -73,7 +73,7 @@ int RunHeadless(device_io::FtApi& api, double seconds) {
     try {
         station.config.ReadConfig();
     } catch (const StationError& error) {
-        op.showError(error.text() + QStringLiteral("."));
+        op.showError(error.boxText());
         return kExitBadConfig;
     }
     SetProcessPriority(3);
@@ -100,7 +100,7 @@ int RunHeadless(device_io::FtApi& api, double seconds) {
         try {
             run.start();
         } catch (const StationError& error) {
-            op.showError(error.text() + QStringLiteral("."));
+            op.showError(error.boxText());
         }
         status = HeadlessStatus(run.lastEnd());
         QCoreApplication::quit();

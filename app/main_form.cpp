@@ -156,7 +156,7 @@ void TMainForm::FormCreate() {
     try {
         station_.config.ReadConfig();
     } catch (const StationError& error) {
-        showError(error.text() + QStringLiteral("."));
+        showError(error.boxText());
         return;  // the window keeps its design position and normal priority
     }
     run_.graph().startCapturing();
@@ -172,7 +172,7 @@ void TMainForm::runHandler(Handler handler) {
     try {
         handler();
     } catch (const StationError& error) {
-        showError(error.text() + QStringLiteral("."));
+        showError(error.boxText());
     } catch (const std::exception& error) {
         showError(QString::fromLocal8Bit(error.what()) + QStringLiteral("."));
     }

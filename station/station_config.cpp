@@ -72,14 +72,15 @@ ConfigLines StationConfig::readLinesNamingTheFile() {
         return ReadConfigLines(configPath());
     } catch (const StationError& error) {
         log_.KeepNote(error.text() + QStringLiteral(": ") + configPath());
-        throw;
+        throw StationError(error.text(), configPath());
     }
 }
 
 StationError StationConfig::badValue(const ConfigKey& key, const StationError& error) {
-    log_.KeepNote(QStringLiteral("Key %1 in %2: %3")
-                      .arg(QString::fromLatin1(key.name), configPath(), error.text()));
-    return error;
+    const QString where =
+        QStringLiteral("Key %1 in %2").arg(QString::fromLatin1(key.name), configPath());
+    log_.KeepNote(where + QStringLiteral(": ") + error.text());
+    return StationError(error.text(), where);
 }
 
 qint64 StationConfig::FreeBytes(const QString& dir) {

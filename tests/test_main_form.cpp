@@ -160,7 +160,8 @@ TEST_F(MainFormTest, FormCreateCutShortByMissingFile) {
     ASSERT_EQ(lines.size(), 1);
     EXPECT_TRUE(lines[0].endsWith("Reading configuration file [" + path("config.txt") + "]"));
     ASSERT_EQ(dialogs.errors.size(), 1);
-    EXPECT_EQ(dialogs.errors[0], QGuiApplication::applicationDisplayName() + "|File not found.");
+    EXPECT_EQ(dialogs.errors[0], QGuiApplication::applicationDisplayName() +
+                                     "|File not found.\n\n" + path("config.txt"));
     EXPECT_EQ(form->pos(), QPoint(184, 35));
     EXPECT_FALSE(form->run().graph().graphLive());
     EXPECT_FALSE(form->station().session.triggering());
@@ -309,7 +310,9 @@ TEST_F(MainFormTest, StartWithBrokenConfigShowsErrorAndStaysReady) {
     replaceConfigLine("gates", "gates=four");
     form->start_btn->trigger();
     ASSERT_EQ(dialogs.errors.size(), 1);
-    EXPECT_TRUE(dialogs.errors[0].endsWith("|'four' is not a valid integer value."));
+    EXPECT_TRUE(dialogs.errors[0].endsWith(
+        "|'four' is not a valid integer value.\n\nKey gates in " + path("config.txt")))
+        << dialogs.errors[0].toStdString();
     EXPECT_TRUE(form->start_btn->isEnabled());
     EXPECT_FALSE((form->station().session.holder() == LinkHolder::Run));
 }
@@ -336,6 +339,26 @@ TEST_F(MainFormTest, CloseDuringAHandlerWaitsForItToReturn) {
     EXPECT_EQ(closing_said, "The station closes when the run ends");
     EXPECT_FALSE(form->isVisible());
     EXPECT_TRUE(form->logpad->toPlainText().contains("Setting Relay to beam direction: 1"));
+}
+
+// A ten-megabyte value with a NUL in it: the box shows its start, escaped, and
+// how long it was, and the window goes on.
+TEST_F(MainFormTest, AHugeValueIsShownShortAndEscaped) {
+    writeDefaultConfig();
+    QString huge = QStringLiteral("4\t");
+    huge += QChar(0);
+    huge += QString(10'000'000, QLatin1Char('x'));
+    replaceConfigLine("ipp", "ipp=" + huge);
+    auto form = makeForm();
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    const QString& box = dialogs.errors[0];
+    EXPECT_LT(box.size(), 400);
+    EXPECT_TRUE(box.contains("|'4\\x09\\x00xxx")) << box.toStdString();
+    EXPECT_TRUE(
+        box.contains("... (10000003 characters)' is not a valid integer value.\n\nKey "
+                     "ipp in " +
+                     path("config.txt")))
+        << box.toStdString();
 }
 
 TEST_F(MainFormTest, TabLeavesTheOperatorLog) {
