@@ -2,14 +2,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
-#include <QMetaObject>
+#include <QTimer>
 #include <atomic>
-#include <memory>
 #include <thread>
 #include <variant>
 
-#include "station/delay.h"
 #include "station/operator.h"
 #include "station/operator_log.h"
 
@@ -35,25 +34,25 @@ Outcome readAndCheck(const QString& path) {
     }
 }
 
-// The reader thread hands its outcome over and wakes the GUI thread's wait.
-struct Handover {
-    EventWaiter waiter;
-    std::atomic<bool> done{false};
-    std::optional<Outcome> outcome;
-};
-
+// The check runs on a thread of its own; the GUI thread sleeps in an event loop,
+// looking every 10 ms whether it is done, so the window keeps answering.
 Outcome readOffThread(const QString& path) {
-    auto handover = std::make_shared<Handover>();
-    std::thread reader([handover, path] {
-        handover->outcome = readAndCheck(path);
-        handover->done = true;
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [handover] { handover->waiter.wake(); },
-            Qt::QueuedConnection);
+    std::optional<Outcome> outcome;
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        outcome = readAndCheck(path);
+        done.store(true, std::memory_order_release);
     });
-    handover->waiter.waitUntil([&] { return handover->done.load(); });
+    QEventLoop loop;
+    QTimer look;
+    look.setInterval(10);
+    QObject::connect(&look, &QTimer::timeout, &loop, [&] {
+        if (done.load(std::memory_order_acquire)) loop.quit();
+    });
+    look.start();
+    if (!done.load(std::memory_order_acquire)) loop.exec();
     reader.join();
-    return std::move(*handover->outcome);
+    return std::move(*outcome);
 }
 }  // namespace
 
