@@ -30,13 +30,14 @@ class StationError : public std::runtime_error {
 inline QString ShownValue(const QString& value) {
     constexpr qsizetype kShown = 60;
     QString shown;
-    for (qsizetype i = 0; i < value.size() && i < kShown; ++i) {
-        const QChar c = value[i];
+    qsizetype characters = 0;
+    for (const QChar c : value) {
+        if (characters++ >= kShown) continue;
         shown += c.unicode() < 0x20 || c.unicode() == 0x7F
                      ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
                      : QString(c);
     }
-    if (value.size() > kShown) shown += QStringLiteral("... (%1 characters)").arg(value.size());
+    if (characters > kShown) shown += QStringLiteral("... (%1 characters)").arg(characters);
     return shown;
 }
 
