@@ -69,7 +69,7 @@ void AcquisitionRun::start() {
     op_.setStartEnabled(false);
     session_.beginRun();
     phase_ = Phase::Preparing;
-    run_clock_.start();
+    run_start_ns_ = linkNowNs();
     totals_ = RunTotals{};
     records_at_start_ = processor_.recordsWritten();
     bytes_at_start_ = file_.bytesWritten();
@@ -206,6 +206,18 @@ AcquisitionRun::DwellEnd AcquisitionRun::runDwell(int beam) {
     return endDwell(recordUntilDwellEnds());
 }
 
+std::int64_t AcquisitionRun::linkNowNs() const {
+    return session_.clock().nowNs();
+}
+
+double AcquisitionRun::elapsedSeconds() const {
+    return static_cast<double>(linkNowNs() - beam_start_ns_) / 1e9;
+}
+
+std::int64_t AcquisitionRun::runMs() const {
+    return (linkNowNs() - run_start_ns_) / 1000000;
+}
+
 void AcquisitionRun::waitListening(int ms) {
     if (ms <= 0) return;
     bool over = false;
@@ -216,12 +228,12 @@ void AcquisitionRun::waitListening(int ms) {
         over = true;
         waiter_.wake();
     });
-    due.start(ms);
+    due.start(session_.clock().wallMs(ms));
     waiter_.waitUntil([&] { return over || session_.stop_requested(); });
 }
 
 void AcquisitionRun::showRunFields() {
-    const qint64 now_ms = run_clock_.elapsed();
+    const std::int64_t now_ms = runMs();
     const std::int64_t records = processor_.recordsWritten();
     const std::int64_t bytes = file_.bytesWritten();
     if (now_ms - rate_from_.ms >= 1000) {
@@ -250,7 +262,7 @@ void AcquisitionRun::showRunFields() {
 void AcquisitionRun::endFigures() {
     if (totals_.dwells == 0) return;
     totals_.bytes = file_.bytesWritten() - bytes_at_start_;
-    totals_.seconds = static_cast<double>(run_clock_.elapsed()) / 1000;
+    totals_.seconds = static_cast<double>(runMs()) / 1000;
     RunFields fields;
     fields.beam = beam_;
     fields.run_s = totals_.seconds;
@@ -278,10 +290,10 @@ void AcquisitionRun::startDwell(int beam) {
     // Records are placed in time from here: the first frame leaves the
     // controller as the frame arrives.
     trigger_wall_ = log_.now();
-    trigger_ns_ = SteadyNowNs();
+    trigger_ns_ = linkNowNs();
     session_.commands().StartTrigger();
     phase_ = Phase::Dwell;
-    beam_start_.start();
+    beam_start_ns_ = linkNowNs();
 }
 
 void AcquisitionRun::openDataFile(int beam) {
@@ -303,7 +315,7 @@ AcquisitionRun::DwellEnd AcquisitionRun::recordUntilDwellEnds() {
     dwell_clock.setSingleShot(true);
     dwell_clock.setTimerType(Qt::PreciseTimer);
     connect(&dwell_clock, &QTimer::timeout, this, [this] { waiter_.wake(); });
-    dwell_clock.start(DwellTimerMs(dwell_time));
+    dwell_clock.start(session_.clock().wallMs(DwellTimerMs(dwell_time)));
     QTimer show;
     connect(&show, &QTimer::timeout, this, [this] {
         showProgress();
@@ -381,7 +393,7 @@ AcquisitionRun::DwellEnd AcquisitionRun::endDwell(DwellEnd end) {
     // belongs to this dwell. Only then does the trigger frame purge the bridge.
     reader_->requestStop();
     reader_->join();
-    const std::int64_t end_ns = SteadyNowNs();
+    const std::int64_t end_ns = linkNowNs();
     const std::uint64_t lost = reader_->lostBytes();
     reader_.reset();
     stopTrigger();
@@ -465,7 +477,7 @@ void AcquisitionRun::cleanUpAfterError() noexcept {
         const bool in_dwell = phase_ == Phase::Dwell;
         if (in_dwell) session_.commands().StopTrigger();
         phase_ = Phase::Draining;
-        processor_.endDwell(trigger_ns_, SteadyNowNs());
+        processor_.endDwell(trigger_ns_, linkNowNs());
         waiter_.waitUntil([this] { return processor_.dwellClosed(); });
         // A dwell cut short by the error still counts what its file holds.
         if (in_dwell) reportTiming(processor_.timing());

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include <QDateTime>
 #include <QObject>
 #include <memory>
 #include <optional>
@@ -112,7 +112,7 @@ class AcquisitionRun : public QObject {
     void reportTiming(const DwellTiming& timing);
     void waitForDwellClosed();
     void writeJournal();
-    // Waits up to ms, ending at once on Stop.
+    // Waits up to ms of the link's time, ending at once on Stop.
     void waitListening(int ms);
     // Recovery (run_recovery.cpp): true when the next beam may follow.
     bool recoveryWanted() const;
@@ -122,7 +122,10 @@ class AcquisitionRun : public QObject {
     void startReader();
     void cleanUpAfterError() noexcept;
     void logBytesReceived(int count);
-    double elapsedSeconds() const { return static_cast<double>(beam_start_.nsecsElapsed()) / 1e9; }
+    // Times on the link's clock: the controller's time is what a dwell lasts.
+    std::int64_t linkNowNs() const;
+    double elapsedSeconds() const;
+    std::int64_t runMs() const;
 
     OperatorLog& log_;
     Operator& op_;
@@ -137,13 +140,13 @@ class AcquisitionRun : public QObject {
     Phase phase_ = Phase::Idle;
     RecordSink* record_sink_ = nullptr;
     int beam_ = 0;
-    QElapsedTimer run_clock_;
+    std::int64_t run_start_ns_ = 0;
     RunTotals totals_;
     std::int64_t records_at_start_ = 0;
     std::int64_t bytes_at_start_ = 0;
     // The rates are taken over about a second.
     struct RateSample {
-        qint64 ms = 0;
+        std::int64_t ms = 0;
         std::int64_t records = 0;
         std::int64_t bytes = 0;
     };
@@ -153,7 +156,7 @@ class AcquisitionRun : public QObject {
     qint64 free_bytes_ = -1;
     bool warned_behind_ = false;
     int shown_framing_errors_ = 0;
-    QElapsedTimer beam_start_;
+    std::int64_t beam_start_ns_ = 0;
     std::int64_t trigger_ns_ = 0;
     QDateTime trigger_wall_;
     std::optional<DwellEntry> journal_pending_;

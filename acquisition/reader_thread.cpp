@@ -10,12 +10,6 @@
 
 namespace zarv::acquisition {
 
-std::int64_t SteadyNowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 using namespace zarv::device_io;
 using namespace zarv::station;
 
@@ -24,7 +18,7 @@ TMyThread::TMyThread(UsbLink& link, ChunkQueue& queue, OnFailure on_failure)
       queue_(queue),
       on_failure_(std::move(on_failure)),
       scratch_(static_cast<std::size_t>(queue.slotSize()), 0) {
-    last_data_ns_.store(SteadyNowNs());
+    last_data_ns_.store(link_.clock().nowNs());
 }
 
 void TMyThread::requestStop() {
@@ -80,7 +74,7 @@ std::int64_t TMyThread::readChunk(std::uint32_t want, std::uint64_t& unqueued) {
         link_.ReadStream(slot ? slot : scratch_.data(), want, &status, &arrival);
     // What arrived before a failure is the dwell's all the same.
     if (count > 0) {
-        last_data_ns_.store(SteadyNowNs());
+        last_data_ns_.store(link_.clock().nowNs());
         if (slot) {
             queue_.publish(count, unqueued,
                            ChunkArrival{arrival.ns, arrival.tail, arrival.from_link});
@@ -95,7 +89,7 @@ std::int64_t TMyThread::readChunk(std::uint32_t want, std::uint64_t& unqueued) {
         if (on_failure_) on_failure_();
         return -1;
     }
-    if (count == 0) last_empty_read_ns_.store(SteadyNowNs());
+    if (count == 0) last_empty_read_ns_.store(link_.clock().nowNs());
     return count;
 }
 

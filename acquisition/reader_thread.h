@@ -17,9 +17,6 @@ using device_io::UsbLink;
 
 class ChunkQueue;
 
-// The steady clock in nanoseconds, as chunks are stamped with it.
-std::int64_t SteadyNowNs();
-
 // The stream reader of one beam dwell. It does nothing but read the link into the
 // queue's free slots, so that a read is always in flight: when every slot is
 // taken it reads on into a scratch buffer and counts what it could not queue,
@@ -44,7 +41,7 @@ class TMyThread : public QThread {
     bool readFailed() const { return read_failed_.load(); }
     // Stream bytes that found no free slot, this dwell.
     std::uint64_t lostBytes() const { return lost_bytes_.load(); }
-    // When stream bytes last arrived (steady clock, ns); the reader's start
+    // When stream bytes last arrived (the link's clock, ns); the reader's start
     // until then.
     std::int64_t lastDataNs() const { return last_data_ns_.load(); }
     // When a read last came back empty-handed: a reader held up (a stopped

@@ -9,7 +9,7 @@ using namespace zarv::sim;
 
 int main(int argc, char** argv) {
     SimController controller(qEnvironmentVariable("ZARV_SIM_FLASH"),
-                             qEnvironmentVariable("ZARV_SIM_TRACE"));
+                             qEnvironmentVariable("ZARV_SIM_TRACE"), SimClockFromEnvironment());
     controller.setFaultPlan(SimFaultPlan::FromEnvironment());
     return RunStation(argc, argv, controller);
 }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "link_clock.h"
+
 namespace zarv::device_io {
 
 // The D2XX-shaped calls the link makes. Two implementations sit behind it: the
@@ -63,13 +65,15 @@ class FtApi {
     // can be stopped without waiting out the read time-out.
     virtual void AbortReads(FT_HANDLE handle, bool aborted) = 0;
     // Not a D2XX call: when the link received what the last read on the handle
-    // returned. *arrived_ns (steady clock) is when the byte *tail bytes before the
+    // returned. *arrived_ns (on StreamClock()) is when the byte *tail bytes before the
     // end of that read came in; false when the link cannot tell, and a read's
     // return is then the best there is.
     virtual bool LastReadArrival(FT_HANDLE /*handle*/, std::int64_t* /*arrived_ns*/,
                                  std::uint32_t* /*tail*/) {
         return false;
     }
+    // Not a D2XX call: the time the device streams on.
+    virtual const LinkClock& StreamClock() const { return SteadyLinkClock(); }
     // Not a D2XX call: why the last listing or open could not open a device that
     // is attached, in words an operator can act on; empty when nothing failed.
     virtual std::string DescribeOpenFailure() = 0;

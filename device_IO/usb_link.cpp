@@ -1,7 +1,5 @@
 #include "usb_link.h"
 
-#include <chrono>
-
 #include <cstdio>
 #include <cstring>
 
@@ -114,9 +112,7 @@ std::uint32_t UsbLink::ReadStream(std::uint8_t* into, std::uint32_t count, FT_ST
     if (!arrival) return received;
     arrival->from_link = api_.LastReadArrival(ft_handle, &arrival->ns, &arrival->tail);
     if (!arrival->from_link) {
-        arrival->ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                          std::chrono::steady_clock::now().time_since_epoch())
-                          .count();
+        arrival->ns = api_.StreamClock().nowNs();
         arrival->tail = 0;
     }
     return received;

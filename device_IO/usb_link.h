@@ -45,7 +45,7 @@ class UsbLink {
     // status goes to *status when asked for (the stream reader needs it).
     std::uint32_t ReadFTDevice(std::uint32_t count, FT_STATUS* status = nullptr);
     // When what a stream read returned came in: the byte tail bytes before its
-    // end arrived at ns (steady clock). from_link: the link told; otherwise it is
+    // end arrived at ns (on clock()). from_link: the link told; otherwise it is
     // the read's return, with a tail of 0.
     struct Arrival {
         std::int64_t ns = 0;
@@ -55,6 +55,8 @@ class UsbLink {
     // Reads the stream into a buffer of the caller's; returns the number read.
     std::uint32_t ReadStream(std::uint8_t* into, std::uint32_t count, FT_STATUS* status,
                              Arrival* arrival = nullptr);
+    // The time the stream runs on: stamps, dwells and waits are kept by it.
+    const LinkClock& clock() const { return api_.StreamClock(); }
     // Bytes received and not yet read; 0 when the link cannot tell.
     std::uint32_t QueuedBytes();
     // Makes a stream read in progress, and every read until resumed, return at once.

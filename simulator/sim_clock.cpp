@@ -1,5 +1,9 @@
 #include "sim_clock.h"
 
+#include <QString>
+#include <cmath>
+#include <cstdio>
+
 namespace zarv::sim {
 
 std::shared_ptr<SimClock> SimClock::steady() {
@@ -10,21 +14,49 @@ std::shared_ptr<SimClock> SimClock::skippingIdle() {
     return std::make_shared<SkippingSimClock>();
 }
 
-SimClock::time_point SkippingSimClock::now() const {
-    return std::chrono::steady_clock::now() + skipped();
+std::shared_ptr<SimClock> SimClock::fast(double rate) {
+    return std::make_shared<SkippingSimClock>(rate > 0 ? rate : 1.0);
+}
+
+std::shared_ptr<SimClock> SimClockFromEnvironment() {
+    const QString text = qEnvironmentVariable("ZARV_SIM_SPEED");
+    if (text.isEmpty()) return SimClock::steady();
+    bool ok = false;
+    const double rate = text.toDouble(&ok);
+    if (ok && rate > 0 && rate <= 1000) return SimClock::fast(rate);
+    std::fprintf(stderr, "ZARV_SIM_SPEED ignored: '%s' is not a number above 0 and at most 1000\n",
+                 text.toLocal8Bit().constData());
+    return SimClock::steady();
+}
+
+SkippingSimClock::SkippingSimClock(double rate)
+    : rate_(rate), origin_(std::chrono::steady_clock::now()) {}
+
+SimClock::time_point SkippingSimClock::paced() const {
+    // Counted from the clock's making, a double holds the nanoseconds exactly
+    // for months.
+    const auto wall = std::chrono::steady_clock::now() - origin_;
+    return origin_ +
+           std::chrono::nanoseconds(std::llround(static_cast<double>(wall.count()) * rate_));
+}
+
+SimClock::time_point SkippingSimClock::wallAt(time_point t) const {
+    const auto ahead = t - skipped() - origin_;
+    return origin_ +
+           std::chrono::nanoseconds(std::llround(static_cast<double>(ahead.count()) / rate_));
 }
 
 void SkippingSimClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                                  time_point until, bool idle,
                                  const std::function<bool()>& still_idle) {
     if (!idle) {
-        cv.wait_until(lock, until - skipped());
+        cv.wait_until(lock, wallAt(until));
         return;
     }
     // A real millisecond lets a notify from another thread end the wait as it
     // would; a reader that loops on idle reads never spins a core.
-    const auto real_until = std::min(
-        until - skipped(), std::chrono::steady_clock::now() + std::chrono::milliseconds(1));
+    const auto real_until =
+        std::min(wallAt(until), std::chrono::steady_clock::now() + std::chrono::milliseconds(1));
     if (cv.wait_until(lock, real_until) == std::cv_status::no_timeout) return;
     // A trigger started while the wait was timing out: the time is not skipped.
     if (still_idle && !still_idle()) return;

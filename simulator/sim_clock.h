@@ -18,6 +18,12 @@ class SimClock {
 
     virtual ~SimClock() = default;
     virtual time_point now() const = 0;
+    // Seconds of the controller's time in one second of the wall clock.
+    virtual double rate() const { return 1.0; }
+    // The controller's time without the idle waits it skipped: what a station
+    // keeps its dwells by. A skip happens only while nothing streams, so the
+    // stream's pace is the same on both.
+    virtual time_point paced() const { return now(); }
     // still_idle, asked with the lock held again, says whether nothing has
     // started meanwhile (a write can slip in between a wait's time-out and its
     // return); none means the wait is taken as it was asked.
@@ -30,7 +36,15 @@ class SimClock {
     // The wall clock that skips idle waits: a time-out that nothing can end early
     // passes after a millisecond, and the controller's time moves on by the rest.
     static std::shared_ptr<SimClock> skippingIdle();
+    // Time that runs rate times as fast as the wall clock, idle waits skipped:
+    // a dwell of ten seconds passes in one at rate 10. The station keeps its
+    // dwells and waits by the controller's clock, so it runs as fast.
+    static std::shared_ptr<SimClock> fast(double rate);
 };
+
+// ZARV_SIM_SPEED=N (above 0, at most 1000): the controller's time runs N times
+// as fast as the wall clock. Unset, it is the wall clock.
+std::shared_ptr<SimClock> SimClockFromEnvironment();
 
 class SteadySimClock : public SimClock {
   public:
@@ -43,7 +57,10 @@ class SteadySimClock : public SimClock {
 
 class SkippingSimClock : public SimClock {
   public:
-    time_point now() const override;
+    explicit SkippingSimClock(double rate = 1.0);
+    time_point now() const override { return paced() + skipped(); }
+    double rate() const override { return rate_; }
+    time_point paced() const override;
     void waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                    time_point until, bool idle,
                    const std::function<bool()>& still_idle = {}) override;
@@ -53,6 +70,11 @@ class SkippingSimClock : public SimClock {
     }
 
   private:
+    // The wall clock's time at which the controller's time reaches t.
+    time_point wallAt(time_point t) const;
+
+    const double rate_;
+    const time_point origin_;
     std::atomic<std::int64_t> skipped_ns_{0};
 };
 

@@ -69,6 +69,8 @@ class SimController : public FtApi {
     FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) override;
     void AbortReads(FT_HANDLE handle, bool aborted) override;
     std::string DescribeOpenFailure() override;
+    // The controller's own time: a fast clock makes the station keep it too.
+    const device_io::LinkClock& StreamClock() const override { return stream_clock_; }
 
     // What tests read back.
     Programmed programmed() const;
@@ -175,6 +177,20 @@ class SimController : public FtApi {
     QString trace_path_;
     std::shared_ptr<SimClock> clock_;
     Clock::time_point created_;
+    class StreamTime : public device_io::LinkClock {
+      public:
+        explicit StreamTime(const SimClock& clock) : clock_(clock) {}
+        std::int64_t nowNs() const override {
+            return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                       clock_.paced().time_since_epoch())
+                .count();
+        }
+        double rate() const override { return clock_.rate(); }
+
+      private:
+        const SimClock& clock_;
+    };
+    StreamTime stream_clock_{*clock_};
 
     int device_count_ = 1;
     QString serial_ = QStringLiteral("SIM00001");

@@ -32,6 +32,8 @@ class ControllerSession {
     ControllerSession& operator=(const ControllerSession&) = delete;
 
     UsbLink& link() { return link_; }
+    // The time the controller streams on.
+    const device_io::LinkClock& clock() const { return link_.clock(); }
     ControllerCommands& commands() { return commands_; }
 
     // Lists the attached bridges anew; how many there are.
