@@ -288,10 +288,14 @@ void AcquisitionRun::startDwell(int beam) {
     startReader();
     log_.LogMessage(QStringLiteral("Starting trigger on beam direction: %1").arg(beam));
     // Records are placed in time from here: the first frame leaves the
-    // controller as the frame arrives.
-    trigger_wall_ = log_.now();
-    trigger_ns_ = linkNowNs();
+    // controller as the frame arrives, while the write is under way. The middle
+    // of the write is the best guess, whatever held this thread up around it.
+    const QDateTime wall_before = log_.now();
+    const std::int64_t before_ns = linkNowNs();
     session_.commands().StartTrigger();
+    const std::int64_t write_ns = linkNowNs() - before_ns;
+    trigger_ns_ = before_ns + write_ns / 2;
+    trigger_wall_ = wall_before.addMSecs(write_ns / 2 / 1000000);
     phase_ = Phase::Dwell;
     beam_start_ns_ = linkNowNs();
 }
@@ -393,7 +397,8 @@ AcquisitionRun::DwellEnd AcquisitionRun::endDwell(DwellEnd end) {
     // belongs to this dwell. Only then does the trigger frame purge the bridge.
     reader_->requestStop();
     reader_->join();
-    const std::int64_t end_ns = linkNowNs();
+    const std::int64_t known_ns = reader_->streamKnownUntilNs();
+    const std::int64_t end_ns = known_ns > trigger_ns_ ? known_ns : linkNowNs();
     const std::uint64_t lost = reader_->lostBytes();
     reader_.reset();
     stopTrigger();

@@ -63,6 +63,14 @@ void TMyThread::run() {
     }
 }
 
+void TMyThread::noteStreamKnown(std::uint32_t count, std::uint32_t want, std::int64_t returned_ns,
+                                std::int64_t arrived_ns) {
+    // A read cut short by the stop knows no more than the bytes it got.
+    const bool waited_out = count < want && !stop_requested_.load();
+    const std::int64_t known = waited_out ? returned_ns : count > 0 ? arrived_ns : 0;
+    if (known > stream_known_ns_.load()) stream_known_ns_.store(known);
+}
+
 // Reads up to want bytes into the next free slot, or the scratch buffer when
 // none is free. Returns the bytes read, or -1 when the read failed.
 std::int64_t TMyThread::readChunk(std::uint32_t want, std::uint64_t& unqueued) {
@@ -72,9 +80,11 @@ std::int64_t TMyThread::readChunk(std::uint32_t want, std::uint64_t& unqueued) {
     UsbLink::Arrival arrival;
     const std::uint32_t count =
         link_.ReadStream(slot ? slot : scratch_.data(), want, &status, &arrival);
+    const std::int64_t returned_ns = link_.clock().nowNs();
+    noteStreamKnown(count, want, returned_ns, arrival.ns);
     // What arrived before a failure is the dwell's all the same.
     if (count > 0) {
-        last_data_ns_.store(link_.clock().nowNs());
+        last_data_ns_.store(returned_ns);
         if (slot) {
             queue_.publish(count, unqueued,
                            ChunkArrival{arrival.ns, arrival.tail, arrival.from_link});
@@ -89,7 +99,7 @@ std::int64_t TMyThread::readChunk(std::uint32_t want, std::uint64_t& unqueued) {
         if (on_failure_) on_failure_();
         return -1;
     }
-    if (count == 0) last_empty_read_ns_.store(link_.clock().nowNs());
+    if (count == 0) last_empty_read_ns_.store(returned_ns);
     return count;
 }
 

@@ -94,7 +94,8 @@ int RunHeadless(device_io::FtApi& api, double seconds) {
         station.log.LogMessage(QStringLiteral("Recording time is over: ending"));
         run.stop();
     });
-    if (seconds > 0) time_up.start(static_cast<int>(std::min(seconds * 1000, 2e9)));
+    // Seconds of the controller's time: a fast simulated station ends sooner.
+    if (seconds > 0) time_up.start(station.session.clock().wallMs(std::min(seconds * 1000, 2e9)));
     int status = 0;
     QTimer::singleShot(0, &run, [&] {
         try {

@@ -42,8 +42,7 @@ using views::TGraphForm;
 class TMainForm : public QMainWindow, public Operator {
     Q_OBJECT
   public:
-    explicit TMainForm(FtApi& api, ModalDialogs* dialogs = nullptr,
-                       OperatorLog::Clock clock = &QDateTime::currentDateTime);
+    explicit TMainForm(FtApi& api, ModalDialogs* dialogs = nullptr, OperatorLog::Clock clock = {});
     ~TMainForm() override;
 
     void setSecondaryWindows(TGraphForm* graph, TAboutForm* about);

@@ -29,21 +29,41 @@ std::shared_ptr<SimClock> SimClockFromEnvironment() {
     return SimClock::steady();
 }
 
-SkippingSimClock::SkippingSimClock(double rate)
-    : rate_(rate), origin_(std::chrono::steady_clock::now()) {}
+SkippingSimClock::SkippingSimClock(double rate) {
+    const auto wall = std::chrono::steady_clock::now();
+    anchor_ = Anchor{wall, wall, rate};
+}
+
+// Counted from the last anchor, a double holds the nanoseconds exactly for months.
+SimClock::time_point SkippingSimClock::Anchor::pacedAt(time_point wall_now) const {
+    const auto since = wall_now - wall;
+    return paced +
+           std::chrono::nanoseconds(std::llround(static_cast<double>(since.count()) * rate));
+}
+
+double SkippingSimClock::rate() const {
+    std::lock_guard<std::mutex> lock(anchor_mutex_);
+    return anchor_.rate;
+}
 
 SimClock::time_point SkippingSimClock::paced() const {
-    // Counted from the clock's making, a double holds the nanoseconds exactly
-    // for months.
-    const auto wall = std::chrono::steady_clock::now() - origin_;
-    return origin_ +
-           std::chrono::nanoseconds(std::llround(static_cast<double>(wall.count()) * rate_));
+    const auto wall = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(anchor_mutex_);
+    return anchor_.pacedAt(wall);
+}
+
+void SkippingSimClock::setRate(double rate) {
+    if (!(rate > 0)) return;
+    const auto wall = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(anchor_mutex_);
+    anchor_ = Anchor{wall, anchor_.pacedAt(wall), rate};
 }
 
 SimClock::time_point SkippingSimClock::wallAt(time_point t) const {
-    const auto ahead = t - skipped() - origin_;
-    return origin_ +
-           std::chrono::nanoseconds(std::llround(static_cast<double>(ahead.count()) / rate_));
+    std::lock_guard<std::mutex> lock(anchor_mutex_);
+    const auto ahead = t - skipped() - anchor_.paced;
+    return anchor_.wall + std::chrono::nanoseconds(
+                              std::llround(static_cast<double>(ahead.count()) / anchor_.rate));
 }
 
 void SkippingSimClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,

@@ -24,6 +24,8 @@ class SimClock {
     // keeps its dwells by. A skip happens only while nothing streams, so the
     // stream's pace is the same on both.
     virtual time_point paced() const { return now(); }
+    // A moment of the controller's time on the paced line.
+    virtual time_point pacedAt(time_point t) const { return t; }
     // still_idle, asked with the lock held again, says whether nothing has
     // started meanwhile (a write can slip in between a wait's time-out and its
     // return); none means the wait is taken as it was asked.
@@ -59,8 +61,12 @@ class SkippingSimClock : public SimClock {
   public:
     explicit SkippingSimClock(double rate = 1.0);
     time_point now() const override { return paced() + skipped(); }
-    double rate() const override { return rate_; }
+    double rate() const override;
     time_point paced() const override;
+    time_point pacedAt(time_point t) const override { return t - skipped(); }
+    // From now on the controller's time runs at this rate; it goes on from
+    // where it is. Waits already begun keep their end on the wall clock.
+    void setRate(double rate);
     void waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                    time_point until, bool idle,
                    const std::function<bool()>& still_idle = {}) override;
@@ -73,8 +79,15 @@ class SkippingSimClock : public SimClock {
     // The wall clock's time at which the controller's time reaches t.
     time_point wallAt(time_point t) const;
 
-    const double rate_;
-    const time_point origin_;
+    // At wall, the paced time was paced, and it runs at rate from there.
+    struct Anchor {
+        time_point wall;
+        time_point paced;
+        double rate = 1.0;
+        time_point pacedAt(time_point wall_now) const;
+    };
+    mutable std::mutex anchor_mutex_;
+    Anchor anchor_;
     std::atomic<std::int64_t> skipped_ns_{0};
 };
 

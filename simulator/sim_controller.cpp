@@ -199,6 +199,7 @@ FT_STATUS SimController::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t c
     if (!buffer || !received) return FT_INVALID_PARAMETER;
     chargeIdleOverrunLocked(clock_->now());
     ++reads_in_flight_;
+    last_copied_offset_ = -1;
     auto* out = static_cast<std::uint8_t*>(buffer);
     const auto deadline = clock_->now() + std::chrono::milliseconds(read_timeout_ms_);
     std::uint32_t got = 0;
@@ -225,6 +226,9 @@ FT_STATUS SimController::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t c
     }
     --reads_in_flight_;
     last_read_end_ = clock_->now();
+    last_read_arrival_.reset();
+    if (last_copied_offset_ >= 0)
+        last_read_arrival_ = frameDueLocked(last_copied_offset_ / kSimFrameBytes);
     *received = got;
     return status;
 }
@@ -239,14 +243,11 @@ SimController::Clock::time_point SimController::nextReadWakeLocked(Clock::time_p
                                                                    Clock::time_point deadline,
                                                                    std::uint32_t missing) const {
     auto wake_at = read_timeout_ms_ != 0 ? deadline : now + std::chrono::seconds(1);
-    const std::uint32_t period = programmed_.sweep.pulse_period;
     if (streamFlowingLocked()) {
         const std::int64_t need = stream_consumed_ + hole_bytes_ahead_ + missing;
         const std::int64_t frame = (need + kSimFrameBytes - 1) / kSimFrameBytes - 1;
-        const auto due =
-            trigger_start_ + std::chrono::nanoseconds(static_cast<std::int64_t>(
-                                 static_cast<double>(frame) * (period / kSimClockHz) * 1e9));
-        wake_at = std::min(wake_at, std::max(due, now + std::chrono::microseconds(200)));
+        wake_at = std::min(wake_at,
+                           std::max(frameDueLocked(frame), now + std::chrono::microseconds(200)));
     }
     if (unplug_at_) wake_at = std::min(wake_at, std::max(*unplug_at_, now));
     return wake_at;
@@ -266,6 +267,16 @@ std::string SimController::DescribeOpenFailure() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (open_status_ == FT_OK) return {};
     return "the simulated bridge refuses to open (status " + std::to_string(open_status_) + ")";
+}
+
+bool SimController::LastReadArrival(FT_HANDLE, std::int64_t* arrived_ns, std::uint32_t* tail) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!last_read_arrival_ || !arrived_ns || !tail) return false;
+    *arrived_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                      clock_->pacedAt(*last_read_arrival_).time_since_epoch())
+                      .count();
+    *tail = 0;  // replies come first in a read, the stream after them
+    return true;
 }
 
 void SimController::AbortReads(FT_HANDLE, bool aborted) {

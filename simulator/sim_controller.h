@@ -69,6 +69,9 @@ class SimController : public FtApi {
     FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) override;
     void AbortReads(FT_HANDLE handle, bool aborted) override;
     std::string DescribeOpenFailure() override;
+    // When the last byte of the stream a read returned left the controller, on
+    // StreamClock(): the bridge hands bytes on as they come.
+    bool LastReadArrival(FT_HANDLE handle, std::int64_t* arrived_ns, std::uint32_t* tail) override;
     // The controller's own time: a fast clock makes the station keep it too.
     const device_io::LinkClock& StreamClock() const override { return stream_clock_; }
 
@@ -162,6 +165,7 @@ class SimController : public FtApi {
                                                int length);
     void traceLocked(const std::uint8_t* frame);
     std::int64_t framesEmittedLocked(Clock::time_point at) const;
+    Clock::time_point frameDueLocked(std::int64_t frame) const;
     std::int64_t streamAvailableLocked(Clock::time_point at);
     std::uint32_t copyStreamLocked(std::uint8_t* out, std::uint32_t want, Clock::time_point at);
     std::uint8_t streamByteLocked(std::int64_t offset);
@@ -238,6 +242,8 @@ class SimController : public FtApi {
     int reads_in_flight_ = 0;
     bool host_waiting_ = false;
     Clock::time_point last_read_end_{};
+    std::int64_t last_copied_offset_ = -1;  // the stream byte a read returned last
+    std::optional<Clock::time_point> last_read_arrival_;
     bool reads_aborted_ = false;
     std::deque<std::pair<std::int64_t, std::int64_t>> holes_;  // [start, end)
     std::int64_t hole_bytes_ahead_ = 0;

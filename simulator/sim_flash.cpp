@@ -1,7 +1,7 @@
 #include "sim_flash.h"
 
 #include <QFile>
-#include <QSaveFile>
+#include <cstdio>
 
 namespace zarv::sim {
 
@@ -78,15 +78,19 @@ std::array<std::uint16_t, kCodeStartReadWords> SimFlash::readCodeStart() const {
     return block;
 }
 
+// Replaced whole, by a rename, after every change: a restarted simulator finds
+// the flash as it was. Not synced: a simulator's flash need not survive a power
+// cut, and a sync per programmed block would make an update take seconds.
 void SimFlash::save() const {
     if (persist_path_.isEmpty()) return;
-    QSaveFile file(persist_path_);
-    if (!file.open(QIODevice::WriteOnly)) return;
-    QByteArray bytes;
-    bytes.reserve(kSectors * kWords * 2 + 32);
-    auto put16 = [&bytes](std::uint16_t v) {
-        bytes.append(static_cast<char>(v & 0xFF));
-        bytes.append(static_cast<char>(v >> 8));
+    const QString partial = persist_path_ + QStringLiteral(".partial");
+    QFile file(partial);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+    std::vector<char> words_out(2 * (2 + kSectors * kWords + 1 + kCodeStartWords));
+    std::size_t at = 0;
+    auto put16 = [&words_out, &at](std::uint16_t v) {
+        words_out[at++] = static_cast<char>(v & 0xFF);
+        words_out[at++] = static_cast<char>(v >> 8);
     };
     put16(kFileMagic & 0xFFFF);
     put16(kFileMagic >> 16);
@@ -94,8 +98,12 @@ void SimFlash::save() const {
         for (std::uint16_t w : s) put16(w);
     put16(code_start_written_ ? 1 : 0);
     for (std::uint16_t w : code_start_) put16(w);
-    file.write(bytes);
-    file.commit();
+    const auto size = static_cast<qint64>(words_out.size());
+    const bool written = file.write(words_out.data(), size) == size;
+    file.close();
+    if (!written || std::rename(QFile::encodeName(partial).constData(),
+                                QFile::encodeName(persist_path_).constData()) != 0)
+        QFile::remove(partial);
 }
 
 bool SimFlash::load() {

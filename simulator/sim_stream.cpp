@@ -45,6 +45,13 @@ std::int64_t SimController::framesEmittedLocked(Clock::time_point at) const {
     return frames;
 }
 
+// Frame n leaves the controller n pulse periods after the trigger start.
+SimController::Clock::time_point SimController::frameDueLocked(std::int64_t frame) const {
+    const double period_s = programmed_.sweep.pulse_period / kSimClockHz;
+    return trigger_start_ + std::chrono::nanoseconds(static_cast<std::int64_t>(
+                                static_cast<double>(frame) * period_s * 1e9));
+}
+
 bool SimController::silentLocked(Clock::time_point at) const {
     return silent_at_ && *silent_at_ > trigger_start_ && at >= *silent_at_;
 }
@@ -155,6 +162,7 @@ std::uint32_t SimController::copyStreamLocked(std::uint8_t* out, std::uint32_t w
         }
         if (dropped) continue;
         out[got++] = corrupted ? *corrupted : streamByteLocked(offset);
+        last_copied_offset_ = offset;
     }
     return got;
 }

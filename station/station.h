@@ -1,5 +1,6 @@
 #pragma once
 
+#include "calendar.h"
 #include "controller_session.h"
 #include "operator_log.h"
 #include "station_config.h"
@@ -16,9 +17,12 @@ class Operator;
 
 // What the main window (and a test) builds once: the stamped operator log, the
 // configuration and the controller session. The flows take the parts they use.
+// Without a clock of its own the log keeps the link's calendar.
 struct Station {
-    Station(Operator& op, FtApi& api, OperatorLog::Clock clock = &QDateTime::currentDateTime)
-        : log(op, std::move(clock)), config(log), session(api, log, config.run_config) {}
+    Station(Operator& op, FtApi& api, OperatorLog::Clock clock = {})
+        : log(op, clock ? std::move(clock) : CalendarFor(api.StreamClock())),
+          config(log),
+          session(api, log, config.run_config) {}
 
     OperatorLog log;
     StationConfig config;

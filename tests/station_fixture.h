@@ -50,11 +50,24 @@ inline qint64 AmpleSpace(const QString&) {
     return qint64{1} << 40;
 }
 
+// How much faster than the wall clock the simulated controller's time runs in
+// tests: the station keeps its dwells and waits by it, so a run's seconds pass
+// in a fraction of the time. Whatever holds a thread up is stretched as much in
+// the controller's time, so sanitizer builds, slow already, set
+// ZARV_TEST_CLOCK_RATE=1. Tests whose point is the wall clock use 1 as well.
+inline double TestClockRate() {
+    bool ok = false;
+    const double rate = qEnvironmentVariable("ZARV_TEST_CLOCK_RATE").toDouble(&ok);
+    return ok && rate > 0 ? rate : 6.0;
+}
+
 class StationFixture : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        sim = std::make_unique<SimController>(QString(), QString(), SimClock::skippingIdle());
+        sim_clock = std::make_shared<SkippingSimClock>(TestClockRate());
+        sim = std::make_unique<SimController>(QString(), QString(), sim_clock);
+        calendar = CalendarFor(sim->StreamClock());
         // 170 ms of the heaviest stream: a loaded test machine that does not grant
         // the reader its real-time priority must not fail tests about other
         // things. The bridge's own 4 KiB are tested where they matter.
@@ -65,9 +78,13 @@ class StationFixture : public ::testing::Test {
         station->config.start_dir = dir.path();
     }
 
-    QDateTime clock() const {
-        return fixed_time.isValid() ? fixed_time : QDateTime::currentDateTime();
-    }
+    // For a test whose point is the wall clock: the controller's time runs at
+    // its pace from here on (before the run starts).
+    void useWallClock() { sim_clock->setRate(1); }
+
+    // The station's calendar follows the controller's time, as on a fast
+    // simulated station: dwells a second apart get names a second apart.
+    QDateTime clock() const { return fixed_time.isValid() ? fixed_time : calendar(); }
 
     QString path(const QString& name) const { return dir.path() + QLatin1Char('/') + name; }
     void writeFile(const QString& name, const QByteArray& bytes) const {
@@ -94,6 +111,8 @@ class StationFixture : public ::testing::Test {
 
     QTemporaryDir dir;
     RecorderOperator op;
+    std::shared_ptr<SkippingSimClock> sim_clock;
+    std::function<QDateTime()> calendar;
     std::unique_ptr<SimController> sim;
     std::unique_ptr<Station> station;
     QDateTime fixed_time;

@@ -251,6 +251,7 @@ TEST_F(RunTest, ACorruptedSampleReachesOnlyItsRecordAndABrokenMarkerIsOneFraming
 }
 
 TEST_F(RunTest, TheStatusLineFollowsTheRunAndEndsWithTheFilesTotals) {
+    useWallClock();  // the status line is shown ten times a second of the wall clock
     setKey("dwell_time", "0.6");
     station->config.free_space = [](const QString&) { return qint64{3'000'000'000}; };
     startAndStopWhen([&] { return sim->triggerStarts() >= 3; });

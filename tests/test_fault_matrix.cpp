@@ -228,6 +228,7 @@ TEST_F(RunFaults, UnpluggedDuringTheStartSequence) {
 }
 
 TEST_F(RunFaults, FallingBehindTheStreamIsReported) {
+    useWallClock();  // the disk stalls for wall-clock time
     writeConfig(DefaultConfigText(path("data"))
                     .replace("ipp=1000", "ipp=200")
                     .replace("dwell_time=0.6", "dwell_time=2"));

@@ -123,6 +123,7 @@ void expectConsistentAfterHole(const DwellBlock& b, int lost_frames) {
 }
 
 TEST_F(ZeroLossTest, AFullQueueLeavesAHoleThatIsCountedAndLogged) {
+    useWallClock();  // the disk stalls for wall-clock time
     makeRun(3);
     lightConfig("1.6");
     std::atomic<int> chunks{0};
@@ -179,6 +180,7 @@ TEST_F(ZeroLossTest, StopEndsTheDwellWithoutWaitingOutAReadTimeOut) {
 }
 
 TEST_F(ZeroLossTest, ProgressEndsFullAndFramingErrorsStayPerDwell) {
+    useWallClock();  // progress is shown ten times a second of the wall clock
     lightConfig("0.35");
     for (int k = 0; k < 3; ++k) sim->dropStreamBytes(3000 + k * 1480, 1);
     QList<int> at_dwell_end;

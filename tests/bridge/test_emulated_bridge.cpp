@@ -101,7 +101,7 @@ TEST_F(BridgeTest, AFullTransferOnTheLinkAtTheDwellEndIsRecorded) {
     writeConfig(DefaultConfigText(path("data"))
                     .replace("ipp=1000", "ipp=200")
                     .replace("gates=4", "gates=8")
-                    .replace("dwell_time=0.6", "dwell_time=2"));
+                    .replace("dwell_time=0.6", "dwell_time=1.2"));
     AcquisitionRun run(station->log, station->session, station->config);
     startAndStopWhen(run, [&] { return controller->triggerStarts() >= 3; });
     const auto blocks = ReadDwellBlocks(path("data"));
