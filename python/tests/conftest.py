@@ -19,7 +19,7 @@ BLOCKS = 2
 # The simulated controller's time runs this many times the wall clock, and the
 # station keeps it: file names, the journal and --duration all follow. The
 # sanitizer builds set ZARV_TEST_CLOCK_RATE=1.
-SPEED = os.environ.get("ZARV_TEST_CLOCK_RATE", "10")
+SPEED = os.environ.get("ZARV_TEST_CLOCK_RATE", "8")
 CHANGES = {"gates": str(GATES), "dwell_time": "1.5", "relay_swith_time": "10", "data_dir": "data"}
 
 
@@ -43,12 +43,14 @@ def built(variable, name):
 
 @pytest.fixture(scope="session")
 def station(tmp_path_factory):
-    """A station directory after 4.9 s of recording: one dwell of each beam."""
+    """A station directory after 5.6 s of recording: one dwell of each beam, and
+    a fourth cut short by --duration about 0.9 s into it, so that it holds
+    records however late its start."""
     directory = tmp_path_factory.mktemp("station")
     (directory / "config.txt").write_text(station_config())
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen", ZARV_SIM_SPEED=SPEED,
                ZARV_SIM_FLASH=str(directory / "sim_flash.bin"))
-    result = subprocess.run([built("ZARV_SIM", "zarv-sim"), "--headless", "--duration", "4.9"],
+    result = subprocess.run([built("ZARV_SIM", "zarv-sim"), "--headless", "--duration", "5.6"],
                             cwd=directory, env=env, capture_output=True, text=True, timeout=120)
     assert result.returncode == 0, result.stdout + result.stderr
     return directory
