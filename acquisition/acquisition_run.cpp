@@ -68,7 +68,7 @@ void AcquisitionRun::start() {
     }
     op_.setStartEnabled(false);
     session_.beginRun();
-    phase_ = Phase::Preparing;
+    enterPhase(Phase::Preparing);
     run_start_ns_ = linkNowNs();
     totals_ = RunTotals{};
     records_at_start_ = processor_.recordsWritten();
@@ -92,7 +92,7 @@ void AcquisitionRun::start() {
         throw;
     }
     endFigures();
-    phase_ = Phase::Idle;
+    enterPhase(Phase::Idle);
     session_.releaseLink();
     op_.setStartEnabled(true);
 }
@@ -194,7 +194,7 @@ void AcquisitionRun::runBeams() {
 AcquisitionRun::DwellEnd AcquisitionRun::runDwell(int beam) {
     op_.setStatusText(QStringLiteral("FE 0"));
     log_.LogMessage(QStringLiteral("Setting Relay to beam direction: %1").arg(beam));
-    phase_ = Phase::Relay;
+    enterPhase(Phase::Relay);
     session_.commands().SetBeamDirection(static_cast<std::uint8_t>(beam));
     waitListening(config_.run_config.relay_swith_time);
     // The previous dwell's file is closed by now, or its last records are still
@@ -296,7 +296,7 @@ void AcquisitionRun::startDwell(int beam) {
     const std::int64_t write_ns = linkNowNs() - before_ns;
     trigger_ns_ = before_ns + write_ns / 2;
     trigger_wall_ = wall_before.addMSecs(write_ns / 2 / 1000000);
-    phase_ = Phase::Dwell;
+    enterPhase(Phase::Dwell);
     beam_start_ns_ = linkNowNs();
 }
 
@@ -402,7 +402,7 @@ AcquisitionRun::DwellEnd AcquisitionRun::endDwell(DwellEnd end) {
     const std::uint64_t lost = reader_->lostBytes();
     reader_.reset();
     stopTrigger();
-    phase_ = Phase::Draining;
+    enterPhase(Phase::Draining);
     // Everything the reader queued is still recorded, then the file closes; the
     // next dwell need not wait for the close, but the records decide whether
     // there is one.
@@ -472,27 +472,44 @@ void AcquisitionRun::writeJournal() {
         log_.LogMessage(QStringLiteral("Cannot write the dwell journal ") + failure);
 }
 
+// What an error leaves behind depends on where the run stood.
 void AcquisitionRun::cleanUpAfterError() noexcept {
     try {
+        // A reader runs from just before the trigger start to the dwell's end.
         if (reader_) {
             reader_->requestStop();
             reader_->join();
             reader_.reset();
         }
-        const bool in_dwell = phase_ == Phase::Dwell;
-        if (in_dwell) session_.commands().StopTrigger();
-        phase_ = Phase::Draining;
-        processor_.endDwell(trigger_ns_, linkNowNs());
-        waiter_.waitUntil([this] { return processor_.dwellClosed(); });
-        // A dwell cut short by the error still counts what its file holds.
-        if (in_dwell) reportTiming(processor_.timing());
-        writeJournal();
+        switch (phase_) {
+            case Phase::Dwell:
+                session_.commands().StopTrigger();
+                closeDwellAfterError(true);
+                break;
+            case Phase::Preparing:
+            case Phase::Relay:
+            case Phase::Draining:
+            case Phase::Recovering:
+                closeDwellAfterError(false);  // the last dwell's file may still be closing
+                break;
+            case Phase::Idle:
+                break;
+        }
     } catch (...) {
     }
     file_.abandon();
-    phase_ = Phase::Idle;
+    enterPhase(Phase::Idle);
     session_.releaseLink();
     op_.setStartEnabled(true);
+}
+
+// A dwell cut short by an error still counts what its file holds.
+void AcquisitionRun::closeDwellAfterError(bool cut_short) {
+    enterPhase(Phase::Draining);
+    processor_.endDwell(trigger_ns_, linkNowNs());
+    waiter_.waitUntil([this] { return processor_.dwellClosed(); });
+    if (cut_short) reportTiming(processor_.timing());
+    writeJournal();
 }
 
 }  // namespace zarv::acquisition

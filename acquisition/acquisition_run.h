@@ -121,6 +121,9 @@ class AcquisitionRun : public QObject {
     void openDataFile(int beam);
     void startReader();
     void cleanUpAfterError() noexcept;
+    void closeDwellAfterError(bool cut_short);
+    // The one place the run's phase changes.
+    void enterPhase(Phase next) { phase_ = next; }
     void logBytesReceived(int count);
     // Times on the link's clock: the controller's time is what a dwell lasts.
     std::int64_t linkNowNs() const;

@@ -24,7 +24,7 @@ bool AcquisitionRun::recoveryWanted() const {
 }
 
 bool AcquisitionRun::recover() {
-    phase_ = Phase::Recovering;
+    enterPhase(Phase::Recovering);
     op_.setStatusText(QStringLiteral("Recovering"));
     log_.LogMessage(QStringLiteral("Recovering: %1; the controller is opened again and "
                                    "programmed as at Start")
@@ -49,11 +49,11 @@ bool AcquisitionRun::recover() {
 bool AcquisitionRun::reopenAndProgram() {
     if (session_.countDevices() == 0) return false;
     if (!session_.ensureOpen()) return false;
-    phase_ = Phase::Preparing;
+    enterPhase(Phase::Preparing);
     programController();
     if (!session_.link().HandleGone()) return true;
     session_.markLost();  // lost again while being programmed
-    phase_ = Phase::Recovering;
+    enterPhase(Phase::Recovering);
     return false;
 }
 
