@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QProxyStyle>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
@@ -76,11 +77,33 @@ TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, OperatorLog::Clock clock
 
 TMainForm::~TMainForm() = default;
 
+namespace {
+// Buttons and separators sit edge to edge from the toolbar's left, as the
+// console's layout gives them: no frame, margin or spacing of the style's.
+class EdgeToEdgeToolBarStyle : public QProxyStyle {
+  public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        switch (metric) {
+            case PM_ToolBarFrameWidth:
+            case PM_ToolBarItemMargin:
+            case PM_ToolBarItemSpacing:
+                return 0;
+            default:
+                return QProxyStyle::pixelMetric(metric, option, widget);
+        }
+    }
+};
+}  // namespace
+
 void TMainForm::buildToolBar() {
     ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    auto* style = new EdgeToEdgeToolBarStyle;
+    style->setParent(ToolBar1);
+    ToolBar1->setStyle(style);
+    ToolBar1->setContentsMargins(0, 4, 0, 4);  // 46-px buttons in a 54-px bar
     ToolBar1->setMovable(false);
-    ToolBar1->setFixedHeight(54);
     ToolBar1->setIconSize(QSize(40, 40));
     const auto button = [this](int image, const QString& tip, void (TMainForm::*handler)(),
                                const QList<QKeySequence>& keys) {

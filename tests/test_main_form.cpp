@@ -192,6 +192,13 @@ TEST_F(MainFormTest, ToolbarAndMenu) {
     EXPECT_EQ(LastOf(form->ToolBar1->actions()), form->radar_btn);
     form->show();  // the window's width holds it too, not the toolbar's overflow menu
     EXPECT_TRUE(form->ToolBar1->widgetForAction(form->radar_btn)->isVisible());
+    // Buttons and separators side by side from the toolbar's left edge: the bar
+    // starts at 47 + 47 + 35 + 47 + 41 + 47 + 41.
+    const auto left = [&](QWidget* w) { return w->mapTo(form->ToolBar1, QPoint(0, 0)).x(); };
+    EXPECT_EQ(left(form->ToolBar1->widgetForAction(form->start_btn)), 0);
+    EXPECT_EQ(left(form->ToolBar1->widgetForAction(form->settings_btn)), 129);
+    EXPECT_EQ(left(form->ProgressBar1), 305);
+    EXPECT_EQ(form->ToolBar1->height(), 54);
     EXPECT_TRUE(form->MainMenu1->actions()[2]->menu()->actions().contains(form->radar_btn));
     EXPECT_TRUE(form->MainMenu1->actions()[1]->menu()->actions().contains(form->settings_btn));
 }
