@@ -17,6 +17,7 @@
 #include <QUrl>
 
 #include "acquisition/run_figures.h"
+#include "eliding_label.h"
 #include "station/delay.h"
 #include "station/process_priority.h"
 #include "station/station_error.h"
@@ -68,7 +69,10 @@ TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, OperatorLog::Clock clock
         statusBar()->addPermanentWidget(label);
         return label;
     };
-    run_field = field("run_field", "Run");
+    run_field = new ElidingLabel(this);
+    run_field->setObjectName(QStringLiteral("run_field"));
+    run_field->setAccessibleName(QStringLiteral("Run"));
+    statusBar()->addPermanentWidget(run_field, 1);
     file_field = field("file_field", "Data file");
     rate_field = field("rate_field", "Recording rate");
     disk_field = field("disk_field", "Free space");
@@ -337,15 +341,14 @@ void TMainForm::setStartEnabled(bool enabled) {
 }
 void TMainForm::setRunFields(const station::RunFields& f) {
     if (!f.summary.isEmpty()) {
-        run_field->setText(f.summary);
-        run_field->setToolTip(f.summary);
+        run_field->setFullText(f.summary);
         rate_field->clear();
     } else {
-        run_field->setText(QStringLiteral("Beam %1 · %2 / %3 s · %4")
-                               .arg(f.beam)
-                               .arg(f.dwell_s, 0, 'f', 1)
-                               .arg(f.dwell_length_s, 0, 'f', 1)
-                               .arg(acquisition::FormatDuration(f.run_s)));
+        run_field->setFullText(QStringLiteral("Beam %1 · %2 / %3 s · %4")
+                                   .arg(f.beam)
+                                   .arg(f.dwell_s, 0, 'f', 1)
+                                   .arg(f.dwell_length_s, 0, 'f', 1)
+                                   .arg(acquisition::FormatDuration(f.run_s)));
         rate_field->setText(QStringLiteral("%1 rec/s · %2 MB/s")
                                 .arg(f.records_per_s, 0, 'f', 0)
                                 .arg(f.megabytes_per_s, 0, 'f', 2));

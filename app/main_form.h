@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "acquisition/acquisition_run.h"
+#include "eliding_label.h"
 #include "firmware/firmware_verify.h"
 #include "firmware/flash_update.h"
 #include "modal_dialogs.h"
@@ -111,7 +112,7 @@ class TMainForm : public QMainWindow, public Operator {
     QLabel* status_field = nullptr;
     QLabel* loss_field = nullptr;
     // How the run goes: beam and times, the data file, the rates, the free space.
-    QLabel* run_field = nullptr;
+    ElidingLabel* run_field = nullptr;
     QLabel* file_field = nullptr;
     QLabel* rate_field = nullptr;
     QLabel* disk_field = nullptr;

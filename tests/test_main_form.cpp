@@ -76,8 +76,21 @@ TEST_F(MainFormTest, EveryLogLineAlsoGoesToTheDailyLogWhichSurvivesStart) {
     const QStringList kept = QString::fromUtf8(readFile(path("log/zarv-20261208.log"))).split('\n');
     ASSERT_EQ(kept.size(), created.size() + run.size() + 2);
     EXPECT_EQ(kept.mid(0, kept.size() - 2), created + run);
-    EXPECT_EQ(kept[kept.size() - 2].mid(19), form->run_field->text());
+    EXPECT_EQ(kept[kept.size() - 2].mid(19), form->run_field->fullText());
     EXPECT_TRUE(kept[kept.size() - 2].mid(19).startsWith("Last run: 1 dwells, "));
+    // In the window's status line the summary shows what fits, the rest in its
+    // tooltip: never a field cut off mid-letter past the window's edge.
+    form->show();
+    const ElidingLabel* field = form->run_field;
+    EXPECT_EQ(field->toolTip(), field->fullText());
+    EXPECT_LE(field->fontMetrics().horizontalAdvance(field->text()), field->contentsRect().width());
+    EXPECT_LE(field->mapTo(form.get(), QPoint(field->width(), 0)).x(), form->width());
+    if (field->text() != field->fullText()) {
+        EXPECT_TRUE(field->text().endsWith(QChar(0x2026)));
+    }
+    form->resize(2000, form->height());
+    QApplication::processEvents();
+    EXPECT_EQ(field->text(), field->fullText());  // room enough: the whole summary
 }
 
 TEST_F(MainFormTest, TheDailyLogNamesWhatAFixedErrorBoxMeans) {
