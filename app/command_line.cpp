@@ -1,50 +1,81 @@
 #include "command_line.h"
 
+#include <QCommandLineParser>
 #include <QtGlobal>
+#include <cmath>
 
 namespace zarv::app {
 
+namespace {
+
+// Qt's own options (-platform, -style, ...) pass on to Qt, which reads them when
+// the application is made.
+QList<QCommandLineOption> QtOptions() {
+    QList<QCommandLineOption> options;
+    for (const char* name :
+         {"platform", "style", "display", "geometry", "qwindowgeometry", "qwindowtitle"})
+        options << QCommandLineOption(QLatin1String(name), QString(), QStringLiteral("value"));
+    options << QCommandLineOption(QStringLiteral("reverse"));
+    for (QCommandLineOption& option : options) option.setFlags(QCommandLineOption::HiddenFromHelp);
+    return options;
+}
+
+QString Dashed(const QString& name) {
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
+// The parser's refusal, in the station's words.
+QString ParseError(const QCommandLineParser& parser) {
+    if (!parser.unknownOptionNames().isEmpty())
+        return QStringLiteral("unknown option %1").arg(Dashed(parser.unknownOptionNames().first()));
+    const QString text = parser.errorText();
+    if (text.contains(QLatin1String("station-dir")))
+        return QStringLiteral("--station-dir needs a directory");
+    if (text.contains(QLatin1String("duration")))
+        return QStringLiteral("--duration needs a number of seconds above 0");
+    return text;
+}
+
+}  // namespace
+
 StartOptions ParseStartOptions(const QStringList& arguments) {
+    QCommandLineParser parser;
+    // -platform is one of Qt's options, not -p -l -a ...
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, QString());
+    const QCommandLineOption headless(QStringLiteral("headless"), QString());
+    const QCommandLineOption duration(QStringLiteral("duration"), QString(),
+                                      QStringLiteral("seconds"));
+    const QCommandLineOption station_dir(QStringLiteral("station-dir"), QString(),
+                                         QStringLiteral("dir"));
+    parser.addOptions({help, version, headless, duration, station_dir});
+    parser.addOptions(QtOptions());
+
     StartOptions options;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& a = arguments[i];
-        if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
-            options.help = true;
-        } else if (a == QLatin1String("-v") || a == QLatin1String("--version")) {
-            options.version = true;
-        } else if (a == QLatin1String("--headless")) {
-            options.headless = true;
-        } else if (a == QLatin1String("--duration") || a.startsWith(QLatin1String("--duration="))) {
-            const QString value = a.contains(QLatin1Char('=')) ? a.section(QLatin1Char('='), 1)
-                                                               : arguments.value(++i);
-            bool ok = false;
-            options.duration_s = value.toDouble(&ok);
-            if ((!ok || !(options.duration_s > 0)) && options.error.isEmpty())
-                options.error = QStringLiteral("--duration needs a number of seconds above 0");
-        } else if (a == QLatin1String("--station-dir") && i + 1 < arguments.size()) {
-            options.station_dir = arguments[++i];
-        } else if (a.startsWith(QLatin1String("--station-dir="))) {
-            options.station_dir = a.mid(14);
-        } else if (a == QLatin1String("--station-dir")) {
-            options.error = QStringLiteral("--station-dir needs a directory");
-        } else if (a.startsWith(QLatin1Char('-'))) {
-            // Qt's own options (-platform, -style, ...) pass on to Qt.
-            static const QStringList kQtOptions = {
-                QStringLiteral("-platform"),        QStringLiteral("-style"),
-                QStringLiteral("-display"),         QStringLiteral("-geometry"),
-                QStringLiteral("-qwindowgeometry"), QStringLiteral("-qwindowtitle"),
-                QStringLiteral("-reverse")};
-            if (kQtOptions.contains(a)) {
-                if (a != QLatin1String("-reverse")) ++i;
-            } else if (options.error.isEmpty()) {
-                options.error = QStringLiteral("unknown option %1").arg(a);
-            }
-        } else if (options.error.isEmpty()) {
-            options.error = QStringLiteral("unexpected argument %1").arg(a);
-        }
+    if (!parser.parse(arguments)) {
+        options.error = ParseError(parser);
+        return options;
     }
+    options.help = parser.isSet(help);
+    options.version = parser.isSet(version);
+    options.headless = parser.isSet(headless);
+    options.station_dir = parser.value(station_dir);
+    for (const QCommandLineOption* once : {&duration, &station_dir})
+        if (parser.values(*once).size() > 1)
+            options.error =
+                QStringLiteral("%1 is given more than once").arg(Dashed(once->names()[0]));
+    if (parser.isSet(duration)) {
+        bool ok = false;
+        options.duration_s = parser.value(duration).toDouble(&ok);
+        if (!ok || !(options.duration_s > 0) || !std::isfinite(options.duration_s))
+            options.error = QStringLiteral("--duration needs a number of seconds above 0");
+    }
+    if (!parser.positionalArguments().isEmpty())
+        options.error =
+            QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first());
     // A window runs until it is closed: a recording time means nothing to it.
-    if (options.duration_s > 0 && !options.headless && options.error.isEmpty())
+    if (parser.isSet(duration) && !options.headless && options.error.isEmpty())
         options.error = QStringLiteral("--duration needs --headless");
     return options;
 }

@@ -27,6 +27,17 @@ TEST(CommandLine, OptionsAreReadAndMistakesNamed) {
     EXPECT_EQ(parse({"--station-dir"}).error, "--station-dir needs a directory");
     EXPECT_EQ(parse({"--bogus"}).error, "unknown option --bogus");
     EXPECT_EQ(parse({"config.txt"}).error, "unexpected argument config.txt");
+    EXPECT_EQ(parse({"-x"}).error, "unknown option -x");
+    EXPECT_EQ(parse({"--headless", "--duration"}).error,
+              "--duration needs a number of seconds above 0");
+    EXPECT_EQ(parse({"--headless", "--duration=inf"}).error,
+              "--duration needs a number of seconds above 0");
+    // Every option takes its value either way, and once.
+    EXPECT_EQ(parse({"--station-dir", "/a", "--station-dir=/b"}).error,
+              "--station-dir is given more than once");
+    EXPECT_EQ(parse({"--headless", "--duration=1", "--duration", "2"}).error,
+              "--duration is given more than once");
+    EXPECT_TRUE(parse({"-platform=offscreen", "-h"}).help);
 }
 
 TEST(CommandLine, HelpAndVersionSayWhatTheProgramIs) {
