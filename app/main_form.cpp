@@ -31,7 +31,8 @@ using namespace zarv::device_io;
 using namespace zarv::station;
 using namespace zarv::views;
 
-TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, OperatorLog::Clock clock)
+TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, OperatorLog::Clock clock,
+                     bool keep_daily_log)
     : own_dialogs_(dialogs ? nullptr : std::make_unique<QtModalDialogs>()),
       dialogs_(dialogs ? dialogs : own_dialogs_.get()),
       station_(*this, api, std::move(clock)),
@@ -76,7 +77,7 @@ TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, OperatorLog::Clock clock
     file_field = field("file_field", "Data file");
     rate_field = field("rate_field", "Recording rate");
     disk_field = field("disk_field", "Free space");
-    FormCreate();
+    FormCreate(keep_daily_log);
 }
 
 TMainForm::~TMainForm() = default;
@@ -177,9 +178,9 @@ void TMainForm::setSecondaryWindows(TGraphForm* graph, TAboutForm* about) {
     about_form_ = about;
 }
 
-void TMainForm::FormCreate() {
+void TMainForm::FormCreate(bool keep_daily_log) {
     station_.config.start_dir = QDir::currentPath();
-    station_.log.keepDailyLog(station_.config.start_dir);
+    if (keep_daily_log) station_.log.keepDailyLog(station_.config.start_dir);
     try {
         station_.config.ReadConfig();
     } catch (const StationError& error) {

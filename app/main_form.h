@@ -43,7 +43,10 @@ using views::TGraphForm;
 class TMainForm : public QMainWindow, public Operator {
     Q_OBJECT
   public:
-    explicit TMainForm(FtApi& api, ModalDialogs* dialogs = nullptr, OperatorLog::Clock clock = {});
+    // keep_daily_log false: started where nobody chose to keep a station, so
+    // nothing is written there.
+    explicit TMainForm(FtApi& api, ModalDialogs* dialogs = nullptr, OperatorLog::Clock clock = {},
+                       bool keep_daily_log = true);
     ~TMainForm() override;
 
     void setSecondaryWindows(TGraphForm* graph, TAboutForm* about);
@@ -121,7 +124,7 @@ class TMainForm : public QMainWindow, public Operator {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    void FormCreate();
+    void FormCreate(bool keep_daily_log);
     void buildToolBar();
     void buildMenu();
     template <typename Handler>

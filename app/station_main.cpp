@@ -13,6 +13,7 @@
 #include "ending_signals.h"
 #include "headless.h"
 #include "main_form.h"
+#include "station_dir.h"
 #include "views/about_form.h"
 #include "views/graph_form.h"
 #include "views/radar_form.h"
@@ -65,7 +66,9 @@ int RunStation(int argc, char** argv, FtApi& api) {
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);  // the main window alone ends the program
     app.setWindowIcon(AppIcon());
-    TMainForm main_form(api);
+    QtStationDirAsker asker;
+    const StartPlace place = EnterStationDir(options.station_dir, asker);
+    TMainForm main_form(api, nullptr, {}, place.chosen);
     TGraphForm graph_form(main_form.run().graph());
     TAboutForm about_form;
     main_form.setSecondaryWindows(&graph_form, &about_form);
