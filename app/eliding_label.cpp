@@ -3,6 +3,8 @@
 #include <QFontMetrics>
 #include <algorithm>
 
+#include "views/accessible_values.h"
+
 namespace zarv::app {
 
 ElidingLabel::ElidingLabel(QWidget* parent) : QLabel(parent) {
@@ -13,7 +15,7 @@ ElidingLabel::ElidingLabel(QWidget* parent) : QLabel(parent) {
 void ElidingLabel::setFullText(const QString& text) {
     full_text_ = text;
     setToolTip(text);
-    setAccessibleDescription(text);
+    views::SetReadValue(this, text);
     updateGeometry();
     elide();
 }

@@ -23,6 +23,7 @@
 #include "station/station_error.h"
 #include "toolbar_icons.h"
 #include "views/about_form.h"
+#include "views/accessible_values.h"
 #include "views/graph_form.h"
 
 namespace zarv::app {
@@ -56,23 +57,23 @@ TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, OperatorLog::Clock clock
     // Permanent fields: a menu hint passing over the bar does not erase them.
     status_field = new QLabel(this);
     status_field->setObjectName(QStringLiteral("status_field"));
-    status_field->setAccessibleName(QStringLiteral("Framing errors"));
+    NameValueLabel(status_field, QStringLiteral("Status"));
     statusBar()->addWidget(status_field, 1);
     loss_field = new QLabel(this);
     loss_field->setObjectName(QStringLiteral("loss_field"));
-    loss_field->setAccessibleName(QStringLiteral("Data lost"));
+    NameValueLabel(loss_field, QStringLiteral("Data lost"));
     loss_field->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
     statusBar()->addPermanentWidget(loss_field);
     const auto field = [this](const char* name, const char* accessible) {
         auto* label = new QLabel(this);
         label->setObjectName(QLatin1String(name));
-        label->setAccessibleName(QLatin1String(accessible));
+        NameValueLabel(label, QLatin1String(accessible));
         statusBar()->addPermanentWidget(label);
         return label;
     };
     run_field = new ElidingLabel(this);
     run_field->setObjectName(QStringLiteral("run_field"));
-    run_field->setAccessibleName(QStringLiteral("Run"));
+    NameValueLabel(run_field, QStringLiteral("Run"));
     statusBar()->addPermanentWidget(run_field, 1);
     file_field = field("file_field", "Data file");
     rate_field = field("rate_field", "Recording rate");

@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -27,6 +28,7 @@
 #include <unistd.h>
 #include <csignal>
 
+#include "about/about_query.h"
 #include "app/app_icon.h"
 #include "app/ending_signals.h"
 #include "app/main_form.h"
@@ -282,11 +284,27 @@ TEST_F(MainFormTest, EveryControlHasAName) {
                                    radar.spectrum,
                                    radar.snr_profile,
                                    radar.doppler_profile};
-    for (QWidget* w : controls)
-        EXPECT_FALSE(w->accessibleName().isEmpty()) << w->metaObject()->className();
+    const auto name = [](QWidget* w) {
+        return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
+    };
+    for (QWidget* w : controls) EXPECT_FALSE(name(w).isEmpty()) << w->metaObject()->className();
     EXPECT_EQ(graph.points_label->buddy(), graph.points_box);
     EXPECT_EQ(graph.gate_label->buddy(), graph.gate_box);
-    EXPECT_EQ(about.serial_no->accessibleName(), "Serial number");
+    // A value is read with what it is, and read anew as it changes.
+    EXPECT_EQ(name(about.serial_no), "Serial number serial_no");  // the design-time text
+    zarv::about::AboutTexts texts;
+    texts.serial_no = QStringLiteral("1001");
+    texts.hardware_rev = QStringLiteral("B");
+    about.showTexts(texts);
+    EXPECT_EQ(name(about.serial_no), "Serial number 1001");
+    EXPECT_EQ(name(about.hardware_rev), "Hardware revision B");
+    form->setStatusText(QStringLiteral("FE 0"));
+    EXPECT_EQ(name(form->status_field), "Status FE 0");
+    form->resize(300, form->height());
+    form->run_field->setFullText(QString(200, QLatin1Char('x')));
+    EXPECT_EQ(name(form->run_field), "Run " + QString(200, QLatin1Char('x')));
+    for (QWidget* window : {static_cast<QWidget*>(&graph), static_cast<QWidget*>(&radar)})
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(window)->role(), QAccessible::Window);
 }
 
 TEST_F(MainFormTest, GraphButtonPlacesOneWindow) {

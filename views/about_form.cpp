@@ -4,6 +4,7 @@
 #include <QLabel>
 
 #include "about/about_query.h"
+#include "accessible_values.h"
 
 namespace zarv::views {
 
@@ -60,11 +61,10 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
     application_rev = label(panel, QStringLiteral("application_rev"), 104, 20, 78);
     firmware_rev = label(panel, QStringLiteral("firmware_rev"), 104, 36, 78);
     hardware_rev = label(panel, QStringLiteral("hardware_rev"), 104, 52, 78);
-    // A screen reader names each value after its caption.
-    const QLabel* const values[] = {serial_no, application_rev, firmware_rev, hardware_rev};
+    // A screen reader reads each value after its caption.
+    QLabel* const values[] = {serial_no, application_rev, firmware_rev, hardware_rev};
     for (int row = 0; row < 4; ++row)
-        const_cast<QLabel*>(values[row])
-            ->setAccessibleName(QString::fromLatin1(captions[row]).chopped(1));
+        NameValueLabel(values[row], QString::fromLatin1(captions[row]).chopped(1));
 }
 
 void TAboutForm::showIdentity(ControllerSession& session) {

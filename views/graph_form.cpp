@@ -16,6 +16,7 @@
 #include <cmath>
 #include <limits>
 
+#include "accessible_values.h"
 #include "acquisition/graph_capture.h"
 #include "acquisition/stream_decoder.h"
 
@@ -52,6 +53,7 @@ void setNiceAxis(QValueAxis* axis, double low, double high, bool keep_range) {
 TGraphForm::TGraphForm(GraphCapture& capture, QWidget* parent)
     : QWidget(parent, Qt::Window), capture_(capture) {
     setWindowTitle(QStringLiteral("Graph"));
+    NameAsWindow(this);
     resize(942, 540);
     buildChart();
     buildControls();
@@ -105,7 +107,7 @@ void TGraphForm::buildControls() {
     points_box->setAccessibleName(QStringLiteral("Points"));
     gate_box->setAccessibleName(QStringLiteral("Gate"));
     renew_btn->setAccessibleName(QStringLiteral("Refresh"));
-    info_label->setAccessibleName(QStringLiteral("Capture"));
+    NameValueLabel(info_label, QStringLiteral("Capture"));
     chart_view->setAccessibleName(QStringLiteral("ip and qp of the gate"));
     controls->addWidget(points_label);
     controls->addWidget(points_box);

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "accessible_values.h"
 #include "radar/radar_feed.h"
 #include "radar_plots.h"
 #include "station/run_config.h"
@@ -33,6 +34,7 @@ QSpinBox* SpinBox(int low, int high, int value, const QString& name) {
 TRadarForm::TRadarForm(RadarFeed& feed, const station::TRunConfig& settings, QWidget* parent)
     : QWidget(parent, Qt::Window), feed_(feed), settings_(settings) {
     setWindowTitle(QStringLiteral("Radar View"));
+    NameAsWindow(this);
     setObjectName(QStringLiteral("RadarForm"));
     resize(1100, 820);
     rti = new RtiWidget(this);
@@ -41,7 +43,7 @@ TRadarForm::TRadarForm(RadarFeed& feed, const station::TRunConfig& settings, QWi
     doppler_profile =
         new ProfileWidget(QStringLiteral("mean Doppler (Hz)"), QColor(30, 120, 60), this);
     moments_label = new QLabel(this);
-    moments_label->setAccessibleName(QStringLiteral("Moments"));
+    NameValueLabel(moments_label, QStringLiteral("Moments"));
     moments_label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     moments_label->setMinimumWidth(210);
     moments_label->setAlignment(Qt::AlignTop | Qt::AlignLeft);
