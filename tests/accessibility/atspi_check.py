@@ -160,14 +160,15 @@ def check_keys(app, main, pid):
     log.grab_focus()
     wait_for("the operator log focused", lambda: focused(main) == log or None)
     xdotool("key", "Tab")
-    next_one = wait_for("focus past the log", lambda: (lambda f: f if f and f != log else None)(
-        focused(main)))
+    def past_the_log():
+        now = focused(main)
+        return now if now is not None and now != log else None
+
+    next_one = wait_for("focus past the log", past_the_log)
     if next_one.get_role_name() not in ("push button", "check box", "progress bar"):
         raise Failure(f"Tab from the log reached {next_one.get_role_name()} "
                       f"'{next_one.get_name()}', not the toolbar")
     activate(pid, "Radar View")
-    radar = window(app, "frame", "Radar View")
-    f = focused(radar)
     xdotool("key", "Escape")
     wait_for("Escape closing the radar view",
              lambda: window(app, "frame", "Radar View") is None)
