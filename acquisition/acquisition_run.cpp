@@ -412,6 +412,9 @@ AcquisitionRun::DwellEnd AcquisitionRun::endDwell(DwellEnd end) {
     totals_.framing_errors += processor_.framingErrors();
     reportLoss(lost);
     reportTiming(processor_.timing());
+    if (dwell_observer_)
+        dwell_observer_({beam_, file_.path(), processor_.timing().records_written,
+                         processor_.timing().missing(), processor_.framingErrors(), lost});
     if (const QString error = processor_.error(); !error.isEmpty()) throw StationError(error);
     if (processor_.framingLimitPassed() && end == DwellEnd::Next) end = endOnFramingErrors();
     return end;

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -79,6 +80,19 @@ class AcquisitionRun : public QObject {
     GraphCapture& graph() { return graph_; }
     ChunkQueue& queue() { return queue_; }
     StreamProcessor& processor() { return processor_; }
+    // What each dwell recorded, told as its records are all in (monitoring
+    // counts them); set between runs.
+    struct DwellOutcome {
+        int beam = 0;
+        QString file_path;
+        std::int64_t records_written = 0;
+        std::int64_t records_missing = 0;
+        int framing_errors = 0;
+        std::uint64_t lost_bytes = 0;
+    };
+    void setDwellObserver(std::function<void(const DwellOutcome&)> observer) {
+        dwell_observer_ = std::move(observer);
+    }
     // Another taker of the records and of each dwell's beam; set between runs.
     void setRecordSink(RecordSink* sink) {
         record_sink_ = sink;
@@ -165,6 +179,7 @@ class AcquisitionRun : public QObject {
     std::optional<DwellEntry> journal_pending_;
     QString fault_;  // why the last dwell ended early
     bool always_recover_ = false;
+    std::function<void(const DwellOutcome&)> dwell_observer_;
     RunEnd end_ = RunEnd::Stopped;
     int silence_limit_ms_ = 2000;
 };

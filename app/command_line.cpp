@@ -4,6 +4,8 @@
 #include <QtGlobal>
 #include <cmath>
 
+#include "monitoring/listen_address.h"
+
 namespace zarv::app {
 
 namespace {
@@ -31,6 +33,8 @@ QString ParseError(const QCommandLineParser& parser) {
     const QString text = parser.errorText();
     if (text.contains(QLatin1String("station-dir")))
         return QStringLiteral("--station-dir needs a directory");
+    if (text.contains(QLatin1String("status-listen")))
+        return QStringLiteral("--status-listen needs [ADDRESS:]PORT");
     if (text.contains(QLatin1String("duration")))
         return QStringLiteral("--duration needs a number of seconds above 0");
     return text;
@@ -49,7 +53,9 @@ StartOptions ParseStartOptions(const QStringList& arguments) {
                                       QStringLiteral("seconds"));
     const QCommandLineOption station_dir(QStringLiteral("station-dir"), QString(),
                                          QStringLiteral("dir"));
-    parser.addOptions({help, version, headless, duration, station_dir});
+    const QCommandLineOption status_listen(QStringLiteral("status-listen"), QString(),
+                                           QStringLiteral("address"));
+    parser.addOptions({help, version, headless, duration, station_dir, status_listen});
     parser.addOptions(QtOptions());
 
     StartOptions options;
@@ -61,7 +67,14 @@ StartOptions ParseStartOptions(const QStringList& arguments) {
     options.version = parser.isSet(version);
     options.headless = parser.isSet(headless);
     options.station_dir = parser.value(station_dir);
-    for (const QCommandLineOption* once : {&duration, &station_dir})
+    options.status_listen = parser.value(status_listen);
+    if (parser.isSet(status_listen)) {
+        const monitoring::ListenAddress where =
+            monitoring::ParseListenAddress(options.status_listen);
+        if (!where.error.isEmpty())
+            options.error = QStringLiteral("--status-listen ") + where.error.section(' ', 1);
+    }
+    for (const QCommandLineOption* once : {&duration, &station_dir, &status_listen})
         if (parser.values(*once).size() > 1)
             options.error =
                 QStringLiteral("%1 is given more than once").arg(Dashed(once->names()[0]));
@@ -82,7 +95,8 @@ StartOptions ParseStartOptions(const QStringList& arguments) {
 
 QString UsageText(const QString& program) {
     return QStringLiteral(
-               "Usage: %1 [--station-dir DIR] [--headless [--duration SECONDS]]\n"
+               "Usage: %1 [--station-dir DIR] [--status-listen [ADDRESS:]PORT]\n"
+               "       [--headless [--duration SECONDS]]\n"
                "The radar operator station. It starts in a station directory: config.txt is\n"
                "read from there, and the log/ folder of daily logs is kept there.\n"
                "\n"
@@ -90,6 +104,9 @@ QString UsageText(const QString& program) {
                "  --headless         record as Start does, without a window, until SIGTERM or\n"
                "                     SIGINT; the log goes to standard output\n"
                "  --duration SECONDS with --headless: end after this long\n"
+               "  --status-listen [ADDRESS:]PORT\n"
+               "                     serve the station's state read-only over HTTP (/metrics,\n"
+               "                     /status.json, a page at /); a port alone: 127.0.0.1\n"
                "  -h, --help         print this text and exit\n"
                "  -v, --version      print the version and exit\n")
         .arg(program);

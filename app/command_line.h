@@ -12,6 +12,7 @@ struct StartOptions {
     bool headless = false;
     double duration_s = 0;  // --duration: 0 records until a signal
     QString station_dir;    // empty: the current directory
+    QString status_listen;  // --status-listen; empty: config.txt's status_listen
     QString error;          // a line for standard error; non-empty: exit with 2
 };
 

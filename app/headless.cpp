@@ -8,6 +8,7 @@
 
 #include "acquisition/acquisition_run.h"
 #include "ending_signals.h"
+#include "monitoring/station_watch.h"
 #include "station/delay.h"
 #include "station/process_priority.h"
 #include "station/station.h"
@@ -65,9 +66,10 @@ int HeadlessStatus(RunEnd end) {
     return kExitGaveUp;
 }
 
-int RunHeadless(device_io::FtApi& api, double seconds) {
+int RunHeadless(device_io::FtApi& api, double seconds, const QString& status_listen) {
     HeadlessOperator op(stdout, stderr);
-    Station station(op, api);
+    monitoring::StationWatch watch(op);
+    Station station(watch.op(), api);
     station.config.start_dir = QDir::currentPath();
     station.log.keepDailyLog(station.config.start_dir);
     try {
@@ -78,6 +80,12 @@ int RunHeadless(device_io::FtApi& api, double seconds) {
     }
     SetProcessPriority(3);
     AcquisitionRun run(station.log, station.session, station.config);
+    watch.watchRun(run, station.session);
+    const TRunConfig& settings = station.config.run_config;
+    if (const QString note =
+            watch.serveAsAsked(status_listen, settings.status_listen, settings.status_token_file);
+        !note.isEmpty())
+        station.log.KeepNote(note);
     // Nobody is there to press Start again: a lost link, a silent stream or
     // framing errors are recovered from.
     run.setAlwaysRecover(true);

@@ -61,6 +61,6 @@ int HeadlessStatus(acquisition::RunEnd end);
 // zarv --headless: records as Start does until a signal ends it or, when
 // seconds is above 0, for that long, recovering from a lost link, a silent
 // stream and framing errors.
-int RunHeadless(device_io::FtApi& api, double seconds);
+int RunHeadless(device_io::FtApi& api, double seconds, const QString& status_listen = {});
 
 }  // namespace zarv::app

@@ -36,11 +36,13 @@ TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, OperatorLog::Clock clock
                      bool keep_daily_log)
     : own_dialogs_(dialogs ? nullptr : std::make_unique<QtModalDialogs>()),
       dialogs_(dialogs ? dialogs : own_dialogs_.get()),
-      station_(*this, api, std::move(clock)),
+      watch_(*this),
+      station_(watch_.op(), api, std::move(clock)),
       run_(station_.log, station_.session, station_.config),
       firmware_(station_.log, station_.session, station_.config),
       verify_(station_.log, station_.session) {
     run_.setRecordSink(&radar_feed_);
+    watch_.watchRun(run_, station_.session);
     setWindowTitle(QStringLiteral("Zarv"));
     resize(718, 719);
     move(184, 35);
@@ -191,6 +193,14 @@ void TMainForm::FormCreate(bool keep_daily_log) {
     run_.graph().startCapturing();
     move(100, 50);
     SetProcessPriority(3);
+}
+
+void TMainForm::serveStatus(const QString& listen) {
+    const TRunConfig& settings = station_.config.run_config;
+    if (const QString note =
+            watch_.serveAsAsked(listen, settings.status_listen, settings.status_token_file);
+        !note.isEmpty())
+        station_.log.KeepNote(note);
 }
 
 // Errors that escape a handler end it with an error box; a close asked for while

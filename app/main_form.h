@@ -10,6 +10,7 @@
 #include "firmware/firmware_verify.h"
 #include "firmware/flash_update.h"
 #include "modal_dialogs.h"
+#include "monitoring/station_watch.h"
 #include "radar/radar_feed.h"
 #include "station/operator.h"
 #include "station/station.h"
@@ -59,6 +60,10 @@ class TMainForm : public QMainWindow, public Operator {
     void setDocumentOpener(std::function<bool(const QUrl&)> opener) {
         open_document_ = std::move(opener);
     }
+    // Serves the station's state on listen, or on config.txt's status_listen
+    // when listen is empty; where it serves, or why not, goes to the daily log.
+    void serveStatus(const QString& listen);
+    const monitoring::StationWatch& watch() const { return watch_; }
     Station& station() { return station_; }
     AcquisitionRun& run() { return run_; }
 
@@ -132,6 +137,7 @@ class TMainForm : public QMainWindow, public Operator {
 
     std::unique_ptr<ModalDialogs> own_dialogs_;
     ModalDialogs* dialogs_;
+    monitoring::StationWatch watch_;  // sees what the station shows, for the status server
     Station station_;
     radar::RadarFeed radar_feed_;  // outlives the run that feeds it
     AcquisitionRun run_;

@@ -61,7 +61,7 @@ int RunStation(int argc, char** argv, FtApi& api) {
     std::signal(SIGXFSZ, SIG_IGN);
     if (options.headless) {
         QCoreApplication app(argc, argv);
-        return RunHeadless(api, options.duration_s);
+        return RunHeadless(api, options.duration_s, options.status_listen);
     }
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);  // the main window alone ends the program
@@ -74,6 +74,7 @@ int RunStation(int argc, char** argv, FtApi& api) {
     main_form.setSecondaryWindows(&graph_form, &about_form);
     TRadarForm radar_form(main_form.radarFeed(), main_form.station().config.run_config);
     main_form.setRadarWindow(&radar_form);
+    main_form.serveStatus(options.status_listen);
     EndingSignals ending;
     QObject::connect(&ending, &EndingSignals::received, &main_form, [&](int number) {
         main_form.endFromOutside(QStringLiteral("Signal %1 (%2) received: ending")

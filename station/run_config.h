@@ -36,6 +36,10 @@ struct TRunConfig {
     std::int32_t qp_level = 0;
     std::int32_t test_level = 0;
     QString device_serial;  // optional: empty opens the first bridge listed
+    // Optional: where the status server listens, "[ADDRESS:]PORT"; empty: off.
+    QString status_listen;
+    // Optional: a file whose first line is the token the status server asks for.
+    QString status_token_file;
     // Optional: a lost link, a silent stream or framing errors do not end the run;
     // the controller is opened again, programmed, and the next beam follows.
     bool auto_recovery = false;

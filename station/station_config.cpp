@@ -45,11 +45,19 @@ void StationConfig::ReadConfig() {
         log_.LogAt(stamp, QString::fromLatin1(key.label) + echo);
     }
     // Optional: picks the bridge by serial number when several are attached.
-    run_config.device_serial = ConfigValue(lines, QStringLiteral("device_serial"));
-    if (!run_config.device_serial.isEmpty())
-        log_.LogAt(stamp, QStringLiteral("device_serial: ") + run_config.device_serial);
+    readOptionalText(lines, "device_serial", run_config.device_serial, stamp);
+    readOptionalText(lines, "status_listen", run_config.status_listen, stamp);
+    readOptionalText(lines, "status_token_file", run_config.status_token_file, stamp);
     readAutoRecovery(lines, stamp);
     (void)MakeHourTree(run_config.data_dir, stamp);  // quietly: a run says more
+}
+
+// Optional text: absent means empty, and only a set key is echoed.
+void StationConfig::readOptionalText(const ConfigLines& lines, const char* key, QString& value,
+                                     const QDateTime& stamp) {
+    value = ConfigValue(lines, QString::fromLatin1(key));
+    if (!value.isEmpty())
+        log_.LogAt(stamp, QString::fromLatin1(key) + QStringLiteral(": ") + value);
 }
 
 // Optional, 0 or 1: absent means 0, and only a set key is echoed.

@@ -33,6 +33,8 @@ class StationConfig {
 
   private:
     ConfigLines readLinesNamingTheFile();
+    void readOptionalText(const ConfigLines& lines, const char* key, QString& value,
+                          const QDateTime& stamp);
     void readAutoRecovery(const ConfigLines& lines, const QDateTime& stamp);
     StationError badValue(const ConfigKey& key, const StationError& error);
 

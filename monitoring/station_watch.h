@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+#include "state_board.h"
+#include "status_server.h"
+#include "watching_operator.h"
+
+namespace zarv::acquisition {
+class AcquisitionRun;
+}  // namespace zarv::acquisition
+namespace zarv::station {
+class ControllerSession;
+}  // namespace zarv::station
+
+namespace zarv::monitoring {
+
+class RunWatch;
+
+// Everything a program needs to be watched from afar: the board, the operator
+// that copies onto it, the run's watch and the status server.
+class StationWatch {
+  public:
+    explicit StationWatch(station::Operator& inner);
+    ~StationWatch();
+
+    // The operator to give the station: the inner one, watched.
+    station::Operator& op() { return watching_; }
+    const StateBoard& board() const { return board_; }
+    void watchRun(acquisition::AcquisitionRun& run, const station::ControllerSession& session);
+    // Serves on listen ("[ADDRESS:]PORT"), asking for the token in token_file
+    // when one is named. Empty, or why it does not serve.
+    QString serve(const QString& listen, const QString& token_file);
+    quint16 port() const { return server_ ? server_->port() : 0; }
+    // "Status server on http://127.0.0.1:9100/", or empty when not serving.
+    QString servingText() const;
+    // Serves where the command line (option) or else config.txt asks. The line
+    // for the daily log: where it serves or why it does not; empty when asked
+    // to serve nowhere.
+    QString serveAsAsked(const QString& option, const QString& configured,
+                         const QString& token_file);
+
+  private:
+    StateBoard board_;
+    WatchingOperator watching_;
+    std::unique_ptr<RunWatch> run_watch_;
+    std::unique_ptr<StatusServer> server_;
+    ListenAddress where_;
+};
+
+// The token: the first line of the file, blanks around it dropped. Empty with
+// why in error when the file cannot be read or holds none.
+QByteArray ReadToken(const QString& path, QString* error);
+
+}  // namespace zarv::monitoring
