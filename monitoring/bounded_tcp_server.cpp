@@ -7,19 +7,17 @@ BoundedSocket::BoundedSocket(qint64 byte_limit, int idle_ms, QObject* parent)
     idle_.setSingleShot(true);
     idle_.setInterval(idle_ms);
     connect(&idle_, &QTimer::timeout, this, &QAbstractSocket::abort);
-    connect(this, &QIODevice::readyRead, &idle_, qOverload<>(&QTimer::start));
+    // Connected before the server's own handler, so this sees what arrived
+    // before the server takes it.
+    connect(this, &QIODevice::readyRead, this, &BoundedSocket::countArrived);
+    connect(this, &QIODevice::bytesWritten, this, [this] { unanswered_ = 0; });
     idle_.start();
 }
 
-qint64 BoundedSocket::readData(char* data, qint64 most) {
-    const qint64 n = QTcpSocket::readData(data, most);
-    if (n > 0) bytes_read_ += n;
-    if (bytes_read_ > byte_limit_) {
-        // Not from inside a read: the server is still parsing what came.
-        QMetaObject::invokeMethod(this, &QAbstractSocket::abort, Qt::QueuedConnection);
-        return 0;
-    }
-    return n;
+void BoundedSocket::countArrived() {
+    idle_.start();
+    unanswered_ += bytesAvailable();
+    if (unanswered_ > byte_limit_) abort();
 }
 
 BoundedTcpServer::BoundedTcpServer(int most_connections, qint64 byte_limit, int idle_ms,

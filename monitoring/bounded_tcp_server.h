@@ -6,19 +6,18 @@
 
 namespace zarv::monitoring {
 
-// A client connection that is dropped when it sends more than its limit or
-// stays idle too long.
+// A client connection that is dropped when it sends more than its limit before
+// it is answered, or stays idle too long.
 class BoundedSocket : public QTcpSocket {
     Q_OBJECT
   public:
     BoundedSocket(qint64 byte_limit, int idle_ms, QObject* parent);
 
-  protected:
-    qint64 readData(char* data, qint64 most) override;
-
   private:
+    void countArrived();
+
     qint64 byte_limit_;
-    qint64 bytes_read_ = 0;
+    qint64 unanswered_ = 0;  // bytes arrived since the last answer
     QTimer idle_;
 };
 

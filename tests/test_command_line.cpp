@@ -38,11 +38,20 @@ TEST(CommandLine, OptionsAreReadAndMistakesNamed) {
     EXPECT_EQ(parse({"--headless", "--duration=1", "--duration", "2"}).error,
               "--duration is given more than once");
     EXPECT_TRUE(parse({"-platform=offscreen", "-h"}).help);
+    // The status server's address, read as the server will read it.
+    EXPECT_EQ(parse({"--status-listen", "9100"}).status_listen, "9100");
+    EXPECT_EQ(parse({"--headless", "--status-listen=[::1]:9100"}).status_listen, "[::1]:9100");
+    EXPECT_EQ(parse({"--status-listen", "99999"}).error,
+              "--status-listen '99999' needs a port from 1 to 65535");
+    EXPECT_EQ(parse({"--status-listen", "nowhere:80"}).error,
+              "--status-listen 'nowhere:80' names no IP address");
+    EXPECT_EQ(parse({"--status-listen"}).error, "--status-listen needs [ADDRESS:]PORT");
 }
 
 TEST(CommandLine, HelpAndVersionSayWhatTheProgramIs) {
     EXPECT_TRUE(UsageText("zarv").startsWith(
-        "Usage: zarv [--station-dir DIR] [--headless [--duration SECONDS]]\n"));
+        "Usage: zarv [--station-dir DIR] [--status-listen [ADDRESS:]PORT]\n"
+        "       [--headless [--duration SECONDS]]\n"));
     EXPECT_TRUE(UsageText("zarv").contains("--version"));
     EXPECT_EQ(VersionText("zarv-sim"), QStringLiteral("zarv-sim %1\n").arg(ZARV_VERSION));
 }

@@ -1,0 +1,250 @@
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "acquisition/acquisition_run.h"
+#include "act_when.h"
+#include "data_file_checker.h"
+#include "http_client.h"
+#include "monitoring/listen_address.h"
+#include "monitoring/run_watch.h"
+#include "monitoring/state_board.h"
+#include "monitoring/station_watch.h"
+#include "monitoring/status_server.h"
+#include "station_fixture.h"
+
+using namespace zarv::monitoring;
+using zarv::acquisition::AcquisitionRun;
+
+namespace {
+
+TEST(ListenAddress, APortAloneListensOnLoopbackOnly) {
+    const ListenAddress port_only = ParseListenAddress(QStringLiteral("9100"));
+    EXPECT_TRUE(port_only.error.isEmpty());
+    EXPECT_EQ(port_only.address, QHostAddress(QHostAddress::LocalHost));
+    EXPECT_EQ(port_only.port, 9100);
+    EXPECT_EQ(ParseListenAddress(QStringLiteral("0.0.0.0:9100")).address,
+              QHostAddress(QHostAddress::AnyIPv4));
+    EXPECT_EQ(ParseListenAddress(QStringLiteral("[::1]:9100")).text(), "[::1]:9100");
+    EXPECT_EQ(ParseListenAddress(QStringLiteral("localhost:80")).text(), "127.0.0.1:80");
+    EXPECT_FALSE(ParseListenAddress(QStringLiteral("")).error.isEmpty());
+    EXPECT_FALSE(ParseListenAddress(QStringLiteral("0")).error.isEmpty());
+    EXPECT_FALSE(ParseListenAddress(QStringLiteral("1.2.3.4.5:80")).error.isEmpty());
+    EXPECT_FALSE(ParseListenAddress(QStringLiteral("127.0.0.1:http")).error.isEmpty());
+}
+
+TEST(SameSecret, EqualOnlyWhenEveryByteAndTheLengthAgree) {
+    EXPECT_TRUE(SameSecret("s3cret", "s3cret"));
+    EXPECT_FALSE(SameSecret("s3cret", "s3cre"));
+    EXPECT_FALSE(SameSecret("s3cret", "s3cret!"));
+    EXPECT_FALSE(SameSecret("s3cret", "S3cret"));
+    EXPECT_FALSE(SameSecret("", "x"));
+}
+
+// A server on a free loopback port over a board the test fills.
+class StatusServerTest : public ::testing::Test {
+  protected:
+    void serve(const QByteArray& token = {}) {
+        server = MakeStatusServer(board);
+        ListenAddress where;
+        where.address = QHostAddress(QHostAddress::LocalHost);
+        ASSERT_EQ(server->start(where, token), QString());
+        port = server->port();
+        ASSERT_NE(port, 0);
+    }
+    StateBoard board;
+    std::unique_ptr<StatusServer> server;
+    quint16 port = 0;
+};
+
+// What promtool, Prometheus' own checker, says of the text; empty: nothing.
+QString PromtoolComplaints(const QByteArray& metrics) {
+    const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+    if (promtool.isEmpty()) return QStringLiteral("promtool is not installed");
+    QProcess check;
+    check.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
+    check.write(metrics);
+    check.closeWriteChannel();
+    if (!check.waitForFinished(30000)) return QStringLiteral("promtool did not finish");
+    const QString said =
+        QString::fromUtf8(check.readAllStandardOutput() + check.readAllStandardError());
+    return check.exitCode() == 0 && said.trimmed().isEmpty() ? QString() : said;
+}
+
+TEST_F(StatusServerTest, EveryEndpointAnswersFromTheBoard) {
+    board.change([](StationState& s) {
+        s.version = QStringLiteral("1.2.3");
+        s.phase = QStringLiteral("dwell");
+        s.beam = 2;
+        s.dwells = 7;
+        s.records_written = {100, 200, 300};
+        s.dwell_records = 5;
+        s.records_missing = {0, 3, 0};
+        s.free_bytes = 2'000'000'000;
+        s.hours_left = 0.5;
+        s.file_path = QStringLiteral("data/2026/12/08/17/20261208170000_beam2.txt");
+    });
+    board.addLogLine(QStringLiteral("08/12/26 17:00:00: Starting trigger on beam direction: 2"));
+    board.addError(QStringLiteral("<b>Zarv not found!</b>"));
+    serve();
+
+    const HttpReply metrics = Get(port, "/metrics");
+    ASSERT_EQ(metrics.status, 200);
+    EXPECT_TRUE(metrics.head.contains("text/plain; version=0.0.4")) << metrics.head.toStdString();
+    EXPECT_TRUE(metrics.body.contains("\nzarv_records_written_total{beam=\"2\"} 205\n"));
+    EXPECT_TRUE(metrics.body.contains("\nzarv_records_missing_total{beam=\"2\"} 3\n"));
+    EXPECT_TRUE(metrics.body.contains("\nzarv_dwells_total 7\n"));
+    EXPECT_TRUE(metrics.body.contains("\nzarv_recording 1\n"));
+    EXPECT_TRUE(metrics.body.contains("\nzarv_data_remaining_seconds 1800\n"));
+    EXPECT_TRUE(metrics.body.contains("zarv_build_info{version=\"1.2.3\"} 1\n"));
+    EXPECT_EQ(PromtoolComplaints(metrics.body), QString());
+
+    const HttpReply json = Get(port, "/status.json");
+    ASSERT_EQ(json.status, 200);
+    const QJsonObject status = QJsonDocument::fromJson(json.body).object();
+    EXPECT_EQ(status["phase"].toString(), "dwell");
+    EXPECT_EQ(status["dwell"].toObject()["beam"].toInt(), 2);
+    EXPECT_EQ(status["dwell"].toObject()["file"].toString(),
+              "data/2026/12/08/17/20261208170000_beam2.txt");
+    EXPECT_EQ(status["totals"].toObject()["records_written"].toArray()[1].toInt(), 205);
+    EXPECT_EQ(status["last_errors"].toArray()[0].toString(), "<b>Zarv not found!</b>");
+
+    const HttpReply page = Get(port, "/");
+    ASSERT_EQ(page.status, 200);
+    EXPECT_TRUE(page.head.contains("text/html"));
+    EXPECT_TRUE(page.body.contains("id=\"glance\">recording<"));
+    EXPECT_TRUE(page.body.contains("&lt;b&gt;Zarv not found!&lt;/b&gt;"));  // shown, not obeyed
+    EXPECT_FALSE(page.body.contains("http://") || page.body.contains("https://"));
+
+    EXPECT_EQ(Get(port, "/nothing").status, 404);
+    EXPECT_EQ(SendRaw(port,
+                      "POST /metrics HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n"
+                      "Connection: close\r\n\r\nhi")
+                  .status,
+              405);
+}
+
+TEST_F(StatusServerTest, WithATokenOnlyRequestsThatBringItAreAnswered) {
+    serve("abc123");
+    EXPECT_EQ(Get(port, "/metrics").status, 401);
+    EXPECT_EQ(Get(port, "/", "Authorization: Bearer abc12\r\n").status, 401);
+    EXPECT_EQ(Get(port, "/?token=abc1234").status, 401);
+    EXPECT_EQ(Get(port, "/metrics", "Authorization: Bearer abc123\r\n").status, 200);
+    EXPECT_EQ(Get(port, "/?token=abc123").status, 200);
+}
+
+TEST_F(StatusServerTest, OversizedAndMalformedRequestsAreDroppedAndServingGoesOn) {
+    serve();
+    const QByteArray huge(StatusServer::kMostRequestBytes * 4, 'x');
+    EXPECT_NE(SendRaw(port, "GET /metrics HTTP/1.1\r\nX-Big: " + huge + "\r\n\r\n").status, 200);
+    EXPECT_NE(SendRaw(port, "GET / HTTP/1.1\r\nContent-Length: 100000000\r\n\r\n" + huge).status,
+              200);
+    EXPECT_EQ(SendRaw(port, "NONSENSE\r\n\r\n").status, 0);
+    // Half a TLS hello, then the client goes: the server waits for no one.
+    const int tls = ConnectLocal(port);
+    ASSERT_GE(tls, 0);
+    ::send(tls, "\x16\x03\x01\x02\x00\x01", 6, MSG_NOSIGNAL);
+    ::close(tls);
+    EXPECT_EQ(Get(port, "/metrics").status, 200);
+}
+
+TEST_F(StatusServerTest, ConnectionsPastTheLimitAreClosedAndTheServerRecovers) {
+    serve();
+    std::vector<int> held;
+    for (int i = 0; i < StatusServer::kMostConnections + 20; ++i) {
+        const int fd = ConnectLocal(port);
+        if (fd >= 0) held.push_back(fd);
+    }
+    // The ones past the limit are closed by the server: a read sees their end.
+    int closed = 0;
+    for (std::size_t i = StatusServer::kMostConnections; i < held.size(); ++i) {
+        char byte;
+        if (::recv(held[i], &byte, 1, 0) == 0) ++closed;
+    }
+    EXPECT_EQ(closed, 20);
+    for (const int fd : held) ::close(fd);
+    bool served = false;
+    for (int attempt = 0; attempt < 50 && !served; ++attempt) {
+        served = Get(port, "/metrics").status == 200;
+        if (!served) QThread::msleep(20);
+    }
+    EXPECT_TRUE(served);
+}
+
+// The station at its heaviest, watched by a hundred clients at once.
+class WatchedRunTest : public StationFixture {};
+
+TEST_F(WatchedRunTest, AHundredClientsAtOnceCostNoRecord) {
+    writeConfig(DefaultConfigText(path("data"))
+                    .replace("ipp=1000", "ipp=100")
+                    .replace("gates=4", "gates=36")
+                    .replace("integrations=10", "integrations=1")
+                    .replace("dwell_time=0.6", "dwell_time=1.2"));
+    station->config.ReadConfig();
+    AcquisitionRun run(station->log, station->session, station->config);
+    StateBoard board;
+    RunWatch watch(board, run, station->session);
+    auto server = MakeStatusServer(board);
+    ListenAddress where;
+    where.address = QHostAddress(QHostAddress::LocalHost);
+    ASSERT_EQ(server->start(where, {}), QString());
+
+    std::atomic<bool> done{false};
+    std::atomic<int> answered{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 100; ++i)
+        clients.emplace_back([&, i] {
+            const QByteArray path = i % 3 == 0 ? "/" : i % 3 == 1 ? "/metrics" : "/status.json";
+            while (!done) {
+                if (Get(server->port(), path).status == 200) ++answered;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+    const auto stop = [&] { run.stop(); };
+    ActWhen dwell_over([&] { return sim->triggerStarts() >= 1 && !sim->programmed().triggering; },
+                       stop, stop);
+    run.start();
+    done = true;
+    for (std::thread& client : clients) client.join();
+
+    EXPECT_GT(answered.load(), 100);
+    const auto blocks = ReadDwellBlocks(path("data"));
+    ASSERT_GE(blocks.size(), 1u);
+    const double frames = 1.2 / (6000 / 60e6);
+    EXPECT_GE(blocks[0].records.size(), static_cast<int>(0.98 * frames));
+    EXPECT_EQ(MismatchedRecords(blocks[0], 36, 1, 6000), 0);
+    EXPECT_EQ(op.messages().filter("Data lost").size(), 0);
+    EXPECT_EQ(sim->overrunBytes(), 0u);
+    // What the board counted is what the file holds.
+    const StationState state = board.snapshot();
+    EXPECT_EQ(state.dwells, 1);
+    EXPECT_EQ(state.records_written[0], blocks[0].records.size());
+    EXPECT_EQ(state.records_missing[0], 0);
+}
+
+TEST(StationWatch, AStationServesOnlyWhereItIsAskedAndSaysWhere) {
+    RecorderOperator op;
+    StationWatch watch(op);
+    EXPECT_EQ(watch.serveAsAsked({}, {}, {}), QString());  // nowhere asked: off
+    EXPECT_EQ(watch.port(), 0);
+    EXPECT_EQ(watch.serveAsAsked({}, QStringLiteral("70000"), {}),
+              "Status server: status_listen '70000' needs a port from 1 to 65535");
+    EXPECT_EQ(watch.serveAsAsked({}, QStringLiteral("9"), QStringLiteral("/no/such/token")),
+              "Status server: cannot read the token file /no/such/token: No such file or "
+              "directory");
+    // What the operator is shown reaches the board on its way.
+    watch.op().appendLogLine(QStringLiteral("a line"));
+    watch.op().setStatusText(QStringLiteral("FE 0"));
+    EXPECT_EQ(op.log.size(), 1);
+    EXPECT_EQ(watch.board().snapshot().last_log_lines, QStringList{"a line"});
+    EXPECT_EQ(watch.board().snapshot().status_text, "FE 0");
+}
+
+}  // namespace
