@@ -96,6 +96,7 @@ QString StreamProcessor::error() const {
 void StreamProcessor::loop() {
     while (true) {
         ChunkQueue::Chunk* chunk = queue_.waitFront(kIdleWake);
+        heartbeats_.fetch_add(1, std::memory_order_relaxed);
         Phase phase;
         bool discarding;
         {

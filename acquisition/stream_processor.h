@@ -60,6 +60,9 @@ class StreamProcessor : private StreamEvents {
     // Runs on the processing thread before each chunk: a writer that stalls,
     // for tests and benchmarks. Set it between runs only.
     void setBeforeChunk(std::function<void()> hook) { before_chunk_ = std::move(hook); }
+    // Counts the thread's turns: it turns at least four times a second while
+    // it lives, so a count that stands still means a thread that hangs.
+    std::int64_t heartbeats() const { return heartbeats_.load(std::memory_order_relaxed); }
     // Another taker of every record, such as the radar view's feed; null for none.
     void setRecordSink(RecordSink* sink) { outlets_.extra.store(sink); }
 
@@ -89,6 +92,7 @@ class StreamProcessor : private StreamEvents {
     std::int32_t record_period_us_ = 0;
     int integrations_ = 1;
     std::function<void()> before_chunk_;
+    std::atomic<std::int64_t> heartbeats_{0};
 
     mutable std::mutex mutex_;  // guards the fields below up to the atomics
     Phase phase_ = Phase::Idle;

@@ -8,6 +8,7 @@
 
 #include "acquisition/acquisition_run.h"
 #include "ending_signals.h"
+#include "monitoring/service_notifier.h"
 #include "monitoring/station_watch.h"
 #include "station/delay.h"
 #include "station/process_priority.h"
@@ -81,6 +82,8 @@ int RunHeadless(device_io::FtApi& api, double seconds, const QString& status_lis
     SetProcessPriority(3);
     AcquisitionRun run(station.log, station.session, station.config);
     watch.watchRun(run, station.session);
+    monitoring::ServiceNotifier systemd(watch.board(),
+                                        [&run] { return run.processor().heartbeats(); });
     const TRunConfig& settings = station.config.run_config;
     if (const QString note =
             watch.serveAsAsked(status_listen, settings.status_listen, settings.status_token_file);
