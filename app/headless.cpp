@@ -80,6 +80,8 @@ int RunHeadless(device_io::FtApi& api, double seconds, const QString& status_lis
         return kExitBadConfig;
     }
     SetProcessPriority(3);
+    if (const QString shortfall = RealTimeShortfall(); !shortfall.isEmpty())
+        station.log.KeepNote(shortfall);
     AcquisitionRun run(station.log, station.session, station.config);
     watch.watchRun(run, station.session);
     monitoring::ServiceNotifier systemd(watch.board(),

@@ -4,7 +4,23 @@
 #include <sched.h>
 #include <sys/resource.h>
 
+#include <QFile>
+
 namespace zarv::station {
+
+namespace {
+constexpr int kReaderPriority = 10;
+constexpr int kCapSysNice = 23;
+
+bool HasCapSysNice() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return false;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("CapEff:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> kCapSysNice) & 1;
+    return false;
+}
+}  // namespace
 
 void SetProcessPriority(std::uint8_t code) {
     int nice_value = 0;
@@ -30,9 +46,20 @@ void SetProcessPriority(std::uint8_t code) {
 
 void RaiseThreadToRealTime() {
     sched_param param{};
-    param.sched_priority =
-        10;  // above no kernel thread that matters, below the audio of most desktops
+    // Above no kernel thread that matters, below the audio of most desktops.
+    param.sched_priority = kReaderPriority;
     (void)pthread_setschedparam(pthread_self(), SCHED_RR, &param);
+}
+
+QString RealTimeShortfall() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur >= kReaderPriority) return {};
+    if (HasCapSysNice()) return {};
+    return QStringLiteral(
+               "The stream reader cannot have real-time priority (no CAP_SYS_NICE, "
+               "RLIMIT_RTPRIO %1): it reads at normal priority, and a busy machine may cost "
+               "records")
+        .arg(static_cast<qulonglong>(limit.rlim_cur));
 }
 
 }  // namespace zarv::station

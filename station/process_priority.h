@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <cstdint>
 
 namespace zarv::station {
@@ -12,5 +14,10 @@ void SetProcessPriority(std::uint8_t code);
 // thread, so that a busy machine does not keep it from the CPU for long; where
 // the system refuses, the thread keeps its priority, silently.
 void RaiseThreadToRealTime();
+
+// Why the stream reader will not get its real-time priority here (neither
+// CAP_SYS_NICE nor an RLIMIT_RTPRIO that allows it, as an unprivileged user or
+// a unit without them has), or empty when it will.
+QString RealTimeShortfall();
 
 }  // namespace zarv::station

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The shipped systemd unit as systemd reads it: it verifies clean, and its
+# exposure (systemd-analyze security) stays below 5.
+# Usage: unit_check.sh <zarv-headless.service> <a program to stand for /usr/bin/zarv>
+set -uo pipefail
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+unit="$work/zarv-headless.service"
+sed "s|/usr/bin/zarv |$2 |" "$1" > "$unit"
+grep -q '^Type=notify$' "$unit" || fail "the unit is not Type=notify"
+grep -q '^WatchdogSec=' "$unit" || fail "the unit has no watchdog"
+systemd-analyze verify "$unit" > "$work/verify.txt" 2>&1 || fail "verify: $(cat "$work/verify.txt")"
+[ -s "$work/verify.txt" ] && fail "verify: $(cat "$work/verify.txt")"
+systemd-analyze security --offline=true --no-pager "$unit" > "$work/security.txt" 2>&1 \
+  || fail "security: $(cat "$work/security.txt")"
+level="$(sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p' "$work/security.txt")"
+[ -n "$level" ] || fail "no exposure level in: $(tail -3 "$work/security.txt")"
+awk -v l="$level" 'BEGIN { exit !(l < 5) }' || fail "exposure $level is 5 or more"
+echo "ok: verified, exposure $level"
