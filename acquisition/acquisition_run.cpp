@@ -256,6 +256,9 @@ void AcquisitionRun::showRunFields() {
     if (megabytes_per_s_ > 0 && fields.free_bytes >= 0)
         fields.hours_left =
             static_cast<double>(fields.free_bytes) / (megabytes_per_s_ * 1e6) / 3600;
+    if (const QString w = disk_.look(fields.hours_left, config_.run_config.data_dir); !w.isEmpty())
+        log_.KeepNote(w);
+    fields.disk_warning = disk_.text();
     op_.setRunFields(fields);
 }
 

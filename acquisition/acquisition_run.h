@@ -8,6 +8,7 @@
 
 #include "chunk_queue.h"
 #include "data_file.h"
+#include "disk_warning.h"
 #include "dwell_journal.h"
 #include "graph_capture.h"
 #include "run_figures.h"
@@ -171,6 +172,7 @@ class AcquisitionRun : public QObject {
     double records_per_s_ = 0;
     double megabytes_per_s_ = 0;
     qint64 free_bytes_ = -1;
+    DiskWarning disk_;
     bool warned_behind_ = false;
     int shown_framing_errors_ = 0;
     std::int64_t beam_start_ns_ = 0;

@@ -374,6 +374,9 @@ void TMainForm::setRunFields(const station::RunFields& f) {
     QString disk =
         QStringLiteral("%1 GB free").arg(static_cast<double>(f.free_bytes) / 1e9, 0, 'f', 1);
     if (f.hours_left >= 0) disk += QStringLiteral(" · %1 h").arg(f.hours_left, 0, 'f', 1);
+    if (!f.disk_warning.isEmpty()) disk += QStringLiteral(" · ") + f.disk_warning;
+    disk_field->setStyleSheet(f.disk_warning.isEmpty() ? QString()
+                                                       : QStringLiteral("color: #b00000"));
     disk_field->setText(disk);
 }
 

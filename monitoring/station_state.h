@@ -27,6 +27,7 @@ struct StationState {
     double megabytes_per_s = 0;
     qint64 free_bytes = -1;  // on the data file system; -1: unknown
     double hours_left = -1;  // at the current rate; -1: nothing is being written
+    QString disk_warning;    // "less than a day of recording left", or empty
     QString status_text;
     QString loss_text;
     QString last_summary;  // of the last run that ended

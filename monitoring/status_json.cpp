@@ -40,6 +40,7 @@ QByteArray StatusJson(const StationState& s) {
     const QJsonObject disk{
         {"free_bytes", Known(static_cast<double>(s.free_bytes))},
         {"hours_left", Known(s.hours_left)},
+        {"warning", s.disk_warning},
     };
     const QJsonObject root{
         {"version", s.version},

@@ -19,6 +19,7 @@ QString Disk(const StationState& s) {
         QStringLiteral("%1 GB free").arg(static_cast<double>(s.free_bytes) / 1e9, 0, 'f', 1);
     if (s.hours_left >= 0)
         text += QStringLiteral(", %1 h of recording").arg(s.hours_left, 0, 'f', 1);
+    if (!s.disk_warning.isEmpty()) text += QStringLiteral(": ") + s.disk_warning;
     return text;
 }
 }  // namespace

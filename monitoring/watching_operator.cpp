@@ -46,6 +46,7 @@ void WatchingOperator::setRunFields(const station::RunFields& f) {
         s.file_path = f.file_path;
         s.free_bytes = f.free_bytes;
         s.hours_left = f.hours_left;
+        s.disk_warning = f.disk_warning;
     });
     inner_.setRunFields(f);
 }

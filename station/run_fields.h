@@ -16,6 +16,7 @@ struct RunFields {
     double megabytes_per_s = 0;
     qint64 free_bytes = -1;  // on the data directory's file system; -1: unknown
     double hours_left = -1;  // at the current rate; -1: nothing is being written
+    QString disk_warning;    // "less than a day of recording left", or empty
     QString summary;         // after the run: what it recorded
 };
 

@@ -420,3 +420,34 @@ TEST_F(RunTest, FirmwareUpgradeIsRefusedWhileTheRunLasts) {
     EXPECT_EQ(refused, "System is triggering. Stop trigger and try again. Aborting ...");
 }
 }  // namespace
+
+TEST(DiskWarning, EachShortageIsSaidOnceAndAgainAfterTheDiskIsFreed) {
+    DiskWarning disk;
+    EXPECT_EQ(disk.look(-1, "/d"), "");   // nothing known yet
+    EXPECT_EQ(disk.look(100, "/d"), "");  // days left
+    EXPECT_EQ(disk.look(23.5, "/d"),
+              "Disk space: less than a day of recording left at the current rate in /d (23.5 h)");
+    EXPECT_EQ(disk.look(20, "/d"), "");
+    EXPECT_EQ(disk.text(), "less than a day of recording left");
+    EXPECT_EQ(disk.look(0.5, "/d"),
+              "Disk space: less than an hour of recording left at the current rate in /d (0.5 h)");
+    EXPECT_EQ(disk.look(0.4, "/d"), "");
+    EXPECT_EQ(disk.look(200, "/d"), "");  // a new disk
+    EXPECT_EQ(disk.text(), "");
+    EXPECT_FALSE(disk.look(10, "/d").isEmpty());
+}
+
+TEST_F(RunTest, AFillingDiskIsWarnedAboutWhileTheRunRecords) {
+    writeConfig(fastConfig().replace("dwell_time=0.3", "dwell_time=2"));
+    // Room for the start, then less than an hour at the run's rate.
+    station->config.free_space = [](const QString&) { return qint64{1'000'000}; };
+    op.answers.enqueue(true);  // the low-space question at Start: Yes
+    startAndStopWhen(
+        [&] { return !op.kept.filter("less than an hour of recording left").isEmpty(); });
+    EXPECT_EQ(op.kept.filter("Disk space: less than an hour").size(), 1);
+    ASSERT_FALSE(op.run_fields.isEmpty());
+    bool shown = false;
+    for (const auto& fields : op.run_fields)
+        shown = shown || fields.disk_warning == "less than an hour of recording left";
+    EXPECT_TRUE(shown);
+}
