@@ -21,7 +21,16 @@ bool DailyLog::openFor(const QDate& day) {
     day_ = day;
     if (!QDir().mkpath(dir_ + QStringLiteral("/log"))) return false;
     file_.setFileName(pathFor(day));
+    if (keep_days_ > 0) removeBefore(day.addDays(1 - keep_days_));
     return file_.open(QIODevice::WriteOnly | QIODevice::Append);
+}
+
+void DailyLog::removeBefore(const QDate& first_kept) const {
+    QDir logs(dir_ + QStringLiteral("/log"));
+    for (const QString& name : logs.entryList({QStringLiteral("zarv-????????.log")}, QDir::Files)) {
+        const QDate day = QDate::fromString(name.mid(5, 8), QStringLiteral("yyyyMMdd"));
+        if (day.isValid() && day < first_kept) logs.remove(name);
+    }
 }
 
 QString DailyLog::append(const QString& line, const QDate& day) {

@@ -13,17 +13,22 @@ class DailyLog {
   public:
     void setStartDir(const QString& dir);
     QString pathFor(const QDate& day) const;
+    // Keeps the daily logs of the last days only (today included): older ones
+    // are removed as a new day's file is opened. 0 keeps them all.
+    void setKeepDays(int days) { keep_days_ = days; }
     // Appends the line to the day's file. The first write that fails gives its
     // cause; later failures and every success give an empty text.
     QString append(const QString& line, const QDate& day);
 
   private:
     bool openFor(const QDate& day);
+    void removeBefore(const QDate& first_kept) const;
 
     QString dir_;
     QFile file_;
     QDate day_;
     bool failure_reported_ = false;
+    int keep_days_ = 0;
 };
 
 }  // namespace zarv::station

@@ -30,6 +30,7 @@ class OperatorLog {
 
     // From here on lines also go to the daily log under start_dir.
     void keepDailyLog(const QString& start_dir);
+    void keepDailyLogsFor(int days) { daily_.setKeepDays(days); }
     QString dailyLogPath() const { return daily_.pathFor(now().date()); }
 
   private:

@@ -43,6 +43,8 @@ struct TRunConfig {
     // Optional: a lost link, a silent stream or framing errors do not end the run;
     // the controller is opened again, programmed, and the next beam follows.
     bool auto_recovery = false;
+    // Optional: daily logs older than this many days are removed; 0 keeps all.
+    std::int32_t log_keep_days = 0;
 };
 
 enum class ConfigKind { Integer, Float, Text };

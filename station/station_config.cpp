@@ -49,6 +49,7 @@ void StationConfig::ReadConfig() {
     readOptionalText(lines, "status_listen", run_config.status_listen, stamp);
     readOptionalText(lines, "status_token_file", run_config.status_token_file, stamp);
     readAutoRecovery(lines, stamp);
+    readLogKeepDays(lines, stamp);
     (void)MakeHourTree(run_config.data_dir, stamp);  // quietly: a run says more
 }
 
@@ -58,6 +59,23 @@ void StationConfig::readOptionalText(const ConfigLines& lines, const char* key, 
     value = ConfigValue(lines, QString::fromLatin1(key));
     if (!value.isEmpty())
         log_.LogAt(stamp, QString::fromLatin1(key) + QStringLiteral(": ") + value);
+}
+
+// Optional, a whole number of days from 0 (keep all) up.
+void StationConfig::readLogKeepDays(const ConfigLines& lines, const QDateTime& stamp) {
+    static const ConfigKey key{"log_keep_days", "log_keep_days: ", ConfigKind::Integer,
+                               nullptr,         nullptr,           nullptr};
+    const QString value = ConfigValue(lines, QString::fromLatin1(key.name));
+    run_config.log_keep_days = 0;
+    if (!value.isEmpty()) {
+        const auto number = ParseConfigInteger(value);
+        if (!number || *number < 0)
+            throw badValue(key,
+                           StationError(QStringLiteral("'%1' is not a number of days").arg(value)));
+        run_config.log_keep_days = *number;
+        log_.LogAt(stamp, QString::fromLatin1(key.label) + value);
+    }
+    log_.keepDailyLogsFor(run_config.log_keep_days);
 }
 
 // Optional, 0 or 1: absent means 0, and only a set key is echoed.

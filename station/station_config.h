@@ -35,6 +35,7 @@ class StationConfig {
     ConfigLines readLinesNamingTheFile();
     void readOptionalText(const ConfigLines& lines, const char* key, QString& value,
                           const QDateTime& stamp);
+    void readLogKeepDays(const ConfigLines& lines, const QDateTime& stamp);
     void readAutoRecovery(const ConfigLines& lines, const QDateTime& stamp);
     StationError badValue(const ConfigKey& key, const StationError& error);
 

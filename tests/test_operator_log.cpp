@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimeZone>
@@ -31,6 +32,30 @@ TEST(OperatorLogTest, TheDailyLogIsNamedByTheLocalDateAroundMidnight) {
     EXPECT_EQ(log.dailyLogPath(), dir.path() + "/log/zarv-20261209.log");
     EXPECT_EQ(op.log.size(), 2);
     EXPECT_EQ(op.kept, QStringList{"09/12/26 00:00:30: kept only"});
+}
+
+// Only the last days' logs are kept, today's included, once a day's file opens;
+// other files in log/ are the operator's.
+TEST(OperatorLogTest, DailyLogsOlderThanTheDaysKeptAreRemovedAsADayBegins) {
+    QTemporaryDir dir;
+    RecorderOperator op;
+    QDir().mkpath(dir.path() + "/log");
+    for (const char* name : {"zarv-20261201.log", "zarv-20261205.log", "zarv-20261206.log",
+                             "zarv-2026120x.log", "notes.txt"}) {
+        QFile f(dir.path() + "/log/" + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    QDateTime at(QDate(2026, 12, 8), QTime(10, 0), Qt::OffsetFromUTC, 0);
+    OperatorLog log(op, [&] { return at; });
+    log.keepDailyLog(dir.path());
+    log.keepDailyLogsFor(3);  // the 6th, 7th and 8th
+    log.LogMessage("a line");
+    QStringList kept = QDir(dir.path() + "/log").entryList(QDir::Files);
+    QStringList expected{"notes.txt", "zarv-2026120x.log", "zarv-20261206.log",
+                         "zarv-20261208.log"};
+    kept.sort();
+    expected.sort();
+    EXPECT_EQ(kept, expected);
 }
 
 TEST(OperatorLogTest, ADailyLogThatCannotBeWrittenIsSaidOnceInTheLog) {
