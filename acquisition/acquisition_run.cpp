@@ -456,6 +456,7 @@ void AcquisitionRun::reportLoss(std::uint64_t lost_bytes) {
 void AcquisitionRun::reportTiming(const DwellTiming& timing) {
     totals_.records += timing.records_written;
     totals_.records_lost += timing.missing();
+    log_.KeepNote(DwellFileLine(beam_, file_.path(), timing));
     if (timing.missing() > 0) {
         log_.LogMessage(DwellTimingLine(beam_, timing));
         const std::int64_t frames = timing.missing() * std::max(1, config_.run_config.integrations);

@@ -74,4 +74,10 @@ QString DwellTimingLine(int beam, const DwellTiming& t) {
     return line;
 }
 
+QString DwellFileLine(int beam, const QString& file_path, const DwellTiming& t) {
+    return QStringLiteral("Dwell beam %1 recorded in %2: %3 of %4 records")
+        .arg(beam)
+        .arg(file_path, grouped(t.records_written), grouped(t.records_implied));
+}
+
 }  // namespace zarv::acquisition

@@ -37,5 +37,8 @@ struct DwellTiming;
 // "Dwell beam 2: 83,335 of 100,000 records; 16,665 missing after record 23,405
 // (1.7 s)", one clause per gap.
 QString DwellTimingLine(int beam, const DwellTiming& timing);
+// One line per dwell for the daily log and the journal: "Dwell beam 2 recorded
+// in data/.../x_beam2.txt: 100,000 of 100,000 records".
+QString DwellFileLine(int beam, const QString& file_path, const DwellTiming& timing);
 
 }  // namespace zarv::acquisition

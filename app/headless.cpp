@@ -8,6 +8,7 @@
 
 #include "acquisition/acquisition_run.h"
 #include "ending_signals.h"
+#include "journal_lines.h"
 #include "monitoring/service_notifier.h"
 #include "monitoring/station_watch.h"
 #include "station/delay.h"
@@ -20,26 +21,31 @@ namespace zarv::app {
 using namespace zarv::acquisition;
 using namespace zarv::station;
 
-void HeadlessOperator::print(std::FILE* to, const QString& text) {
+HeadlessOperator::HeadlessOperator(std::FILE* out, std::FILE* err)
+    : out_(out), err_(err), out_is_journal_(IsJournal(out)), err_is_journal_(IsJournal(err)) {}
+
+void HeadlessOperator::print(std::FILE* to, const QString& text, LineKind kind) {
+    if (to == out_ ? out_is_journal_ : err_is_journal_)
+        std::fprintf(to, "<%d>", JournalPriority(text, kind));
     std::fputs(text.toUtf8().constData(), to);
     std::fputc('\n', to);
     std::fflush(to);
 }
 
 void HeadlessOperator::appendLogLine(const QString& line) {
-    print(out_, line);
+    print(out_, line, LineKind::Log);
 }
 
 void HeadlessOperator::showMessage(const QString& text) {
-    print(err_, QStringLiteral("Message: ") + text);
+    print(err_, QStringLiteral("Message: ") + text, LineKind::Message);
 }
 
 void HeadlessOperator::showError(const QString& text) {
-    print(err_, QStringLiteral("Error: ") + text);
+    print(err_, QStringLiteral("Error: ") + text, LineKind::Error);
 }
 
 bool HeadlessOperator::askYesCancel(const QString& text) {
-    print(err_, QStringLiteral("Question answered Yes: ") + text);
+    print(err_, QStringLiteral("Question answered Yes: ") + text, LineKind::Message);
     return true;
 }
 

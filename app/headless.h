@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "acquisition/acquisition_run.h"
+#include "journal_lines.h"
 #include "station/operator.h"
 
 namespace zarv::device_io {
@@ -21,7 +22,8 @@ namespace zarv::app {
 // warning never holds a campaign up; nothing is shown.
 class HeadlessOperator : public station::Operator {
   public:
-    HeadlessOperator(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+    // Where out or err is the systemd journal, lines carry their priority.
+    HeadlessOperator(std::FILE* out, std::FILE* err);
     void appendLogLine(const QString& line) override;
     void clearLog() override {}
     void appendKeptLine(const QString& line) override { appendLogLine(line); }  // printed too
@@ -42,10 +44,12 @@ class HeadlessOperator : public station::Operator {
     void waitMs(int ms) override;
 
   private:
-    void print(std::FILE* to, const QString& text);
+    void print(std::FILE* to, const QString& text, LineKind kind);
 
     std::FILE* out_;
     std::FILE* err_;
+    bool out_is_journal_;
+    bool err_is_journal_;
     int maximum_ = 100;
 };
 
