@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The status page in a real browser: zarv-sim --headless serves it while it
+# records, headless Chromium loads it, and the page says what the station does.
+# Usage: status_page_check.sh <zarv-sim> <config.txt to start from> [screenshot.png]
+set -uo pipefail
+program="$1"
+work="$(mktemp -d)"
+trap 'kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+cd "$work"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+browser="$(command -v chromium || command -v chromium-browser)" || fail "no chromium"
+port="$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+sed -e "s|^data_dir *=.*|data_dir=$work/data|" -e 's|^dwell_time *=.*|dwell_time=30|' "$2" > config.txt
+QT_QPA_PLATFORM=offscreen "$program" --headless --duration 60 --status-listen "$port" > out.txt 2>&1 &
+pid=$!
+# Until the first dwell records (or 20 s).
+for _ in $(seq 200); do
+  grep -q "Starting trigger" out.txt 2>/dev/null && break
+  sleep 0.1
+done
+sleep 1
+chrome() {
+  timeout 60 "$browser" --headless --no-sandbox --disable-gpu --no-first-run \
+    --user-data-dir="$work/profile" "$@" 2>/dev/null
+}
+dom="$(chrome --dump-dom "http://127.0.0.1:$port/")" || fail "chromium could not load the page"
+grep -q 'id="glance">recording<' <<<"$dom" || fail "the page does not say recording: $dom"
+grep -q '<th>Beam</th><td>1</td>' <<<"$dom" || fail "the page shows no beam: $dom"
+grep -q 'Starting trigger on beam direction: 1' <<<"$dom" || fail "the page shows no log"
+if [ $# -ge 3 ]; then
+  chrome --screenshot="$work/page.png" --window-size=900,760 --hide-scrollbars \
+    "http://127.0.0.1:$port/" >/dev/null || fail "no screenshot"
+  cp "$work/page.png" "$3"
+fi
+echo "ok: the page loads in Chromium and says what the station does"
