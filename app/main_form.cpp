@@ -1,5 +1,7 @@
 #include "main_form.h"
 
+#include <QBuffer>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -201,6 +203,15 @@ void TMainForm::serveStatus(const QString& listen) {
             watch_.serveAsAsked(listen, settings.status_listen, settings.status_token_file);
         !note.isEmpty())
         station_.log.KeepNote(note);
+}
+
+void TMainForm::showPicture(const QImage& picture) {
+    if (watch_.port() == 0) return;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    watch_.showPicture(png);
 }
 
 // Errors that escape a handler end it with an error box; a close asked for while

@@ -64,6 +64,8 @@ class TMainForm : public QMainWindow, public Operator {
     // when listen is empty; where it serves, or why not, goes to the daily log.
     void serveStatus(const QString& listen);
     const monitoring::StationWatch& watch() const { return watch_; }
+    // The radar view's picture for the status page, while a server serves it.
+    void showPicture(const QImage& picture);
     Station& station() { return station_; }
     AcquisitionRun& run() { return run_; }
 

@@ -75,6 +75,7 @@ int RunStation(int argc, char** argv, FtApi& api) {
     TRadarForm radar_form(main_form.radarFeed(), main_form.station().config.run_config);
     main_form.setRadarWindow(&radar_form);
     main_form.serveStatus(options.status_listen);
+    radar_form.setPictureTaker([&](const QImage& picture) { main_form.showPicture(picture); });
     EndingSignals ending;
     QObject::connect(&ending, &EndingSignals::received, &main_form, [&](int number) {
         main_form.endFromOutside(QStringLiteral("Signal %1 (%2) received: ending")

@@ -42,6 +42,8 @@ struct StationState {
     int queue_lag = 0;  // chunks read and not yet recorded
     QDateTime last_record;
 
+    QByteArray picture_png;  // the radar view's range-time picture, while it is shown
+    QDateTime picture_at;
     QStringList last_log_lines;
     QStringList last_errors;
     QDateTime updated;

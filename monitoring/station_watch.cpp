@@ -17,6 +17,13 @@ void StationWatch::watchRun(acquisition::AcquisitionRun& run,
     run_watch_ = std::make_unique<RunWatch>(board_, run, session);
 }
 
+void StationWatch::showPicture(const QByteArray& png) {
+    board_.change([&](StationState& s) {
+        s.picture_png = png;
+        s.picture_at = QDateTime::currentDateTimeUtc();
+    });
+}
+
 QString StationWatch::servingText() const {
     if (!server_) return QString();
     return QStringLiteral("Status server on http://%1/").arg(where_.text());

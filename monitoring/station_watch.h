@@ -33,6 +33,8 @@ class StationWatch {
     // when one is named. Empty, or why it does not serve.
     QString serve(const QString& listen, const QString& token_file);
     quint16 port() const { return server_ ? server_->port() : 0; }
+    // The radar view's range-time picture for the page, as PNG.
+    void showPicture(const QByteArray& png);
     // "Status server on http://127.0.0.1:9100/", or empty when not serving.
     QString servingText() const;
     // Serves where the command line (option) or else config.txt asks. The line

@@ -22,6 +22,15 @@ QString Disk(const StationState& s) {
     if (!s.disk_warning.isEmpty()) text += QStringLiteral(": ") + s.disk_warning;
     return text;
 }
+QString Picture(const StationState& s) {
+    if (s.picture_png.isEmpty()) return QString();
+    return QStringLiteral(
+               "<h2>Range-time intensity</h2>\n<img src=\"rti.png?%1\" "
+               "alt=\"The radar view's range-time intensity, as of %2 UTC\" "
+               "style=\"max-width:100%\">\n")
+        .arg(s.picture_at.toMSecsSinceEpoch())
+        .arg(s.picture_at.toUTC().toString(QStringLiteral("hh:mm:ss")));
+}
 }  // namespace
 
 QString Glance(const StationState& s) {
@@ -73,14 +82,14 @@ QByteArray StatusPage(const StationState& s) {
             "pre{background:#f4f4f4;padding:.6em;overflow-x:auto}\n"
             ".errors{color:#a31515}\n</style></head><body>\n"
             "<h1>Zarv <span class=\"glance\" id=\"glance\">%1</span></h1>\n"
-            "<table>\n%3</table>\n%4"
+            "<table>\n%3</table>\n%8%4"
             "<h2>Log</h2><pre>%5</pre>\n"
             "<p><small>Zarv %6, updated %7 UTC. Also as "
             "<a href=\"status.json\">status.json</a> and "
             "<a href=\"metrics\">metrics</a>.</small></p>\n"
             "</body></html>\n")
             .arg(glance, Colour(glance), rows, errors, log, s.version.toHtmlEscaped(),
-                 s.updated.toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+                 s.updated.toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), Picture(s));
     return page.toUtf8();
 }
 

@@ -55,6 +55,13 @@ class StatusHttp : public QAbstractHttpServer {
                             "text/plain; version=0.0.4; charset=utf-8");
         } else if (path == QLatin1String("/status.json")) {
             responder.write(StatusJson(board_.snapshot()), "application/json");
+        } else if (path == QLatin1String("/rti.png")) {
+            const QByteArray png = board_.snapshot().picture_png;
+            if (png.isEmpty())
+                responder.write("no picture: the radar view is not open\n", "text/plain",
+                                Status::NotFound);
+            else
+                responder.write(png, "image/png");
         } else if (path == QLatin1String("/")) {
             responder.write(StatusPage(board_.snapshot()), "text/html; charset=utf-8");
         } else {

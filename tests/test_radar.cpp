@@ -249,6 +249,8 @@ TEST_F(RadarRunTest, TheRangeTimeColumnsHoldEachGatesPowerAndTheFileHoldsWhatThe
 TEST_F(RadarRunTest, TheWindowShowsTheChosenGatesMomentsAndEveryGatesProfile) {
     record();
     zarv::views::TRadarForm form(feed, station->config.run_config);
+    QList<QImage> pictures;  // what the status page would be given
+    form.setPictureTaker([&](const QImage& picture) { pictures << picture; });
     form.show();
     form.points_box->setCurrentText(QString::number(kPoints));
     form.averages_box->setValue(kBlocks);
@@ -266,6 +268,8 @@ TEST_F(RadarRunTest, TheWindowShowsTheChosenGatesMomentsAndEveryGatesProfile) {
     ASSERT_EQ(form.profile().size(), static_cast<std::size_t>(kGates));
     EXPECT_NEAR(form.profile()[9].mean_hz, 20, 0.5 / (kPoints * kPeriod));
     EXPECT_EQ(form.rti->picture.gates(), kGates);
+    ASSERT_EQ(pictures.size(), 1);  // once, however often the view refreshes within 5 s
+    EXPECT_EQ(pictures[0].size(), form.rti->size() * form.rti->devicePixelRatio());
     const qint64 newest = form.rti->picture.newest();
     EXPECT_GE(newest, 0);
     form.minutes_box->setValue(1);  // a new span keeps the columns already taken

@@ -123,6 +123,19 @@ TEST_F(StatusServerTest, EveryEndpointAnswersFromTheBoard) {
     EXPECT_TRUE(page.body.contains("&lt;b&gt;Zarv not found!&lt;/b&gt;"));  // shown, not obeyed
     EXPECT_FALSE(page.body.contains("http://") || page.body.contains("https://"));
 
+    EXPECT_FALSE(page.body.contains("<img"));
+    EXPECT_EQ(Get(port, "/rti.png").status, 404);  // no radar view open
+    const QByteArray png("\x89PNG\r\n\x1a\n fake", 13);
+    board.change([&](StationState& s) {
+        s.picture_png = png;
+        s.picture_at = QDateTime::currentDateTimeUtc();
+    });
+    EXPECT_TRUE(Get(port, "/").body.contains("<img src=\"rti.png?"));
+    const HttpReply picture = Get(port, "/rti.png");
+    EXPECT_EQ(picture.status, 200);
+    EXPECT_TRUE(picture.head.contains("image/png"));
+    EXPECT_EQ(picture.body, png);
+
     EXPECT_EQ(Get(port, "/nothing").status, 404);
     EXPECT_EQ(SendRaw(port,
                       "POST /metrics HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n"

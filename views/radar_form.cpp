@@ -117,6 +117,13 @@ void TRadarForm::showEvent(QShowEvent* event) {
     timer_->start();
 }
 
+void TRadarForm::givePicture() {
+    if (!picture_taker_) return;
+    if (since_picture_.isValid() && since_picture_.elapsed() < kPictureEveryMs) return;
+    since_picture_.start();
+    picture_taker_(rti->grab().toImage());
+}
+
 void TRadarForm::hideEvent(QHideEvent* event) {
     timer_->stop();  // the feed keeps the columns until the window is back
     QWidget::hideEvent(event);
@@ -136,6 +143,7 @@ void TRadarForm::refreshView() {
         rti->start_time_ns = settings_.start_time;
         rti->resolution_ns = settings_.resolution;
         rti->update();  // the picture moves once a column is done, not at every refresh
+        givePicture();
     }
     const double period_s = feed_.recordPeriodSeconds();
     analysis_.setPoints(points_box->currentData().toInt());

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QImage>
 #include <QWidget>
 #include <deque>
+#include <functional>
 #include <vector>
 
 #include "radar/radar_analysis.h"
@@ -45,6 +48,12 @@ class TRadarForm : public QWidget {
     void refreshAll();
     // The beam shown below the picture: the chosen one, or the one recording.
     int shownBeam() const;
+    // Given the range-time picture as drawn, at most every few seconds while
+    // the view is shown and the picture moves (the status page shows it).
+    static constexpr int kPictureEveryMs = 5000;
+    void setPictureTaker(std::function<void(const QImage&)> taker) {
+        picture_taker_ = std::move(taker);
+    }
 
     const radar::GateSpectrum& gateSpectrum() const { return gate_; }
     const std::vector<radar::SpectralMoments>& profile() const { return profile_; }
@@ -66,6 +75,7 @@ class TRadarForm : public QWidget {
     void hideEvent(QHideEvent* event) override;
 
   private:
+    void givePicture();
     QWidget* buildControls();
     void resetHistory();
     void showMoments(int beam, int gate, double period_s);
@@ -80,6 +90,8 @@ class TRadarForm : public QWidget {
     radar::GateSpectrum gate_;
     std::vector<radar::SpectralMoments> profile_;
     int refreshes_ = 0;
+    std::function<void(const QImage&)> picture_taker_;
+    QElapsedTimer since_picture_;
 };
 
 }  // namespace zarv::views
