@@ -46,6 +46,7 @@ TEST(SameSecret, EqualOnlyWhenEveryByteAndTheLengthAgree) {
     EXPECT_FALSE(SameSecret("s3cret", "s3cret!"));
     EXPECT_FALSE(SameSecret("s3cret", "S3cret"));
     EXPECT_FALSE(SameSecret("", "x"));
+    EXPECT_FALSE(SameSecret("abc", QByteArray("abc\0", 4)));  // a NUL is no end here
 }
 
 // A server on a free loopback port over a board the test fills.
