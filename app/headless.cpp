@@ -8,6 +8,7 @@
 
 #include "acquisition/acquisition_run.h"
 #include "ending_signals.h"
+#include "headless_picture.h"
 #include "journal_lines.h"
 #include "monitoring/service_notifier.h"
 #include "monitoring/station_watch.h"
@@ -88,6 +89,7 @@ int RunHeadless(device_io::FtApi& api, double seconds, const QString& status_lis
     SetProcessPriority(3);
     if (const QString shortfall = RealTimeShortfall(); !shortfall.isEmpty())
         station.log.KeepNote(shortfall);
+    std::unique_ptr<HeadlessPicture> picture;  // a record sink: it outlives the run
     AcquisitionRun run(station.log, station.session, station.config);
     watch.watchRun(run, station.session);
     monitoring::ServiceNotifier systemd(watch.board(),
@@ -97,6 +99,10 @@ int RunHeadless(device_io::FtApi& api, double seconds, const QString& status_lis
             watch.serveAsAsked(status_listen, settings.status_listen, settings.status_token_file);
         !note.isEmpty())
         station.log.KeepNote(note);
+    if (watch.port() != 0) {
+        picture = std::make_unique<HeadlessPicture>(watch);
+        run.setRecordSink(&picture->feed());
+    }
     // Nobody is there to press Start again: a lost link, a silent stream or
     // framing errors are recovered from.
     run.setAlwaysRecover(true);

@@ -27,7 +27,7 @@ QString Picture(const StationState& s) {
     return QStringLiteral(
                "<h2>Range-time intensity</h2>\n<img src=\"rti.png?%1\" "
                "alt=\"The radar view's range-time intensity, as of %2 UTC\" "
-               "style=\"max-width:100%\">\n")
+               "style=\"width:100%;max-width:60em;image-rendering:pixelated\">\n")
         .arg(s.picture_at.toMSecsSinceEpoch())
         .arg(s.picture_at.toUTC().toString(QStringLiteral("hh:mm:ss")));
 }

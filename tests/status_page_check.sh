@@ -27,8 +27,21 @@ dom="$(chrome --dump-dom "http://127.0.0.1:$port/")" || fail "chromium could not
 grep -q 'id="glance">recording<' <<<"$dom" || fail "the page does not say recording: $dom"
 grep -q '<th>Beam</th><td>1</td>' <<<"$dom" || fail "the page shows no beam: $dom"
 grep -q 'Starting trigger on beam direction: 1' <<<"$dom" || fail "the page shows no log"
+# The range-time picture comes within its five seconds and is a PNG.
+picture_seen=0
+for _ in $(seq 40); do
+  if /usr/bin/python3 - "$port" <<'PY' 2>/dev/null; then picture_seen=1; break; fi
+import sys, urllib.request
+with urllib.request.urlopen(f"http://127.0.0.1:{sys.argv[1]}/rti.png", timeout=5) as reply:
+    assert reply.status == 200 and reply.read(8) == b"\x89PNG\r\n\x1a\n"
+PY
+  sleep 0.5
+done
+[ "$picture_seen" = 1 ] || fail "no range-time picture at /rti.png"
+dom="$(chrome --dump-dom "http://127.0.0.1:$port/")" || fail "chromium could not load the page again"
+grep -q '<img src="rti.png?' <<<"$dom" || fail "the page shows no picture"
 if [ $# -ge 3 ]; then
-  chrome --screenshot="$work/page.png" --window-size=900,760 --hide-scrollbars \
+  chrome --screenshot="$work/page.png" --window-size=900,1150 --hide-scrollbars \
     "http://127.0.0.1:$port/" >/dev/null || fail "no screenshot"
   cp "$work/page.png" "$3"
 fi

@@ -165,6 +165,28 @@ TEST(RtiPictureTest, ColumnsLandByTimeAndTheOldOnesAreCleared) {
     EXPECT_EQ(picture.image(1).pixel(2, 0), beam2.pixel(3, 0)) << "other beams cleared too";
 }
 
+// What a status page shows: the ring unrolled, newest column at the right,
+// each gate as tall as asked.
+TEST(RtiPictureTest, InTimeOrderPutsTheNewestColumnAtTheRight) {
+    zarv::views::RtiPicture picture;
+    EXPECT_TRUE(picture.inTimeOrder(1, 3).isNull());
+    picture.reset(4, 1.0, 2);
+    PowerColumn c;
+    c.beam = 1;
+    c.power_db = {0, 70};
+    c.end = QDateTime::fromMSecsSinceEpoch(10'500);  // ring index 2
+    picture.add(c);
+    c.power_db = {35, 35};
+    c.end = QDateTime::fromMSecsSinceEpoch(13'200);  // ring index 1, three stretches later
+    picture.add(c);
+    const QImage ordered = picture.inTimeOrder(1, 3);
+    ASSERT_EQ(ordered.size(), QSize(4, 6));
+    EXPECT_EQ(ordered.pixel(3, 0), zarv::views::ColourOf(0.5));  // the newest, at the right
+    EXPECT_EQ(ordered.pixel(0, 0), zarv::views::ColourOf(1.0));  // three stretches before
+    EXPECT_EQ(ordered.pixel(0, 2), zarv::views::ColourOf(1.0));  // gate 2 is rows 0 to 2
+    EXPECT_EQ(ordered.pixel(0, 3), zarv::views::ColourOf(0.0));  // gate 1 below
+}
+
 // The simulated controller's gate g carries a tone of 2000 - 50 g at +2 g Hz. A
 // recorded run's spectra, powers and moments are checked against that.
 class RadarRunTest : public StationFixture {

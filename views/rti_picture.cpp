@@ -49,4 +49,16 @@ void RtiPicture::add(const radar::PowerColumn& column) {
                        scale.colourOf(column.power_db[static_cast<std::size_t>(g)]));
 }
 
+QImage RtiPicture::inTimeOrder(int beam, int row_height) const {
+    const QImage& ring = image(beam);
+    if (ring.isNull() || newest_ < 0) return QImage();
+    QImage ordered(ring.size(), ring.format());
+    const int split = newestIndex() + 1;  // the oldest column kept
+    for (int y = 0; y < ring.height(); ++y)
+        for (int x = 0; x < ring.width(); ++x)
+            ordered.setPixel(x, y, ring.pixel((split + x) % columns_, y));
+    return ordered.scaled(ring.width(), ring.height() * row_height, Qt::IgnoreAspectRatio,
+                          Qt::FastTransformation);
+}
+
 }  // namespace zarv::views

@@ -30,6 +30,9 @@ class RtiPicture {
     qint64 newest() const { return newest_; }
     // The ring index of the newest column, as the image holds it.
     int newestIndex() const { return static_cast<int>(newest_ % columns_); }
+    // The beam's picture in time order, oldest column at the left, each gate
+    // row_height pixels high: what a page shows without the view's axes.
+    QImage inTimeOrder(int beam, int row_height) const;
     DecibelScale scale;
 
   private:
