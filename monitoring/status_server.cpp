@@ -1,11 +1,14 @@
 #include "status_server.h"
 
 #include <QAbstractHttpServer>
+#include <QEventLoop>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
-#include <QThread>
+#include <QTimer>
 #include <QUrlQuery>
 #include <atomic>
+#include <future>
+#include <thread>
 
 #include "bounded_tcp_server.h"
 #include "metrics_text.h"
@@ -88,49 +91,55 @@ class StatusHttp : public QAbstractHttpServer {
     const QByteArray token_;
 };
 
+// The server's thread is a plain std::thread running an event loop of its
+// own: starting, stopping and the hand-over of the result go through standard
+// primitives, so nothing but copies of the board crosses between threads.
 class HttpStatusServer : public StatusServer {
   public:
-    explicit HttpStatusServer(const StateBoard& board) : board_(board) {
-        thread_.setObjectName(QStringLiteral("status server"));
-    }
+    explicit HttpStatusServer(const StateBoard& board) : board_(board) {}
     ~HttpStatusServer() override {
-        if (!thread_.isRunning()) return;
-        QMetaObject::invokeMethod(
-            context_, [this] { delete http_; }, Qt::BlockingQueuedConnection);
-        thread_.quit();
-        thread_.wait();
-        delete context_;
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
     }
 
     QString start(const ListenAddress& where, const QByteArray& token) override {
-        context_ = new QObject;
-        context_->moveToThread(&thread_);
-        thread_.start();
-        QString error;
-        QMetaObject::invokeMethod(
-            context_, [&] { error = listen(where, token); }, Qt::BlockingQueuedConnection);
-        return error;
+        std::promise<QString> started;
+        std::future<QString> result = started.get_future();
+        thread_ = std::thread([this, where, token, &started] { serve(where, token, started); });
+        return result.get();
     }
 
     quint16 port() const override { return port_.load(); }
 
   private:
-    // On the server's thread.
-    QString listen(const ListenAddress& where, const QByteArray& token) {
-        http_ = new StatusHttp(board_, token);
-        auto* tcp = new BoundedTcpServer(kMostConnections, kMostRequestBytes, kIdleMs, http_);
-        if (!tcp->listen(where.address, where.port))
-            return QStringLiteral("Status server cannot listen on %1: %2")
-                .arg(where.text(), tcp->errorString());
-        http_->bind(tcp);
+    static constexpr int kStopLookMs = 50;
+
+    // On the server's thread: listens, says how that went, then serves until
+    // asked to stop. The server objects live and die on this thread.
+    void serve(const ListenAddress& where, const QByteArray& token,
+               std::promise<QString>& started) {
+        QEventLoop loop;
+        StatusHttp http(board_, token);
+        auto* tcp = new BoundedTcpServer(kMostConnections, kMostRequestBytes, kIdleMs, &http);
+        if (!tcp->listen(where.address, where.port)) {
+            started.set_value(QStringLiteral("Status server cannot listen on %1: %2")
+                                  .arg(where.text(), tcp->errorString()));
+            return;
+        }
+        http.bind(tcp);
         port_ = tcp->serverPort();
-        return QString();
+        started.set_value(QString());
+        QTimer stop_look;
+        QObject::connect(&stop_look, &QTimer::timeout, &loop, [&] {
+            if (stop_) loop.quit();
+        });
+        stop_look.start(kStopLookMs);
+        loop.exec();
     }
 
     const StateBoard& board_;
-    QThread thread_;
-    QObject* context_ = nullptr;
-    StatusHttp* http_ = nullptr;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
     std::atomic<quint16> port_{0};
 };
 }  // namespace
