@@ -13,12 +13,19 @@ port="$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.
 sed -e "s|^data_dir *=.*|data_dir=$work/data|" -e 's|^dwell_time *=.*|dwell_time=30|' "$2" > config.txt
 QT_QPA_PLATFORM=offscreen "$program" --headless --duration 60 --status-listen "$port" > out.txt 2>&1 &
 pid=$!
-# Until the first dwell records (or 20 s).
+# Until the station says it records (or 20 s).
+recording=0
 for _ in $(seq 200); do
-  grep -q "Starting trigger" out.txt 2>/dev/null && break
+  if /usr/bin/python3 - "$port" <<'PY' 2>/dev/null; then recording=1; break; fi
+import json, sys, urllib.request
+with urllib.request.urlopen(f"http://127.0.0.1:{sys.argv[1]}/status.json", timeout=5) as reply:
+    state = json.load(reply)
+assert state["recording"] and state["dwell"]["beam"] == 1
+assert any("Starting trigger" in line for line in state["last_log_lines"])
+PY
   sleep 0.1
 done
-sleep 1
+[ "$recording" = 1 ] || fail "the station did not say it records: $(cat out.txt)"
 chrome() {
   timeout 60 "$browser" --headless --no-sandbox --disable-gpu --no-first-run \
     --user-data-dir="$work/profile" "$@" 2>/dev/null
