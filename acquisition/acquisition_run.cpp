@@ -259,6 +259,7 @@ void AcquisitionRun::showRunFields() {
     if (const QString w = disk_.look(fields.hours_left, config_.run_config.data_dir); !w.isEmpty())
         log_.KeepNote(w);
     fields.disk_warning = disk_.text();
+    fields.disk_low = static_cast<int>(disk_.level());
     op_.setRunFields(fields);
 }
 

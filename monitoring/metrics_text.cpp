@@ -80,9 +80,7 @@ QByteArray MetricsText(const StationState& s) {
     e.family("zarv_data_low_space", "gauge",
              "1 with less than a day of recording left on the data disk, 2 with less than an "
              "hour; else 0.");
-    e.sample(s.disk_warning.contains(QLatin1String("hour"))  ? 2
-             : s.disk_warning.contains(QLatin1String("day")) ? 1
-                                                             : 0);
+    e.sample(s.disk_low);
     e.family("zarv_last_record_timestamp_seconds", "gauge",
              "When a record was last written (Unix time); 0 before the first.");
     e.sample(Seconds(s.last_record));

@@ -27,8 +27,7 @@ ServiceNotifier::ServiceNotifier(const StateBoard& board, Heartbeat processing, 
     timer_.start();
 }
 
-QString ServiceNotifier::StatusLine(const StateBoard& board) {
-    const StationState s = board.snapshot();
+QString ServiceNotifier::StatusLine(const StationState& s) {
     std::int64_t records = 0;
     for (int beam = 1; beam <= 3; ++beam) records += s.recordsWritten(beam);
     QString line = s.recovering()  ? QStringLiteral("Recovering")
@@ -45,7 +44,7 @@ void ServiceNotifier::tick() {
         ready_ = true;
         send("READY=1");
     }
-    if (const QString status = StatusLine(board_); status != last_status_) {
+    if (const QString status = StatusLine(s); status != last_status_) {
         last_status_ = status;
         send("STATUS=" + status.toUtf8());
     }

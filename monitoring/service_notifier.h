@@ -9,6 +9,7 @@
 namespace zarv::monitoring {
 
 class StateBoard;
+struct StationState;
 
 // What systemd hears from a station it supervises (Type=notify): READY=1 once
 // the first records are written, a STATUS= line as the run goes, and
@@ -26,7 +27,7 @@ class ServiceNotifier : public QObject {
     // The interval systemd asked pings at (half WatchdogSec); 0: no watchdog.
     int watchdogIntervalMs() const { return watchdog_ms_; }
     // The STATUS= text for a state: "Beam 2 · 14 dwells · 123456 records · 40.1 h of disk".
-    static QString StatusLine(const StateBoard& board);
+    static QString StatusLine(const StationState& state);
 
   private:
     void tick();

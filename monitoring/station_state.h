@@ -28,6 +28,7 @@ struct StationState {
     qint64 free_bytes = -1;  // on the data file system; -1: unknown
     double hours_left = -1;  // at the current rate; -1: nothing is being written
     QString disk_warning;    // "less than a day of recording left", or empty
+    int disk_low = 0;        // 0 enough, 1 less than a day, 2 less than an hour
     QString status_text;
     QString loss_text;
     QString last_summary;  // of the last run that ended

@@ -47,6 +47,7 @@ void WatchingOperator::setRunFields(const station::RunFields& f) {
         s.free_bytes = f.free_bytes;
         s.hours_left = f.hours_left;
         s.disk_warning = f.disk_warning;
+        s.disk_low = f.disk_low;
     });
     inner_.setRunFields(f);
 }

@@ -17,6 +17,7 @@ struct RunFields {
     qint64 free_bytes = -1;  // on the data directory's file system; -1: unknown
     double hours_left = -1;  // at the current rate; -1: nothing is being written
     QString disk_warning;    // "less than a day of recording left", or empty
+    int disk_low = 0;        // 0 enough, 1 less than a day, 2 less than an hour
     QString summary;         // after the run: what it recorded
 };
 

@@ -448,6 +448,7 @@ TEST_F(RunTest, AFillingDiskIsWarnedAboutWhileTheRunRecords) {
     ASSERT_FALSE(op.run_fields.isEmpty());
     bool shown = false;
     for (const auto& fields : op.run_fields)
-        shown = shown || fields.disk_warning == "less than an hour of recording left";
+        shown = shown || (fields.disk_warning == "less than an hour of recording left" &&
+                          fields.disk_low == 2);
     EXPECT_TRUE(shown);
 }

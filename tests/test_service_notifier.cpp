@@ -133,7 +133,7 @@ TEST(ServiceNotifier, WithoutNotifySocketNothingIsSent) {
         s.records_written = {10, 20, 30};
         s.hours_left = 12.2;
     });
-    EXPECT_EQ(ServiceNotifier::StatusLine(board),
+    EXPECT_EQ(ServiceNotifier::StatusLine(board.snapshot()),
               "Recovering · 3 dwells · 60 records · 12.2 h of disk");
 }
 

@@ -90,6 +90,8 @@ TEST_F(StatusServerTest, EveryEndpointAnswersFromTheBoard) {
         s.records_missing = {0, 3, 0};
         s.free_bytes = 2'000'000'000;
         s.hours_left = 0.5;
+        s.disk_warning = QStringLiteral("less than an hour of recording left");
+        s.disk_low = 2;
         s.file_path = QStringLiteral("data/2026/12/08/17/20261208170000_beam2.txt");
     });
     board.addLogLine(QStringLiteral("08/12/26 17:00:00: Starting trigger on beam direction: 2"));
@@ -104,6 +106,7 @@ TEST_F(StatusServerTest, EveryEndpointAnswersFromTheBoard) {
     EXPECT_TRUE(metrics.body.contains("\nzarv_dwells_total 7\n"));
     EXPECT_TRUE(metrics.body.contains("\nzarv_recording 1\n"));
     EXPECT_TRUE(metrics.body.contains("\nzarv_data_remaining_seconds 1800\n"));
+    EXPECT_TRUE(metrics.body.contains("\nzarv_data_low_space 2\n"));
     EXPECT_TRUE(metrics.body.contains("zarv_build_info{version=\"1.2.3\"} 1\n"));
     EXPECT_EQ(PromtoolComplaints(metrics.body), QString());
 
