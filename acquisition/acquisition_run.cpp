@@ -463,7 +463,8 @@ void AcquisitionRun::reportTiming(const DwellTiming& timing) {
         const std::int64_t frames = timing.missing() * std::max(1, config_.run_config.integrations);
         op_.setLossText(QStringLiteral("Lost %1 frames").arg(frames));
     }
-    journal_pending_ = DwellEntry{file_.path(), beam_, trigger_wall_, timing};
+    journal_pending_ =
+        DwellEntry{file_.path(), beam_, trigger_wall_, timing, config_.run_config.geometry};
 }
 
 void AcquisitionRun::waitForDwellClosed() {

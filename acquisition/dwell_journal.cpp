@@ -54,6 +54,17 @@ QString writeAll(int fd, const QByteArray& bytes) {
     return QString();
 }
 
+QJsonObject geometryObject(station::RadarGeometry geometry) {
+    QJsonObject out;
+    int count = 0;
+    const station::GeometryKey* keys = station::GeometryKeys(&count);
+    for (int i = 0; i < count; ++i)
+        if (const std::optional<double> value = *keys[i].slot(geometry))
+            out.insert(QString::fromLatin1(keys[i].name), *value);
+    if (geometry.dc_notch) out.insert(QStringLiteral("dc_notch"), *geometry.dc_notch);
+    return out;
+}
+
 }  // namespace
 
 QDateTime WallTimeOf(const DwellEntry& entry, std::int64_t steady_ns) {
@@ -72,7 +83,7 @@ QByteArray DwellJournalLine(const DwellEntry& entry) {
             {QStringLiteral("cause"), QString::fromLatin1(GapCauseName(gap.cause))},
         });
     }
-    const QJsonObject line{
+    QJsonObject line{
         {QStringLiteral("file"), QFileInfo(entry.data_file).fileName()},
         {QStringLiteral("beam"), entry.beam},
         {QStringLiteral("trigger_start"), utcText(entry.trigger_wall)},
@@ -84,6 +95,8 @@ QByteArray DwellJournalLine(const DwellEntry& entry) {
         {QStringLiteral("records_implied"), static_cast<qint64>(t.records_implied)},
         {QStringLiteral("discontinuities"), gaps},
     };
+    if (const QJsonObject radar = geometryObject(entry.geometry); !radar.isEmpty())
+        line.insert(QStringLiteral("radar"), radar);
     return QJsonDocument(line).toJson(QJsonDocument::Compact);
 }
 

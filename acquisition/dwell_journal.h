@@ -5,6 +5,7 @@
 #include <QString>
 
 #include "dwell_timeline.h"
+#include "station/radar_geometry.h"
 
 namespace zarv::acquisition {
 
@@ -12,7 +13,8 @@ namespace zarv::acquisition {
 // in dwells.jsonl, saying when the trigger started (UTC, to the millisecond,
 // with the station's time zone), when reading ended, how many records the file
 // got and the time implies, and each gap: the file's record after it, the
-// records missing and the true time of that record. The data files stay as
+// records missing and the true time of that record, and the radar's geometry
+// as config.txt gave it. The data files stay as
 // they are; readers place records in time from here.
 inline constexpr char kDwellJournalName[] = "dwells.jsonl";
 
@@ -21,6 +23,7 @@ struct DwellEntry {
     int beam = 0;
     QDateTime trigger_wall;  // the station's clock when the trigger was started
     DwellTiming timing;
+    station::RadarGeometry geometry;  // its keys that config.txt set, under "radar"
 };
 
 // The wall-clock time of a steady-clock instant of the dwell.

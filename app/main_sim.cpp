@@ -3,6 +3,7 @@
 
 #include "app/station_main.h"
 #include "simulator/sim_controller.h"
+#include "simulator/sim_waveform.h"
 
 using namespace zarv::app;
 using namespace zarv::sim;
@@ -11,5 +12,6 @@ int main(int argc, char** argv) {
     SimController controller(qEnvironmentVariable("ZARV_SIM_FLASH"),
                              qEnvironmentVariable("ZARV_SIM_TRACE"), SimClockFromEnvironment());
     controller.setFaultPlan(SimFaultPlan::FromEnvironment());
+    controller.setNoise(SimNoiseFromEnvironment());
     return RunStation(argc, argv, controller);
 }

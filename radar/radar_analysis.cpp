@@ -11,7 +11,7 @@ GateSpectrum RadarAnalysis::analyse(const std::vector<Complex>& series, int bloc
     GateSpectrum out;
     if (!spectrum_) return out;
     out.blocks = spectrum_->compute(series.data(), series.size(), blocks, out.power);
-    if (out.blocks > 0) out.moments = MomentsOf(out.power, out.blocks, record_period_s);
+    if (out.blocks > 0) out.moments = MomentsOf(out.power, out.blocks, record_period_s, options_);
     return out;
 }
 
@@ -21,7 +21,7 @@ GateSpectrum RadarAnalysis::analyse(const RecordWindow& window, int gate, int bl
     if (!spectrum_ || gate < 1 || gate > window.gates) return out;
     out.blocks =
         spectrum_->compute(window.gate(gate), window.records, window.stride(), blocks, out.power);
-    if (out.blocks > 0) out.moments = MomentsOf(out.power, out.blocks, record_period_s);
+    if (out.blocks > 0) out.moments = MomentsOf(out.power, out.blocks, record_period_s, options_);
     return out;
 }
 

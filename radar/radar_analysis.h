@@ -23,6 +23,9 @@ class RadarAnalysis {
   public:
     void setPoints(int points);
     int points() const { return spectrum_ ? spectrum_->points() : 0; }
+    // The SNR threshold and the DC notch the moments are taken with.
+    void setMomentOptions(const MomentOptions& options) { options_ = options; }
+    const MomentOptions& momentOptions() const { return options_; }
 
     GateSpectrum analyse(const std::vector<Complex>& series, int blocks, double record_period_s);
     // The same from the feed's newest records, for one gate or for every gate.
@@ -32,6 +35,7 @@ class RadarAnalysis {
 
   private:
     std::unique_ptr<DopplerSpectrum> spectrum_;
+    MomentOptions options_;
 };
 
 }  // namespace zarv::radar

@@ -4,16 +4,30 @@
 
 namespace zarv::radar {
 
-// What a Doppler spectrum says about the echo above its noise.
+// Below this SNR a gate's moments are not trusted: noise alone seldom reaches it
+// with the view's 64 points and 4 spectra (see the README's table).
+inline constexpr double kDefaultSnrThresholdDb = -10.0;
+
+struct MomentOptions {
+    double snr_threshold_db = kDefaultSnrThresholdDb;
+    // Ground clutter: 0 keeps every bin; k replaces the bins within k - 1 of
+    // 0 Hz by the noise level before the echo is looked for.
+    int dc_notch = 0;
+};
+
+// What a Doppler spectrum says about the echo around its peak.
 struct SpectralMoments {
     double noise_per_bin = 0;  // Hildebrand-Sekhon level
-    double power = 0;          // sum of the bins' excess over the noise
+    double power = 0;          // the echo region's excess over the noise
     double power_db = 0;       // 10 log10(power)
-    double snr_db = 0;         // power over the noise of all bins
+    double snr_db = 0;         // power over the noise of the whole band, may be negative
     double mean_hz = 0;        // power-weighted mean frequency, within +-1/(2T)
     double width_hz = 0;       // power-weighted standard deviation about the mean
     int peak_bin = -1;
-    bool valid = false;  // false for an empty spectrum or one of noise alone
+    int first_bin = -1;  // the echo region, from first to last going up (it may wrap)
+    int last_bin = -1;
+    bool measured = false;  // a spectrum was there to look at
+    bool valid = false;     // measured, with an echo at or above the SNR threshold
 };
 
 // The noise level of a spectrum averaged over `averages` blocks (Hildebrand and
@@ -21,8 +35,10 @@ struct SpectralMoments {
 // more than white noise averaged that many times would show.
 double HildebrandSekhonNoise(const std::vector<double>& power, int averages);
 
-// The moments of the bins above the noise. Frequencies are taken about the peak,
-// so an echo that straddles the folding frequency keeps its mean and width.
-SpectralMoments MomentsOf(const std::vector<double>& power, int averages, double record_period_s);
+// The moments of the echo region: from the peak out to where the spectrum first
+// meets the noise level on each side. Frequencies are taken about the peak, so
+// an echo that straddles the folding frequency keeps its mean and width.
+SpectralMoments MomentsOf(const std::vector<double>& power, int averages, double record_period_s,
+                          const MomentOptions& options = {});
 
 }  // namespace zarv::radar

@@ -19,6 +19,7 @@
 #include "emulated_usb.h"
 #include "ftdi_chip.h"
 #include "sim_controller.h"
+#include "sim_waveform.h"
 
 using namespace zarv::sim;
 
@@ -148,6 +149,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     SimController controller(o.flash, o.trace);
+    controller.setNoise(SimNoiseFromEnvironment());
     controller.setBridgeBufferSize(o.buffer);
     const SimFaultPlan plan = SimFaultPlan::FromEnvironment();
     controller.setFaultPlan(plan, false);

@@ -75,6 +75,10 @@ class SimController : public FtApi {
     // The controller's own time: a fast clock makes the station keep it too.
     const device_io::LinkClock& StreamClock() const override { return stream_clock_; }
 
+    // Gaussian noise of sigma counts on every ip and qp sample of the frames made
+    // from now on; 0 for none.
+    void setNoise(double sigma);
+
     // What tests read back.
     Programmed programmed() const;
     std::vector<std::array<std::uint8_t, 50>> writtenFrames() const;
@@ -255,6 +259,7 @@ class SimController : public FtApi {
     std::optional<std::int64_t> stream_stop_frames_;
     std::vector<std::uint8_t> frame_cache_;
     std::int64_t frame_cache_index_ = -1;
+    double noise_sigma_ = 0;
 };
 
 }  // namespace zarv::sim

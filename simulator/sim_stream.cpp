@@ -116,6 +116,11 @@ void SimController::chargeIdleOverrunLocked(Clock::time_point at) {
     overrun_bytes_ += static_cast<std::uint64_t>(excess);
 }
 
+void SimController::setNoise(double sigma) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    noise_sigma_ = std::max(sigma, 0.0);
+}
+
 std::uint8_t SimController::streamByteLocked(std::int64_t offset) {
     const std::int64_t frame = offset / kSimFrameBytes;
     if (frame != frame_cache_index_) {
@@ -126,8 +131,9 @@ std::uint8_t SimController::streamByteLocked(std::int64_t offset) {
         frame_cache_[3] = 0xFF;
         const int gates = std::min<int>(programmed_.sweep.gates, 36);
         for (int g = 1; g <= gates; ++g) {
-            const SimSample s =
-                SimWaveform(frame, programmed_.beam, g, programmed_.sweep.pulse_period);
+            const SimSample s = SimNoisySample(
+                SimWaveform(frame, programmed_.beam, g, programmed_.sweep.pulse_period),
+                SimNoise(noise_sigma_, static_cast<std::uint64_t>(trigger_starts_), frame, g));
             const std::uint16_t ip = SimWireWord(s.ip);
             const std::uint16_t qp = SimWireWord(s.qp);
             const int at = 4 + 4 * (g - 1);

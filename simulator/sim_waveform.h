@@ -15,6 +15,16 @@ struct SimSample {
 
 SimSample SimWaveform(std::int64_t frame, int beam, int gate, std::uint32_t pulse_period_counts);
 
+// Thermal noise: independent Gaussian values of standard deviation sigma counts
+// for ip and qp, the same whenever the same (run, frame, gate) is asked again,
+// so that a frame read twice does not change.
+SimSample SimNoise(double sigma, std::uint64_t run, std::int64_t frame, int gate);
+// The signal plus noise, held to what 12 bits can carry.
+SimSample SimNoisySample(SimSample signal, SimSample noise);
+// ZARV_SIM_NOISE=SIGMA (counts, 0 to 2000); 0 when unset. A bad value is said on
+// standard error and ignored.
+double SimNoiseFromEnvironment();
+
 // A sample as it travels: the 12-bit two's complement word, low byte first.
 inline std::uint16_t SimWireWord(int value) {
     return static_cast<std::uint16_t>(value & 0x0FFF);

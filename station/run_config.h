@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "radar_geometry.h"
+
 namespace zarv::station {
 
 // The run settings, one field per key of config.txt.
@@ -45,6 +47,9 @@ struct TRunConfig {
     bool auto_recovery = false;
     // Optional: daily logs older than this many days are removed; 0 keeps all.
     std::int32_t log_keep_days = 0;
+    // Optional: the carrier, the system delay, the beams' directions, where the
+    // station stands, and how the radar view trusts its moments.
+    RadarGeometry geometry;
 };
 
 enum class ConfigKind { Integer, Float, Text };

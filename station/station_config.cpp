@@ -50,6 +50,7 @@ void StationConfig::ReadConfig() {
     readOptionalText(lines, "status_token_file", run_config.status_token_file, stamp);
     readAutoRecovery(lines, stamp);
     readLogKeepDays(lines, stamp);
+    readGeometry(lines, stamp);
     (void)MakeHourTree(run_config.data_dir, stamp);  // quietly: a run says more
 }
 
@@ -78,6 +79,41 @@ void StationConfig::readLogKeepDays(const ConfigLines& lines, const QDateTime& s
     log_.keepDailyLogsFor(run_config.log_keep_days);
 }
 
+// Optional numbers within their ranges, echoed only when set.
+void StationConfig::readGeometry(const ConfigLines& lines, const QDateTime& stamp) {
+    RadarGeometry geometry;
+    int count = 0;
+    const GeometryKey* keys = GeometryKeys(&count);
+    for (int i = 0; i < count; ++i) {
+        const QString value = ConfigValue(lines, QString::fromLatin1(keys[i].name));
+        if (value.isEmpty()) continue;
+        const auto number = ParseConfigFloat(value);
+        if (!number || *number < keys[i].low || *number > keys[i].high)
+            throw badValue(keys[i].name,
+                           StationError(QStringLiteral("'%1' is not a number from %2 to %3")
+                                            .arg(ShownValue(value), FormatGeneral(keys[i].low),
+                                                 FormatGeneral(keys[i].high))));
+        *keys[i].slot(geometry) = *number;
+        echoOptional(keys[i].name, FormatGeneral(*number), stamp);
+    }
+    const QString notch = ConfigValue(lines, QStringLiteral("dc_notch"));
+    if (!notch.isEmpty()) {
+        const auto bins = ParseConfigInteger(notch);
+        if (!bins || *bins < 0 || *bins > kDcNotchMost)
+            throw badValue("dc_notch",
+                           StationError(QStringLiteral("'%1' is not a number of bins from 0 to %2")
+                                            .arg(ShownValue(notch))
+                                            .arg(kDcNotchMost)));
+        geometry.dc_notch = *bins;
+        echoOptional("dc_notch", notch, stamp);
+    }
+    run_config.geometry = geometry;
+}
+
+void StationConfig::echoOptional(const char* key, const QString& value, const QDateTime& stamp) {
+    log_.LogAt(stamp, QString::fromLatin1(key) + QStringLiteral(": ") + value);
+}
+
 // Optional, 0 or 1: absent means 0, and only a set key is echoed.
 void StationConfig::readAutoRecovery(const ConfigLines& lines, const QDateTime& stamp) {
     static const ConfigKey key{"auto_recovery", "auto_recovery: ", ConfigKind::Integer,
@@ -103,8 +139,12 @@ ConfigLines StationConfig::readLinesNamingTheFile() {
 }
 
 StationError StationConfig::badValue(const ConfigKey& key, const StationError& error) {
+    return badValue(key.name, error);
+}
+
+StationError StationConfig::badValue(const char* key, const StationError& error) {
     const QString where =
-        QStringLiteral("Key %1 in %2").arg(QString::fromLatin1(key.name), configPath());
+        QStringLiteral("Key %1 in %2").arg(QString::fromLatin1(key), configPath());
     log_.KeepNote(where + QStringLiteral(": ") + error.text());
     return StationError(error.text(), where);
 }

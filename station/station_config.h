@@ -37,7 +37,10 @@ class StationConfig {
                           const QDateTime& stamp);
     void readLogKeepDays(const ConfigLines& lines, const QDateTime& stamp);
     void readAutoRecovery(const ConfigLines& lines, const QDateTime& stamp);
+    void readGeometry(const ConfigLines& lines, const QDateTime& stamp);
+    void echoOptional(const char* key, const QString& value, const QDateTime& stamp);
     StationError badValue(const ConfigKey& key, const StationError& error);
+    StationError badValue(const char* key, const StationError& error);
 
     OperatorLog& log_;
 };

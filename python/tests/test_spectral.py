@@ -28,7 +28,7 @@ def test_each_gate_shows_the_simulated_echo(full_dwells):
         period = zarvdata.record_period(header)
         freqs, power = zarvdata.spectra(records, period, POINTS, BLOCKS)
         assert power.shape == (GATES, POINTS)
-        m = zarvdata.moments(power, period, BLOCKS)
+        m = zarvdata.moments(zarvdata.Spectra(freqs, power, BLOCKS, period))
         bin_hz = 1 / (POINTS * period)
         gates = np.arange(1, GATES + 1)
         target = folded(2.0 * gates, period)
@@ -43,19 +43,33 @@ def test_each_gate_shows_the_simulated_echo(full_dwells):
     assert beams == {1, 2, 3}
 
 
-def test_the_numbers_agree_with_the_radar_views(full_dwells, radar_numbers):
-    for path in full_dwells:
-        out = subprocess.run([radar_numbers, str(path), str(POINTS), str(BLOCKS)],
-                             capture_output=True, text=True, check=True).stdout
-        view = np.array([[float(v) for v in line.split()] for line in out.splitlines()])
-        assert view.shape == (GATES, 9)
+def view_numbers(radar_numbers, path, *args):
+    out = subprocess.run([radar_numbers, str(path), *map(str, args)],
+                         capture_output=True, text=True, check=True).stdout
+    return np.array([[float(v) for v in line.split()] for line in out.splitlines()])
+
+
+def test_the_numbers_agree_with_the_radar_views(data_files, radar_numbers):
+    """Every dwell, the short last one too: Python uses the blocks its spectra
+    averaged, as the view does, and marks the same gates invalid."""
+    for path in data_files:
+        view = view_numbers(radar_numbers, path, POINTS, BLOCKS, 20)
         header, records = zarvdata.read(path)[0]
         period = zarvdata.record_period(header)
-        m = zarvdata.moments(zarvdata.spectra(records, period, POINTS, BLOCKS)[1], period, BLOCKS)
+        s = zarvdata.spectra(records, period, POINTS, BLOCKS)
+        if not s.blocks:
+            assert np.all(view[:, 10] == 0)
+            continue
+        m = zarvdata.moments(s, snr_threshold=20)
+        assert view.shape == (GATES, 11)
+        assert np.all(view[:, 10] == s.blocks)
         assert np.allclose(view[:, 2], m["power_db"], atol=0.01)
         assert np.allclose(view[:, 3], m["snr_db"], atol=0.01)
-        assert np.allclose(view[:, 4], m["mean_hz"], atol=0.01)
-        assert np.allclose(view[:, 5], m["width_hz"], atol=0.01)
+        assert np.array_equal(view[:, 9].astype(bool), m["valid"])
+        valid = m["valid"]
+        assert np.allclose(view[valid, 4], m["mean_hz"][valid], atol=0.01)
+        assert np.allclose(view[valid, 5], m["width_hz"][valid], atol=0.01)
+        assert np.all(np.isnan(m["mean_hz"][~valid]))
         assert np.array_equal(view[:, 7].astype(int), m["peak_bin"])
         assert np.allclose(view[:, 8], zarvdata.power_db(records), atol=0.01)
 
@@ -64,7 +78,7 @@ def test_too_few_records_give_no_spectrum_and_points_must_be_a_power_of_two():
     records = np.zeros((10, 3, 2), dtype=np.int16)
     freqs, power = zarvdata.spectra(records, 0.01, 16, 4)
     assert power.shape == (3, 0) and freqs.size == 16
-    assert zarvdata.moments(power, 0.01)["mean_hz"].size == 0
+    assert zarvdata.moments(zarvdata.spectra(records, 0.01, 16, 4))["mean_hz"].size == 0
     with pytest.raises(ValueError):
         zarvdata.spectra(records, 0.01, 12)
 
@@ -73,6 +87,6 @@ def test_an_echo_across_the_folding_frequency_keeps_its_mean():
     n = np.arange(512)
     x = 1000 * (np.exp(2j * np.pi * 49.2 * n * 0.01) + np.exp(-2j * np.pi * 49.2 * n * 0.01 + 1j))
     records = np.stack([x.real, x.imag], axis=-1)[:, None, :].round().astype(np.int16)
-    m = zarvdata.moments(zarvdata.spectra(records, 0.01, 128, 4)[1], 0.01, 4)
+    m = zarvdata.moments(zarvdata.spectra(records, 0.01, 128, 4))
     assert abs(abs(m["mean_hz"][0]) - 50) < 0.5
     assert m["width_hz"][0] < 2

@@ -57,9 +57,9 @@ def collect(data_dir):
             beam["times"].extend(times)
             beam["power"].extend(power)
             period = record_period(header)
-            _, spectrum = spectra(records, period, POINTS, BLOCKS)
-            if spectrum.shape[1]:
-                beam["moments"].append(moments(spectrum, period, BLOCKS))
+            spectrum = spectra(records, period, POINTS, BLOCKS)
+            if spectrum.blocks:
+                beam["moments"].append(moments(spectrum))
     return hours
 
 

@@ -4,6 +4,7 @@ import numpy as np
 
 POINTS = 64  # values per spectrum, a power of two
 BLOCKS = 4   # spectra averaged
+SNR_THRESHOLD_DB = -10.0  # moments below it are not trusted: NaN
 _TINY = 1e-12
 
 
@@ -16,13 +17,27 @@ def bin_frequencies(points, period):
     return (np.arange(points) - points // 2) / (points * period)
 
 
+class Spectra(tuple):
+    """Every gate's Doppler power spectrum, with what made it.
+
+    Unpacks as (frequencies in Hz, power shaped (gates, points)); carries
+    `blocks`, the spectra actually averaged (fewer than asked when the records
+    were short), and `period`, the record period in seconds, so that the
+    moments apply the noise test that fits them."""
+
+    def __new__(cls, frequencies, power, blocks, period):
+        self = super().__new__(cls, (frequencies, power))
+        self.frequencies, self.power, self.blocks, self.period = frequencies, power, blocks, period
+        return self
+
+
 def spectra(records, period, points=POINTS, blocks=BLOCKS):
     """Every gate's Doppler power spectrum from records shaped (n, gates, 2).
 
     Hann-windowed FFTs of `points` values, averaged over up to `blocks` blocks
     ending with the last record, scaled so that a gate's bins add up to its
-    mean power. Returns (frequencies in Hz, power shaped (gates, points));
-    power has no rows' worth of bins when fewer than `points` records exist.
+    mean power. Returns Spectra; its power has no bins when fewer than `points`
+    records exist.
     """
     if points < 2 or points & (points - 1):
         raise ValueError("points must be a power of two")
@@ -30,12 +45,12 @@ def spectra(records, period, points=POINTS, blocks=BLOCKS):
     used = min(blocks, x.shape[0] // points)
     freqs = bin_frequencies(points, period)
     if used < 1:
-        return freqs, np.zeros((x.shape[1], 0))
+        return Spectra(freqs, np.zeros((x.shape[1], 0)), 0, period)
     window = np.sin(np.pi * np.arange(points) / points) ** 2
     tail = x[x.shape[0] - used * points:].reshape(used, points, x.shape[1])
     spectrum = np.fft.fft(tail * window[None, :, None], axis=1)
     power = (np.abs(spectrum) ** 2).sum(axis=0) / (points * (window ** 2).sum() * used)
-    return freqs, np.fft.fftshift(power, axes=0).T
+    return Spectra(freqs, np.fft.fftshift(power, axes=0).T, used, period)
 
 
 def hildebrand_sekhon(power, blocks):
@@ -49,37 +64,77 @@ def hildebrand_sekhon(power, blocks):
     return mean[fits[-1]] if fits.size else ordered[0]
 
 
-def _gate_moments(power, period, blocks):
+def _notched(power, blocks, notch):
+    """The spectrum with the bins within notch - 1 of 0 Hz set to the noise level
+    of the others, and that level."""
     n = power.size
-    noise = hildebrand_sekhon(power, blocks)
+    if notch <= 0 or 2 * notch - 1 >= n:
+        return power, hildebrand_sekhon(power, blocks)
+    inside = np.abs(np.arange(n) - n // 2) < notch
+    noise = hildebrand_sekhon(power[~inside], blocks)
+    return np.where(inside, noise, power), noise
+
+
+def _reach(power, peak, step, noise, room):
+    reach = 0
+    while reach < room and power[(peak + step * (reach + 1)) % power.size] > noise:
+        reach += 1
+    return reach
+
+
+def _gate_moments(measured, period, blocks, notch):
+    n = measured.size
+    power, noise = _notched(measured, blocks, notch)
     peak = int(np.argmax(power))
-    excess = power - noise
-    above = excess > 0
-    if not above.any():
-        return noise, 0.0, np.nan, np.nan, np.nan, peak
-    offsets = ((np.arange(n) - peak + n + n // 2) % n) - n // 2
-    weights = excess[above]
+    below = _reach(power, peak, -1, noise, n - 1)
+    above = _reach(power, peak, +1, noise, n - 1 - below)
+    offsets = np.arange(-below, above + 1)
+    excess = power[(peak + offsets) % n] - noise
+    keep = excess > 0
+    weights, offsets = excess[keep], offsets[keep]
     total = weights.sum()
-    mean_offset = (weights * offsets[above]).sum() / total
-    width = np.sqrt((weights * (offsets[above] - mean_offset) ** 2).sum() / total)
+    snr = _decibels(total / max(noise * n, _TINY))
+    if total <= 0:
+        return noise, 0.0, np.nan, np.nan, snr, peak
+    mean_offset = (weights * offsets).sum() / total
+    width = np.sqrt(max((weights * offsets ** 2).sum() / total - mean_offset ** 2, 0.0))
     bin_hz = 1.0 / (n * period)
     nyquist = n // 2 * bin_hz
     mean = (bin_frequencies(n, period)[peak] + mean_offset * bin_hz + nyquist) % (2 * nyquist)
-    return noise, total, mean - nyquist, width * bin_hz, _decibels(total / max(noise * n, _TINY)), peak
+    return noise, total, mean - nyquist, width * bin_hz, snr, peak
 
 
-def moments(power, period, blocks=BLOCKS):
-    """Per gate, from spectra shaped (gates, points): the Hildebrand-Sekhon noise
-    per bin, the signal power above it (linear and dB), SNR in dB, the mean
-    Doppler frequency within +-1/(2T) and the spectral width in Hz, and the
-    peak bin. Frequencies are taken about the peak, so an echo across the
-    folding frequency keeps its mean and width. A dict of arrays."""
+def moments(spectra, period=None, blocks=None, snr_threshold=SNR_THRESHOLD_DB, dc_notch=0):
+    """Per gate, the moments of the echo region around each spectrum's peak (from
+    the peak out to where the spectrum first meets the noise level on each side):
+    noise (Hildebrand-Sekhon, per bin), power (the region's excess over it, and
+    power_db), snr_db (that power over the noise of the whole band; negative for
+    a weak echo), mean_hz (within +-1/(2T)), width_hz, peak_bin and valid.
+
+    spectra: what spectra() returns, which knows its record period and the
+    blocks it averaged; a bare array of power shaped (gates, points) needs both
+    named. Below snr_threshold (dB) a gate is not valid and its mean and width
+    are NaN. dc_notch k replaces the bins within k - 1 of 0 Hz by the noise
+    level (ground clutter); 0 keeps them. A dict of arrays."""
+    if isinstance(spectra, Spectra):
+        if blocks is not None and blocks != spectra.blocks:
+            raise ValueError(f"these spectra average {spectra.blocks} blocks, not {blocks}")
+        if period is not None and period != spectra.period:
+            raise ValueError(f"these spectra have a record period of {spectra.period} s")
+        power, period, blocks = spectra.power, spectra.period, spectra.blocks
+    else:
+        if period is None or blocks is None:
+            raise ValueError("bare power needs its record period and the blocks it averages")
+        power = spectra
     power = np.atleast_2d(power)
     keys = ("noise", "power", "mean_hz", "width_hz", "snr_db", "peak_bin")
-    rows = [_gate_moments(p, period, blocks) for p in power] if power.shape[1] else []
+    rows = [_gate_moments(p, period, blocks, dc_notch) for p in power] if power.shape[1] else []
     out = {k: np.array([r[i] for r in rows], dtype=float) for i, k in enumerate(keys)}
     out["peak_bin"] = out["peak_bin"].astype(int)
     out["power_db"] = _decibels(out["power"])
+    out["valid"] = (out["snr_db"] >= snr_threshold) & np.isfinite(out["mean_hz"])
+    out["mean_hz"][~out["valid"]] = np.nan
+    out["width_hz"][~out["valid"]] = np.nan
     return out
 
 
