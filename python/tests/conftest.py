@@ -56,6 +56,35 @@ def station(tmp_path_factory):
     return directory
 
 
+GEOMETRY = {"radar_frequency": "449e6", "range_offset": "500", "beam1_zenith": "0",
+            "beam1_azimuth": "0", "beam2_zenith": "15", "beam2_azimuth": "90",
+            "beam3_zenith": "15", "beam3_azimuth": "180", "station_latitude": "69.3",
+            "station_longitude": "16.1", "station_altitude": "380"}
+STATION_TZ = "Asia/Kolkata"
+
+
+@pytest.fixture(scope="session")
+def geometry_station(tmp_path_factory):
+    """A station with its geometry in config.txt, recording in India's time zone
+    with thermal noise on the simulated controller: one dwell of each beam."""
+    directory = tmp_path_factory.mktemp("geometry")
+    keys = "".join(f"{k} = {v}\n" for k, v in GEOMETRY.items())
+    (directory / "config.txt").write_text(station_config() + keys)
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", ZARV_SIM_SPEED=SPEED, TZ=STATION_TZ,
+               ZARV_SIM_NOISE="400", ZARV_SIM_FLASH=str(directory / "sim_flash.bin"))
+    result = subprocess.run([built("ZARV_SIM", "zarv-sim"), "--headless", "--duration", "4.4"],
+                            cwd=directory, env=env, capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stdout + result.stderr
+    return directory
+
+
+@pytest.fixture(scope="session")
+def geometry_files(geometry_station):
+    files = sorted((geometry_station / "data").rglob("*_beam*.txt"))
+    assert {p.name[-5] for p in files} >= {"1", "2", "3"}, files
+    return files
+
+
 @pytest.fixture(scope="session")
 def data_files(station):
     files = sorted((station / "data").rglob("*_beam*.txt"))

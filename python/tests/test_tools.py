@@ -1,3 +1,4 @@
+import datetime
 import os
 import subprocess
 import sys
@@ -27,27 +28,31 @@ def test_convert_round_trips_to_netcdf_and_npy(data_files, tmp_path):
         assert np.array_equal(nc["ip"][:], records[..., 0])
         assert np.array_equal(nc["qp"][:], records[..., 1])
         assert nc["ip"].dtype == np.int16
-        # The journal's trigger start, in UTC; each record at its time.
-        trigger = zarvdata.journal(path)[0]["trigger_start"]
-        assert nc["time"].units == "seconds since " + trigger.replace("T", " ").rstrip("Z") + \
-            " +00:00"
-        assert nc["time"][0] == 0
+        # Counted from the journal's trigger start, in UTC; each record at the
+        # middle of its integration.
+        trigger = zarvdata.journal(path)[0]["trigger_start"].rstrip("Z")
+        assert nc["time"].units.startswith("seconds since " + trigger)
+        assert nc["time"].units.endswith("+00:00")
+        assert nc["time"][0] == pytest.approx(0.005)
         assert nc["time"][1] - nc["time"][0] == pytest.approx(0.01)
         for label, value in header.items():
-            assert nc.getncattr(label) == value
+            assert f"{label} = {value}" in nc.zarv_header
     assert convert.main([str(path), str(tmp_path / "out.npy")]) == 0
     assert np.array_equal(np.load(tmp_path / "out.npy"), records)
 
 
-def test_convert_without_a_journal_counts_from_the_time_stamp(data_files, tmp_path, copy_of):
-    netCDF4 = pytest.importorskip("netCDF4")
+def test_convert_without_a_journal_takes_the_time_zone_it_is_given(data_files, tmp_path,
+                                                                    copy_of):
+    pytest.importorskip("netCDF4")
+    import xarray as xr
     path = copy_of(data_files[0])
     header, records = zarvdata.read(path)[0]
-    assert convert.main([str(path), str(tmp_path / "out.nc")]) == 0
-    with netCDF4.Dataset(tmp_path / "out.nc") as nc:
-        stamp = header["Time Stamp"]
-        assert nc["time"].units == (f"seconds since {stamp[:4]}-{stamp[4:6]}-{stamp[6:8]} "
-                                    f"{stamp[8:10]}:{stamp[10:12]}:{stamp[12:]}")
+    out = tmp_path / "out.nc"
+    assert convert.main([str(path), str(out), "--tz", "America/St_Johns"]) == 0
+    stamp = np.datetime64(datetime.datetime.strptime(header["Time Stamp"], "%Y%m%d%H%M%S"), "ns")
+    with xr.open_dataset(out) as nc:  # Newfoundland: 3.5 h behind UTC in December
+        assert nc.time.values[0] == stamp + np.timedelta64(210, "m") + np.timedelta64(5, "ms")
+    assert convert.main([str(path), str(out), "--tz", "Nowhere/Atlantis"]) == 1
 
 
 def test_convert_says_what_is_wrong(data_files, tmp_path, capsys):

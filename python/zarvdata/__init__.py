@@ -1,10 +1,15 @@
-"""The Zarv station's data files in numpy: reading, Doppler spectra and moments."""
+"""The Zarv station's data files in numpy and xarray: reading, UTC times, Doppler
+spectra and moments, physical axes."""
 
+from .dataset import geometry_of, moments_dataset, open_dataset
+from .geometry import SPEED_OF_LIGHT, Geometry
 from .reader import read, record_period, series
 from .spectral import (BLOCKS, POINTS, SNR_THRESHOLD_DB, Spectra, bin_frequencies, moments,
                        power_db, spectra)
 from .timing import gaps, journal, record_times
 
 __all__ = ["read", "record_period", "series", "spectra", "moments", "power_db",
-           "bin_frequencies", "POINTS", "BLOCKS", "SNR_THRESHOLD_DB", "Spectra", "record_times", "journal", "gaps"]
-__version__ = "1.0.0"
+           "bin_frequencies", "POINTS", "BLOCKS", "SNR_THRESHOLD_DB", "Spectra",
+           "record_times", "journal", "gaps", "open_dataset", "moments_dataset", "geometry_of",
+           "Geometry", "SPEED_OF_LIGHT"]
+__version__ = "1.1.0"

@@ -1,72 +1,96 @@
-"""zarv-convert FILE OUT: a data file to NetCDF-4 (OUT ending in .nc) or to a
-numpy array (.npy, shaped (time, gate, 2) with ip at [..., 0])."""
+"""zarv-convert FILE OUT: a data file to CF-1.8 NetCDF-4 (OUT ending in .nc:
+the samples on (time, range or gate) and the moments of their Doppler spectra on
+(profile_time, range or gate), times in UTC) or to a numpy array (.npy, shaped
+(time, gate, 2) with ip at [..., 0])."""
 
 import argparse
 import datetime
 import sys
+import warnings
 
 import numpy as np
 
-from .reader import read, record_period
-from .timing import journal, record_times
+from . import __version__
+from .dataset import geometry_of, moments_dataset, open_dataset
+from .reader import read
+from .spectral import BLOCKS, POINTS
+from .timing import journal, stamp_utc
+
+_PROFILE_NAMES = {"time": "profile_time", "beam": "profile_beam", "height": "profile_height"}
 
 
 def _joined(path):
     """The file's records as one series: an appended file's blocks follow each other."""
     blocks = read(path)
-    header = blocks[0][0]
     shapes = {records.shape[1] for _, records in blocks}
     if len(shapes) > 1:
         raise ValueError(f"{path}: its blocks have different numbers of gates {sorted(shapes)}")
-    return header, np.concatenate([records for _, records in blocks]), len(blocks)
+    return blocks[0][0], np.concatenate([records for _, records in blocks])
 
 
-def _start(header):
-    return datetime.datetime.strptime(header["Time Stamp"], "%Y%m%d%H%M%S")
+def _time_origin(path, header, tz):
+    """The reference of the time axes: the trigger start from the journal, else
+    the file's time stamp in UTC."""
+    entries = journal(path)
+    if entries:
+        return np.datetime64(entries[0]["trigger_start"].rstrip("Z"), "ms")
+    return stamp_utc(header, tz if tz is not None else datetime.timedelta(0)).astype(
+        "datetime64[ms]")
 
 
-def write_netcdf(path, out):
-    import netCDF4
-
-    header, records, blocks = _joined(path)
-    period = record_period(header)
-    with netCDF4.Dataset(out, "w", format="NETCDF4") as nc:
-        nc.createDimension("time", records.shape[0])
-        nc.createDimension("gate", records.shape[1])
-        time = nc.createVariable("time", "f8", ("time",))
-        time.standard_name = "time"
-        time.calendar = "standard"
-        if journal(path):
-            # Each record at its UTC time from the dwell journal, gaps left open.
-            times = record_times(path)
-            start = times[0].astype("datetime64[ms]") if len(times) else np.datetime64(
-                _start(header), "ms")
-            time.units = "seconds since " + str(start).replace("T", " ") + " +00:00"
-            time.long_name = "UTC time of the record's first pulse, from the dwell journal"
-            time[:] = (times - start).astype(np.int64) / 1e9
-        else:
-            time.units = "seconds since " + _start(header).strftime("%Y-%m-%d %H:%M:%S")
-            time.long_name = "time of the record: file time stamp + record index x record period"
-            time[:] = np.arange(records.shape[0]) * period
-        gate = nc.createVariable("gate", "i4", ("gate",))
-        gate.long_name = "sample gate number"
-        gate[:] = np.arange(1, records.shape[1] + 1)
-        for index, name, long_name in ((0, "ip", "in-phase average"), (1, "qp", "quadrature average")):
-            var = nc.createVariable(name, "i2", ("time", "gate"), zlib=True)
-            var.long_name = long_name
-            var.units = "counts"
-            var[:] = records[..., index]
-        for label, value in header.items():
-            nc.setncattr(label, value)
-        nc.setncattr("record_period_s", period)
-        nc.setncattr("header_blocks", blocks)
-        nc.Conventions = "CF-1.8"
-        nc.source = "Zarv radar station data file " + str(path)
+def product(path, tz=None, institution="not given", points=POINTS, blocks=BLOCKS):
+    """The samples and their moments as one CF-1.8 Dataset, with the encoding the
+    NetCDF needs (time units in UTC, compressed samples)."""
+    samples = open_dataset(path, tz=tz)
+    profiles = moments_dataset(path, points=points, blocks=blocks, tz=tz)
+    profiles = profiles.rename({k: v for k, v in _PROFILE_NAMES.items() if k in profiles.variables})
+    merged = samples.merge(profiles.drop_vars([v for v in ("range", "gate")
+                                               if v in profiles.coords]), compat="override")
+    header = read(path)[0][0]
+    geometry = geometry_of(path)
+    beam = header.get("Beam Direction", 0)
+    origin = _time_origin(path, header, tz)
+    when = str(origin).replace("T", " ")
+    merged.attrs = {**samples.attrs, **profiles.attrs}
+    merged.attrs.update(
+        Conventions="CF-1.8",
+        title=f"Zarv radar samples and Doppler moments, beam {beam}, from {when} UTC",
+        institution=institution,
+        history=f"{datetime.datetime.now(datetime.timezone.utc):%Y-%m-%dT%H:%M:%SZ} "
+                f"zarv-convert {__version__}: {path}",
+        comment="Radial velocity is positive away from the radar."
+                if geometry.known else "Without the radar's carrier frequency: gates and hertz.")
+    _add_position(merged, geometry)
+    units = f"seconds since {when} +00:00"
+    encoding = {name: {"units": units, "calendar": "standard", "dtype": "f8"}
+                for name in ("time", "profile_time")}
+    for name in ("ip", "qp"):
+        encoding[name] = {"zlib": True, "dtype": "i2"}
+    for name in merged.coords:  # coordinates are never missing
+        if merged[name].dtype.kind == "f" or name in encoding:
+            encoding.setdefault(name, {})["_FillValue"] = None
+    return merged, encoding
 
 
-def convert(path, out):
+def _add_position(dataset, geometry):
+    """Where the station stands, as CF scalar coordinates."""
+    for name, value, standard, units in (
+            ("latitude", geometry.station_latitude, "latitude", "degrees_north"),
+            ("longitude", geometry.station_longitude, "longitude", "degrees_east"),
+            ("altitude", geometry.station_altitude, "altitude", "m")):
+        if value is not None:
+            dataset.coords[name] = ((), float(value), {"standard_name": standard, "units": units})
+            dataset.attrs.pop(f"station_{name}", None)
+
+
+def write_netcdf(path, out, tz=None, institution="not given"):
+    dataset, encoding = product(path, tz=tz, institution=institution)
+    dataset.to_netcdf(out, format="NETCDF4", encoding=encoding)
+
+
+def convert(path, out, tz=None, institution="not given"):
     if out.endswith(".nc"):
-        write_netcdf(path, out)
+        write_netcdf(path, out, tz=tz, institution=institution)
     elif out.endswith(".npy"):
         np.save(out, _joined(path)[1])
     else:
@@ -77,10 +101,16 @@ def main(argv=None):
     parser = argparse.ArgumentParser(prog="zarv-convert", description=__doc__)
     parser.add_argument("file", help="a data file the station recorded")
     parser.add_argument("out", help="the output: OUT.nc (NetCDF-4) or OUT.npy")
+    parser.add_argument("--tz", help="the station's time zone (for example Europe/Oslo) for a "
+                                     "file without a dwell journal; UTC when not given")
+    parser.add_argument("--institution", default="not given",
+                        help="who runs the station, for the NetCDF's attributes")
     args = parser.parse_args(argv)
     try:
-        convert(args.file, args.out)
-    except (OSError, ValueError) as error:
+        with warnings.catch_warnings():
+            warnings.simplefilter("once")
+            convert(args.file, args.out, tz=args.tz, institution=args.institution)
+    except (OSError, ValueError, KeyError) as error:
         print(f"zarv-convert: {error}", file=sys.stderr)
         return 1
     return 0

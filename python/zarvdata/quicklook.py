@@ -1,19 +1,22 @@
-"""zarv-quicklook DATA_DIR OUT_DIR: one PNG per hour of recorded data, with the
-range-time power of each beam and each beam's SNR and mean Doppler profiles."""
+"""zarv-quicklook DATA_DIR OUT_DIR: one PNG per UTC hour of recorded data, with
+the range-time power of each beam and each beam's SNR and mean Doppler profiles
+(in km and m/s when the dwell journal knows the radar's geometry)."""
 
 import argparse
 import collections
-import datetime
 import os
 import sys
 import warnings
 
 import numpy as np
 
+from .dataset import geometry_of
 from .reader import read, record_period
 from .spectral import BLOCKS, POINTS, moments, spectra
+from .timing import record_times
 
 BEAMS = (1, 2, 3)
+SECOND = np.timedelta64(1, "s")
 
 
 def data_files(data_dir):
@@ -23,92 +26,159 @@ def data_files(data_dir):
                 yield os.path.join(root, name)
 
 
-def _power_per_second(header, records):
-    """(start times, power in dB per second and gate) of one block."""
-    period = record_period(header)
-    per = max(1, int(round(1.0 / period)))
+def _power_per_second(header, records, times):
+    """(UTC times of whole seconds, power in dB per second and gate) of one block."""
+    per = max(1, int(round(1.0 / record_period(header))))
     whole = records.shape[0] // per * per
     if whole == 0:
-        return [], np.zeros((0, records.shape[1]))
+        return np.zeros(0, dtype="datetime64[s]"), np.zeros((0, records.shape[1]))
     values = records[:whole].astype(np.float64)
     power = (values ** 2).sum(axis=2).reshape(-1, per, records.shape[1]).mean(axis=1)
-    start = datetime.datetime.strptime(header["Time Stamp"], "%Y%m%d%H%M%S")
-    times = [start + datetime.timedelta(seconds=i * per * period) for i in range(power.shape[0])]
-    return times, 10 * np.log10(np.maximum(power, 1e-12))
+    return times[:whole:per].astype("datetime64[s]"), 10 * np.log10(np.maximum(power, 1e-12))
 
 
-def collect(data_dir):
-    """By hour (yyyymmddhh): per beam the power columns and the dwells' moments."""
-    hours = collections.defaultdict(lambda: {b: {"times": [], "power": [], "moments": []}
-                                             for b in BEAMS})
+def _hour_key(time):
+    return str(time.astype("datetime64[h]")).replace("-", "").replace("T", "")
+
+
+def _empty_hour():
+    return {b: {"times": [], "power": [], "moments": [], "geometry": None, "header": None}
+            for b in BEAMS}
+
+
+def _add_file(hours, path, tz):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")  # a file being written ends torn; no journal is said below
+        blocks = read(path)
+        times = record_times(path, tz=tz, at="middle")
+    geometry = geometry_of(path)
+    start = 0
+    for header, records in blocks:
+        block_times = times[start:start + records.shape[0]]
+        start += records.shape[0]
+        beam_no = header.get("Beam Direction")
+        if beam_no not in BEAMS or not len(block_times):
+            continue
+        seconds, power = _power_per_second(header, records, block_times)
+        for t, p in zip(seconds, power):
+            beam = hours[_hour_key(t)][beam_no]
+            beam["times"].append(t)
+            beam["power"].append(p)
+        beam = hours[_hour_key(block_times[-1])][beam_no]
+        beam["geometry"], beam["header"] = geometry, header
+        s = spectra(records, record_period(header), POINTS, BLOCKS)
+        if s.blocks:
+            threshold = {} if geometry.snr_threshold is None else {
+                "snr_threshold": geometry.snr_threshold}
+            beam["moments"].append(moments(s, dc_notch=geometry.dc_notch, **threshold))
+
+
+def collect(data_dir, tz=None):
+    """By UTC hour (yyyymmddhh): per beam the power columns and the dwells' moments."""
+    hours = collections.defaultdict(_empty_hour)
     for path in data_files(data_dir):
         try:
-            with warnings.catch_warnings():
-                warnings.simplefilter("ignore")  # a file being written ends torn
-                blocks = read(path)
+            _add_file(hours, path, tz)
         except (OSError, ValueError) as error:
             print(f"zarv-quicklook: skipped {error}", file=sys.stderr)
-            continue
-        for header, records in blocks:
-            beam = hours[header["Time Stamp"][:10]].get(header.get("Beam Direction"))
-            if beam is None:
-                continue
-            times, power = _power_per_second(header, records)
-            beam["times"].extend(times)
-            beam["power"].extend(power)
-            period = record_period(header)
-            spectrum = spectra(records, period, POINTS, BLOCKS)
-            if spectrum.blocks:
-                beam["moments"].append(moments(spectrum))
     return hours
+
+
+def _median(rows):
+    """Per gate, the median of the finite values; NaN where there are none."""
+    width = max((r.size for r in rows), default=0)
+    table = np.full((len(rows), width), np.nan)
+    for i, r in enumerate(rows):
+        table[i, :r.size] = r
+    out = np.full(width, np.nan)
+    some = np.isfinite(table).any(axis=0)
+    out[some] = np.nanmedian(table[:, some], axis=0)
+    return out
+
+
+def _gate_axis(data):
+    """Each gate's place on the vertical axis, and its label."""
+    geometry, header = data["geometry"], data["header"]
+    gates = max((len(p) for p in data["power"]), default=0)
+    if header is None or not geometry.known:
+        return np.arange(1, gates + 1), "gate"
+    return geometry.gate_range(header, gates) / 1000, "range (km)"
+
+
+def _doppler(data, values):
+    """Mean Doppler in m/s when the carrier is known (with the Nyquist value), else Hz."""
+    geometry, header = data["geometry"], data["header"]
+    nyquist_hz = 1 / (2 * record_period(header))
+    if geometry.known:
+        return (geometry.radial_velocity(values), geometry.nyquist_velocity(record_period(header)),
+                "radial velocity (m/s)")
+    return values, nyquist_hz, "mean Doppler (Hz)"
+
+
+def _draw_profile(axes, values, heights, fold):
+    """Points joined only between neighbours that do not straddle the folding value."""
+    axes.plot(values, heights, "o", markersize=3, color="C0")
+    for i in range(len(values) - 1):
+        pair = values[i:i + 2]
+        if np.isfinite(pair).all() and abs(pair[1] - pair[0]) < fold:
+            axes.plot(pair, heights[i:i + 2], "-", color="C0")
 
 
 def draw_hour(hour, beams, out_path):
     import matplotlib
     matplotlib.use("Agg")
+    import matplotlib.dates as mdates
     import matplotlib.pyplot as plt
 
     figure = plt.figure(figsize=(14, 9), layout="constrained")
     grid = figure.add_gridspec(3, 3, width_ratios=(4, 1, 1))
-    start = datetime.datetime.strptime(hour, "%Y%m%d%H")
-    # The time axis covers the minutes that hold data: all of a whole hour.
-    minutes = [(t - start).total_seconds() / 60 for b in BEAMS for t in beams[b]["times"]]
-    span = (np.floor(min(minutes)), np.ceil(max(minutes) + 1 / 60)) if minutes else (0, 60)
+    start = np.datetime64(f"{hour[:4]}-{hour[4:6]}-{hour[6:8]}T{hour[8:10]}", "s")
+    every = [t for b in BEAMS for t in beams[b]["times"]]
+    first, last = (min(every), max(every) + SECOND) if every else (start, start + 3600 * SECOND)
     image = None
     for row, b in enumerate(BEAMS):
         axes = figure.add_subplot(grid[row, 0])
         data = beams[b]
+        heights, label = _gate_axis(data)
         if data["power"]:
-            gates = max(len(p) for p in data["power"])
-            seconds = np.full((gates, 3600), np.nan)  # a column per second of the hour
+            seconds = np.full((heights.size, 3600), np.nan)  # a column per second of the hour
             for t, p in zip(data["times"], data["power"]):
-                second = int((t - start).total_seconds())
-                if 0 <= second < 3600:
-                    seconds[:len(p), second] = p
+                seconds[:len(p), int((t - start) / SECOND)] = p
+            half = (heights[1] - heights[0]) / 2 if heights.size > 1 else 0.5
+            extent = (mdates.date2num(start), mdates.date2num(start + 3600 * SECOND),
+                      heights[0] - half, heights[-1] + half)
             image = axes.imshow(seconds, origin="lower", aspect="auto", cmap="viridis", vmin=0,
-                                vmax=70, extent=(0, 60, 0.5, gates + 0.5), interpolation="nearest")
-        axes.set_xlim(*span)
-        axes.set_ylabel(f"beam {b} gate")
+                                vmax=70, extent=extent, interpolation="nearest")
+        axes.set_xlim(mdates.date2num(first), mdates.date2num(last))
+        short = last - first < 300 * SECOND  # a few minutes: the seconds tell the ticks apart
+        axes.xaxis.set_major_formatter(mdates.DateFormatter("%H:%M:%S" if short else "%H:%M"))
+        axes.set_ylabel(f"beam {b} {label}")
         if row == 2:
-            axes.set_xlabel(f"minutes after {start:%Y-%m-%d %H}:00")
-        for column, key, label in ((1, "snr_db", "SNR (dB)"), (2, "mean_hz", "mean Doppler (Hz)")):
-            profile_axes = figure.add_subplot(grid[row, column])
-            if data["moments"]:
-                values = np.nanmedian(np.array([m[key] for m in data["moments"]]), axis=0)
-                profile_axes.plot(values, np.arange(1, values.size + 1), "o-", markersize=3)
-            profile_axes.set_xlabel(label)
-            profile_axes.grid(alpha=0.3)
+            axes.set_xlabel(f"UTC on {str(start)[:10]}")
+        snr_axes = figure.add_subplot(grid[row, 1])
+        doppler_axes = figure.add_subplot(grid[row, 2])
+        if data["moments"]:
+            snr = _median([m["snr_db"] for m in data["moments"]])
+            mean = _median([m["mean_hz"] for m in data["moments"]])
+            values, fold, doppler_label = _doppler(data, mean)
+            snr_axes.plot(snr, heights[:snr.size], "o-", markersize=3, color="C3")
+            _draw_profile(doppler_axes, values, heights[:values.size], fold)
+            doppler_axes.set_xlim(-fold, fold)
+            doppler_axes.set_xlabel(doppler_label)
+        snr_axes.set_xlabel("SNR (dB)")
+        for profile in (snr_axes, doppler_axes):
+            profile.grid(alpha=0.3)
     if image is not None:
         figure.colorbar(image, ax=figure.axes[0::3], label="power (dB)", shrink=0.8)
-    figure.suptitle(f"Zarv {start:%Y-%m-%d %H}:00 to {start:%H}:59")
+    figure.suptitle(f"Zarv {str(start)[:10]} {hour[8:10]}:00 to {hour[8:10]}:59 UTC")
     figure.savefig(out_path, dpi=90)
     plt.close(figure)
 
 
-def quicklook(data_dir, out_dir):
+def quicklook(data_dir, out_dir, tz=None):
     os.makedirs(out_dir, exist_ok=True)
     written = []
-    for hour, beams in sorted(collect(data_dir).items()):
+    for hour, beams in sorted(collect(data_dir, tz).items()):
         out_path = os.path.join(out_dir, f"zarv-{hour}.png")
         draw_hour(hour, beams, out_path)
         written.append(out_path)
@@ -119,11 +189,13 @@ def main(argv=None):
     parser = argparse.ArgumentParser(prog="zarv-quicklook", description=__doc__)
     parser.add_argument("data_dir", help="the station's data directory (data_dir of config.txt)")
     parser.add_argument("out_dir", help="where the pictures go, made as needed")
+    parser.add_argument("--tz", help="the station's time zone (for example Europe/Oslo) for "
+                                     "data without a dwell journal; UTC when not given")
     args = parser.parse_args(argv)
     if not os.path.isdir(args.data_dir):
         print(f"zarv-quicklook: {args.data_dir}: no such directory", file=sys.stderr)
         return 1
-    written = quicklook(args.data_dir, args.out_dir)
+    written = quicklook(args.data_dir, args.out_dir, args.tz)
     for path in written:
         print(path)
     if not written:

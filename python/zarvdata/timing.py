@@ -3,13 +3,14 @@ beside the data files of each hour, a dwell journal (dwells.jsonl) with one JSON
 line per dwell: the trigger start in UTC, the record period, the records
 written and the records the time implies, and every gap (the file's record
 after it, the records missing, that record's UTC time). Data without a journal
-still reads: its records are placed from the file's time stamp, a record period
-apart."""
+still reads: its records are placed from the file's time stamp, taken in a time
+zone the caller names, a record period apart."""
 
 import datetime
 import json
 import os
 import warnings
+import zoneinfo
 
 import numpy as np
 
@@ -53,9 +54,20 @@ def gaps(path):
             for entry in journal(path)]
 
 
-def _from_stamp(header, count, assume_offset):
-    stamp = datetime.datetime.strptime(header["Time Stamp"], "%Y%m%d%H%M%S") - assume_offset
-    start = np.datetime64(stamp, "ns")
+def stamp_utc(header, tz):
+    """The data file's local time stamp in UTC (datetime64[ns]) for the time zone
+    tz: a zone name ("Asia/Kolkata"), a tzinfo, or a timedelta east of UTC."""
+    local = datetime.datetime.strptime(header["Time Stamp"], "%Y%m%d%H%M%S")
+    if isinstance(tz, datetime.timedelta):
+        tz = datetime.timezone(tz)
+    elif isinstance(tz, str):
+        tz = zoneinfo.ZoneInfo(tz)
+    utc = local.replace(tzinfo=tz).astimezone(datetime.timezone.utc).replace(tzinfo=None)
+    return np.datetime64(utc, "ns")
+
+
+def _from_stamp(header, count, tz):
+    start = stamp_utc(header, tz)
     step = np.timedelta64(round(record_period(header) * 1e9), "ns")
     return start + np.arange(count) * step
 
@@ -71,21 +83,26 @@ def _from_entry(entry, count):
     return np.array(anchors_time)[which] + np.round(since).astype("timedelta64[ns]")
 
 
-def record_times(path, assume_offset=datetime.timedelta(0)):
+def record_times(path, tz=None, at="start", assume_offset=None):
     """Each record of a data file at its UTC time: numpy datetime64[ns], one per
     record, in file order (an appended file's dwells one after the other).
 
+    at="start" gives the time of the record's first pulse, at="middle" the middle
+    of its integration (half a record period later), as products show it.
     Gaps are marked, not closed up: the record after a gap is placed at its own
     time, so the step before it is the gap's length and not a record period.
-    Without a journal the file's time stamp is taken as local time at
-    assume_offset from UTC (UTC unless given), with a warning.
+    Without a journal the file's time stamp is local time in the zone tz (a zone
+    name such as "Europe/Oslo", a tzinfo or a timedelta east of UTC); without tz
+    it is taken as UTC, with a warning. assume_offset is tz's older name.
     """
+    if at not in ("start", "middle"):
+        raise ValueError(f"at must be 'start' or 'middle', not {at!r}")
+    tz = tz if tz is not None else assume_offset
     blocks = read(path)
     entries = journal(path)
-    if not entries:
-        warnings.warn(f"{path}: no dwell journal; times from the file's time stamp at UTC"
-                      f"{'+' if assume_offset >= datetime.timedelta(0) else ''}{assume_offset}",
-                      stacklevel=2)
+    if not entries and tz is None:
+        warnings.warn(f"{path}: no dwell journal and no time zone given; the file's time stamp "
+                      "is taken as UTC", stacklevel=2)
     parts = []
     for i, (header, records) in enumerate(blocks):
         count = records.shape[0]
@@ -96,5 +113,7 @@ def record_times(path, assume_offset=datetime.timedelta(0)):
                               f"says {entry.get('records_written')}", stacklevel=2)
             parts.append(_from_entry(entry, count))
         else:
-            parts.append(_from_stamp(header, count, assume_offset))
+            parts.append(_from_stamp(header, count, tz if tz is not None else datetime.timedelta(0)))
+        if at == "middle":
+            parts[-1] = parts[-1] + np.timedelta64(round(record_period(header) * 5e8), "ns")
     return np.concatenate(parts) if parts else np.zeros(0, dtype="datetime64[ns]")
