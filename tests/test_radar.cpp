@@ -21,6 +21,7 @@
 #include "views/radar_form.h"
 #include "views/radar_plots.h"
 #include "views/rti_picture.h"
+#include "views/waterfall.h"
 
 using namespace zarv::acquisition;
 using namespace zarv::radar;
@@ -196,10 +197,11 @@ class RadarRunTest : public StationFixture {
     static constexpr int kBlocks = 4;
     static constexpr double kPeriod = 0.01;  // ipp 1000 us x 10 integrations
 
-    void record() {
+    void record(const QString& extra = QString()) {
         writeConfig(DefaultConfigText(path("data"))
                         .replace("gates=4", QStringLiteral("gates=%1").arg(kGates))
-                        .replace("dwell_time=0.6", "dwell_time=5"));
+                        .replace("dwell_time=0.6", "dwell_time=5") +
+                    extra);
         AcquisitionRun run(station->log, station->session, station->config);
         run.setRecordSink(&feed);
         const auto stop = [&] { run.stop(); };
@@ -364,4 +366,50 @@ TEST(RadarFeedTest, TheNewestRecordsComeOutInOrderAcrossTheRingsEndAndPerBeam) {
     EXPECT_EQ(feed.recordsOf(2), 0u);
     EXPECT_EQ(feed.recordsOf(3), 1u);
     EXPECT_EQ(feed.gates(), 3);
+}
+
+TEST_F(RadarRunTest, WithTheCarrierKnownTheViewReadsKilometresAndMetresPerSecond) {
+    sim->setNoise(300);  // some 20 dB of SNR
+    record("radar_frequency = 449e6\n");
+    zarv::views::TRadarForm form(feed, station->config.run_config);
+    form.show();
+    form.points_box->setCurrentText(QString::number(kPoints));
+    form.averages_box->setValue(kBlocks);
+    form.gate_box->setValue(3);
+    form.refreshAll();
+    QString text = form.moments_label->text();
+    // Gate 3 is 2.3 us after the pulse: 344.8 m. +6 Hz at 449 MHz comes closer at 2.00 m/s.
+    EXPECT_TRUE(text.contains("Range 0.345 km")) << text;
+    EXPECT_TRUE(text.contains("Radial velocity -2.00 m/s")) << text;
+    EXPECT_TRUE(text.contains("Nyquist 16.69 m/s")) << text;
+    EXPECT_TRUE(form.rti->axes.physical());
+    EXPECT_EQ(form.doppler_profile->accessibleName(), "radial velocity (m/s)");
+    const int rows = form.waterfall->rows();
+    EXPECT_GE(rows, 1);
+    form.refreshAll();
+    EXPECT_EQ(form.waterfall->rows(), rows + 1);
+    form.gate_box->setValue(4);  // another gate's spectra start a new waterfall
+    EXPECT_EQ(form.waterfall->rows(), 1);
+
+    // Above every gate's SNR: each is measured, none trusted.
+    for (const SpectralMoments& m : form.profile()) EXPECT_LT(m.snr_db, 40);
+    station->config.run_config.geometry.snr_threshold = 40;
+    form.refreshAll();
+    text = form.moments_label->text();
+    EXPECT_TRUE(text.contains("Below the 40 dB threshold")) << text;
+    EXPECT_FALSE(text.contains("Radial velocity")) << text;
+    for (const SpectralMoments& m : form.profile()) EXPECT_TRUE(m.measured && !m.valid);
+
+    form.floor_box->setValue(20);
+    form.ceiling_box->setValue(50);
+    EXPECT_EQ(form.rti->picture.scale.floor_db, 20);
+    EXPECT_EQ(form.rti->picture.scale.ceiling_db, 50);
+    form.ceiling_box->setValue(10);  // never below the floor
+    EXPECT_EQ(form.rti->picture.scale.ceiling_db, 21);
+    EXPECT_GE(form.rti->picture.newest(), 0);  // the columns drawn again, not lost
+
+    const QSize screen(1366, 768);
+    EXPECT_TRUE(form.minimumSizeHint().boundedTo(screen) == form.minimumSizeHint())
+        << form.minimumSizeHint().width() << "x" << form.minimumSizeHint().height();
+    EXPECT_TRUE(form.size().boundedTo(screen) == form.size());
 }

@@ -14,6 +14,7 @@
 #include "radar/radar_feed.h"
 #include "radar_plots.h"
 #include "station/run_config.h"
+#include "waterfall.h"
 
 namespace zarv::views {
 
@@ -36,7 +37,7 @@ TRadarForm::TRadarForm(RadarFeed& feed, const station::TRunConfig& settings, QWi
     setWindowTitle(QStringLiteral("Radar View"));
     NameAsWindow(this);
     setObjectName(QStringLiteral("RadarForm"));
-    resize(1100, 820);
+    resize(1280, 700);  // within a 1366 x 768 screen
     rti = new RtiWidget(this);
     spectrum = new SpectrumWidget(this);
     snr_profile = new ProfileWidget(QStringLiteral("SNR (dB)"), QColor(170, 60, 30), this);
@@ -45,10 +46,12 @@ TRadarForm::TRadarForm(RadarFeed& feed, const station::TRunConfig& settings, QWi
     moments_label = new QLabel(this);
     NameValueLabel(moments_label, QStringLiteral("Moments"));
     moments_label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    moments_label->setMinimumWidth(210);
+    moments_label->setMinimumWidth(190);
     moments_label->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    waterfall = new WaterfallWidget(this);
     auto* lower = new QHBoxLayout;
     lower->addWidget(spectrum, 3);
+    lower->addWidget(waterfall, 2);
     lower->addWidget(moments_label, 0);
     lower->addWidget(snr_profile, 1);
     lower->addWidget(doppler_profile, 1);
@@ -88,8 +91,14 @@ QWidget* TRadarForm::buildControls() {
     add(QStringLiteral("&Averaged"), averages_box);
     minutes_box = SpinBox(1, 120, 10, QStringLiteral("Minutes shown"));
     add(QStringLiteral("&Minutes"), minutes_box);
+    floor_box = SpinBox(-40, 150, 0, QStringLiteral("Colour scale from, dB"));
+    add(QStringLiteral("dB &from"), floor_box);
+    ceiling_box = SpinBox(-30, 160, 70, QStringLiteral("Colour scale to, dB"));
+    add(QStringLiteral("&to"), ceiling_box);
     row->addStretch(1);
     connect(minutes_box, &QSpinBox::valueChanged, this, [this] { resetHistory(); });
+    for (QSpinBox* box : {floor_box, ceiling_box})
+        connect(box, &QSpinBox::valueChanged, this, [this] { setColourScale(); });
     for (QComboBox* box : {beam_box, points_box})
         connect(box, &QComboBox::currentIndexChanged, this, &TRadarForm::refreshAll);
     for (QSpinBox* box : {gate_box, averages_box})
@@ -97,10 +106,19 @@ QWidget* TRadarForm::buildControls() {
     return bar;
 }
 
+// The colours are given as columns arrive: a new scale draws them again.
+void TRadarForm::setColourScale() {
+    if (ceiling_box->value() <= floor_box->value())
+        ceiling_box->setValue(floor_box->value() + 1);  // comes back here
+    rti->picture.scale = DecibelScale{double(floor_box->value()), double(ceiling_box->value())};
+    resetHistory();
+}
+
 // A new span redraws the picture from the columns kept.
 void TRadarForm::resetHistory() {
     const int minutes = minutes_box->value();
     rti->minutes = minutes;
+    waterfall->setRowsKept(minutes * 60);
     rti->picture.reset(static_cast<int>(minutes * 60 / kColumnSeconds), kColumnSeconds,
                        feed_.gates());
     for (const PowerColumn& column : columns_) rti->picture.add(column);
@@ -129,7 +147,19 @@ void TRadarForm::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
 }
 
+// config.txt may have been read again since: the axes and the moments follow it.
+void TRadarForm::takeSettings() {
+    axes_ = AxesOf(settings_);
+    rti->axes = spectrum->axes = snr_profile->axes = doppler_profile->axes = axes_;
+    waterfall->setAxes(axes_);
+    MomentOptions options;
+    options.snr_threshold_db = settings_.geometry.snr_threshold.value_or(kDefaultSnrThresholdDb);
+    options.dc_notch = settings_.geometry.dc_notch.value_or(0);
+    analysis_.setMomentOptions(options);
+}
+
 void TRadarForm::refreshView() {
+    takeSettings();
     std::vector<PowerColumn> columns = feed_.takeColumns();
     for (PowerColumn& column : columns) {
         rti->picture.add(column);
@@ -157,6 +187,10 @@ void TRadarForm::refreshView() {
     if (refreshes_++ % kProfileEvery == 0) {
         profile_ = analysis_.profile(window_, averages_box->value(), period_s);
         showProfiles(period_s);
+        const int key = (beam * 100 + gate_box->value()) * 2048 + analysis_.points();
+        if (key != waterfall_key_) waterfall->clear();
+        waterfall_key_ = key;
+        waterfall->add(gate_.power, period_s);
     }
 }
 
@@ -168,43 +202,65 @@ void TRadarForm::refreshAll() {
 void TRadarForm::showMoments(int beam, int gate, double period_s) {
     const double delay_us =
         (settings_.start_time + (gate - 1) * double(settings_.resolution)) / 1e3;
-    QString text = QStringLiteral("Beam %1, gate %2 (%3 \u00b5s)\n\n")
+    QString text = QStringLiteral("Beam %1, gate %2 (%3 \u00b5s)\n")
                        .arg(beam)
                        .arg(gate)
                        .arg(delay_us, 0, 'f', 2);
+    if (axes_.physical())
+        text += QStringLiteral("Range %1 km\n").arg(axes_.gatePosition(gate), 0, 'f', 3);
     const SpectralMoments& m = gate_.moments;
-    if (!m.valid) {
-        text += QStringLiteral("Waiting for %1 records").arg(analysis_.points());
-    } else {
-        const double bin_hz = 1.0 / (analysis_.points() * period_s);
-        text += QStringLiteral(
-                    "Power %1 dB\nSNR %2 dB\nMean Doppler %3 Hz\nWidth %4 Hz\nNoise %5 dB per "
-                    "bin\n\n%6 spectra of %7 points\nBin %8 Hz, \u00b1%9 Hz")
-                    .arg(m.power_db, 0, 'f', 2)
-                    .arg(m.snr_db, 0, 'f', 2)
-                    .arg(m.mean_hz, 0, 'f', 2)
-                    .arg(m.width_hz, 0, 'f', 2)
-                    .arg(10 * std::log10(std::max(m.noise_per_bin, 1e-12)), 0, 'f', 1)
-                    .arg(gate_.blocks)
-                    .arg(analysis_.points())
-                    .arg(bin_hz, 0, 'g', 3)
-                    .arg(1 / (2 * period_s), 0, 'g', 4);
+    if (!m.measured) {
+        moments_label->setText(text +
+                               QStringLiteral("\nWaiting for %1 records").arg(analysis_.points()));
+        return;
     }
+    text += QStringLiteral("\nPower %1 dB\nSNR %2 dB\n")
+                .arg(m.power_db, 0, 'f', 2)
+                .arg(m.snr_db, 0, 'f', 2);
+    if (!m.valid) {
+        text += QStringLiteral("Below the %1 dB threshold\n")
+                    .arg(analysis_.momentOptions().snr_threshold_db, 0, 'g', 3);
+    } else {
+        text += QStringLiteral("Mean Doppler %1 Hz\nWidth %2 Hz\n")
+                    .arg(m.mean_hz, 0, 'f', 2)
+                    .arg(m.width_hz, 0, 'f', 2);
+        if (axes_.physical())
+            text += QStringLiteral("Radial velocity %1 m/s\nWidth %2 m/s\n")
+                        .arg(axes_.dopplerPosition(m.mean_hz), 0, 'f', 2)
+                        .arg(std::abs(axes_.dopplerPosition(m.width_hz)), 0, 'f', 2);
+    }
+    const double bin_hz = 1.0 / (analysis_.points() * period_s);
+    text += QStringLiteral("Noise %1 dB per bin\n\n%2 spectra of %3 points\nBin %4 Hz, \u00b1%5 Hz")
+                .arg(10 * std::log10(std::max(m.noise_per_bin, 1e-12)), 0, 'f', 1)
+                .arg(gate_.blocks)
+                .arg(analysis_.points())
+                .arg(bin_hz, 0, 'g', 3)
+                .arg(1 / (2 * period_s), 0, 'g', 4);
+    if (axes_.physical())
+        text += QStringLiteral("\nNyquist %1 m/s")
+                    .arg(NyquistVelocity(period_s, *axes_.carrier_hz), 0, 'f', 2);
     moments_label->setText(text);
 }
 
+// SNR for every gate measured, weak or not; the Doppler only where it is trusted.
 void TRadarForm::showProfiles(double period_s) {
     std::vector<double> snr;
     std::vector<double> doppler;
     double top = 10;
+    double bottom = -20;
     for (const SpectralMoments& m : profile_) {
-        snr.push_back(m.valid ? m.snr_db : std::nan(""));
-        doppler.push_back(m.valid ? m.mean_hz : std::nan(""));
-        if (m.valid) top = std::max(top, std::ceil(m.snr_db / 10) * 10);
+        snr.push_back(m.measured ? m.snr_db : std::nan(""));
+        doppler.push_back(m.valid ? axes_.dopplerPosition(m.mean_hz) : std::nan(""));
+        if (!m.measured) continue;
+        top = std::max(top, std::ceil(m.snr_db / 10) * 10);
+        bottom = std::min(bottom, std::floor(m.snr_db / 10) * 10);
     }
-    const double nyquist = period_s > 0 ? 1 / (2 * period_s) : 1;
-    snr_profile->show(std::move(snr), 0, top);
-    doppler_profile->show(std::move(doppler), -nyquist, nyquist);
+    const double edge = std::abs(axes_.dopplerPosition(period_s > 0 ? 1 / (2 * period_s) : 1));
+    snr_profile->show(std::move(snr), bottom, top, QStringLiteral("SNR (dB)"));
+    doppler_profile->show(std::move(doppler), -edge, edge,
+                          axes_.physical() ? QStringLiteral("radial velocity (m/s)")
+                                           : QStringLiteral("mean Doppler (Hz)"),
+                          true);
 }
 
 // Escape closes the view, as it closes a dialog.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "radar/radar_analysis.h"
+#include "radar/radar_axes.h"
 #include "radar/radar_feed.h"
 
 class QComboBox;
@@ -28,10 +29,12 @@ namespace zarv::views {
 class ProfileWidget;
 class RtiWidget;
 class SpectrumWidget;
+class WaterfallWidget;
 
 // The radar view: the range-time picture of every beam, the Doppler spectrum of
-// one gate with its moments, and the moments of every gate of a beam. Four times
-// a second, while shown, it takes what the processing thread has fed in.
+// one gate with its moments and its waterfall, and the moments of every gate of a
+// beam, in km and m/s when config.txt gives the carrier. Four times a second,
+// while shown, it takes what the processing thread has fed in.
 class TRadarForm : public QWidget {
     Q_OBJECT
   public:
@@ -63,11 +66,14 @@ class TRadarForm : public QWidget {
     QComboBox* points_box = nullptr;
     QSpinBox* averages_box = nullptr;
     QSpinBox* minutes_box = nullptr;
+    QSpinBox* floor_box = nullptr;  // the range-time picture's colour scale, dB
+    QSpinBox* ceiling_box = nullptr;
     QLabel* moments_label = nullptr;
     RtiWidget* rti = nullptr;
     SpectrumWidget* spectrum = nullptr;
     ProfileWidget* snr_profile = nullptr;
     ProfileWidget* doppler_profile = nullptr;
+    WaterfallWidget* waterfall = nullptr;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -78,6 +84,8 @@ class TRadarForm : public QWidget {
     void givePicture();
     QWidget* buildControls();
     void resetHistory();
+    void setColourScale();
+    void takeSettings();
     void showMoments(int beam, int gate, double period_s);
     void showProfiles(double period_s);
 
@@ -90,6 +98,8 @@ class TRadarForm : public QWidget {
     radar::GateSpectrum gate_;
     std::vector<radar::SpectralMoments> profile_;
     int refreshes_ = 0;
+    int waterfall_key_ = -1;  // beam, gate and points of the waterfall's rows
+    radar::RadarAxes axes_;
     std::function<void(const QImage&)> picture_taker_;
     QElapsedTimer since_picture_;
 };

@@ -19,7 +19,7 @@ double Decibels(double v) {
 }  // namespace
 
 RtiWidget::RtiWidget(QWidget* parent) : QWidget(parent) {
-    setMinimumSize(480, 300);
+    setMinimumSize(480, 240);
     setAccessibleName(QStringLiteral("Range-time intensity"));
 }
 
@@ -35,7 +35,8 @@ void RtiWidget::paintEvent(QPaintEvent*) {
 
 void RtiWidget::drawStrip(QPainter& p, const QRectF& strip, int beam) const {
     const int gates = std::max(picture.gates(), 1);
-    PlotFrame frame = PlotFrame::Inside(strip, -minutes, 0, 0.5, gates + 0.5);
+    PlotFrame frame = PlotFrame::Inside(strip, -minutes, 0, axes.gatePosition(0.5),
+                                        axes.gatePosition(gates + 0.5));
     frame.area.setRight(frame.area.right() - 56);  // room for the range delays
     const QImage& image = picture.image(beam);
     if (!image.isNull() && picture.newest() >= 0) {
@@ -49,8 +50,10 @@ void RtiWidget::drawStrip(QPainter& p, const QRectF& strip, int beam) const {
         p.drawImage(older, image, QRectF(split, 0, n - split, image.height()));
         p.drawImage(newer, image, QRectF(0, 0, split, image.height()));
     }
-    frame.drawAxes(p, beam == RtiPicture::kBeams ? QStringLiteral("minutes before now") : QString(),
-                   QStringLiteral("beam %1 gate").arg(beam));
+    frame.drawAxes(
+        p, beam == RtiPicture::kBeams ? QStringLiteral("minutes before now") : QString(),
+        (axes.physical() ? QStringLiteral("beam %1 range (km)") : QStringLiteral("beam %1 gate"))
+            .arg(beam));
     drawDelays(p, frame, gates);
 }
 
@@ -60,7 +63,7 @@ void RtiWidget::drawDelays(QPainter& p, const PlotFrame& frame, int gates) const
     const double step = NiceStep(gates, 5);
     for (double g = std::ceil(0.5 / step) * step; g <= gates + 0.5; g += step) {
         const double delay_us = (start_time_ns + (g - 1) * resolution_ns) / 1000.0;
-        const QPointF at = frame.map(frame.x1, g);
+        const QPointF at = frame.map(frame.x1, axes.gatePosition(g));
         p.drawLine(at, at + QPointF(4, 0));
         p.drawText(at + QPointF(6, 4), QStringLiteral("%1 \u00b5s").arg(delay_us, 0, 'f', 2));
     }
@@ -85,7 +88,7 @@ void RtiWidget::drawColourBar(QPainter& p, const QRectF& bar) const {
 }
 
 SpectrumWidget::SpectrumWidget(QWidget* parent) : QWidget(parent) {
-    setMinimumSize(360, 240);
+    setMinimumSize(300, 200);
     setAccessibleName(QStringLiteral("Doppler spectrum"));
 }
 
@@ -102,11 +105,15 @@ void SpectrumWidget::paintEvent(QPaintEvent*) {
     p.fillRect(rect(), kBackground);
     const int n = static_cast<int>(power_.size());
     const double nyquist = period_s_ > 0 ? 1 / (2 * period_s_) : 1;
+    const double edge = std::abs(axes.dopplerPosition(nyquist));
     double top = 70, bottom = -10;
     for (double v : power_) top = std::max(top, std::ceil(Decibels(v) / 10) * 10);
-    if (moments_.valid) bottom = std::floor(Decibels(moments_.noise_per_bin) / 10) * 10 - 10;
-    const PlotFrame frame = PlotFrame::Inside(rect(), -nyquist, nyquist, bottom, top);
-    frame.drawAxes(p, QStringLiteral("Doppler frequency (Hz)"), QStringLiteral("power (dB)"));
+    if (moments_.measured) bottom = std::floor(Decibels(moments_.noise_per_bin) / 10) * 10 - 10;
+    const PlotFrame frame = PlotFrame::Inside(rect(), -edge, edge, bottom, top);
+    frame.drawAxes(p,
+                   axes.physical() ? QStringLiteral("radial velocity (m/s)")
+                                   : QStringLiteral("Doppler frequency (Hz)"),
+                   QStringLiteral("power (dB)"));
     if (n == 0) return;
     p.setClipRect(frame.area);
     // More bins than pixel columns: each column shows the highest bin it covers.
@@ -118,29 +125,37 @@ void SpectrumWidget::paintEvent(QPaintEvent*) {
         double top_db = bottom;
         for (int k = i; k < std::min(n, i + per_column); ++k)
             top_db = std::max(top_db, Decibels(power_[static_cast<std::size_t>(k)]));
-        line << frame.map(radar::BinFrequency(i, n, period_s_), top_db);
+        line << frame.map(axes.dopplerPosition(radar::BinFrequency(i, n, period_s_)), top_db);
     }
     p.setRenderHint(QPainter::Antialiasing, per_column == 1);
     p.setPen(QPen(QColor(20, 90, 170), 1.5));
     p.drawPolyline(line);
-    if (!moments_.valid) return;
+    if (!moments_.measured) return;
     const double noise = Decibels(moments_.noise_per_bin);
     p.setPen(QPen(QColor(200, 60, 40), 1, Qt::DashLine));
-    p.drawLine(frame.map(-nyquist, noise), frame.map(nyquist, noise));
+    p.drawLine(frame.map(-edge, noise), frame.map(edge, noise));
+    if (!moments_.valid) return;  // below the SNR threshold: no echo to mark
     p.setPen(QPen(QColor(40, 150, 60), 1, Qt::DashLine));
-    p.drawLine(frame.map(moments_.mean_hz, bottom), frame.map(moments_.mean_hz, top));
+    const double mean = axes.dopplerPosition(moments_.mean_hz);
+    p.drawLine(frame.map(mean, bottom), frame.map(mean, top));
 }
 
 ProfileWidget::ProfileWidget(QString label, QColor colour, QWidget* parent)
     : QWidget(parent), label_(std::move(label)), colour_(std::move(colour)) {
-    setMinimumSize(200, 240);
+    setMinimumSize(170, 200);
     setAccessibleName(label_);
 }
 
-void ProfileWidget::show(std::vector<double> values, double low, double high) {
+void ProfileWidget::show(std::vector<double> values, double low, double high, QString label,
+                         bool folds) {
     values_ = std::move(values);
     low_ = low;
     high_ = high;
+    folds_ = folds;
+    if (label != label_) {
+        label_ = std::move(label);
+        setAccessibleName(label_);
+    }
     update();
 }
 
@@ -148,8 +163,10 @@ void ProfileWidget::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), kBackground);
     const int gates = static_cast<int>(values_.size());
-    const PlotFrame frame = PlotFrame::Inside(rect(), low_, high_, 0.5, std::max(gates, 1) + 0.5);
-    frame.drawAxes(p, label_, QStringLiteral("gate"));
+    const PlotFrame frame = PlotFrame::Inside(rect(), low_, high_, axes.gatePosition(0.5),
+                                              axes.gatePosition(std::max(gates, 1) + 0.5));
+    frame.drawAxes(p, label_,
+                   axes.physical() ? QStringLiteral("range (km)") : QStringLiteral("gate"));
     p.setRenderHint(QPainter::Antialiasing);
     p.setClipRect(frame.area);
     p.setPen(QPen(colour_, 1.5));
@@ -162,8 +179,10 @@ void ProfileWidget::paintEvent(QPaintEvent*) {
             joined = false;
             continue;
         }
-        const QPointF at = frame.map(std::clamp(v, low_, high_), g);
-        if (joined) p.drawLine(last, at);
+        const QPointF at = frame.map(std::clamp(v, low_, high_), axes.gatePosition(g));
+        const double previous = g > 1 ? values_[static_cast<std::size_t>(g - 2)] : v;
+        if (joined && !(folds_ && std::abs(v - previous) > (high_ - low_) / 2))
+            p.drawLine(last, at);
         p.drawEllipse(at, 2.5, 2.5);
         last = at;
         joined = true;

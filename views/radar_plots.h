@@ -4,14 +4,15 @@
 #include <vector>
 
 #include "plot_frame.h"
+#include "radar/radar_axes.h"
 #include "radar/spectral_moments.h"
 #include "rti_picture.h"
 
 namespace zarv::views {
 
 // The range-time picture: three strips, beam 1 at the top, time running to the
-// right, gate numbers on the left and their range delays on the right, and a
-// colour bar in dB.
+// right, gate numbers or ranges on the left and their range delays on the right,
+// and a colour bar in dB.
 class RtiWidget : public QWidget {
   public:
     explicit RtiWidget(QWidget* parent = nullptr);
@@ -19,6 +20,7 @@ class RtiWidget : public QWidget {
     int start_time_ns = 0;  // gate 1's delay
     int resolution_ns = 0;  // from one gate to the next
     double minutes = 10;
+    radar::RadarAxes axes;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -29,12 +31,14 @@ class RtiWidget : public QWidget {
     void drawColourBar(QPainter& p, const QRectF& bar) const;
 };
 
-// A gate's Doppler spectrum in dB against frequency, with the noise level.
+// A gate's Doppler spectrum in dB against frequency or radial velocity, with the
+// noise level, the echo region and, when it is trusted, the mean.
 class SpectrumWidget : public QWidget {
   public:
     explicit SpectrumWidget(QWidget* parent = nullptr);
     void show(std::vector<double> power, const radar::SpectralMoments& moments,
               double record_period_s);
+    radar::RadarAxes axes;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -45,12 +49,15 @@ class SpectrumWidget : public QWidget {
     double period_s_ = 0;
 };
 
-// One value per gate, gate upwards: the SNR or the mean Doppler profile.
+// One value per gate, range upwards: the SNR or the mean Doppler profile.
 class ProfileWidget : public QWidget {
   public:
     ProfileWidget(QString label, QColor colour, QWidget* parent = nullptr);
-    // NaN for a gate with nothing to show.
-    void show(std::vector<double> values, double low, double high);
+    // NaN for a gate with nothing to show. With a fold, neighbours further apart
+    // than half the span are not joined: the line would cross the folding value.
+    void show(std::vector<double> values, double low, double high, QString label,
+              bool folds = false);
+    radar::RadarAxes axes;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -60,6 +67,7 @@ class ProfileWidget : public QWidget {
     QColor colour_;
     std::vector<double> values_;
     double low_ = 0, high_ = 1;
+    bool folds_ = false;
 };
 
 }  // namespace zarv::views

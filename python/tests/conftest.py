@@ -24,12 +24,15 @@ CHANGES = {"gates": str(GATES), "dwell_time": "1.5", "relay_swith_time": "10", "
 
 
 def station_config():
+    """The demo's settings without its radar geometry: gates and hertz."""
     lines = (ROOT / "demo" / "config.txt").read_text().splitlines()
-    for i, line in enumerate(lines):
+    kept = []
+    for line in lines:
         key = line.split("=")[0].strip()
-        if key in CHANGES:
-            lines[i] = f"{key} = {CHANGES[key]}"
-    return "\n".join(lines) + "\n"
+        if key in GEOMETRY or key == "snr_threshold":
+            continue
+        kept.append(f"{key} = {CHANGES[key]}" if key in CHANGES else line)
+    return "\n".join(kept) + "\n"
 
 
 def built(variable, name):
