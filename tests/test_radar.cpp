@@ -383,7 +383,7 @@ TEST_F(RadarRunTest, WithTheCarrierKnownTheViewReadsKilometresAndMetresPerSecond
     EXPECT_TRUE(text.contains("Radial velocity -2.00 m/s")) << text;
     EXPECT_TRUE(text.contains("Nyquist 16.69 m/s")) << text;
     EXPECT_TRUE(form.rti->axes.physical());
-    EXPECT_EQ(form.doppler_profile->accessibleName(), "radial velocity (m/s)");
+    EXPECT_EQ(form.doppler_profile->accessibleName(), "velocity (m/s)");
     const int rows = form.waterfall->rows();
     EXPECT_GE(rows, 1);
     form.refreshAll();

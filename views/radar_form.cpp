@@ -257,10 +257,10 @@ void TRadarForm::showProfiles(double period_s) {
     }
     const double edge = std::abs(axes_.dopplerPosition(period_s > 0 ? 1 / (2 * period_s) : 1));
     snr_profile->show(std::move(snr), bottom, top, QStringLiteral("SNR (dB)"));
-    doppler_profile->show(std::move(doppler), -edge, edge,
-                          axes_.physical() ? QStringLiteral("radial velocity (m/s)")
-                                           : QStringLiteral("mean Doppler (Hz)"),
-                          true);
+    doppler_profile->show(
+        std::move(doppler), -edge, edge,
+        axes_.physical() ? QStringLiteral("velocity (m/s)") : QStringLiteral("mean Doppler (Hz)"),
+        true);
 }
 
 // Escape closes the view, as it closes a dialog.

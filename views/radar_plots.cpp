@@ -52,7 +52,7 @@ void RtiWidget::drawStrip(QPainter& p, const QRectF& strip, int beam) const {
     }
     frame.drawAxes(
         p, beam == RtiPicture::kBeams ? QStringLiteral("minutes before now") : QString(),
-        (axes.physical() ? QStringLiteral("beam %1 range (km)") : QStringLiteral("beam %1 gate"))
+        (axes.physical() ? QStringLiteral("beam %1 (km)") : QStringLiteral("beam %1 gate"))
             .arg(beam));
     drawDelays(p, frame, gates);
 }
