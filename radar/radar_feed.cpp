@@ -48,6 +48,7 @@ void RadarFeed::addRecord(const int* values, int words, std::int32_t record_peri
     for (int p = 0; p < words; ++p) slot[p] = Clamp16(values[p]);
     ring.next = (ring.next + 1) % history_;
     ring.filled = std::min(ring.filled + 1, history_);
+    ++fed_;
     for (int g = 0; g < words / 2; ++g) {
         const double ip = values[2 * g];
         const double qp = values[2 * g + 1];
@@ -135,6 +136,11 @@ double RadarFeed::recordPeriodSeconds() const {
 int RadarFeed::beam() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return beam_;
+}
+
+std::uint64_t RadarFeed::recordsFed() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fed_;
 }
 
 std::size_t RadarFeed::recordsOf(int beam) const {

@@ -55,6 +55,8 @@ class RadarFeed : public acquisition::RecordSink {
     double recordPeriodSeconds() const;
     int beam() const;
     std::size_t recordsOf(int beam) const;
+    // Records fed since the feed was made, every beam: it changes while a run records.
+    std::uint64_t recordsFed() const;
 
   private:
     struct BeamRing {
@@ -77,6 +79,7 @@ class RadarFeed : public acquisition::RecordSink {
     BeamRing rings_[kBeams];
     std::vector<double> column_sums_;
     int column_records_ = 0;
+    std::uint64_t fed_ = 0;
     std::deque<PowerColumn> columns_;  // taken by the window
 };
 

@@ -384,10 +384,17 @@ TEST_F(RadarRunTest, WithTheCarrierKnownTheViewReadsKilometresAndMetresPerSecond
     EXPECT_TRUE(text.contains("Nyquist 16.69 m/s")) << text;
     EXPECT_TRUE(form.rti->axes.physical());
     EXPECT_EQ(form.doppler_profile->accessibleName(), "velocity (m/s)");
+    // The run has ended: nothing new since the gate was chosen, so its rows are blank
+    // until a record comes.
     const int rows = form.waterfall->rows();
     EXPECT_GE(rows, 1);
+    EXPECT_EQ(form.waterfall->spectra(), 0);
+    const std::vector<int> one_more(2 * kGates, 100);
+    feed.addRecord(one_more.data(), 2 * kGates, 10000);
     form.refreshAll();
-    EXPECT_EQ(form.waterfall->rows(), rows + 1);
+    form.refreshAll();
+    EXPECT_EQ(form.waterfall->rows(), rows + 2);
+    EXPECT_EQ(form.waterfall->spectra(), 1);
     form.gate_box->setValue(4);  // another gate's spectra start a new waterfall
     EXPECT_EQ(form.waterfall->rows(), 1);
 
@@ -412,4 +419,27 @@ TEST_F(RadarRunTest, WithTheCarrierKnownTheViewReadsKilometresAndMetresPerSecond
     EXPECT_TRUE(form.minimumSizeHint().boundedTo(screen) == form.minimumSizeHint())
         << form.minimumSizeHint().width() << "x" << form.minimumSizeHint().height();
     EXPECT_TRUE(form.size().boundedTo(screen) == form.size());
+}
+
+TEST(WaterfallTest, ABeamsRowsAreBlankWhileAnotherRecordsAndAnotherLengthStartsAgain) {
+    zarv::views::WaterfallWidget w;
+    w.setRowsKept(3);
+    const std::vector<double> p64(64, 2.0);
+    w.addSecond(1, p64, 0.01);
+    w.addSecond(2, p64, 0.01);
+    w.addSecond(1, {}, 0.01);  // nothing new came
+    for (int beam : {1, 2, 3}) {
+        w.showBeam(beam);
+        EXPECT_EQ(w.rows(), 3) << beam;
+        EXPECT_EQ(w.spectra(), beam == 3 ? 0 : 1) << beam;
+    }
+    w.addSecond(1, p64, 0.01);  // the oldest row goes
+    w.showBeam(1);
+    EXPECT_EQ(w.rows(), 3);
+    EXPECT_EQ(w.spectra(), 1);
+    w.resize(300, 300);
+    EXPECT_FALSE(w.grab().isNull());
+    w.addSecond(1, std::vector<double>(32, 1.0), 0.01);
+    EXPECT_EQ(w.rows(), 1);
+    EXPECT_EQ(w.spectra(), 1);
 }

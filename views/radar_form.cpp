@@ -187,11 +187,33 @@ void TRadarForm::refreshView() {
     if (refreshes_++ % kProfileEvery == 0) {
         profile_ = analysis_.profile(window_, averages_box->value(), period_s);
         showProfiles(period_s);
-        const int key = (beam * 100 + gate_box->value()) * 2048 + analysis_.points();
-        if (key != waterfall_key_) waterfall->clear();
-        waterfall_key_ = key;
-        waterfall->add(gate_.power, period_s);
+        addWaterfallRow(beam, span, period_s);
     }
+}
+
+// A row a second for the beam recording, with the gate's spectrum when new
+// records came since the last row; the shown beam's rows are drawn.
+void TRadarForm::addWaterfallRow(int shown_beam, std::size_t span, double period_s) {
+    const int key = gate_box->value() * 2048 + analysis_.points();
+    if (key != waterfall_key_) waterfall->clear();
+    waterfall_key_ = key;
+    const int recording = feed_.beam();
+    const std::uint64_t records = feed_.recordsFed();
+    std::vector<double> power;
+    if (records != waterfall_records_) {
+        if (recording == shown_beam) {
+            power = gate_.power;
+        } else {
+            feed_.latest(recording, span, recording_window_);
+            power =
+                analysis_
+                    .analyse(recording_window_, gate_box->value(), averages_box->value(), period_s)
+                    .power;
+        }
+    }
+    waterfall_records_ = records;
+    waterfall->addSecond(recording, power, period_s);
+    waterfall->showBeam(shown_beam);
 }
 
 void TRadarForm::refreshAll() {

@@ -85,6 +85,7 @@ class TRadarForm : public QWidget {
     QWidget* buildControls();
     void resetHistory();
     void setColourScale();
+    void addWaterfallRow(int shown_beam, std::size_t span, double period_s);
     void takeSettings();
     void showMoments(int beam, int gate, double period_s);
     void showProfiles(double period_s);
@@ -98,7 +99,9 @@ class TRadarForm : public QWidget {
     radar::GateSpectrum gate_;
     std::vector<radar::SpectralMoments> profile_;
     int refreshes_ = 0;
-    int waterfall_key_ = -1;  // beam, gate and points of the waterfall's rows
+    int waterfall_key_ = -1;                // gate and points of the waterfall's rows
+    std::uint64_t waterfall_records_ = 0;   // the feed's records at the last row
+    radar::RecordWindow recording_window_;  // when another beam is shown
     radar::RadarAxes axes_;
     std::function<void(const QImage&)> picture_taker_;
     QElapsedTimer since_picture_;
