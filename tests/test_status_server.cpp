@@ -4,6 +4,8 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTcpSocket>
+#include <QTest>
 #include <QThread>
 #include <atomic>
 #include <thread>
@@ -13,6 +15,7 @@
 #include "act_when.h"
 #include "data_file_checker.h"
 #include "http_client.h"
+#include "monitoring/bounded_tcp_server.h"
 #include "monitoring/listen_address.h"
 #include "monitoring/run_watch.h"
 #include "monitoring/state_board.h"
@@ -193,6 +196,36 @@ TEST_F(StatusServerTest, ConnectionsPastTheLimitAreClosedAndTheServerRecovers) {
         if (!served) QThread::msleep(20);
     }
     EXPECT_TRUE(served);
+}
+
+TEST(BoundedTcpServerTest, AnIdleClientIsDroppedAndOneThatTalksIsKept) {
+    BoundedTcpServer server(4, 1024, 300, nullptr);
+    // Taken from the server as the HTTP server takes them; they stay its children.
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        while (server.hasPendingConnections()) server.nextPendingConnection();
+    });
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket idle;
+    QTcpSocket talking;
+    for (QTcpSocket* client : {&idle, &talking}) {
+        client->connectToHost(QHostAddress::LocalHost, server.serverPort());
+        ASSERT_TRUE(client->waitForConnected(5000));
+    }
+    // The talking client sends a byte every 50 ms: each resets its idle time.
+    QElapsedTimer since;
+    since.start();
+    while (since.elapsed() < 400) {
+        talking.write("x");
+        talking.flush();
+        QTest::qWait(50);
+    }
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return idle.state() == QAbstractSocket::UnconnectedState; }, 5000));
+    EXPECT_EQ(talking.state(), QAbstractSocket::ConnectedState);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.liveConnections() == 1; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return talking.state() == QAbstractSocket::UnconnectedState; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.liveConnections() == 0; }, 5000));
 }
 
 // The station at its heaviest, watched by a hundred clients at once.
