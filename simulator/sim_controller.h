@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -13,9 +14,11 @@
 
 #include "device_IO/controller_commands.h"
 #include "device_IO/ft_api.h"
+#include "sim_atmosphere.h"
 #include "sim_clock.h"
 #include "sim_fault_plan.h"
 #include "sim_flash.h"
+#include "sim_waveform.h"
 
 namespace zarv::sim {
 
@@ -78,6 +81,11 @@ class SimController : public FtApi {
     // Gaussian noise of sigma counts on every ip and qp sample of the frames made
     // from now on; 0 for none.
     void setNoise(double sigma);
+    // A wind instead of the fixed waveform (nothing: the waveform again), and
+    // where the radar looks, asked at every trigger start (the station's
+    // config.txt, for zarv-sim); without it, the demo's radar.
+    using GeometrySource = std::function<SimGeometry()>;
+    void setAtmosphere(std::optional<SimAtmosphere> atmosphere, GeometrySource geometry = {});
 
     // What tests read back.
     Programmed programmed() const;
@@ -260,6 +268,10 @@ class SimController : public FtApi {
     std::vector<std::uint8_t> frame_cache_;
     std::int64_t frame_cache_index_ = -1;
     double noise_sigma_ = 0;
+    std::optional<SimAtmosphere> atmosphere_;
+    GeometrySource geometry_source_;
+    SimGeometry geometry_;
+    SimSample atmosphereSampleLocked(std::int64_t frame, int gate) const;
 };
 
 }  // namespace zarv::sim

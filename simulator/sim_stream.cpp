@@ -26,6 +26,7 @@ void SimController::startTriggerLocked(bool on) {
         stream_stop_frames_ = pending_stop_frames_;
         pending_stop_frames_.reset();
         ++trigger_starts_;
+        if (atmosphere_ && geometry_source_) geometry_ = geometry_source_();
     } else if (programmed_.triggering && !trigger_stop_) {
         chargeIdleOverrunLocked(now);
         trigger_stop_ = now;
@@ -116,6 +117,31 @@ void SimController::chargeIdleOverrunLocked(Clock::time_point at) {
     overrun_bytes_ += static_cast<std::uint64_t>(excess);
 }
 
+void SimController::setAtmosphere(std::optional<SimAtmosphere> atmosphere,
+                                  GeometrySource geometry) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    atmosphere_ = std::move(atmosphere);
+    geometry_source_ = std::move(geometry);
+    geometry_ = geometry_source_ ? geometry_source_() : SimGeometry{};
+    frame_cache_index_ = -1;
+}
+
+// The echo of the wind at the gate's height, weaker with height, and now and
+// then something stronger elsewhere in the band.
+SimSample SimController::atmosphereSampleLocked(std::int64_t frame, int gate) const {
+    const std::uint32_t period = programmed_.sweep.pulse_period;
+    const auto run = static_cast<std::uint64_t>(trigger_starts_);
+    SimSample echo = SimTone(frame, 1000.0 - 20.0 * gate,
+                             atmosphere_->dopplerHz(geometry_, programmed_.beam, gate),
+                             0.7 * gate + static_cast<double>(run % 7), period);
+    if (const auto outlier = atmosphere_->outlierHz(run, gate, geometry_.record_period_s)) {
+        const SimSample other = SimTone(frame, 1000.0, *outlier, 0.0, period);
+        echo.ip += other.ip;
+        echo.qp += other.qp;
+    }
+    return echo;
+}
+
 void SimController::setNoise(double sigma) {
     std::lock_guard<std::mutex> lock(mutex_);
     noise_sigma_ = std::max(sigma, 0.0);
@@ -132,7 +158,9 @@ std::uint8_t SimController::streamByteLocked(std::int64_t offset) {
         const int gates = std::min<int>(programmed_.sweep.gates, 36);
         for (int g = 1; g <= gates; ++g) {
             const SimSample s = SimNoisySample(
-                SimWaveform(frame, programmed_.beam, g, programmed_.sweep.pulse_period),
+                atmosphere_
+                    ? atmosphereSampleLocked(frame, g)
+                    : SimWaveform(frame, programmed_.beam, g, programmed_.sweep.pulse_period),
                 SimNoise(noise_sigma_, static_cast<std::uint64_t>(trigger_starts_), frame, g));
             const std::uint16_t ip = SimWireWord(s.ip);
             const std::uint16_t qp = SimWireWord(s.qp);

@@ -14,6 +14,9 @@ struct SimSample {
 };
 
 SimSample SimWaveform(std::int64_t frame, int beam, int gate, std::uint32_t pulse_period_counts);
+// A tone of the given amplitude and frequency, as the waveform's gates are.
+SimSample SimTone(std::int64_t frame, double amplitude, double hz, double phase,
+                  std::uint32_t pulse_period_counts);
 
 // Thermal noise: independent Gaussian values of standard deviation sigma counts
 // for ip and qp, the same whenever the same (run, frame, gate) is asked again,

@@ -25,6 +25,9 @@ const GeometryKey kKeys[] = {
     {"station_longitude", -180, 360, [](RadarGeometry& g) { return &g.station_longitude; }},
     {"station_altitude", -1000, 10000, [](RadarGeometry& g) { return &g.station_altitude; }},
     {"snr_threshold", -60, 60, [](RadarGeometry& g) { return &g.snr_threshold; }},
+    {"consensus_period", 60, 86400, [](RadarGeometry& g) { return &g.consensus_period; }},
+    {"consensus_window", 0.1, 100, [](RadarGeometry& g) { return &g.consensus_window; }},
+    {"consensus_min_fraction", 0, 1, [](RadarGeometry& g) { return &g.consensus_min_fraction; }},
 };
 }  // namespace
 

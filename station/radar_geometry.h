@@ -6,8 +6,9 @@
 
 namespace zarv::station {
 
-// The optional keys of config.txt that put the radar in physical units: none of
-// them reaches the controller or the data files; the dwell journal keeps them.
+// The optional keys of config.txt that put the radar in physical units and say
+// how its winds are made: none of them reaches the controller or the data
+// files; the dwell journal keeps them.
 struct RadarGeometry {
     std::optional<double> radar_frequency;         // Hz, the transmit carrier
     std::optional<double> range_offset;            // ns, the system delay taken off each gate's
@@ -18,6 +19,9 @@ struct RadarGeometry {
     std::optional<double> station_altitude;        // m above sea level
     std::optional<double> snr_threshold;           // dB; the default when unset
     std::optional<int> dc_notch;                   // bins; 0 when unset
+    std::optional<double> consensus_period;        // s, winds: one profile per period
+    std::optional<double> consensus_window;        // m/s, the full width
+    std::optional<double> consensus_min_fraction;  // 0 to 1
 
     bool operator==(const RadarGeometry&) const = default;
 };

@@ -14,6 +14,7 @@ import numpy as np
 
 SPEED_OF_LIGHT = 299792458.0  # m/s
 BEAMS = (1, 2, 3)
+CONSENSUS_KEYS = ("consensus_period", "consensus_window", "consensus_min_fraction")
 
 
 @dataclasses.dataclass(frozen=True)
@@ -29,6 +30,7 @@ class Geometry:
     station_altitude: float = None
     snr_threshold: float = None  # dB
     dc_notch: int = 0
+    consensus: dict = dataclasses.field(default_factory=dict)  # the consensus_* keys given
 
     @property
     def known(self):
@@ -52,7 +54,8 @@ class Geometry:
                    station_longitude=radar.get("station_longitude"),
                    station_altitude=radar.get("station_altitude"),
                    snr_threshold=radar.get("snr_threshold"),
-                   dc_notch=int(radar.get("dc_notch", 0)))
+                   dc_notch=int(radar.get("dc_notch", 0)),
+                   consensus={k: radar[k] for k in CONSENSUS_KEYS if k in radar})
 
     def gate_range(self, header, gates=None):
         """Each gate's range in metres, from the data file's header."""

@@ -1,0 +1,306 @@
+"""Winds from the three beams: Doppler-beam-swinging with consensus averaging.
+
+For each consensus period, per beam and range gate, the radial velocities of
+the period's profiles (valid moments only) are averaged by consensus: the
+largest set of values that fits inside a window of `window` m/s is kept when it
+holds at least `min_fraction` of the period's profiles of that beam, and its
+mean is the beam's velocity. The beams are brought to one height grid (z = r
+cos(zenith)), and u, v, w follow by least squares from each beam's direction:
+
+    v_r = u sin(zenith) sin(azimuth) + v sin(zenith) cos(azimuth) + w cos(zenith)
+
+(radial velocity positive away from the radar, azimuth from north towards
+east). Three beams determine the wind exactly; more are solved in the least
+squares sense. A height where fewer than three independent beams have a
+consensus has no wind.
+
+python3 -m zarvdata.winds DATA_DIR OUT.nc (also zarv-winds) writes the profiles
+as a CF-1.8 timeSeriesProfile NetCDF."""
+
+import argparse
+import datetime
+import os
+import sys
+import warnings
+
+import numpy as np
+
+from . import __version__
+from .dataset import geometry_of, moments_dataset
+from .geometry import BEAMS
+
+PERIOD_S = 1800.0  # consensus_period
+WINDOW_M_S = 4.0  # consensus_window, the full width
+MIN_FRACTION = 0.5  # consensus_min_fraction
+
+
+def consensus(values, window=WINDOW_M_S, min_fraction=MIN_FRACTION, total=None):
+    """(mean, count, standard error) of the largest subset of the finite values
+    that fits within `window`, when it holds at least min_fraction of `total`
+    values (all of them, NaN included, unless given); (NaN, count, NaN) when it
+    does not. Of equally large subsets the one with the least spread wins."""
+    values = np.asarray(values, dtype=float)
+    total = values.size if total is None else total
+    finite = np.sort(values[np.isfinite(values)])
+    if not finite.size or total == 0:
+        return np.nan, 0, np.nan
+    ends = np.searchsorted(finite, finite + window, side="right")
+    counts = ends - np.arange(finite.size)
+    best = counts.max()
+    starts = np.nonzero(counts == best)[0]
+    spreads = finite[starts + best - 1] - finite[starts]
+    first = starts[np.argmin(spreads)]
+    kept = finite[first:first + best]
+    if best < min_fraction * total:
+        return np.nan, int(best), np.nan
+    error = kept.std(ddof=1) / np.sqrt(best) if best > 1 else np.nan
+    return float(kept.mean()), int(best), float(error)
+
+
+def beam_matrix(zenith, azimuth):
+    """Rows (sin z sin a, sin z cos a, cos z): what u, v, w add to each beam's
+    radial velocity."""
+    z = np.radians(np.asarray(zenith, dtype=float))
+    a = np.radians(np.asarray(azimuth, dtype=float))
+    return np.stack([np.sin(z) * np.sin(a), np.sin(z) * np.cos(a), np.cos(z)], axis=-1)
+
+
+def solve_wind(radial, zenith, azimuth, errors=None):
+    """u, v, w (m/s) and their standard errors from one height's radial velocities
+    (one per beam, NaN for a beam without consensus). The errors propagate the
+    beams' own (1 m/s each when not given) through the geometry. NaN when the
+    beams with values do not determine all three components."""
+    radial = np.asarray(radial, dtype=float)
+    have = np.isfinite(radial)
+    matrix = beam_matrix(zenith, azimuth)[have]
+    if have.sum() < 3 or np.linalg.matrix_rank(matrix) < 3:
+        return np.full(3, np.nan), np.full(3, np.nan)
+    sigma = np.ones(have.sum()) if errors is None else np.asarray(errors, dtype=float)[have]
+    sigma = np.where(np.isfinite(sigma) & (sigma > 0), sigma, 1.0)
+    weighted = matrix / sigma[:, None]
+    wind, *_ = np.linalg.lstsq(weighted, radial[have] / sigma, rcond=None)
+    covariance = np.linalg.inv(weighted.T @ weighted)
+    return wind, np.sqrt(np.diag(covariance))
+
+
+def data_files(data_dir):
+    for root, _, names in os.walk(data_dir):
+        for name in sorted(names):
+            if name.endswith(".txt") and "_beam" in name:
+                yield os.path.join(root, name)
+
+
+def _profiles(data_dir, points, blocks):
+    """Every profile of every data file: (time, beam, ranges, radial velocity,
+    snr) and the geometry of the last file."""
+    rows, geometry = [], None
+    for path in data_files(data_dir):
+        try:
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore")  # torn last lines of files being written
+                m = moments_dataset(path, points=points, blocks=blocks)
+        except (OSError, ValueError) as error:
+            print(f"zarv-winds: skipped {error}", file=sys.stderr)
+            continue
+        geometry = geometry_of(path)
+        if "radial_velocity" not in m or "range" not in m.coords:
+            continue
+        for i in range(m.time.size):
+            rows.append((m.time.values[i], int(m.beam.values[i]), m.range.values,
+                         m.radial_velocity.values[i], m.snr.values[i]))
+    return rows, geometry
+
+
+def _why_no_wind(geometry):
+    if geometry is None:
+        return "no data files"
+    if not geometry.known:
+        return "the dwell journals give no radar_frequency"
+    missing = [b for b in BEAMS if b not in geometry.zenith or b not in geometry.azimuth]
+    if missing:
+        return "no zenith and azimuth for beam " + ", ".join(map(str, missing))
+    if np.linalg.matrix_rank(beam_matrix([geometry.zenith[b] for b in BEAMS],
+                                         [geometry.azimuth[b] for b in BEAMS])) < 3:
+        return "the three beams' directions do not determine u, v and w"
+    return None
+
+
+def _height_grid(ranges, geometry):
+    """The heights of the most nearly vertical beam's gates."""
+    steepest = min(BEAMS, key=lambda b: geometry.zenith[b])
+    return ranges * np.cos(np.radians(geometry.zenith[steepest]))
+
+
+def _period_profile(rows, geometry, heights, window, min_fraction):
+    """One period's consensus per beam on the height grid, and its wind."""
+    per_beam = {}
+    for beam in BEAMS:
+        mine = [r for r in rows if r[1] == beam]
+        shape = (len(heights),)
+        result = {k: np.full(shape, np.nan) for k in ("velocity", "error", "snr")}
+        result["count"] = np.zeros(shape, dtype=np.int32)
+        if mine:
+            ranges = mine[0][2]
+            radial = np.stack([r[3] for r in mine if r[2].size == ranges.size])
+            snr = np.stack([r[4] for r in mine if r[2].size == ranges.size])
+            gate = [consensus(radial[:, g], window, min_fraction) for g in range(ranges.size)]
+            own = ranges * np.cos(np.radians(geometry.zenith[beam]))
+            for key, index in (("velocity", 0), ("error", 2)):
+                result[key] = np.interp(heights, own, [c[index] for c in gate],
+                                        left=np.nan, right=np.nan)
+            # Counts and SNR belong to gates: each height takes its nearest gate's.
+            nearest = np.clip(np.searchsorted(own, heights), 0, own.size - 1)
+            inside = (heights >= own[0] - 1e-6) & (heights <= own[-1] + 1e-6)
+            result["count"] = np.where(inside, [gate[n][1] for n in nearest], 0)
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore", RuntimeWarning)  # gates never valid
+                result["snr"] = np.where(inside, np.nanmedian(snr, axis=0)[nearest], np.nan)
+        per_beam[beam] = result
+    zenith = [geometry.zenith[b] for b in BEAMS]
+    azimuth = [geometry.azimuth[b] for b in BEAMS]
+    wind = np.full((len(heights), 3), np.nan)
+    error = np.full((len(heights), 3), np.nan)
+    for h in range(len(heights)):
+        wind[h], error[h] = solve_wind([per_beam[b]["velocity"][h] for b in BEAMS], zenith,
+                                       azimuth, [per_beam[b]["error"][h] for b in BEAMS])
+    return per_beam, wind, error
+
+
+def wind_profiles(data_dir, period=None, window=None, min_fraction=None, points=64, blocks=4):
+    """The winds of a data directory as an xarray Dataset on (time, height), one
+    profile per consensus period that holds data; the settings come from the
+    arguments, else the dwell journal's config.txt keys, else the defaults.
+    Raises ValueError saying why when the geometry does not allow winds."""
+    import xarray as xr
+
+    rows, geometry = _profiles(data_dir, points, blocks)
+    why = _why_no_wind(geometry)
+    if why:
+        raise ValueError(f"{data_dir}: no winds: {why}")
+    settings = geometry.consensus or {}
+    period = period or settings.get("consensus_period", PERIOD_S)
+    window = window or settings.get("consensus_window", WINDOW_M_S)
+    min_fraction = min_fraction if min_fraction is not None else settings.get(
+        "consensus_min_fraction", MIN_FRACTION)
+    heights = _height_grid(rows[0][2], geometry)
+    step = np.timedelta64(int(round(period * 1e9)), "ns")
+    epoch = np.datetime64("1970-01-01T00:00:00", "ns")
+    periods = {}
+    for row in rows:
+        periods.setdefault((row[0] - epoch) // step, []).append(row)
+    times, winds, errors, counts, snrs = [], [], [], [], []
+    for index in sorted(periods):
+        per_beam, wind, error = _period_profile(periods[index], geometry, heights, window,
+                                                min_fraction)
+        times.append(epoch + index * step + step // 2)
+        winds.append(wind)
+        errors.append(error)
+        counts.append(np.stack([per_beam[b]["count"] for b in BEAMS], axis=-1))
+        snrs.append(np.stack([per_beam[b]["snr"] for b in BEAMS], axis=-1))
+    return _dataset(np.array(times), heights, np.array(winds), np.array(errors),
+                    np.array(counts), np.array(snrs), geometry,
+                    dict(consensus_period_s=float(period), consensus_window_m_s=float(window),
+                         consensus_min_fraction=float(min_fraction), fft_points=points,
+                         spectra_averaged=blocks))
+
+
+def _dataset(times, heights, wind, error, counts, snr, geometry, settings):
+    import xarray as xr
+
+    u, v, w = wind[..., 0], wind[..., 1], wind[..., 2]
+    both = ("time", "height")
+    per_beam = ("time", "height", "beam")
+    speed = np.hypot(u, v)
+    direction = np.degrees(np.arctan2(-u, -v)) % 360  # where the wind comes from
+    variables = {
+        "eastward_wind": (both, u, {"standard_name": "eastward_wind", "units": "m s-1"}),
+        "northward_wind": (both, v, {"standard_name": "northward_wind", "units": "m s-1"}),
+        "upward_air_velocity": (both, w, {"standard_name": "upward_air_velocity",
+                                          "units": "m s-1"}),
+        "wind_speed": (both, speed, {"standard_name": "wind_speed", "units": "m s-1"}),
+        "wind_from_direction": (both, direction, {"standard_name": "wind_from_direction",
+                                                  "units": "degree"}),
+        "eastward_wind_error": (both, error[..., 0], {
+            "long_name": "standard error of eastward_wind from the beams' geometry",
+            "units": "m s-1"}),
+        "northward_wind_error": (both, error[..., 1], {
+            "long_name": "standard error of northward_wind from the beams' geometry",
+            "units": "m s-1"}),
+        "upward_air_velocity_error": (both, error[..., 2], {
+            "long_name": "standard error of upward_air_velocity from the beams' geometry",
+            "units": "m s-1"}),
+        "consensus_count": (per_beam, counts.astype(np.int32), {
+            "long_name": "radial velocities kept by the consensus", "units": "1"}),
+        "snr": (per_beam, snr, {"long_name": "median signal-to-noise ratio", "units": "dB"}),
+        "beam_zenith": ("beam", [geometry.zenith[b] for b in BEAMS], {
+            "long_name": "beam angle from the vertical", "units": "degree"}),
+        "beam_azimuth": ("beam", [geometry.azimuth[b] for b in BEAMS], {
+            "long_name": "beam azimuth from north towards east", "units": "degree"}),
+    }
+    coords = {
+        "time": ("time", times.astype("datetime64[ns]"), {
+            "standard_name": "time", "long_name": "UTC time, middle of the consensus period",
+            "axis": "T"}),
+        "height": ("height", heights, {"standard_name": "height", "long_name":
+                                       "height above the radar", "units": "m",
+                                       "positive": "up", "axis": "Z"}),
+        "beam": ("beam", np.array(BEAMS, dtype=np.int32), {"long_name": "beam direction",
+                                                           "units": "1"}),
+    }
+    ds = xr.Dataset(variables, coords=coords, attrs=settings)
+    for name, value, standard, units in (
+            ("latitude", geometry.station_latitude, "latitude", "degrees_north"),
+            ("longitude", geometry.station_longitude, "longitude", "degrees_east"),
+            ("altitude", geometry.station_altitude, "altitude", "m")):
+        if value is not None:
+            ds.coords[name] = ((), float(value), {"standard_name": standard, "units": units})
+    ds.attrs["radar_frequency_hz"] = geometry.radar_frequency
+    return ds
+
+
+def write_netcdf(dataset, out, source, institution="not given"):
+    """The profiles as a CF-1.8 timeSeriesProfile file of one station."""
+    ds = dataset.copy()
+    ds["station"] = ((), "zarv", {"cf_role": "timeseries_id", "long_name": "station"})
+    ds.attrs.update(
+        Conventions="CF-1.8", featureType="timeSeriesProfile",
+        title="Zarv radar wind profiles (Doppler beam swinging, consensus averaged)",
+        institution=institution, source=f"Zarv radar station data under {source}",
+        history=f"{datetime.datetime.now(datetime.timezone.utc):%Y-%m-%dT%H:%M:%SZ} "
+                f"zarv-winds {__version__}",
+        comment="u, v, w by least squares from each beam's consensus radial velocity "
+                "(positive away from the radar)")
+    encoding = {"time": {"units": "seconds since 1970-01-01 00:00:00 +00:00",
+                         "calendar": "standard", "dtype": "f8", "_FillValue": None},
+                "height": {"_FillValue": None}}
+    ds.to_netcdf(out, format="NETCDF4", encoding=encoding)
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(prog="zarv-winds", description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("data_dir", help="the station's data directory (data_dir of config.txt)")
+    parser.add_argument("out", help="the NetCDF file to write (OUT.nc)")
+    parser.add_argument("--period", type=float, help="consensus period in s (default: the "
+                        "journal's consensus_period, else 1800)")
+    parser.add_argument("--window", type=float, help="consensus window in m/s, the full width "
+                        "(default: consensus_window, else 4)")
+    parser.add_argument("--min-fraction", type=float, help="the share of a period's values the "
+                        "consensus must keep, 0 to 1 (default: consensus_min_fraction, else 0.5)")
+    parser.add_argument("--institution", default="not given", help="who runs the station")
+    args = parser.parse_args(argv)
+    if not os.path.isdir(args.data_dir):
+        print(f"zarv-winds: {args.data_dir}: no such directory", file=sys.stderr)
+        return 1
+    try:
+        profiles = wind_profiles(args.data_dir, args.period, args.window, args.min_fraction)
+        write_netcdf(profiles, args.out, args.data_dir, args.institution)
+    except (OSError, ValueError) as error:
+        print(f"zarv-winds: {error}", file=sys.stderr)
+        return 1
+    print(f"{args.out}: {profiles.time.size} profiles, {profiles.height.size} heights")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

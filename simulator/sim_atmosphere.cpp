@@ -1,0 +1,124 @@
+#include "sim_atmosphere.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace zarv::sim {
+
+namespace {
+constexpr double kSpeedOfLight = 299792458.0;
+
+double Radians(double degrees) {
+    return degrees * M_PI / 180.0;
+}
+
+std::uint64_t Mixed(std::uint64_t x) {
+    x += 0x9E3779B97F4A7C15ULL;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    return x ^ (x >> 31);
+}
+
+double Unit(std::uint64_t bits) {
+    return static_cast<double>(bits >> 11) / 9007199254740992.0;
+}
+
+std::optional<SimWindLayer> ParseLayer(const QString& text) {
+    const QStringList at = text.split(QLatin1Char('@'));
+    const QStringList parts = at[0].split(QLatin1Char(','));
+    if (at.size() > 2 || parts.size() != 3) return std::nullopt;
+    SimWindLayer layer;
+    double* const fields[] = {&layer.u, &layer.v, &layer.w};
+    for (int i = 0; i < 3; ++i) {
+        bool ok = false;
+        *fields[i] = parts[i].trimmed().toDouble(&ok);
+        if (!ok || std::abs(*fields[i]) > 200) return std::nullopt;
+    }
+    if (at.size() == 2) {
+        bool ok = false;
+        layer.height_m = at[1].trimmed().toDouble(&ok);
+        if (!ok || layer.height_m < 0) return std::nullopt;
+    }
+    return layer;
+}
+}  // namespace
+
+double SimGateRangeMetres(const SimGeometry& g, int gate) {
+    const double delay_ns = g.start_time_ns + (gate - 1) * g.resolution_ns - g.range_offset_ns;
+    return kSpeedOfLight * delay_ns * 1e-9 / 2;
+}
+
+QString SimAtmosphere::Parse(const QString& text, std::vector<SimWindLayer>& layers) {
+    layers.clear();
+    for (const QString& part : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const auto layer = ParseLayer(part);
+        if (!layer)
+            return QStringLiteral("'%1' is not U,V,W or U,V,W@HEIGHT (m/s within 200, m)")
+                .arg(part);
+        layers.push_back(*layer);
+    }
+    if (layers.empty()) return QStringLiteral("no wind given");
+    std::sort(layers.begin(), layers.end(),
+              [](const SimWindLayer& a, const SimWindLayer& b) { return a.height_m < b.height_m; });
+    return QString();
+}
+
+std::optional<SimAtmosphere> SimAtmosphere::FromEnvironment() {
+    const QString wind = qEnvironmentVariable("ZARV_SIM_WIND");
+    if (wind.isEmpty()) return std::nullopt;
+    SimAtmosphere atmosphere;
+    if (const QString why = Parse(wind, atmosphere.wind); !why.isEmpty()) {
+        std::fprintf(stderr, "ZARV_SIM_WIND ignored: %s\n", why.toLocal8Bit().constData());
+        return std::nullopt;
+    }
+    const QString outliers = qEnvironmentVariable("ZARV_SIM_OUTLIERS");
+    if (!outliers.isEmpty()) {
+        bool ok = false;
+        const double rate = outliers.toDouble(&ok);
+        if (ok && rate >= 0 && rate <= 1)
+            atmosphere.outlier_rate = rate;
+        else
+            std::fprintf(stderr, "ZARV_SIM_OUTLIERS ignored: '%s' is not a share from 0 to 1\n",
+                         outliers.toLocal8Bit().constData());
+    }
+    return atmosphere;
+}
+
+SimWindLayer SimAtmosphere::windAt(double height_m) const {
+    if (wind.empty()) return {};
+    if (height_m <= wind.front().height_m) return wind.front();
+    if (height_m >= wind.back().height_m) return wind.back();
+    const auto above =
+        std::upper_bound(wind.begin(), wind.end(), height_m,
+                         [](double h, const SimWindLayer& layer) { return h < layer.height_m; });
+    const SimWindLayer& a = *(above - 1);
+    const SimWindLayer& b = *above;
+    const double f = (height_m - a.height_m) / (b.height_m - a.height_m);
+    return {height_m, a.u + f * (b.u - a.u), a.v + f * (b.v - a.v), a.w + f * (b.w - a.w)};
+}
+
+double SimAtmosphere::radialVelocity(const SimGeometry& g, int beam, int gate) const {
+    const std::size_t b = static_cast<std::size_t>(std::clamp(beam, 1, 3) - 1);
+    const double zenith = Radians(g.zenith_deg[b]);
+    const double azimuth = Radians(g.azimuth_deg[b]);
+    const SimWindLayer at = windAt(SimGateRangeMetres(g, gate) * std::cos(zenith));
+    return at.u * std::sin(zenith) * std::sin(azimuth) +
+           at.v * std::sin(zenith) * std::cos(azimuth) + at.w * std::cos(zenith);
+}
+
+double SimAtmosphere::dopplerHz(const SimGeometry& g, int beam, int gate) const {
+    return -2.0 * radialVelocity(g, beam, gate) * g.carrier_hz / kSpeedOfLight;
+}
+
+std::optional<double> SimAtmosphere::outlierHz(std::uint64_t run, int gate,
+                                               double record_period_s) const {
+    if (outlier_rate <= 0) return std::nullopt;
+    const std::uint64_t key = Mixed(run * 1000003ULL + static_cast<std::uint64_t>(gate));
+    if (Unit(key) >= outlier_rate) return std::nullopt;
+    // Anywhere in the band the records can tell apart.
+    return (Unit(Mixed(key)) - 0.5) / record_period_s;
+}
+
+}  // namespace zarv::sim
