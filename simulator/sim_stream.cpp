@@ -131,11 +131,11 @@ void SimController::setAtmosphere(std::optional<SimAtmosphere> atmosphere,
 SimSample SimController::atmosphereSampleLocked(std::int64_t frame, int gate) const {
     const std::uint32_t period = programmed_.sweep.pulse_period;
     const auto run = static_cast<std::uint64_t>(trigger_starts_);
-    SimSample echo = SimTone(frame, 1000.0 - 20.0 * gate,
+    SimSample echo = SimTone(frame, 300.0 - 5.0 * gate,
                              atmosphere_->dopplerHz(geometry_, programmed_.beam, gate),
                              0.7 * gate + static_cast<double>(run % 7), period);
     if (const auto outlier = atmosphere_->outlierHz(run, gate, geometry_.record_period_s)) {
-        const SimSample other = SimTone(frame, 1000.0, *outlier, 0.0, period);
+        const SimSample other = SimTone(frame, 900.0, *outlier, 0.0, period);
         echo.ip += other.ip;
         echo.qp += other.qp;
     }

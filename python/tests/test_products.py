@@ -3,23 +3,18 @@ in config.txt under another time zone: UTC times, range and velocity axes worked
 out here from the geometry, CF rules checked here, and the quicklook looked at."""
 
 import datetime
-import re
 import warnings
 
 import numpy as np
 import pytest
 
 import zarvdata
+from cf_rules import cf_problems
 from conftest import GATES, GEOMETRY, STATION_TZ
 from zarvdata import convert, quicklook
 
 C = 299792458.0
 WAVELENGTH = C / float(GEOMETRY["radar_frequency"])
-CF_NAME = re.compile(r"^[A-Za-z][A-Za-z0-9_]*$")
-# The CF standard names these products use, as the CF table spells them.
-CF_STANDARD_NAMES = {"time", "height", "latitude", "longitude", "altitude",
-                     "radial_velocity_of_scatterers_away_from_instrument"}
-UTC_UNITS = re.compile(r"^seconds since \d{4}-\d\d-\d\d[ T]\d\d:\d\d:\d\d(\.\d+)? ?(\+00:?00|UTC|Z)$")
 
 
 def trigger(path):
@@ -90,35 +85,6 @@ def test_radial_velocity_of_the_simulated_echo(geometry_files):
         strict = zarvdata.moments_dataset(path, snr_threshold=60)
         assert np.isnan(strict.radial_velocity.values).all()
         assert np.isfinite(strict.snr.values).all()
-
-
-def cf_problems(nc):
-    """What breaks the CF rules these products keep to."""
-    problems = []
-    for attr in ("title", "history", "institution", "source"):
-        if not str(getattr(nc, attr, "")).strip():
-            problems.append(f"no global {attr}")
-    if getattr(nc, "Conventions", "") != "CF-1.8":
-        problems.append("Conventions is not CF-1.8")
-    names = list(nc.dimensions) + list(nc.variables) + nc.ncattrs()
-    for name, var in nc.variables.items():
-        names += var.ncattrs()
-        if "units" not in var.ncattrs():
-            problems.append(f"{name} has no units")
-        standard = getattr(var, "standard_name", None)
-        if standard is not None and standard not in CF_STANDARD_NAMES:
-            problems.append(f"{name}: {standard!r} is not a CF standard name")
-        for other in getattr(var, "coordinates", "").split():
-            if other not in nc.variables:
-                problems.append(f"{name} names a missing coordinate {other}")
-        if var.dimensions == (name,) and "_FillValue" in var.ncattrs():
-            problems.append(f"coordinate {name} has a _FillValue")
-        if getattr(var, "standard_name", None) == "time" and not UTC_UNITS.match(var.units):
-            problems.append(f"{name}: units {var.units!r} do not say UTC")
-    reserved = {"_FillValue"}  # the netCDF conventions keep names of their own
-    problems += [f"name {n!r} breaks CF's rule" for n in names
-                 if not CF_NAME.match(n) and n not in reserved]
-    return problems
 
 
 def test_the_netcdf_keeps_the_cf_rules_and_opens_in_xarray(geometry_files, tmp_path):

@@ -1,0 +1,178 @@
+"""Winds against a simulated atmosphere of known wind, with a least-squares solve
+written here as the oracle for the retrieval's geometry."""
+
+import os
+import shutil
+import subprocess
+
+import numpy as np
+import pytest
+
+from cf_rules import cf_problems
+from conftest import built, station_config
+from zarvdata import winds
+
+WIND = (5.0, -3.0, 0.2)
+PERIOD = 60  # s: at least two whole consensus periods in a run of 190 s
+# The winds need the data, not the station's timing: the simulated controller
+# runs fast even where the other tests keep the wall clock's pace.
+WIND_SPEED = "32"
+
+
+def oracle(radial, zenith, azimuth):
+    """u, v, w from the normal equations, solved by Cramer's rule."""
+    z, a = np.radians(zenith), np.radians(azimuth)
+    rows = np.array([[np.sin(zi) * np.sin(ai), np.sin(zi) * np.cos(ai), np.cos(zi)]
+                     for zi, ai in zip(z, a)])
+    normal, right = rows.T @ rows, rows.T @ np.asarray(radial)
+    det = np.linalg.det(normal)
+    out = []
+    for k in range(3):
+        m = normal.copy()
+        m[:, k] = right
+        out.append(np.linalg.det(m) / det)
+    return np.array(out)
+
+
+def test_the_least_squares_agrees_with_the_oracle_for_any_beams():
+    rng = np.random.default_rng(3)
+    for beams in (3, 5):
+        zenith = rng.uniform(5, 25, beams)
+        zenith[0] = 0 if beams == 3 else zenith[0]
+        azimuth = rng.uniform(0, 360, beams)
+        truth = np.array([7.0, 2.5, -0.4])
+        radial = winds.beam_matrix(zenith, azimuth) @ truth + rng.normal(0, 0.1, beams)
+        wind, error = winds.solve_wind(radial, zenith, azimuth)
+        assert np.allclose(wind, oracle(radial, zenith, azimuth), atol=1e-9)
+        assert np.all(error > 0)
+    # A beam without a consensus leaves two: no wind, rather than a wrong one.
+    wind, _ = winds.solve_wind([1.0, np.nan, 2.0], [0, 15, 15], [0, 90, 0])
+    assert np.isnan(wind).all()
+    # Two beams along one line cannot tell u from v.
+    wind, _ = winds.solve_wind([1.0, 1.0, 2.0], [0, 15, 15], [0, 90, 90])
+    assert np.isnan(wind).all()
+
+
+def test_the_consensus_keeps_the_largest_set_within_the_window():
+    values = [2.0, 2.5, 1.8, 2.2, 14.0, -9.0, np.nan, 2.1]
+    mean, count, error = winds.consensus(values, window=1.0, min_fraction=0.5)
+    assert count == 5 and mean == pytest.approx(np.mean([2.0, 2.5, 1.8, 2.2, 2.1]))
+    assert error > 0
+    # Too few agree: no value, but the count says how many did.
+    mean, count, _ = winds.consensus([1.0, 5.0, 9.0, np.nan], window=1.0, min_fraction=0.5)
+    assert np.isnan(mean) and count == 1
+    # The NaN of invalid moments counts against the fraction.
+    mean, _, _ = winds.consensus([1.0, 1.1, np.nan, np.nan, np.nan], 1.0, 0.5)
+    assert np.isnan(mean)
+    assert np.isnan(winds.consensus([], 1.0, 0.5)[0])
+
+
+def record(tmp_path_factory, name, noise, extra="", env_extra=None):
+    directory = tmp_path_factory.mktemp(name)
+    # Short dwells: ten of each beam in a period, so that one aircraft is outvoted.
+    config = station_config().replace("dwell_time = 1.5", "dwell_time = 2")
+    config = config.replace("gates = 30", "gates = 12")
+    (directory / "config.txt").write_text(config + f"consensus_period = {PERIOD}\n" + extra)
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", ZARV_SIM_SPEED=WIND_SPEED,
+               ZARV_SIM_NOISE=str(noise), ZARV_SIM_WIND=",".join(map(str, WIND)),
+               ZARV_SIM_FLASH=str(directory / "sim_flash.bin"), **(env_extra or {}))
+    return directory, subprocess.Popen(
+        [built("ZARV_SIM", "zarv-sim"), "--headless", "--duration", "190"], cwd=directory,
+        env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+
+
+GEOMETRY = ("radar_frequency = 449e6\nbeam1_zenith = 0\nbeam1_azimuth = 0\n"
+            "beam2_zenith = 15\nbeam2_azimuth = 90\nbeam3_zenith = 15\nbeam3_azimuth = 0\n")
+TILTED = ("radar_frequency = 1290e6\nbeam1_zenith = 8\nbeam1_azimuth = 300\n"
+          "beam2_zenith = 20\nbeam2_azimuth = 45\nbeam3_zenith = 20\nbeam3_azimuth = 160\n")
+
+
+@pytest.fixture(scope="module")
+def atmospheres(tmp_path_factory):
+    """Three stations recording at once: strong echoes with tilted beams, echoes at
+    about 0 dB, strong echoes with aircraft and birds."""
+    runs = {"strong": record(tmp_path_factory, "strong", 100, TILTED),
+            "weak": record(tmp_path_factory, "weak", 700, GEOMETRY),
+            "outliers": record(tmp_path_factory, "outliers", 100, GEOMETRY,
+                               {"ZARV_SIM_OUTLIERS": "0.25"})}
+    for name, (_, process) in runs.items():
+        out, _ = process.communicate(timeout=180)
+        assert process.returncode == 0, name + out
+    return {name: directory / "data" for name, (directory, _) in runs.items()}
+
+
+def errors(ds):
+    """Each component's error in the whole consensus periods (the run's first and
+    last are cut short: a beam may have no dwell in them)."""
+    return [np.abs(ds[name].values[1:-1] - truth)
+            for name, truth in zip(("eastward_wind", "northward_wind", "upward_air_velocity"), WIND)]
+
+
+def test_strong_echoes_give_the_wind_within_0_2_m_s_for_tilted_beams(atmospheres):
+    ds = winds.wind_profiles(atmospheres["strong"])
+    assert ds.time.size >= 2
+    assert np.nanmin(ds.snr.values) >= 10
+    for error in errors(ds):
+        assert np.isfinite(error[:, 0]).all() and len(error) >= 2  # the lowest height
+        assert np.nanmax(error) < 0.2
+    assert ds.beam_zenith.values.tolist() == [8, 20, 20]
+
+
+def test_echoes_at_0_db_give_the_wind_within_the_stated_bounds(atmospheres):
+    ds = winds.wind_profiles(atmospheres["weak"])
+    assert -7 < np.nanmedian(ds.snr.values) < 1
+    u, v, w = errors(ds)
+    assert np.isfinite(u[:, 0]).all() and len(u) >= 2
+    assert np.nanmax(u) < 1.0 and np.nanmax(v) < 1.0 and np.nanmax(w) < 0.3
+
+
+def test_the_consensus_rejects_outliers_that_a_plain_mean_keeps(atmospheres):
+    # A window as narrow as the strong echoes allow: an aircraft inside it would count.
+    with_consensus = winds.wind_profiles(atmospheres["outliers"], window=1.0)
+    plain_mean = winds.wind_profiles(atmospheres["outliers"], window=1000, min_fraction=0)
+    for kept in errors(with_consensus):
+        assert np.isfinite(kept[:, 0]).all()
+        # Now and then an aircraft falls inside the window by chance and pulls a little.
+        assert np.nanmedian(kept) < 0.05 and np.nanmax(kept) < 1.0
+    assert max(np.nanmedian(plain) for plain in errors(plain_mean)) > 1.0
+
+
+def test_a_missing_beam_gives_no_wind_rather_than_a_wrong_one(atmospheres, tmp_path):
+    copy = tmp_path / "data"
+    shutil.copytree(atmospheres["strong"], copy)
+    for path in copy.rglob("*_beam2.txt"):
+        path.unlink()
+    ds = winds.wind_profiles(copy)
+    assert np.isnan(ds.eastward_wind.values).all()
+    assert (ds.consensus_count.sel(beam=2).values == 0).all()
+
+
+def test_without_geometry_there_is_no_wind_and_the_tool_says_why(station, tmp_path, capsys):
+    with pytest.raises(ValueError, match="no radar_frequency"):
+        winds.wind_profiles(station / "data")
+    assert winds.main([str(station / "data"), str(tmp_path / "w.nc")]) == 1
+    assert "no winds: the dwell journals give no radar_frequency" in capsys.readouterr().err
+
+
+def test_the_product_is_a_cf_time_series_profile_that_xarray_reads_back(atmospheres, tmp_path):
+    netCDF4 = pytest.importorskip("netCDF4")
+    import xarray as xr
+    out = tmp_path / "winds.nc"
+    env = dict(os.environ, PYTHONPATH=os.path.join(os.path.dirname(__file__), ".."))
+    result = subprocess.run(["/usr/bin/python3", "-m", "zarvdata.winds", str(atmospheres["strong"]),
+                             str(out), "--institution", "Test site"], env=env,
+                            capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stderr
+    with netCDF4.Dataset(out) as nc:
+        assert cf_problems(nc) == []
+        assert nc.featureType == "timeSeriesProfile"
+        assert nc["station"].cf_role == "timeseries_id"
+        assert nc["wind_from_direction"].units == "degree"
+        assert nc["height"].positive == "up"
+    made = winds.wind_profiles(atmospheres["strong"])
+    with xr.open_dataset(out) as back:
+        assert np.array_equal(back.time.values, made.time.values)
+        assert np.allclose(back.eastward_wind.values, made.eastward_wind.values, equal_nan=True)
+        # The wind blows from the west-north-west: 5 m/s east, 3 m/s south.
+        direction = back.wind_from_direction.values
+        assert np.nanmax(np.abs(direction - (np.degrees(np.arctan2(-5, 3)) % 360))) < 3
