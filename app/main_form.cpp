@@ -170,6 +170,8 @@ void TMainForm::buildMenu() {
     edit->addAction(settings_btn);  // config.txt in the text editor
     QMenu* view = MainMenu1->addMenu(QStringLiteral("&View"));
     view->addAction(radar_btn);
+    Winds1 = view->addAction(QStringLiteral("&Winds"), this, &TMainForm::Winds1Click);
+    Winds1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
     QMenu* help = MainMenu1->addMenu(QStringLiteral("&Help"));
     About1 = help->addAction(QStringLiteral("&About"), this, &TMainForm::About1Click);
     FirmwareUpgrade1 = help->addAction(QStringLiteral("&Firmware Upgrade"), this,
@@ -261,6 +263,12 @@ void TMainForm::radar_btnClick() {
     if (!radar_form_) return;
     radar_form_->show();
     radar_form_->raise();
+}
+
+void TMainForm::Winds1Click() {
+    if (!winds_form_) return;
+    winds_form_->show();
+    winds_form_->raise();
 }
 
 void TMainForm::About1Click() {

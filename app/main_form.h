@@ -52,6 +52,7 @@ class TMainForm : public QMainWindow, public Operator {
 
     void setSecondaryWindows(TGraphForm* graph, TAboutForm* about);
     void setRadarWindow(QWidget* radar) { radar_form_ = radar; }
+    void setWindsWindow(QWidget* winds) { winds_form_ = winds; }
     radar::RadarFeed& radarFeed() { return radar_feed_; }
     // How the flows' fixed waits pass; tests shorten them.
     void setDelay(std::function<void(int)> delay) { delay_ = std::move(delay); }
@@ -75,6 +76,7 @@ class TMainForm : public QMainWindow, public Operator {
     void settings_btnClick();
     void graph_btnClick();
     void radar_btnClick();
+    void Winds1Click();
     void About1Click();
     void FirmwareUpgrade1Click();
     void VerifyFirmware1Click();
@@ -112,6 +114,7 @@ class TMainForm : public QMainWindow, public Operator {
     QAction* settings_btn = nullptr;
     QAction* graph_btn = nullptr;
     QAction* radar_btn = nullptr;  // also in the View menu
+    QAction* Winds1 = nullptr;     // View menu
     QProgressBar* ProgressBar1 = nullptr;
     QPlainTextEdit* logpad = nullptr;
     QMenuBar* MainMenu1 = nullptr;
@@ -148,6 +151,7 @@ class TMainForm : public QMainWindow, public Operator {
     TGraphForm* graph_form_ = nullptr;
     TAboutForm* about_form_ = nullptr;
     QWidget* radar_form_ = nullptr;
+    QWidget* winds_form_ = nullptr;
     std::function<void(int)> delay_;
     std::function<bool(const QUrl&)> open_document_ = &QDesktopServices::openUrl;
     int handlers_running_ = 0;

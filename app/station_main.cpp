@@ -17,6 +17,7 @@
 #include "views/about_form.h"
 #include "views/graph_form.h"
 #include "views/radar_form.h"
+#include "views/winds_form.h"
 
 namespace zarv::app {
 
@@ -74,6 +75,8 @@ int RunStation(int argc, char** argv, FtApi& api) {
     main_form.setSecondaryWindows(&graph_form, &about_form);
     TRadarForm radar_form(main_form.radarFeed(), main_form.station().config.run_config);
     main_form.setRadarWindow(&radar_form);
+    TWindsForm winds_form(main_form.radarFeed(), main_form.station().config.run_config);
+    main_form.setWindsWindow(&winds_form);
     main_form.serveStatus(options.status_listen);
     radar_form.setPictureTaker([&](const QImage& picture) { main_form.showPicture(picture); });
     EndingSignals ending;

@@ -149,7 +149,7 @@ def _period_profile(rows, geometry, heights, window, min_fraction):
                 result[key] = np.interp(heights, own, [c[index] for c in gate],
                                         left=np.nan, right=np.nan)
             # Counts and SNR belong to gates: each height takes its nearest gate's.
-            nearest = np.clip(np.searchsorted(own, heights), 0, own.size - 1)
+            nearest = np.abs(own[None, :] - heights[:, None]).argmin(axis=1)
             inside = (heights >= own[0] - 1e-6) & (heights <= own[-1] + 1e-6)
             result["count"] = np.where(inside, [gate[n][1] for n in nearest], 0)
             with warnings.catch_warnings():

@@ -1,0 +1,209 @@
+// Winds: consensus averaging, the least-squares wind against a solve written
+// here, the profiler on radial velocities made from a known wind, and the live
+// winds window on a run of the simulated atmosphere.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <cmath>
+#include <limits>
+
+#include "acquisition/acquisition_run.h"
+#include "act_when.h"
+#include "radar/radar_feed.h"
+#include "station_fixture.h"
+#include "views/winds_form.h"
+#include "winds/consensus.h"
+#include "winds/wind_profiler.h"
+#include "winds/wind_solve.h"
+
+using namespace zarv::winds;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kU = 5, kV = -3, kW = 0.2;
+const std::array<double, 3> kZenith{0, 15, 15};
+const std::array<double, 3> kAzimuth{0, 90, 0};
+
+double Radial(double zenith, double azimuth, double u, double v, double w) {
+    const double z = zenith * M_PI / 180, a = azimuth * M_PI / 180;
+    return u * std::sin(z) * std::sin(a) + v * std::sin(z) * std::cos(a) + w * std::cos(z);
+}
+
+// The normal equations solved by Gaussian elimination: the oracle.
+std::array<double, 3> OracleSolve(const std::vector<BeamRadial>& beams) {
+    double m[3][4] = {};
+    for (const BeamRadial& b : beams) {
+        const double z = b.zenith_deg * M_PI / 180, a = b.azimuth_deg * M_PI / 180;
+        const double row[3] = {std::sin(z) * std::sin(a), std::sin(z) * std::cos(a), std::cos(z)};
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) m[i][j] += row[i] * row[j];
+            m[i][3] += row[i] * b.radial;
+        }
+    }
+    for (int c = 0; c < 3; ++c)
+        for (int r = c + 1; r < 3; ++r) {
+            const double f = m[r][c] / m[c][c];
+            for (int k = c; k < 4; ++k) m[r][k] -= f * m[c][k];
+        }
+    std::array<double, 3> x{};
+    for (int r = 2; r >= 0; --r) {
+        double s = m[r][3];
+        for (int k = r + 1; k < 3; ++k) s -= m[r][k] * x[static_cast<std::size_t>(k)];
+        x[static_cast<std::size_t>(r)] = s / m[r][r];
+    }
+    return x;
+}
+
+TEST(ConsensusTest, TheLargestAgreeingSetIsKeptWhenItHoldsEnough) {
+    Consensus c = ConsensusOf({2.0, 2.5, 1.8, 2.2, 14.0, -9.0, kNaN, 2.1}, 8, 1.0, 0.5);
+    EXPECT_EQ(c.count, 5);
+    EXPECT_NEAR(c.mean, (2.0 + 2.5 + 1.8 + 2.2 + 2.1) / 5, 1e-12);
+    EXPECT_GT(c.standard_error, 0);
+    c = ConsensusOf({1.0, 5.0, 9.0}, 4, 1.0, 0.5);
+    EXPECT_TRUE(std::isnan(c.mean));
+    EXPECT_EQ(c.count, 1);
+    // Invalid moments count against the fraction.
+    EXPECT_TRUE(std::isnan(ConsensusOf({1.0, 1.1, kNaN, kNaN, kNaN}, 5, 1.0, 0.5).mean));
+    EXPECT_TRUE(std::isnan(ConsensusOf({}, 0, 1.0, 0.5).mean));
+    // Of two sets as large, the tighter one.
+    EXPECT_NEAR(ConsensusOf({0.0, 0.9, 5.0, 5.1}, 4, 1.0, 0.5).mean, 5.05, 1e-12);
+}
+
+TEST(WindSolveTest, AnyBeamsAgreeWithTheOracleAndTooFewGiveNoWind) {
+    std::vector<BeamRadial> three;
+    for (std::size_t b = 0; b < 3; ++b)
+        three.push_back({kZenith[b], kAzimuth[b], Radial(kZenith[b], kAzimuth[b], kU, kV, kW), 1});
+    Wind w = SolveWind(three);
+    ASSERT_TRUE(w.valid);
+    EXPECT_NEAR(w.uvw[0], kU, 1e-9);
+    EXPECT_NEAR(w.uvw[1], kV, 1e-9);
+    EXPECT_NEAR(w.uvw[2], kW, 1e-9);
+    EXPECT_NEAR(WindSpeed(w), std::hypot(kU, kV), 1e-9);
+    EXPECT_NEAR(WindFromDirection(w), 301.0, 0.1);  // from the west-north-west
+    // Five tilted beams with noise: the least squares is the oracle's.
+    const double zen[] = {6, 18, 22, 12, 25}, az[] = {10, 80, 200, 290, 140};
+    const double noise[] = {0.1, -0.05, 0.08, -0.12, 0.03};
+    std::vector<BeamRadial> five;
+    for (int b = 0; b < 5; ++b)
+        five.push_back({zen[b], az[b], Radial(zen[b], az[b], 7, 2.5, -0.4) + noise[b], 1});
+    w = SolveWind(five);
+    const auto oracle = OracleSolve(five);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR(w.uvw[i], oracle[i], 1e-9);
+    for (const double e : w.error) EXPECT_GT(e, 0);
+    three[1].radial = kNaN;  // a beam without consensus
+    EXPECT_FALSE(SolveWind(three).valid);
+    three[1] = {15, 0, 1.0, 1};  // two beams along one line
+    EXPECT_FALSE(SolveWind(three).valid);
+}
+
+TEST(WindProfilerTest, PeriodsCloseOnTheNextPeriodsDwellAndBeamsMeetOnOneHeightGrid) {
+    WindSettings settings{kZenith, kAzimuth, 60, 1.0, 0.5};
+    WindProfiler profiler(settings);
+    std::vector<double> ranges;
+    for (int g = 0; g < 10; ++g) ranges.push_back(400 + 100.0 * g);
+    const QDateTime start(QDate(2026, 12, 8), QTime(12, 0), QTimeZone::utc());
+    for (int dwell = 0; dwell < 15; ++dwell) {
+        const int beam = dwell % 3 + 1;
+        std::vector<double> radial;
+        for (std::size_t g = 0; g < ranges.size(); ++g)
+            radial.push_back(Radial(kZenith[beam - 1], kAzimuth[beam - 1], kU, kV, kW));
+        if (dwell == 4) radial[0] = 12.0;  // an aircraft in one dwell: outvoted
+        profiler.addDwell(start.addSecs(10 * dwell), beam, radial, ranges);
+    }
+    ASSERT_EQ(profiler.profiles().size(), 2u);  // 12:00 and 12:01; 12:02 is still open
+    const WindProfile& p = profiler.profiles().front();
+    EXPECT_EQ(p.middle, start.addSecs(30));
+    ASSERT_EQ(p.heights_m, ranges);  // the vertical beam's gates
+    for (std::size_t h = 0; h < ranges.size(); ++h) {
+        // The oblique beams reach 1300 cos 15 = 1256 m: above it there is no wind.
+        EXPECT_EQ(p.winds[h].valid, ranges[h] <= 1256) << ranges[h];
+        if (!p.winds[h].valid) continue;
+        EXPECT_NEAR(p.winds[h].uvw[0], kU, 1e-9);
+        EXPECT_NEAR(p.winds[h].uvw[1], kV, 1e-9);
+        EXPECT_NEAR(p.winds[h].uvw[2], kW, 1e-9);
+    }
+    EXPECT_EQ(p.counts[1][0], 1);  // beam 2's dwell 4 was the aircraft's: one of two left
+    profiler.closePeriod();
+    EXPECT_EQ(profiler.profiles().size(), 3u);
+    // A period without beam 3 has no wind rather than a wrong one.
+    WindProfiler two_beams(settings);
+    for (int dwell = 0; dwell < 6; ++dwell) {
+        const int beam = dwell % 2 + 1;
+        two_beams.addDwell(start.addSecs(5 * dwell), beam, std::vector<double>(ranges.size(), 1.0),
+                           ranges);
+    }
+    two_beams.closePeriod();
+    for (const Wind& w : two_beams.profiles().front().winds) EXPECT_FALSE(w.valid);
+}
+
+TEST(WindSettingsTest, ConfigTxtGivesTheWindsOrSaysWhyNot) {
+    TRunConfig config;
+    WindSettings s;
+    EXPECT_EQ(WindSettingsOf(config, s), "config.txt gives no radar_frequency");
+    config.geometry.radar_frequency = 449e6;
+    config.geometry.zenith = {0.0, 15.0, 15.0};
+    config.geometry.azimuth = {0.0, 90.0, std::nullopt};
+    EXPECT_EQ(WindSettingsOf(config, s), "config.txt gives no beam3_zenith and beam3_azimuth");
+    config.geometry.azimuth[2] = 90.0;
+    EXPECT_EQ(WindSettingsOf(config, s), "the three beams' directions do not determine u, v and w");
+    config.geometry.azimuth[2] = 0.0;
+    config.geometry.consensus_period = 600;
+    EXPECT_EQ(WindSettingsOf(config, s), "");
+    EXPECT_EQ(s.period_s, 600);
+    EXPECT_EQ(s.window_m_s, kDefaultConsensusWindow);
+}
+
+// The live window on a run of the simulated atmosphere: each ended dwell gives a
+// profile of radial velocities; a clock of ten seconds a dwell closes periods.
+class LiveWindsTest : public StationFixture {};
+
+TEST_F(LiveWindsTest, TheWindowShowsTheSimulatedWind) {
+    writeConfig(DefaultConfigText(path("data")).replace("dwell_time=0.6", "dwell_time=1.3") +
+                "radar_frequency=449e6\nbeam1_zenith=0\nbeam1_azimuth=0\nbeam2_zenith=15\n"
+                "beam2_azimuth=90\nbeam3_zenith=15\nbeam3_azimuth=0\nconsensus_period=60\n");
+    zarv::sim::SimAtmosphere atmosphere;
+    atmosphere.wind = {{0, kU, kV, kW}};
+    sim->setAtmosphere(atmosphere, [] { return zarv::sim::SimGeometry{}; });
+    sim->setNoise(30);
+    zarv::radar::RadarFeed feed(4096, 1.0);
+    int taken = 0;
+    const QDateTime start(QDate(2026, 12, 8), QTime(12, 0), QTimeZone::utc());
+    zarv::views::TWindsForm form(feed, station->config.run_config,
+                                 [&] { return start.addSecs(10 * taken++); });
+    zarv::acquisition::AcquisitionRun run(station->log, station->session, station->config);
+    run.setRecordSink(&feed);
+    const auto stop = [&] { run.stop(); };
+    ActWhen enough(
+        [&] {
+            form.poll();
+            return sim->triggerStarts() >= 14;
+        },
+        stop, stop, 30000);
+    run.start();
+    form.finishRun();
+    // The last period, closed by the run's end, may not hold every beam.
+    const auto& profiles = form.windFeed().profiler()->profiles();
+    ASSERT_GE(profiles.size(), 3u);
+    for (std::size_t i = 0; i + 1 < profiles.size(); ++i) {
+        const WindProfile& p = profiles[i];
+        ASSERT_FALSE(p.winds.empty());
+        const Wind& low = p.winds.front();
+        ASSERT_TRUE(low.valid) << p.heights_m.front() << " counts " << p.counts[0][0] << " "
+                               << p.counts[1][0] << " " << p.counts[2][0];
+        EXPECT_NEAR(low.uvw[0], kU, 0.2);
+        EXPECT_NEAR(low.uvw[1], kV, 0.2);
+        EXPECT_NEAR(low.uvw[2], kW, 0.2);
+    }
+    EXPECT_TRUE(form.status_label->text().startsWith("Latest profile: 2026-12-08 12:0"))
+        << form.status_label->text().toStdString();
+}
+
+TEST_F(LiveWindsTest, WithoutTheGeometryTheWindowSaysWhy) {
+    zarv::radar::RadarFeed feed(4096, 1.0);
+    zarv::views::TWindsForm form(feed, station->config.run_config);
+    form.poll();
+    EXPECT_EQ(form.status_label->text(), "No winds: config.txt gives no radar_frequency");
+}
+
+}  // namespace

@@ -1,0 +1,84 @@
+#include "winds_form.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "accessible_values.h"
+#include "winds_plots.h"
+
+namespace zarv::views {
+
+TWindsForm::TWindsForm(const radar::RadarFeed& feed, const station::TRunConfig& settings,
+                       winds::WindFeed::Clock clock, QWidget* parent)
+    : QWidget(parent, Qt::Window), feed_(feed, settings, std::move(clock)) {
+    setWindowTitle(QStringLiteral("Winds"));
+    NameAsWindow(this);
+    setObjectName(QStringLiteral("WindsForm"));
+    resize(1000, 520);
+    status_label = new QLabel(this);
+    NameValueLabel(status_label, QStringLiteral("Winds"));
+    profile = new WindProfileWidget(this);
+    history = new WindHistoryWidget(this);
+    auto* plots = new QHBoxLayout;
+    plots->addWidget(profile, 2);
+    plots->addWidget(history, 3);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(status_label);
+    layout->addLayout(plots, 1);
+    timer_ = new QTimer(this);
+    timer_->setInterval(kPollMs);
+    connect(timer_, &QTimer::timeout, this, &TWindsForm::poll);
+    timer_->start();
+    showProfiles();
+}
+
+void TWindsForm::poll() {
+    if (feed_.poll()) showProfiles();
+    if (!feed_.whyNone().isEmpty()) showProfiles();
+}
+
+void TWindsForm::finishRun() {
+    feed_.finish();
+    showProfiles();
+}
+
+void TWindsForm::showProfiles() {
+    const winds::WindProfiler* profiler = feed_.profiler();
+    if (!profiler) {
+        status_label->setText(QStringLiteral("No winds: ") + feed_.whyNone());
+        profile->show(nullptr);
+        history->show({}, kHoursShown);
+        return;
+    }
+    const auto& profiles = profiler->profiles();
+    const winds::WindSettings& s = profiler->settings();
+    const QString settings = QStringLiteral("consensus over %1 min, window %2 m/s, at least %3 %")
+                                 .arg(s.period_s / 60, 0, 'g', 4)
+                                 .arg(s.window_m_s, 0, 'g', 3)
+                                 .arg(s.min_fraction * 100, 0, 'g', 3);
+    if (profiles.empty()) {
+        status_label->setText(QStringLiteral("Waiting for the first consensus period to close (") +
+                              settings + QLatin1Char(')'));
+    } else {
+        status_label->setText(
+            QStringLiteral("Latest profile: %1 UTC (%2)")
+                .arg(profiles.back().middle.toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+                     settings));
+    }
+    profile->show(profiles.empty() ? nullptr : &profiles.back());
+    history->show(profiles, kHoursShown);
+}
+
+// Escape closes the window, as it closes a dialog.
+void TWindsForm::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+}  // namespace zarv::views

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QWidget>
+
+#include "winds/wind_feed.h"
+
+class QLabel;
+class QTimer;
+
+namespace zarv::radar {
+class RadarFeed;
+}  // namespace zarv::radar
+
+namespace zarv::views {
+
+class WindHistoryWidget;
+class WindProfileWidget;
+
+// The winds window: the latest consensus profile and the last hours of winds,
+// made on the GUI thread from the radar view's feed once a second, whether the
+// window is shown or not, so that it has its history when it is opened.
+class TWindsForm : public QWidget {
+    Q_OBJECT
+  public:
+    static constexpr int kPollMs = 1000;
+    static constexpr double kHoursShown = 6;
+
+    TWindsForm(const radar::RadarFeed& feed, const station::TRunConfig& settings,
+               winds::WindFeed::Clock clock = &QDateTime::currentDateTimeUtc,
+               QWidget* parent = nullptr);
+
+    // What the timer calls: take an ended dwell, and draw a closed period.
+    void poll();
+    // The run has ended: its last dwell and period count.
+    void finishRun();
+    const winds::WindFeed& windFeed() const { return feed_; }
+
+    QLabel* status_label = nullptr;
+    WindProfileWidget* profile = nullptr;
+    WindHistoryWidget* history = nullptr;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    void showProfiles();
+
+    winds::WindFeed feed_;
+    QTimer* timer_ = nullptr;
+};
+
+}  // namespace zarv::views

@@ -1,0 +1,47 @@
+#include "consensus.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace zarv::winds {
+
+Consensus ConsensusOf(std::vector<double> values, int total, double window, double min_fraction) {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    values.erase(
+        std::remove_if(values.begin(), values.end(), [](double v) { return !std::isfinite(v); }),
+        values.end());
+    Consensus out{kNaN, 0, kNaN};
+    if (values.empty() || total <= 0) return out;
+    std::sort(values.begin(), values.end());
+    std::size_t best_first = 0;
+    std::size_t best_count = 0;
+    double best_spread = 0;
+    std::size_t end = 0;
+    for (std::size_t first = 0; first < values.size(); ++first) {
+        end = std::max(end, first);
+        while (end < values.size() && values[end] <= values[first] + window) ++end;
+        const std::size_t count = end - first;
+        const double spread = values[end - 1] - values[first];
+        if (count > best_count || (count == best_count && spread < best_spread)) {
+            best_first = first;
+            best_count = count;
+            best_spread = spread;
+        }
+    }
+    out.count = static_cast<int>(best_count);
+    if (static_cast<double>(best_count) < min_fraction * total) return out;
+    double sum = 0;
+    for (std::size_t i = best_first; i < best_first + best_count; ++i) sum += values[i];
+    out.mean = sum / static_cast<double>(best_count);
+    if (best_count > 1) {
+        double squares = 0;
+        for (std::size_t i = best_first; i < best_first + best_count; ++i)
+            squares += (values[i] - out.mean) * (values[i] - out.mean);
+        const double n = static_cast<double>(best_count);
+        out.standard_error = std::sqrt(squares / (n - 1)) / std::sqrt(n);
+    }
+    return out;
+}
+
+}  // namespace zarv::winds
