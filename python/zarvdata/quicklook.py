@@ -42,8 +42,10 @@ def _hour_key(time):
 
 
 def _empty_hour():
-    return {b: {"times": [], "power": [], "moments": [], "geometry": None, "header": None}
+    hour = {b: {"times": [], "power": [], "moments": [], "geometry": None, "header": None}
             for b in BEAMS}
+    hour["paths"] = []
+    return hour
 
 
 def _add_file(hours, path, tz):
@@ -52,6 +54,8 @@ def _add_file(hours, path, tz):
         blocks = read(path)
         times = record_times(path, tz=tz, at="middle")
     geometry = geometry_of(path)
+    if len(times):
+        hours[_hour_key(times[0])]["paths"].append(path)
     start = 0
     for header, records in blocks:
         block_times = times[start:start + records.shape[0]]
@@ -130,8 +134,8 @@ def draw_hour(hour, beams, out_path):
     import matplotlib.dates as mdates
     import matplotlib.pyplot as plt
 
-    figure = plt.figure(figsize=(14, 9), layout="constrained")
-    grid = figure.add_gridspec(3, 3, width_ratios=(4, 1, 1))
+    figure = plt.figure(figsize=(14, 11.5), layout="constrained")
+    grid = figure.add_gridspec(4, 3, width_ratios=(4, 1, 1))
     start = np.datetime64(f"{hour[:4]}-{hour[4:6]}-{hour[6:8]}T{hour[8:10]}", "s")
     every = [t for b in BEAMS for t in beams[b]["times"]]
     first, last = (min(every), max(every) + SECOND) if every else (start, start + 3600 * SECOND)
@@ -169,10 +173,55 @@ def draw_hour(hour, beams, out_path):
         for profile in (snr_axes, doppler_axes):
             profile.grid(alpha=0.3)
     if image is not None:
-        figure.colorbar(image, ax=figure.axes[0::3], label="power (dB)", shrink=0.8)
+        figure.colorbar(image, ax=figure.axes[0:9:3], label="power (dB)", shrink=0.8)
+    _draw_winds(figure, grid, beams["paths"], (first, last), mdates)
     figure.suptitle(f"Zarv {str(start)[:10]} {hour[8:10]}:00 to {hour[8:10]}:59 UTC")
     figure.savefig(out_path, dpi=90)
     plt.close(figure)
+
+
+def _draw_winds(figure, grid, paths, span, mdates):
+    """The hour's consensus winds: arrows on time and height coloured by speed,
+    and the latest profile's speed and direction; or why there are none."""
+    from .winds import wind_profiles
+
+    axes = figure.add_subplot(grid[3, 0])
+    speed_axes = figure.add_subplot(grid[3, 1])
+    direction_axes = figure.add_subplot(grid[3, 2])
+    try:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            winds = wind_profiles(sorted(paths))
+    except ValueError as error:
+        axes.text(0.5, 0.5, str(error), ha="center", va="center", transform=axes.transAxes)
+        axes.set_axis_off()
+        speed_axes.set_axis_off()
+        direction_axes.set_axis_off()
+        return
+    km = winds.height.values / 1000
+    times = mdates.date2num(winds.time.values)
+    u, v = winds.eastward_wind.values, winds.northward_wind.values
+    speed = np.hypot(u, v)
+    x, y = np.meshgrid(times, km, indexing="ij")
+    every = max(1, km.size // 16)  # at most some sixteen arrows up a profile
+    arrows = axes.quiver(x[:, ::every], y[:, ::every], u[:, ::every], v[:, ::every],
+                         speed[:, ::every], cmap="viridis", clim=(0, 30), pivot="middle",
+                         scale_units="inches", scale=25, width=0.003)
+    figure.colorbar(arrows, ax=axes, label="wind speed (m/s)", shrink=0.8)
+    axes.set_xlim(mdates.date2num(span[0]), mdates.date2num(span[1]))
+    short = span[1] - span[0] < 300 * SECOND
+    axes.xaxis.set_major_formatter(mdates.DateFormatter("%H:%M:%S" if short else "%H:%M"))
+    axes.set_ylabel("wind height (km)")
+    axes.set_xlabel("UTC, one arrow per consensus period (pointing where the wind blows)")
+    latest = winds.isel(time=-1)
+    speed_axes.plot(latest.wind_speed.values, km, "o-", markersize=3, color="C0")
+    speed_axes.set_xlabel("speed (m/s)")
+    direction_axes.plot(latest.wind_from_direction.values, km, "o", markersize=3, color="C3")
+    direction_axes.set_xlim(0, 360)
+    direction_axes.set_xticks([0, 90, 180, 270, 360])
+    direction_axes.set_xlabel("from (degrees)")
+    for profile in (speed_axes, direction_axes):
+        profile.grid(alpha=0.3)
 
 
 def quicklook(data_dir, out_dir, tz=None):

@@ -90,11 +90,11 @@ def data_files(data_dir):
                 yield os.path.join(root, name)
 
 
-def _profiles(data_dir, points, blocks):
+def _profiles(paths, points, blocks):
     """Every profile of every data file: (time, beam, ranges, radial velocity,
     snr) and the geometry of the last file."""
     rows, geometry = [], None
-    for path in data_files(data_dir):
+    for path in paths:
         try:
             with warnings.catch_warnings():
                 warnings.simplefilter("ignore")  # torn last lines of files being written
@@ -166,17 +166,18 @@ def _period_profile(rows, geometry, heights, window, min_fraction):
     return per_beam, wind, error
 
 
-def wind_profiles(data_dir, period=None, window=None, min_fraction=None, points=64, blocks=4):
-    """The winds of a data directory as an xarray Dataset on (time, height), one
-    profile per consensus period that holds data; the settings come from the
-    arguments, else the dwell journal's config.txt keys, else the defaults.
-    Raises ValueError saying why when the geometry does not allow winds."""
-    import xarray as xr
-
-    rows, geometry = _profiles(data_dir, points, blocks)
+def wind_profiles(data, period=None, window=None, min_fraction=None, points=64, blocks=4):
+    """The winds of a data directory (or of a list of data files) as an xarray
+    Dataset on (time, height), one profile per consensus period that holds data;
+    the settings come from the arguments, else the dwell journal's config.txt
+    keys, else the defaults. Raises ValueError saying why when the geometry does
+    not allow winds."""
+    paths = list(data_files(data)) if isinstance(data, (str, os.PathLike)) else list(data)
+    rows, geometry = _profiles(paths, points, blocks)
     why = _why_no_wind(geometry)
     if why:
-        raise ValueError(f"{data_dir}: no winds: {why}")
+        raise ValueError(f"{data}: no winds: {why}" if isinstance(data, (str, os.PathLike))
+                         else f"no winds: {why}")
     settings = geometry.consensus or {}
     period = period or settings.get("consensus_period", PERIOD_S)
     window = window or settings.get("consensus_window", WINDOW_M_S)
