@@ -75,7 +75,8 @@ int RunStation(int argc, char** argv, FtApi& api) {
     main_form.setSecondaryWindows(&graph_form, &about_form);
     TRadarForm radar_form(main_form.radarFeed(), main_form.station().config.run_config);
     main_form.setRadarWindow(&radar_form);
-    TWindsForm winds_form(main_form.radarFeed(), main_form.station().config.run_config);
+    TWindsForm winds_form(main_form.radarFeed(), main_form.station().config.run_config,
+                          [&] { return main_form.station().log.now().toUTC(); });
     main_form.setWindsWindow(&winds_form);
     main_form.serveStatus(options.status_listen);
     radar_form.setPictureTaker([&](const QImage& picture) { main_form.showPicture(picture); });

@@ -3,6 +3,9 @@
 //   feed:    the processing thread's share, per record;
 //   refresh: the window's refresh (series, spectra of every gate, painting into
 //            an image of the window's size), per refresh.
+//   winds:   the winds' share on the GUI thread: a dwell's profile of radial
+//            velocities (once per dwell), and the consensus and least squares
+//            of a half-hour period of 5 s dwells (once per period).
 // The counter core_percent is the share of one core at those rates.
 #include <benchmark/benchmark.h>
 
@@ -10,11 +13,14 @@
 #include <QComboBox>
 #include <QImage>
 #include <QSpinBox>
+#include <QTimeZone>
 #include <vector>
 
 #include "radar/radar_feed.h"
 #include "station/run_config.h"
 #include "views/radar_form.h"
+#include "winds/wind_feed.h"
+#include "winds/wind_profiler.h"
 
 using namespace zarv::radar;
 
@@ -68,8 +74,57 @@ void BM_ViewRefresh(benchmark::State& state) {
     }
     state.counters["core_percent"] = CorePercent(1000.0 / zarv::views::TRadarForm::kRefreshMs);
 }
+zarv::station::TRunConfig WindConfig() {
+    zarv::station::TRunConfig settings;
+    settings.start_time = 3000;
+    settings.resolution = 150;
+    settings.geometry.radar_frequency = 449e6;
+    settings.geometry.zenith = {0.0, 15.0, 15.0};
+    settings.geometry.azimuth = {0.0, 90.0, 0.0};
+    return settings;
+}
+
+// A dwell ends every 5 s: one profile of every gate from the ended beam (its
+// 64 x 4 newest records). Feeding the records is the processing thread's, and
+// not timed here.
+void BM_WindDwell(benchmark::State& state) {
+    RadarFeed feed(16384, 1.0);
+    const zarv::station::TRunConfig settings = WindConfig();
+    zarv::winds::WindFeed winds(feed, settings);
+    int beam = 1;
+    for (auto _ : state) {
+        state.PauseTiming();
+        beam = beam % 3 + 1;
+        feed.dwellBegins(beam);
+        for (int n = 0; n < 256; ++n) feed.addRecord(Record(n).data(), 2 * kGates, kRecordPeriodUs);
+        state.ResumeTiming();
+        winds.poll();
+    }
+    state.counters["core_percent"] = CorePercent(1.0 / 5);
+}
+
+// Half an hour of 5 s dwells, 120 of each beam, closed into one profile.
+void BM_WindPeriod(benchmark::State& state) {
+    zarv::winds::WindSettings settings{{0, 15, 15}, {0, 90, 0}, 1800, 4, 0.5};
+    std::vector<double> ranges, radial;
+    for (int g = 0; g < kGates; ++g) {
+        ranges.push_back(450 + 22.5 * g);
+        radial.push_back(0.1 * g);
+    }
+    const QDateTime start(QDate(2026, 12, 8), QTime(12, 0), QTimeZone::utc());
+    for (auto _ : state) {
+        zarv::winds::WindProfiler profiler(settings);
+        for (int dwell = 0; dwell < 360; ++dwell)
+            profiler.addDwell(start.addSecs(5 * dwell), dwell % 3 + 1, radial, ranges);
+        profiler.closePeriod();
+        benchmark::DoNotOptimize(profiler.profiles().back().winds.data());
+    }
+    state.counters["core_percent"] = CorePercent(1.0 / 1800);
+}
 }  // namespace
 
+BENCHMARK(BM_WindDwell)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WindPeriod)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FeedRecord);
 BENCHMARK(BM_ViewRefresh)
     ->Args({64, 4})

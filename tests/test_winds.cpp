@@ -199,11 +199,18 @@ TEST_F(LiveWindsTest, TheWindowShowsTheSimulatedWind) {
         << form.status_label->text().toStdString();
 }
 
-TEST_F(LiveWindsTest, WithoutTheGeometryTheWindowSaysWhy) {
+TEST_F(LiveWindsTest, TheWindowSaysWhyThereAreNoWindsOrWhatItWaitsFor) {
     zarv::radar::RadarFeed feed(4096, 1.0);
-    zarv::views::TWindsForm form(feed, station->config.run_config);
-    form.poll();
+    TRunConfig& config = station->config.run_config;
+    zarv::views::TWindsForm form(feed, config);
     EXPECT_EQ(form.status_label->text(), "No winds: config.txt gives no radar_frequency");
+    config.geometry.radar_frequency = 449e6;
+    config.geometry.zenith = {0.0, 15.0, 15.0};
+    config.geometry.azimuth = {0.0, 90.0, 0.0};
+    form.poll();  // config.txt read again at a Start
+    EXPECT_EQ(form.status_label->text(),
+              "Waiting for the first consensus period to close (consensus over 30 min, window 4 "
+              "m/s, at least 50 %)");
 }
 
 }  // namespace

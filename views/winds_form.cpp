@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "accessible_values.h"
 #include "winds_plots.h"
@@ -32,12 +33,15 @@ TWindsForm::TWindsForm(const radar::RadarFeed& feed, const station::TRunConfig& 
     timer_->setInterval(kPollMs);
     connect(timer_, &QTimer::timeout, this, &TWindsForm::poll);
     timer_->start();
-    showProfiles();
+    poll();
 }
 
+// Drawn again when a period closed, or when the settings came or went.
 void TWindsForm::poll() {
-    if (feed_.poll()) showProfiles();
-    if (!feed_.whyNone().isEmpty()) showProfiles();
+    const bool closed = feed_.poll();
+    const bool available = feed_.profiler() != nullptr;
+    if (closed || !drawn_ || available != drawn_available_ || feed_.whyNone() != drawn_why_)
+        showProfiles();
 }
 
 void TWindsForm::finishRun() {
@@ -47,6 +51,9 @@ void TWindsForm::finishRun() {
 
 void TWindsForm::showProfiles() {
     const winds::WindProfiler* profiler = feed_.profiler();
+    drawn_ = true;
+    drawn_available_ = profiler != nullptr;
+    drawn_why_ = feed_.whyNone();
     if (!profiler) {
         status_label->setText(QStringLiteral("No winds: ") + feed_.whyNone());
         profile->show(nullptr);
@@ -69,7 +76,8 @@ void TWindsForm::showProfiles() {
                      settings));
     }
     profile->show(profiles.empty() ? nullptr : &profiles.back());
-    history->show(profiles, kHoursShown);
+    // Two dozen periods, from half an hour up to the six hours of half-hour periods.
+    history->show(profiles, std::clamp(24 * s.period_s / 3600, 0.5, kHoursShown));
 }
 
 // Escape closes the window, as it closes a dialog.

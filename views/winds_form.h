@@ -18,12 +18,13 @@ class WindProfileWidget;
 
 // The winds window: the latest consensus profile and the last hours of winds,
 // made on the GUI thread from the radar view's feed once a second, whether the
-// window is shown or not, so that it has its history when it is opened.
+// window is shown or not, so that it has its history when it is opened. The
+// clock is the station's (the simulated controller's time on zarv-sim).
 class TWindsForm : public QWidget {
     Q_OBJECT
   public:
     static constexpr int kPollMs = 1000;
-    static constexpr double kHoursShown = 6;
+    static constexpr double kHoursShown = 6;  // at most
 
     TWindsForm(const radar::RadarFeed& feed, const station::TRunConfig& settings,
                winds::WindFeed::Clock clock = &QDateTime::currentDateTimeUtc,
@@ -47,6 +48,9 @@ class TWindsForm : public QWidget {
 
     winds::WindFeed feed_;
     QTimer* timer_ = nullptr;
+    bool drawn_ = false;  // what the window shows
+    bool drawn_available_ = false;
+    QString drawn_why_;
 };
 
 }  // namespace zarv::views
