@@ -37,14 +37,14 @@ void PlotFrame::drawAxes(QPainter& p, const QString& x_label, const QString& y_l
     for (double x = std::ceil(x0 / xs) * xs; x <= x1 + 1e-9 * xs; x += xs) {
         const QPointF at = map(x, y0);
         p.drawLine(at, at + QPointF(0, 4));
-        const QString text = QString::number(x, 'g', 4);
+        const QString text = QString::number(std::abs(x) < 1e-9 * xs ? 0.0 : x, 'g', 4);
         p.drawText(QPointF(at.x() - metrics.horizontalAdvance(text) / 2.0, at.y() + 16), text);
     }
     const double ys = NiceStep(y1 - y0, 5);
     for (double y = std::ceil(y0 / ys) * ys; y <= y1 + 1e-9 * ys; y += ys) {
         const QPointF at = map(x0, y);
         p.drawLine(at, at - QPointF(4, 0));
-        const QString text = QString::number(y, 'g', 4);
+        const QString text = QString::number(std::abs(y) < 1e-9 * ys ? 0.0 : y, 'g', 4);
         p.drawText(QPointF(at.x() - 6 - metrics.horizontalAdvance(text), at.y() + 4), text);
     }
     p.drawText(QRectF(area.left(), area.bottom() + 18, area.width(), 16), Qt::AlignHCenter,
