@@ -1,7 +1,15 @@
 """Data files: 21 header lines, then one line per record of 2 x gates averages
 (ip of gate 1, qp of gate 1, ip of gate 2, ...), lines ended by CR LF. A dwell
-that gets the same file name appends its own header and records."""
+that gets the same file name appends its own header and records.
 
+The file is mapped rather than read, and its record lines are parsed by numpy
+a slice at a time straight into the int16 array returned, so that a file of
+hundreds of megabytes needs little more memory than its records. A block whose
+lines are not all as the station writes them is read line by line instead,
+which gives the same result as the mapped path on every file."""
+
+import mmap
+import os
 import warnings
 
 import numpy as np
@@ -10,6 +18,9 @@ HEADER_LINES = 21
 FIRST_LABEL = b"File Path = "
 TEXT_LABELS = {"File Path", "Time Stamp"}
 FLOAT_LABELS = {"Dwell time"}
+SLICE = 1 << 20  # bytes of record lines parsed at once
+_WHITE = np.zeros(256, dtype=bool)
+_WHITE[[9, 10, 11, 12, 13, 32]] = True  # what bytes.split() splits on
 
 
 def _typed(label, text):
@@ -50,14 +61,12 @@ def _records(lines, words):
     return array, taken
 
 
-def read(path):
-    """Every (header, records) pair of a data file, in file order.
+def _as_records(values, taken, gates):
+    return values.clip(-32768, 32767).astype(np.int16).reshape(taken, gates, 2)
 
-    header: a dict keyed by the file's labels ("Gates", "IPP", ...), numbers as
-    int (float for "Dwell time"). records: an int16 array shaped (records,
-    gates, 2), ip at [..., 0] and qp at [..., 1]. A last line cut short, as a
-    file being written or a power cut leaves it, is dropped with a warning.
-    """
+
+def read_by_lines(path):
+    """The same as read(), one line at a time: the reference the mapped path keeps to."""
     with open(path, "rb") as f:
         data = f.read()
     lines = data.split(b"\n")
@@ -77,8 +86,135 @@ def read(path):
             raise ValueError(f"{path}: header 'Gates' is negative: {gates}")
         values, taken = _records(lines[i:], 2 * gates)
         i += taken
-        records = values.clip(-32768, 32767).astype(np.int16).reshape(taken, gates, 2)
-        blocks.append((header, records))
+        blocks.append((header, _as_records(values, taken, gates)))
+    if not blocks:
+        raise ValueError(f"{path}: not a Zarv data file (no 'File Path = ' header)")
+    return blocks
+
+
+class _Mapped:
+    """A mapped file's whole lines, [0, end), and its headers and records."""
+
+    def __init__(self, mm, path):
+        self.mm, self.path = mm, path
+        self.end = mm.rfind(b"\n") + 1  # past the last whole line
+
+    def next_label(self, start):
+        """Where the next line that begins with the header's first label starts."""
+        if start == 0 and self.mm[:len(FIRST_LABEL)] == FIRST_LABEL:
+            return 0
+        found = self.mm.find(b"\n" + FIRST_LABEL, max(start - 1, 0), self.end)
+        return self.end if found < 0 else found + 1
+
+    def line_end(self, start, count):
+        """Past the count-th line from start, or None when fewer lines are left."""
+        at = start
+        for _ in range(count):
+            found = self.mm.find(b"\n", at, self.end)
+            if found < 0:
+                return None
+            at = found + 1
+        return at
+
+    def slices(self, start, stop):
+        """[start, stop) in pieces of whole lines of about SLICE bytes."""
+        while start < stop:
+            cut = stop if stop - start <= SLICE else self.mm.rfind(b"\n", start, start + SLICE) + 1
+            if cut <= start:
+                cut = self.mm.find(b"\n", start + SLICE, stop) + 1 or stop
+            yield start, cut
+            start = cut
+
+    def good_lines(self, start, stop, words):
+        """How many lines from start have `words` fields, up to the first that has
+        not, and where they end."""
+        good = 0
+        for a, b in self.slices(start, stop):
+            raw = np.frombuffer(self.mm[a:b], dtype=np.uint8)
+            white = _WHITE[raw]
+            firsts = ~white  # the first byte of each field
+            firsts[1:] &= white[:-1]
+            ends = np.flatnonzero(raw == 10)
+            # Fields before each line's end, less those before the line's start.
+            before = np.searchsorted(np.flatnonzero(firsts), ends)
+            counts = np.diff(before, prepend=0)
+            wrong = np.flatnonzero(counts != words)
+            if wrong.size:
+                first = int(wrong[0])
+                return good + first, a + (int(ends[first - 1]) + 1 if first else 0)
+            good += ends.size
+        return good, stop
+
+    def parse(self, start, stop, rows, words):
+        """The numbers of the lines [start, stop) as int16 (rows, words), or None when
+        one is not a plain decimal number."""
+        out = np.empty((rows, words), dtype=np.int16)
+        row = 0
+        for a, b in self.slices(start, stop):
+            with warnings.catch_warnings():
+                warnings.simplefilter("error", DeprecationWarning)  # numpy's "could not be read"
+                try:
+                    values = np.fromstring(self.mm[a:b], dtype=np.int64, sep=" ")
+                except (DeprecationWarning, ValueError):
+                    return None
+            if values.size % words or row + values.size // words > rows:
+                return None
+            n = values.size // words
+            out[row:row + n] = values.clip(-32768, 32767).reshape(n, words)
+            row += n
+        return out if row == rows else None
+
+
+def _block(mapped, at, path):
+    """The header at `at`, its records, and where reading goes on; None when the
+    header has fewer than 21 lines after it."""
+    records_start = mapped.line_end(at, HEADER_LINES)
+    if records_start is None:
+        return None
+    header = _header(mapped.mm[at:records_start].split(b"\n")[:HEADER_LINES], path)
+    gates = header.get("Gates", 0)
+    if gates < 0:
+        raise ValueError(f"{path}: header 'Gates' is negative: {gates}")
+    stop = mapped.next_label(records_start)
+    words = 2 * gates
+    rows, records_end = mapped.good_lines(records_start, stop, words) if words else (0, 0)
+    values = mapped.parse(records_start, records_end, rows, words) if words else None
+    if values is None:  # not as the station writes them: line by line, as before
+        lines = mapped.mm[records_start:stop].split(b"\n")[:-1]
+        flat, rows = _records(lines, words)
+        records_end = mapped.line_end(records_start, rows)
+        return header, _as_records(flat, rows, gates), records_end
+    return header, values.reshape(rows, gates, 2), records_end
+
+
+def read(path):
+    """Every (header, records) pair of a data file, in file order.
+
+    header: a dict keyed by the file's labels ("Gates", "IPP", ...), numbers as
+    int (float for "Dwell time"). records: an int16 array shaped (records,
+    gates, 2), ip at [..., 0] and qp at [..., 1]. A last line cut short, as a
+    file being written or a power cut leaves it, is dropped with a warning.
+    """
+    with open(path, "rb") as f:
+        if os.fstat(f.fileno()).st_size == 0:
+            raise ValueError(f"{path}: not a Zarv data file (no 'File Path = ' header)")
+        mm = mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ)
+    try:
+        mapped = _Mapped(mm, path)
+        if mapped.end < len(mm):
+            warnings.warn(f"{path}: dropped a last line cut short ({len(mm) - mapped.end} bytes)",
+                          stacklevel=2)
+        blocks = []
+        at = mapped.next_label(0)
+        while at < mapped.end:
+            block = _block(mapped, at, path)
+            if block is None:
+                break  # a header cut short: nothing after it can be a whole one
+            header, records, at = block
+            blocks.append((header, records))
+            at = mapped.next_label(at)
+    finally:
+        mm.close()
     if not blocks:
         raise ValueError(f"{path}: not a Zarv data file (no 'File Path = ' header)")
     return blocks
