@@ -1,6 +1,7 @@
 """The Zarv station's data files in numpy and xarray: reading, UTC times, Doppler
 spectra and moments, physical axes."""
 
+from .archive import open_archive
 from .dataset import geometry_of, moments_dataset, open_dataset
 from .geometry import SPEED_OF_LIGHT, Geometry
 from .reader import read, record_period, series
@@ -11,5 +12,5 @@ from .timing import gaps, journal, record_times
 __all__ = ["read", "record_period", "series", "spectra", "moments", "power_db",
            "bin_frequencies", "POINTS", "BLOCKS", "SNR_THRESHOLD_DB", "Spectra",
            "record_times", "journal", "gaps", "open_dataset", "moments_dataset", "geometry_of",
-           "Geometry", "SPEED_OF_LIGHT"]
+           "Geometry", "SPEED_OF_LIGHT", "open_archive"]
 __version__ = "1.1.0"

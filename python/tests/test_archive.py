@@ -1,0 +1,76 @@
+"""open_archive: a data tree as one lazy Dataset, laid out from the journals."""
+
+import json
+import shutil
+import warnings
+
+import numpy as np
+import pytest
+
+import zarvdata
+from zarvdata.archive import open_archive
+
+pytest.importorskip("dask")
+
+
+def copy_tree(station, tmp_path):
+    target = tmp_path / "data"
+    shutil.copytree(station / "data", target)
+    return target
+
+
+def test_the_archive_holds_every_dwell_in_time_order_read_only_when_computed(station, tmp_path,
+                                                                            monkeypatch):
+    data = copy_tree(station, tmp_path)
+    files = sorted(data.rglob("*_beam*.txt"))
+    reads = []
+    real_read = zarvdata.archive.read
+    monkeypatch.setattr(zarvdata.archive, "read", lambda p: reads.append(p) or real_read(p))
+    ds = open_archive(data)
+    assert reads == []  # laid out from the journals and the headers alone
+    assert ds.ip.data.numblocks[0] == len(files)  # a chunk per dwell
+    expected_times = np.concatenate([zarvdata.record_times(p, at="middle") for p in files])
+    order = np.argsort(expected_times, kind="stable")
+    assert np.array_equal(ds.time.values, expected_times[order])
+    records = np.concatenate([zarvdata.read(p)[0][1] for p in files])[order]
+    assert np.array_equal(ds.ip.values, records[..., 0])
+    assert np.array_equal(ds.qp.values, records[..., 1])
+    beams = np.concatenate([np.full(zarvdata.read(p)[0][1].shape[0],
+                                    zarvdata.read(p)[0][0]["Beam Direction"]) for p in files])
+    assert np.array_equal(ds.beam.values, beams[order])
+
+
+def test_gaps_missing_files_and_a_file_without_a_journal(station, tmp_path):
+    data = copy_tree(station, tmp_path)
+    journal = next(data.rglob("dwells.jsonl"))
+    entries = [json.loads(line) for line in journal.read_text().splitlines()]
+    # A gap of 300 records in the first dwell, after its 20th record.
+    entries[0]["discontinuities"] = [{"record": 20, "missing": 300, "cause": "framing",
+                                      "at": "2030-01-01T00:00:10.000Z"}]
+    # Beam 2's file is gone; the last dwell's journal line is gone.
+    gone = journal.parent / entries[1]["file"]
+    gone.unlink()
+    unjournaled = journal.parent / entries[-1]["file"]
+    journal.write_text("".join(json.dumps(e) + "\n" for e in entries[:-1]))
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        ds = open_archive(data, tz="UTC")
+    said = " ".join(str(w.message) for w in caught)
+    assert "in the journal but not on disk" in said
+    assert "no time zone given" not in said
+    first = zarvdata.read(journal.parent / entries[0]["file"])[0][1]
+    period = entries[0]["record_period_s"]
+    gap_record = np.datetime64("2030-01-01T00:00:10", "ns") + np.timedelta64(
+        round(period * 5e8), "ns")
+    assert gap_record in ds.time.values  # the record after the gap at its own time
+    assert ds.time.size == sum(zarvdata.read(p)[0][1].shape[0]
+                               for p in data.rglob("*_beam*.txt"))
+    assert 2 not in set(ds.beam.values[:first.shape[0]])
+    tail = zarvdata.read(unjournaled)[0][1]
+    assert np.array_equal(ds.ip.values[ds.beam.values == zarvdata.read(unjournaled)[0][0][
+        "Beam Direction"]][-tail.shape[0]:], tail[..., 0])
+
+
+def test_an_empty_tree_is_refused_clearly(tmp_path):
+    with pytest.raises(ValueError, match="no data files"):
+        open_archive(tmp_path)
