@@ -1,6 +1,8 @@
 """open_archive: a data tree as one lazy Dataset, laid out from the journals."""
 
 import json
+import os
+import pathlib
 import shutil
 import warnings
 
@@ -74,3 +76,95 @@ def test_gaps_missing_files_and_a_file_without_a_journal(station, tmp_path):
 def test_an_empty_tree_is_refused_clearly(tmp_path):
     with pytest.raises(ValueError, match="no data files"):
         open_archive(tmp_path)
+
+
+def free_port():
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+@pytest.fixture
+def cluster(tmp_path):
+    """A dask-scheduler and a dask-worker started as processes on localhost, as on
+    a cluster; the worker finds zarvdata as an installed package would be found."""
+    import subprocess
+    pytest.importorskip("distributed")
+    port = free_port()
+    env = dict(os.environ, PYTHONPATH=str(pathlib.Path(zarvdata.__file__).parents[1]))
+    logs = open(tmp_path / "cluster.log", "w")
+    scheduler = subprocess.Popen(["/usr/bin/python3", "-m", "distributed.cli.dask_scheduler",
+                                  "--host", "127.0.0.1", "--port", str(port),
+                                  "--dashboard-address", ":0"], env=env, stdout=logs,
+                                 stderr=subprocess.STDOUT)
+    address = f"tcp://127.0.0.1:{port}"
+    worker = subprocess.Popen(["/usr/bin/python3", "-m", "distributed.cli.dask_worker", address,
+                               "--nworkers", "1", "--nthreads", "1", "--no-dashboard"],
+                              env=env, stdout=logs, stderr=subprocess.STDOUT)
+    from distributed import Client
+    try:
+        with Client(address, timeout=60) as client:
+            client.wait_for_workers(1, timeout=60)
+        yield address
+    finally:
+        for process in (worker, scheduler):
+            process.terminate()
+        for process in (worker, scheduler):
+            try:
+                process.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                process.kill()
+        logs.close()
+
+
+def shifted_copy(data, days):
+    """The tree's files once more, their journal saying they were recorded days later."""
+    source = next(data.rglob("dwells.jsonl")).parent
+    target = data / f"later{days}"
+    shutil.copytree(source, target)
+    journal = target / "dwells.jsonl"
+    lines = []
+    for line in journal.read_text().splitlines():
+        entry = json.loads(line)
+        start = np.datetime64(entry["trigger_start"].rstrip("Z")) + np.timedelta64(days, "D")
+        entry["trigger_start"] = str(start) + "Z"
+        lines.append(json.dumps(entry))
+    journal.write_text("\n".join(lines) + "\n")
+    return target
+
+
+def test_days_are_made_on_a_separate_scheduler_a_broken_day_is_said_and_the_rest_resume(
+        station, tmp_path, cluster):
+    import subprocess
+    netCDF4 = pytest.importorskip("netCDF4")
+    from cf_rules import cf_problems
+    data = copy_tree(station, tmp_path)
+    shifted_copy(data, 1)
+    broken = shifted_copy(data, 2)
+    victim = sorted(broken.glob("*_beam*.txt"))[0]
+    victim.write_bytes(victim.read_bytes().replace(b"Gates = ", b"Gates = x", 1))
+    out = tmp_path / "days"
+    env = dict(os.environ, PYTHONPATH=str(pathlib.Path(zarvdata.__file__).parents[1]))
+
+    def run():
+        return subprocess.run(["/usr/bin/python3", "-m", "zarvdata.archive", str(data), str(out),
+                               "--scheduler", cluster], env=env, capture_output=True, text=True,
+                              timeout=300)
+
+    result = run()
+    assert result.returncode == 1, result.stdout + result.stderr
+    days = sorted(p.name for p in out.glob("*.nc"))
+    assert len(days) == 2, (days, result.stdout, result.stderr)
+    assert "failed: ValueError" in result.stdout and "is not a number" in result.stderr
+    assert not list(out.glob("*.part-*"))
+    files = sorted(station.glob("data/**/*_beam*.txt"))
+    records = sum(zarvdata.read(p)[0][1].shape[0] for p in files)
+    with netCDF4.Dataset(out / days[0]) as nc:
+        assert cf_problems(nc) == []
+        assert nc.dimensions["time"].size == records
+        first = zarvdata.read(files[0])[0][1]
+        assert np.array_equal(nc["ip"][:first.shape[0]], first[..., 0])
+    again = run()
+    assert again.stdout.count("unchanged, skipped") == 2, again.stdout
+    assert again.returncode == 1  # the broken day is tried again, and fails again

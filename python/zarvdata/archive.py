@@ -81,7 +81,11 @@ def _journaled(root, entries):
         count = int(entry.get("records_written", 0))
         times = _from_entry(entry, count)
         times = times + np.timedelta64(round(entry["record_period_s"] * 5e8), "ns")
-        dwells.append(_Dwell(path, block, int(entry.get("beam", 0)), _head(path), times,
+        try:
+            header = _head(path)
+        except (OSError, ValueError) as error:
+            header = error  # said where the dwell is used: its day fails, the archive skips it
+        dwells.append(_Dwell(path, block, int(entry.get("beam", 0)), header, times,
                              Geometry.from_journal(entry.get("radar"))))
     return dwells, set(blocks_seen)
 
@@ -115,7 +119,10 @@ def _dwells(data_dir, tz):
                 if tz is None:
                     warnings.warn(f"{path}: no dwell journal and no time zone given; its time "
                                   "stamp is taken as UTC", stacklevel=3)
-                dwells.extend(_unjournaled(path, tz))
+                try:
+                    dwells.extend(_unjournaled(path, tz))
+                except (OSError, ValueError) as error:
+                    warnings.warn(f"left out: {error}", stacklevel=3)
     return sorted(dwells, key=lambda d: d.times[0] if len(d.times) else np.datetime64("NaT"))
 
 
@@ -129,6 +136,9 @@ def open_archive(data_dir, tz=None):
     import xarray as xr
 
     dwells = [d for d in _dwells(data_dir, tz) if len(d.times)]
+    for broken in [d for d in dwells if isinstance(d.header, Exception)]:
+        warnings.warn(f"left out: {broken.header}", stacklevel=2)
+    dwells = [d for d in dwells if not isinstance(d.header, Exception)]
     if not dwells:
         raise ValueError(f"{data_dir}: no data files with records")
     gates = max({d.gates for d in dwells}, key=lambda g: sum(d.gates == g for d in dwells))
@@ -165,3 +175,98 @@ def open_archive(data_dir, tz=None):
     if geometry.known:
         attrs["radar_frequency_hz"] = geometry.radar_frequency
     return xr.Dataset(variables, coords=coords, attrs=attrs)
+
+
+def plan_days(data_dir, tz=None):
+    """The dwells of each UTC day (of each dwell's first record), as plain dicts a
+    worker elsewhere can take: path, block, beam and times."""
+    days = {}
+    for d in _dwells(data_dir, tz):
+        if len(d.times):
+            day = str(d.times[0].astype("datetime64[D]"))
+            days.setdefault(day, []).append(
+                {"path": os.path.abspath(d.path), "block": d.block, "beam": d.beam,
+                 "times": d.times})
+    return dict(sorted(days.items()))
+
+
+def _client(scheduler, workers):
+    from distributed import Client, LocalCluster
+    if scheduler:
+        return Client(scheduler, timeout=30)
+    cluster = LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
+                           processes=True, dashboard_address=None)
+    return Client(cluster)
+
+
+def archive(data_dir, out_dir, scheduler=None, workers=None, tz=None, institution="not given",
+            say=print):
+    """One NetCDF-4 per UTC day of data_dir in out_dir, the days made in parallel on
+    a Dask cluster (local unless a scheduler is named). Days whose inputs have not
+    changed since their file was made are skipped. Returns the days that failed,
+    with their causes; the others are made whatever happens to those."""
+    from distributed import as_completed
+
+    from .daily import fingerprint, make_day, up_to_date
+
+    os.makedirs(out_dir, exist_ok=True)
+    days = plan_days(data_dir, tz)
+    settings = {"institution": institution}
+    todo = {}
+    for day, dwells in days.items():
+        out_path = os.path.join(out_dir, f"zarv-{day.replace('-', '')}.nc")
+        print_ = fingerprint({d["path"] for d in dwells}, settings)
+        if up_to_date(out_path, print_):
+            say(f"{day}: unchanged, skipped")
+        else:
+            todo[day] = (dwells, out_path, print_)
+    failed = {}
+    if not todo:
+        return failed
+    with _client(scheduler, workers) as client:
+        futures = {client.submit(make_day, day, dwells, out_path, print_, institution,
+                                 pure=False): day
+                   for day, (dwells, out_path, print_) in todo.items()}
+        for done, future in enumerate(as_completed(futures), 1):
+            day = futures[future]
+            try:
+                records = future.result()
+                say(f"{day}: {records} records written [{done}/{len(futures)}]")
+            except Exception as error:  # a worker's failure comes back as it was raised
+                failed[day] = f"{type(error).__name__}: {error}"
+                say(f"{day}: failed: {failed[day]} [{done}/{len(futures)}]")
+    return failed
+
+
+def main(argv=None):
+    import argparse
+    import sys
+
+    parser = argparse.ArgumentParser(
+        prog="zarv-archive",
+        description="One CF NetCDF-4 per UTC day of a station's data (samples, moments and, "
+                    "with the geometry, winds), the days made in parallel on a Dask cluster.")
+    parser.add_argument("data_dir", help="the station's data directory (data_dir of config.txt)")
+    parser.add_argument("out_dir", help="where the daily files go, made as needed")
+    parser.add_argument("--scheduler", help="the address of a running Dask scheduler "
+                        "(tcp://HOST:PORT); without it, a local cluster")
+    parser.add_argument("--workers", type=int, help="workers of the local cluster (the cores)")
+    parser.add_argument("--tz", help="the station's time zone for files without a journal")
+    parser.add_argument("--institution", default="not given", help="who runs the station")
+    args = parser.parse_args(argv)
+    if not os.path.isdir(args.data_dir):
+        print(f"zarv-archive: {args.data_dir}: no such directory", file=sys.stderr)
+        return 1
+    try:
+        failed = archive(args.data_dir, args.out_dir, args.scheduler, args.workers, args.tz,
+                         args.institution, say=lambda line: print(line, flush=True))
+    except (OSError, ValueError) as error:
+        print(f"zarv-archive: {error}", file=sys.stderr)
+        return 1
+    for day, cause in failed.items():
+        print(f"zarv-archive: {day} failed: {cause}", file=sys.stderr)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    raise SystemExit(main())

@@ -1,0 +1,175 @@
+"""One day of a campaign as one NetCDF-4 file: the samples of every dwell on
+(time, range or gate), the moments of their spectra on (profile_time, ...), and
+the consensus winds on (wind_time, height) when the journals know the radar's
+geometry. Written dwell by dwell, so that a day needs the memory of one dwell,
+to a temporary name that is renamed when the file is whole."""
+
+import datetime
+import hashlib
+import os
+import warnings
+
+import numpy as np
+
+from . import __version__
+from .dataset import geometry_of, moments_dataset
+from .reader import read
+
+CHUNK_BYTES = 4 << 20  # the most one chunk of samples holds
+EPOCH_UNITS = "seconds since {day} 00:00:00 +00:00"
+
+
+def fingerprint(paths, settings):
+    """What a day's file was made from: every input's name, size and time, and
+    the settings; a day whose inputs keep it is not made again."""
+    digest = hashlib.sha256(repr(sorted(settings.items())).encode())
+    for path in sorted(paths):
+        stat = os.stat(path)
+        digest.update(f"{os.path.basename(path)}:{stat.st_size}:{stat.st_mtime_ns}\n".encode())
+    return digest.hexdigest()
+
+
+def up_to_date(out_path, print_):
+    """True when out_path exists and was made from the inputs print_ describes."""
+    if not os.path.exists(out_path):
+        return False
+    import netCDF4
+    try:
+        with netCDF4.Dataset(out_path) as nc:
+            return getattr(nc, "zarv_inputs", None) == print_
+    except OSError:
+        return False
+
+
+def _create(nc, day, gates, geometry, header, hour_records):
+    dim = "range" if geometry.known else "gate"
+    nc.createDimension("time", None)
+    nc.createDimension(dim, gates)
+    nc.createDimension("profile_time", None)
+    units = EPOCH_UNITS.format(day=day)
+    for name, long_name in (("time", "UTC time, middle of the record"),
+                            ("profile_time", "UTC time, middle of the spectra")):
+        var = nc.createVariable(name, "f8", (name,))
+        var.setncatts({"standard_name": "time", "long_name": long_name, "units": units,
+                       "calendar": "standard"})
+    gate = nc.createVariable("gate", "i4", (dim,))
+    gate.setncatts({"long_name": "sample gate number", "units": "1"})
+    gate[:] = np.arange(1, gates + 1)
+    if geometry.known:
+        rng = nc.createVariable("range", "f8", ("range",))
+        rng.setncatts({"long_name": "distance from the radar along the beam", "units": "m"})
+        rng[:] = geometry.gate_range(header, gates)
+    beam = nc.createVariable("beam", "i1", ("time",), zlib=True)
+    beam.setncatts({"long_name": "beam direction of the record", "units": "1"})
+    chunk = max(1, min(hour_records, CHUNK_BYTES // max(2 * gates, 1)))
+    for name, long_name in (("ip", "in-phase average"), ("qp", "quadrature average")):
+        var = nc.createVariable(name, "i2", ("time", dim), zlib=True, complevel=4,
+                                chunksizes=(chunk, gates))
+        var.setncatts({"long_name": long_name, "units": "1", "coordinates": "beam gate"})
+    moments = {"snr": "dB", "mean_doppler": "Hz", "spectral_width": "Hz", "power": "1",
+               "noise": "1"}
+    if geometry.known:
+        moments["radial_velocity"] = "m s-1"
+    for name, unit in moments.items():
+        var = nc.createVariable(name, "f4", ("profile_time", dim), zlib=True, fill_value=np.nan)
+        var.units = unit
+        if name == "radial_velocity":
+            var.standard_name = "radial_velocity_of_scatterers_away_from_instrument"
+    nc.createVariable("profile_beam", "i1", ("profile_time",)).setncatts(
+        {"long_name": "beam direction of the profile", "units": "1"})
+    return dim
+
+
+def _seconds(times, day):
+    return (times - np.datetime64(day, "ns")) / np.timedelta64(1, "s")
+
+
+def _append_samples(nc, dwell, records, day):
+    start = nc.dimensions["time"].size
+    n = len(dwell["times"])
+    records = records[:n]
+    nc["time"][start:start + n] = _seconds(dwell["times"], day)
+    nc["beam"][start:start + n] = dwell["beam"]
+    nc["ip"][start:start + n] = records[..., 0]
+    nc["qp"][start:start + n] = records[..., 1]
+    return n
+
+
+def _append_moments(nc, path, day):
+    m = moments_dataset(path)
+    keep = (m.time.values >= np.datetime64(day)) & (
+        m.time.values < np.datetime64(day) + np.timedelta64(1, "D"))
+    start = nc.dimensions["profile_time"].size
+    n = int(keep.sum())
+    if not n:
+        return
+    nc["profile_time"][start:start + n] = _seconds(m.time.values[keep], day)
+    nc["profile_beam"][start:start + n] = m.beam.values[keep]
+    for name in ("snr", "mean_doppler", "spectral_width", "power", "noise", "radial_velocity"):
+        if name in m and name in nc.variables:
+            nc[name][start:start + n] = m[name].values[keep]
+
+
+def _add_winds(nc, paths, day):
+    from .winds import wind_profiles
+    try:
+        winds = wind_profiles(paths)
+    except ValueError:
+        return  # no geometry: no winds, as the file's comment says
+    keep = (winds.time.values >= np.datetime64(day)) & (
+        winds.time.values < np.datetime64(day) + np.timedelta64(1, "D"))
+    winds = winds.isel(time=keep)
+    nc.createDimension("wind_time", winds.time.size)
+    nc.createDimension("height", winds.height.size)
+    var = nc.createVariable("wind_time", "f8", ("wind_time",))
+    var.setncatts({"standard_name": "time", "units": EPOCH_UNITS.format(day=day),
+                   "long_name": "UTC time, middle of the consensus period"})
+    var[:] = _seconds(winds.time.values, day)
+    var = nc.createVariable("height", "f8", ("height",))
+    var.setncatts({"standard_name": "height", "units": "m", "positive": "up"})
+    var[:] = winds.height.values
+    for name in ("eastward_wind", "northward_wind", "upward_air_velocity", "wind_speed",
+                 "wind_from_direction"):
+        var = nc.createVariable(name, "f4", ("wind_time", "height"), fill_value=np.nan)
+        var.setncatts(dict(winds[name].attrs))
+        var[:] = winds[name].values
+
+
+def make_day(day, dwells, out_path, print_, institution="not given"):
+    """Writes the day's file from its dwells (dicts: path, block, beam, times in
+    UTC) and returns how many records it holds. Raises with the cause when a
+    file of the day cannot be read; nothing is left under out_path then."""
+    import netCDF4
+
+    paths = sorted({d["path"] for d in dwells})
+    first = read(paths[0])[0][0]
+    geometry = geometry_of(paths[0])
+    gates = first["Gates"]
+    period = first["IPP"] * 1e-6 * max(first.get("Integrations", 1), 1)
+    part = f"{out_path}.part-{os.getpid()}"
+    records = 0
+    try:
+        with netCDF4.Dataset(part, "w", format="NETCDF4") as nc:
+            _create(nc, day, gates, geometry, first, int(3600 / period))
+            for path in paths:
+                with warnings.catch_warnings():
+                    warnings.simplefilter("ignore")
+                    blocks = read(path)
+                for dwell in (d for d in dwells if d["path"] == path):
+                    block = blocks[dwell["block"]][1]
+                    if block.shape[1] != gates:
+                        raise ValueError(f"{path}: {block.shape[1]} gates, the day's are {gates}")
+                    records += _append_samples(nc, dwell, block, day)
+                _append_moments(nc, path, day)
+            _add_winds(nc, paths, day)
+            nc.setncatts({
+                "Conventions": "CF-1.8", "title": f"Zarv radar data of {day} (UTC)",
+                "institution": institution, "source": "Zarv radar station data files",
+                "history": f"{datetime.datetime.now(datetime.timezone.utc):%Y-%m-%dT%H:%M:%SZ}"
+                           f" zarv-archive {__version__}: {len(paths)} files",
+                "zarv_inputs": print_})
+        os.replace(part, out_path)
+    finally:
+        if os.path.exists(part):
+            os.remove(part)
+    return records
