@@ -78,3 +78,24 @@ def test_quicklook_refuses_an_empty_or_missing_directory(tmp_path, capsys):
     assert quicklook.main([str(tmp_path), str(tmp_path / "out")]) == 1
     assert "no data files" in capsys.readouterr().err
     assert quicklook.main([str(tmp_path / "missing"), str(tmp_path / "out")]) == 1
+
+
+def test_quicklook_says_its_progress_draws_one_hour_when_asked_and_skips_what_it_made(
+        station, tmp_path, capsys):
+    pytest.importorskip("matplotlib")
+    out = tmp_path / "pictures"
+    assert quicklook.main([str(station / "data"), str(out)]) == 0
+    pictures = sorted(out.glob("zarv-*.png"))
+    first_run = capsys.readouterr().out.splitlines()
+    assert [line.split()[0] for line in first_run] == [str(p) for p in pictures]
+    assert first_run[-1].endswith(f"[{len(pictures)}/{len(pictures)}]")
+    made = {p: p.stat().st_mtime_ns for p in pictures}
+    assert quicklook.main([str(station / "data"), str(out)]) == 0
+    assert all("unchanged, skipped" in line for line in capsys.readouterr().out.splitlines())
+    assert {p: p.stat().st_mtime_ns for p in pictures} == made
+    hour = pictures[0].name[5:15]
+    assert quicklook.main([str(station / "data"), str(out), "--hour", hour, "--force"]) == 0
+    again = capsys.readouterr().out.splitlines()
+    assert len(again) == 1 and hour in again[0] and "skipped" not in again[0]
+    assert quicklook.main([str(station / "data"), str(out), "--hour", "1999010100"]) == 1
+    assert "no data files for hour 1999010100" in capsys.readouterr().err

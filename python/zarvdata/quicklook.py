@@ -13,7 +13,7 @@ import numpy as np
 from .dataset import geometry_of
 from .reader import read, record_period
 from .spectral import BLOCKS, POINTS, moments, spectra
-from .timing import record_times
+from .timing import journal, record_times
 
 BEAMS = (1, 2, 3)
 SECOND = np.timedelta64(1, "s")
@@ -77,10 +77,12 @@ def _add_file(hours, path, tz):
             beam["moments"].append(moments(s, dc_notch=geometry.dc_notch, **threshold))
 
 
-def collect(data_dir, tz=None):
-    """By UTC hour (yyyymmddhh): per beam the power columns and the dwells' moments."""
+def collect(data, tz=None):
+    """By UTC hour (yyyymmddhh): per beam the power columns and the dwells' moments,
+    of a data directory or a list of data files."""
     hours = collections.defaultdict(_empty_hour)
-    for path in data_files(data_dir):
+    paths = data_files(data) if isinstance(data, (str, os.PathLike)) else data
+    for path in paths:
         try:
             _add_file(hours, path, tz)
         except (OSError, ValueError) as error:
@@ -224,13 +226,54 @@ def _draw_winds(figure, grid, paths, span, mdates):
         profile.grid(alpha=0.3)
 
 
-def quicklook(data_dir, out_dir, tz=None):
+def file_hours(path, tz=None):
+    """The UTC hours (yyyymmddhh) a data file's records fall in: from its journal
+    lines when it has them, else by reading it."""
+    entries = journal(path)
+    if entries:
+        ends = [(e["trigger_start"], e.get("end", e["trigger_start"])) for e in entries]
+        spans = [(np.datetime64(a.rstrip("Z"), "h"), np.datetime64(b.rstrip("Z"), "h"))
+                 for a, b in ends]
+    else:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            times = record_times(path, tz=tz)
+        spans = [(times[0].astype("datetime64[h]"), times[-1].astype("datetime64[h]"))] \
+            if len(times) else []
+    return {_hour_key(first + np.timedelta64(k, "h")) for first, last in spans
+            for k in range(int((last - first) / np.timedelta64(1, "h")) + 1)}
+
+
+def plan_hours(data_dir, tz=None):
+    """By UTC hour, the data files that hold some of its records."""
+    hours = collections.defaultdict(list)
+    for path in data_files(data_dir):
+        try:
+            for hour in file_hours(path, tz):
+                hours[hour].append(path)
+        except (OSError, ValueError) as error:
+            print(f"zarv-quicklook: skipped {error}", file=sys.stderr)
+    return dict(sorted(hours.items()))
+
+
+def quicklook(data_dir, out_dir, tz=None, hours=None, force=False, say=lambda line: None):
+    """One picture per UTC hour (those named in hours, or all), skipping a picture
+    newer than every data file of its hour unless forced; the pictures made."""
     os.makedirs(out_dir, exist_ok=True)
+    plan = {h: p for h, p in plan_hours(data_dir, tz).items() if not hours or h in hours}
     written = []
-    for hour, beams in sorted(collect(data_dir, tz).items()):
+    for done, (hour, paths) in enumerate(plan.items(), 1):
         out_path = os.path.join(out_dir, f"zarv-{hour}.png")
+        if not force and os.path.exists(out_path) and os.path.getmtime(out_path) >= max(
+                os.path.getmtime(p) for p in paths):
+            say(f"{out_path}: unchanged, skipped [{done}/{len(plan)}]")
+            continue
+        beams = collect(paths, tz).get(hour)
+        if beams is None:
+            continue
         draw_hour(hour, beams, out_path)
         written.append(out_path)
+        say(f"{out_path} [{done}/{len(plan)}]")
     return written
 
 
@@ -240,15 +283,24 @@ def main(argv=None):
     parser.add_argument("out_dir", help="where the pictures go, made as needed")
     parser.add_argument("--tz", help="the station's time zone (for example Europe/Oslo) for "
                                      "data without a dwell journal; UTC when not given")
+    parser.add_argument("--hour", action="append", metavar="YYYYMMDDHH",
+                        help="only this UTC hour (may be given again)")
+    parser.add_argument("--force", action="store_true",
+                        help="draw again pictures newer than their data")
     args = parser.parse_args(argv)
     if not os.path.isdir(args.data_dir):
         print(f"zarv-quicklook: {args.data_dir}: no such directory", file=sys.stderr)
         return 1
-    written = quicklook(args.data_dir, args.out_dir, args.tz)
-    for path in written:
-        print(path)
-    if not written:
-        print(f"zarv-quicklook: no data files under {args.data_dir}", file=sys.stderr)
+    said = []
+
+    def say(line):
+        said.append(line)
+        print(line, flush=True)
+
+    quicklook(args.data_dir, args.out_dir, args.tz, args.hour, args.force, say)
+    if not said:
+        what = f"for hour {', '.join(args.hour)} " if args.hour else ""
+        print(f"zarv-quicklook: no data files {what}under {args.data_dir}", file=sys.stderr)
         return 1
     return 0
 
