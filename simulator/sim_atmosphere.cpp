@@ -1,5 +1,7 @@
 #include "sim_atmosphere.h"
 
+#include "sim_waveform.h"
+
 #include <QStringList>
 #include <algorithm>
 #include <cmath>
@@ -12,17 +14,6 @@ constexpr double kSpeedOfLight = 299792458.0;
 
 double Radians(double degrees) {
     return degrees * M_PI / 180.0;
-}
-
-std::uint64_t Mixed(std::uint64_t x) {
-    x += 0x9E3779B97F4A7C15ULL;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
-    return x ^ (x >> 31);
-}
-
-double Unit(std::uint64_t bits) {
-    return static_cast<double>(bits >> 11) / 9007199254740992.0;
 }
 
 std::optional<SimWindLayer> ParseLayer(const QString& text) {
@@ -115,10 +106,10 @@ double SimAtmosphere::dopplerHz(const SimGeometry& g, int beam, int gate) const 
 std::optional<double> SimAtmosphere::outlierHz(std::uint64_t run, int gate,
                                                double record_period_s) const {
     if (outlier_rate <= 0) return std::nullopt;
-    const std::uint64_t key = Mixed(run * 1000003ULL + static_cast<std::uint64_t>(gate));
-    if (Unit(key) >= outlier_rate) return std::nullopt;
+    const std::uint64_t key = SimMixed(run * 1000003ULL + static_cast<std::uint64_t>(gate));
+    if (SimUniform(key) > outlier_rate) return std::nullopt;
     // Anywhere in the band the records can tell apart.
-    return (Unit(Mixed(key)) - 0.5) / record_period_s;
+    return (SimUniform(SimMixed(key)) - 0.5) / record_period_s;
 }
 
 }  // namespace zarv::sim

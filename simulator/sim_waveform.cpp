@@ -20,20 +20,18 @@ SimSample SimTone(std::int64_t frame, double amplitude, double hz, double phase,
             static_cast<int>(std::lround(amplitude * std::sin(angle)))};
 }
 
-namespace {
-// splitmix64: a counter-based generator, so that no state travels between frames.
-std::uint64_t Mixed(std::uint64_t x) {
+std::uint64_t SimMixed(std::uint64_t x) {
     x += 0x9E3779B97F4A7C15ULL;
     x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
     x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
     return x ^ (x >> 31);
 }
 
-// Uniform in (0, 1]: never 0, so that its logarithm is finite.
-double Uniform(std::uint64_t bits) {
+double SimUniform(std::uint64_t bits) {
     return (static_cast<double>(bits >> 11) + 1.0) * (1.0 / 9007199254740992.0);
 }
 
+namespace {
 int Held12(double value) {
     return static_cast<int>(std::clamp(std::lround(value), -2048L, 2047L));
 }
@@ -42,11 +40,11 @@ int Held12(double value) {
 SimSample SimNoise(double sigma, std::uint64_t run, std::int64_t frame, int gate) {
     if (sigma <= 0) return {0, 0};
     const std::uint64_t key =
-        Mixed(run * 0x100000001B3ULL ^
-              Mixed(static_cast<std::uint64_t>(frame) * 64 + static_cast<std::uint64_t>(gate)));
+        SimMixed(run * 0x100000001B3ULL ^ SimMixed(static_cast<std::uint64_t>(frame) * 64 +
+                                                   static_cast<std::uint64_t>(gate)));
     // Box-Muller: one pair of uniforms gives the two independent components.
-    const double radius = sigma * std::sqrt(-2.0 * std::log(Uniform(key)));
-    const double angle = 2.0 * M_PI * Uniform(Mixed(key));
+    const double radius = sigma * std::sqrt(-2.0 * std::log(SimUniform(key)));
+    const double angle = 2.0 * M_PI * SimUniform(SimMixed(key));
     return {static_cast<int>(std::lround(radius * std::cos(angle))),
             static_cast<int>(std::lround(radius * std::sin(angle)))};
 }

@@ -18,6 +18,11 @@ SimSample SimWaveform(std::int64_t frame, int beam, int gate, std::uint32_t puls
 SimSample SimTone(std::int64_t frame, double amplitude, double hz, double phase,
                   std::uint32_t pulse_period_counts);
 
+// splitmix64: a counter-based generator, so that no state travels between frames.
+std::uint64_t SimMixed(std::uint64_t x);
+// Uniform in (0, 1] from the generator's bits: never 0, so that its logarithm is finite.
+double SimUniform(std::uint64_t bits);
+
 // Thermal noise: independent Gaussian values of standard deviation sigma counts
 // for ip and qp, the same whenever the same (run, frame, gate) is asked again,
 // so that a frame read twice does not change.

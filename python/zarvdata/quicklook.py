@@ -11,19 +11,12 @@ import warnings
 import numpy as np
 
 from .dataset import geometry_of
-from .reader import read, record_period
+from .reader import data_files, read, record_period
 from .spectral import BLOCKS, POINTS, moments, spectra
 from .timing import journal, record_times
 
 BEAMS = (1, 2, 3)
 SECOND = np.timedelta64(1, "s")
-
-
-def data_files(data_dir):
-    for root, _, names in os.walk(data_dir):
-        for name in sorted(names):
-            if name.endswith(".txt") and "_beam" in name:
-                yield os.path.join(root, name)
 
 
 def _power_per_second(header, records, times):

@@ -220,6 +220,14 @@ def read(path):
     return blocks
 
 
+def data_files(data_dir):
+    """Every data file under data_dir (yyyymmddhhnnss_beamN.txt), directory by directory."""
+    for root, _, names in sorted(os.walk(data_dir)):
+        for name in sorted(names):
+            if name.endswith(".txt") and "_beam" in name:
+                yield os.path.join(root, name)
+
+
 def record_period(header):
     """Seconds from one record to the next: IPP (microseconds) x Integrations."""
     return header["IPP"] * 1e-6 * max(header.get("Integrations", 1), 1)

@@ -28,6 +28,7 @@ import numpy as np
 from . import __version__
 from .dataset import geometry_of, moments_dataset
 from .geometry import BEAMS
+from .reader import data_files
 
 PERIOD_S = 1800.0  # consensus_period
 WINDOW_M_S = 4.0  # consensus_window, the full width
@@ -81,13 +82,6 @@ def solve_wind(radial, zenith, azimuth, errors=None):
     wind, *_ = np.linalg.lstsq(weighted, radial[have] / sigma, rcond=None)
     covariance = np.linalg.inv(weighted.T @ weighted)
     return wind, np.sqrt(np.diag(covariance))
-
-
-def data_files(data_dir):
-    for root, _, names in os.walk(data_dir):
-        for name in sorted(names):
-            if name.endswith(".txt") and "_beam" in name:
-                yield os.path.join(root, name)
 
 
 def _profiles(paths, points, blocks):
