@@ -13,6 +13,7 @@ import numpy as np
 
 from . import __version__
 from .dataset import geometry_of, moments_dataset
+from .archive import _head
 from .reader import read
 
 CHUNK_BYTES = 4 << 20  # the most one chunk of samples holds
@@ -95,25 +96,27 @@ def _append_samples(nc, dwell, records, day):
     return n
 
 
-def _append_moments(nc, path, day):
-    m = moments_dataset(path)
+def _append_moments(nc, path, day, blocks):
+    """The file's moments of that day appended; all of them returned for the winds."""
+    m = moments_dataset(path, file_blocks=blocks)
     keep = (m.time.values >= np.datetime64(day)) & (
         m.time.values < np.datetime64(day) + np.timedelta64(1, "D"))
     start = nc.dimensions["profile_time"].size
     n = int(keep.sum())
     if not n:
-        return
+        return m
     nc["profile_time"][start:start + n] = _seconds(m.time.values[keep], day)
     nc["profile_beam"][start:start + n] = m.beam.values[keep]
     for name in ("snr", "mean_doppler", "spectral_width", "power", "noise", "radial_velocity"):
         if name in m and name in nc.variables:
             nc[name][start:start + n] = m[name].values[keep]
+    return m
 
 
-def _add_winds(nc, paths, day):
+def _add_winds(nc, paths, day, moments):
     from .winds import wind_profiles
     try:
-        winds = wind_profiles(paths)
+        winds = wind_profiles(paths, moments=moments)
     except ValueError:
         return  # no geometry: no winds, as the file's comment says
     keep = (winds.time.values >= np.datetime64(day)) & (
@@ -142,12 +145,13 @@ def make_day(day, dwells, out_path, print_, institution="not given"):
     import netCDF4
 
     paths = sorted({d["path"] for d in dwells})
-    first = read(paths[0])[0][0]
+    first = _head(paths[0])
     geometry = geometry_of(paths[0])
     gates = first["Gates"]
     period = first["IPP"] * 1e-6 * max(first.get("Integrations", 1), 1)
     part = f"{out_path}.part-{os.getpid()}"
     records = 0
+    moments = {}
     try:
         with netCDF4.Dataset(part, "w", format="NETCDF4") as nc:
             _create(nc, day, gates, geometry, first, int(3600 / period))
@@ -160,8 +164,8 @@ def make_day(day, dwells, out_path, print_, institution="not given"):
                     if block.shape[1] != gates:
                         raise ValueError(f"{path}: {block.shape[1]} gates, the day's are {gates}")
                     records += _append_samples(nc, dwell, block, day)
-                _append_moments(nc, path, day)
-            _add_winds(nc, paths, day)
+                moments[path] = _append_moments(nc, path, day, blocks)
+            _add_winds(nc, paths, day, moments)
             nc.setncatts({
                 "Conventions": "CF-1.8", "title": f"Zarv radar data of {day} (UTC)",
                 "institution": institution, "source": "Zarv radar station data files",

@@ -47,8 +47,8 @@ def _header_text(header):
     return "\n".join(f"{label} = {value}" for label, value in header.items())
 
 
-def _blocks_of(path):
-    blocks = read(path)
+def _blocks_of(path, blocks=None):
+    blocks = read(path) if blocks is None else blocks
     gates = {records.shape[1] for _, records in blocks}
     if len(gates) > 1:
         raise ValueError(f"{path}: its blocks have different numbers of gates {sorted(gates)}")
@@ -68,7 +68,7 @@ def open_dataset(path, tz=None, geometry=None):
     beams = np.concatenate([np.full(r.shape[0], h.get("Beam Direction", 0), dtype=np.int32)
                             for h, r in blocks])
     dim, coords = _gate_axis(header, records.shape[1], geometry)
-    coords["time"] = ("time", record_times(path, tz=tz, at="middle"),
+    coords["time"] = ("time", record_times(path, tz=tz, at="middle", blocks=blocks),
                       {"standard_name": "time", "long_name": "UTC time, middle of the record"})
     coords["beam"] = ("time", beams, {"long_name": "beam direction of the record", "units": "1"})
     coords.update(_heights(dim, geometry, header, records.shape[1], beams))
@@ -91,13 +91,13 @@ def _attributes(path, header, geometry):
     return attrs
 
 
-def _profiles(path, points, blocks, tz):
+def _profiles(path, points, blocks, tz, file_blocks):
     """(time at the middle of the records used, beam, Spectra) for each stretch of
     points x blocks records of each dwell; a shorter last stretch of at least
     `points` records averages fewer blocks."""
-    times = record_times(path, tz=tz, at="middle")
+    times = record_times(path, tz=tz, at="middle", blocks=file_blocks)
     start = 0
-    for header, records in _blocks_of(path):
+    for header, records in file_blocks:
         period = record_period(header)
         span = points * blocks
         for first in range(0, records.shape[0], span):
@@ -111,20 +111,22 @@ def _profiles(path, points, blocks, tz):
 
 
 def moments_dataset(path, points=POINTS, blocks=BLOCKS, snr_threshold=None, dc_notch=None,
-                    tz=None, geometry=None):
+                    tz=None, geometry=None, file_blocks=None):
     """The moments of a data file's Doppler spectra on (time, range or gate): power
     and noise (counts^2), snr (dB), mean_doppler and spectral_width (Hz), and
     radial_velocity (m/s) when the carrier is known; NaN where the SNR is below
     snr_threshold (the journal's, else SNR_THRESHOLD_DB). One profile per
-    points x blocks records of each dwell; `blocks` says how many each averaged."""
+    points x blocks records of each dwell; `blocks` says how many each averaged.
+    file_blocks: what read(path) gave, when the caller has it already."""
     import xarray as xr
 
     geometry = geometry_of(path, geometry)
     threshold = snr_threshold if snr_threshold is not None else (
         geometry.snr_threshold if geometry.snr_threshold is not None else SNR_THRESHOLD_DB)
     notch = dc_notch if dc_notch is not None else geometry.dc_notch
-    rows = list(_profiles(path, points, blocks, tz))
-    header = read(path)[0][0]
+    file_blocks = _blocks_of(path, file_blocks)
+    rows = list(_profiles(path, points, blocks, tz, file_blocks))
+    header = file_blocks[0][0]
     gates = header["Gates"]
     dim, coords = _gate_axis(header, gates, geometry)
     found = [moments(s, snr_threshold=threshold, dc_notch=notch) for _, _, s in rows]

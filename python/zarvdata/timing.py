@@ -83,7 +83,7 @@ def _from_entry(entry, count):
     return np.array(anchors_time)[which] + np.round(since).astype("timedelta64[ns]")
 
 
-def record_times(path, tz=None, at="start", assume_offset=None):
+def record_times(path, tz=None, at="start", assume_offset=None, blocks=None):
     """Each record of a data file at its UTC time: numpy datetime64[ns], one per
     record, in file order (an appended file's dwells one after the other).
 
@@ -93,12 +93,13 @@ def record_times(path, tz=None, at="start", assume_offset=None):
     time, so the step before it is the gap's length and not a record period.
     Without a journal the file's time stamp is local time in the zone tz (a zone
     name such as "Europe/Oslo", a tzinfo or a timedelta east of UTC); without tz
-    it is taken as UTC, with a warning. assume_offset is tz's older name.
+    it is taken as UTC, with a warning. assume_offset is tz's older name; blocks,
+    what read(path) gave, when the caller has it already.
     """
     if at not in ("start", "middle"):
         raise ValueError(f"at must be 'start' or 'middle', not {at!r}")
     tz = tz if tz is not None else assume_offset
-    blocks = read(path)
+    blocks = read(path) if blocks is None else blocks
     entries = journal(path)
     if not entries and tz is None:
         warnings.warn(f"{path}: no dwell journal and no time zone given; the file's time stamp "

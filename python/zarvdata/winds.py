@@ -84,15 +84,18 @@ def solve_wind(radial, zenith, azimuth, errors=None):
     return wind, np.sqrt(np.diag(covariance))
 
 
-def _profiles(paths, points, blocks):
+def _profiles(paths, points, blocks, known=None):
     """Every profile of every data file: (time, beam, ranges, radial velocity,
-    snr) and the geometry of the last file."""
+    snr) and the geometry of the last file. known: moments already computed, by
+    path, with the same points and blocks."""
     rows, geometry = [], None
     for path in paths:
         try:
             with warnings.catch_warnings():
                 warnings.simplefilter("ignore")  # torn last lines of files being written
-                m = moments_dataset(path, points=points, blocks=blocks)
+                m = (known or {}).get(path)
+                if m is None:
+                    m = moments_dataset(path, points=points, blocks=blocks)
         except (OSError, ValueError) as error:
             print(f"zarv-winds: skipped {error}", file=sys.stderr)
             continue
@@ -160,14 +163,15 @@ def _period_profile(rows, geometry, heights, window, min_fraction):
     return per_beam, wind, error
 
 
-def wind_profiles(data, period=None, window=None, min_fraction=None, points=64, blocks=4):
+def wind_profiles(data, period=None, window=None, min_fraction=None, points=64, blocks=4,
+                  moments=None):
     """The winds of a data directory (or of a list of data files) as an xarray
     Dataset on (time, height), one profile per consensus period that holds data;
     the settings come from the arguments, else the dwell journal's config.txt
     keys, else the defaults. Raises ValueError saying why when the geometry does
-    not allow winds."""
+    not allow winds. moments: moments_dataset of some paths, computed already."""
     paths = list(data_files(data)) if isinstance(data, (str, os.PathLike)) else list(data)
-    rows, geometry = _profiles(paths, points, blocks)
+    rows, geometry = _profiles(paths, points, blocks, moments)
     why = _why_no_wind(geometry)
     if why:
         raise ValueError(f"{data}: no winds: {why}" if isinstance(data, (str, os.PathLike))
