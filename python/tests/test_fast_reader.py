@@ -4,7 +4,6 @@ and on files that are not as the station writes them."""
 import warnings
 
 import numpy as np
-import pytest
 
 import zarvdata
 from zarvdata import reader
