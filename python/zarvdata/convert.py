@@ -11,7 +11,7 @@ import warnings
 import numpy as np
 
 from . import __version__
-from .dataset import geometry_of, moments_dataset, open_dataset
+from .dataset import add_position, geometry_of, moments_dataset, open_dataset
 from .reader import read
 from .spectral import BLOCKS, POINTS
 from .timing import journal, stamp_utc
@@ -60,7 +60,7 @@ def product(path, tz=None, institution="not given", points=POINTS, blocks=BLOCKS
                 f"zarv-convert {__version__}: {path}",
         comment="Radial velocity is positive away from the radar."
                 if geometry.known else "Without the radar's carrier frequency: gates and hertz.")
-    _add_position(merged, geometry)
+    add_position(merged, geometry)
     units = f"seconds since {when} +00:00"
     encoding = {name: {"units": units, "calendar": "standard", "dtype": "f8"}
                 for name in ("time", "profile_time")}
@@ -70,17 +70,6 @@ def product(path, tz=None, institution="not given", points=POINTS, blocks=BLOCKS
         if merged[name].dtype.kind == "f" or name in encoding:
             encoding.setdefault(name, {})["_FillValue"] = None
     return merged, encoding
-
-
-def _add_position(dataset, geometry):
-    """Where the station stands, as CF scalar coordinates."""
-    for name, value, standard, units in (
-            ("latitude", geometry.station_latitude, "latitude", "degrees_north"),
-            ("longitude", geometry.station_longitude, "longitude", "degrees_east"),
-            ("altitude", geometry.station_altitude, "altitude", "m")):
-        if value is not None:
-            dataset.coords[name] = ((), float(value), {"standard_name": standard, "units": units})
-            dataset.attrs.pop(f"station_{name}", None)
 
 
 def write_netcdf(path, out, tz=None, institution="not given"):

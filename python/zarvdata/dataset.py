@@ -43,6 +43,18 @@ def _heights(ranges_dim, geometry, header, gates, beams):
                         "units": "m"})}
 
 
+def add_position(dataset, geometry):
+    """Where the station stands, as CF scalar coordinates (in place of the
+    station_* attributes)."""
+    for name, value, standard, units in (
+            ("latitude", geometry.station_latitude, "latitude", "degrees_north"),
+            ("longitude", geometry.station_longitude, "longitude", "degrees_east"),
+            ("altitude", geometry.station_altitude, "altitude", "m")):
+        if value is not None:
+            dataset.coords[name] = ((), float(value), {"standard_name": standard, "units": units})
+            dataset.attrs.pop(f"station_{name}", None)
+
+
 def _header_text(header):
     return "\n".join(f"{label} = {value}" for label, value in header.items())
 

@@ -26,7 +26,7 @@ import warnings
 import numpy as np
 
 from . import __version__
-from .dataset import geometry_of, moments_dataset
+from .dataset import add_position, geometry_of, moments_dataset
 from .geometry import BEAMS
 from .reader import data_files
 
@@ -247,12 +247,7 @@ def _dataset(times, heights, wind, error, counts, snr, geometry, settings):
                                                            "units": "1"}),
     }
     ds = xr.Dataset(variables, coords=coords, attrs=settings)
-    for name, value, standard, units in (
-            ("latitude", geometry.station_latitude, "latitude", "degrees_north"),
-            ("longitude", geometry.station_longitude, "longitude", "degrees_east"),
-            ("altitude", geometry.station_altitude, "altitude", "m")):
-        if value is not None:
-            ds.coords[name] = ((), float(value), {"standard_name": standard, "units": units})
+    add_position(ds, geometry)
     ds.attrs["radar_frequency_hz"] = geometry.radar_frequency
     return ds
 
