@@ -291,15 +291,15 @@ void AcquisitionRun::startDwell(int beam) {
     // A read is under way before the first frame leaves the controller.
     startReader();
     log_.LogMessage(QStringLiteral("Starting trigger on beam direction: %1").arg(beam));
-    // Records are placed in time from here: the first frame leaves the
-    // controller as the frame arrives, while the write is under way. The middle
-    // of the write is the best guess, whatever held this thread up around it.
+    // The first frame leaves the controller while the write is under way: the
+    // write bounds it, and the stream's own arrivals date it within that.
     const QDateTime wall_before = log_.now();
     const std::int64_t before_ns = linkNowNs();
     session_.commands().StartTrigger();
-    const std::int64_t write_ns = linkNowNs() - before_ns;
-    trigger_ns_ = before_ns + write_ns / 2;
-    trigger_wall_ = wall_before.addMSecs(write_ns / 2 / 1000000);
+    const std::int64_t after_ns = linkNowNs();
+    trigger_write_ = TriggerWrite{before_ns, after_ns};
+    trigger_ns_ = before_ns + (after_ns - before_ns) / 2;
+    trigger_wall_ = wall_before.addMSecs((after_ns - before_ns) / 2 / 1000000);
     enterPhase(Phase::Dwell);
     beam_start_ns_ = linkNowNs();
 }
@@ -410,7 +410,7 @@ AcquisitionRun::DwellEnd AcquisitionRun::endDwell(DwellEnd end) {
     // Everything the reader queued is still recorded, then the file closes; the
     // next dwell need not wait for the close, but the records decide whether
     // there is one.
-    processor_.endDwell(trigger_ns_, end_ns);
+    processor_.endDwell(trigger_write_, end_ns);
     waiter_.waitUntil([this] { return processor_.dwellDrained(); });
     showProgress();
     totals_.framing_errors += processor_.framingErrors();
@@ -463,8 +463,8 @@ void AcquisitionRun::reportTiming(const DwellTiming& timing) {
         const std::int64_t frames = timing.missing() * std::max(1, config_.run_config.integrations);
         op_.setLossText(QStringLiteral("Lost %1 frames").arg(frames));
     }
-    journal_pending_ =
-        DwellEntry{file_.path(), beam_, trigger_wall_, timing, config_.run_config.geometry};
+    journal_pending_ = DwellEntry{file_.path(), beam_,  trigger_wall_,
+                                  trigger_ns_,  timing, config_.run_config.geometry};
 }
 
 void AcquisitionRun::waitForDwellClosed() {
@@ -515,7 +515,7 @@ void AcquisitionRun::cleanUpAfterError() noexcept {
 // A dwell cut short by an error still counts what its file holds.
 void AcquisitionRun::closeDwellAfterError(bool cut_short) {
     enterPhase(Phase::Draining);
-    processor_.endDwell(trigger_ns_, linkNowNs());
+    processor_.endDwell(trigger_write_, linkNowNs());
     waiter_.waitUntil([this] { return processor_.dwellClosed(); });
     if (cut_short) reportTiming(processor_.timing());
     writeJournal();

@@ -176,8 +176,9 @@ class AcquisitionRun : public QObject {
     bool warned_behind_ = false;
     int shown_framing_errors_ = 0;
     std::int64_t beam_start_ns_ = 0;
-    std::int64_t trigger_ns_ = 0;
-    QDateTime trigger_wall_;
+    TriggerWrite trigger_write_;
+    std::int64_t trigger_ns_ = 0;  // the write's middle, on the link's clock
+    QDateTime trigger_wall_;       // the station's clock then
     std::optional<DwellEntry> journal_pending_;
     QString fault_;  // why the last dwell ended early
     bool always_recover_ = false;

@@ -14,6 +14,7 @@ struct ChunkArrival {
     std::int64_t ns = 0;
     std::uint32_t tail = 0;
     bool dated = false;
+    bool overrun = false;  // the bridge dropped bytes before the chunk's first
 };
 
 // The hand-over from the stream reader to the processing: a ring of pre-allocated
@@ -42,6 +43,8 @@ class ChunkQueue {
         std::int64_t arrived_ns = 0;
         std::uint32_t arrival_tail = 0;
         bool dated = false;
+        // The bridge said its buffer overflowed before the chunk's first byte.
+        bool overrun_before = false;
     };
 
     ChunkQueue(int slot_count, int slot_size);

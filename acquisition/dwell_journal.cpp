@@ -67,28 +67,39 @@ QJsonObject geometryObject(station::RadarGeometry geometry) {
 
 }  // namespace
 
-QDateTime WallTimeOf(const DwellEntry& entry, std::int64_t steady_ns) {
-    const std::int64_t since_ns = steady_ns - entry.timing.trigger_ns;
-    return entry.trigger_wall.addMSecs(std::llround(static_cast<double>(since_ns) / 1e6));
+QDateTime WallTimeOf(const DwellEntry& entry, std::int64_t link_ns) {
+    const std::int64_t since_ns = link_ns - entry.wall_at_ns;
+    return entry.wall.addMSecs(std::llround(static_cast<double>(since_ns) / 1e6));
 }
 
 QByteArray DwellJournalLine(const DwellEntry& entry) {
     const DwellTiming& t = entry.timing;
     QJsonArray gaps;
     for (const Discontinuity& gap : t.gaps) {
-        gaps.append(QJsonObject{
+        QJsonObject object{
             {QStringLiteral("record"), static_cast<qint64>(gap.record)},
             {QStringLiteral("missing"), static_cast<qint64>(gap.missing)},
             {QStringLiteral("at"), utcText(WallTimeOf(entry, gap.at_ns))},
             {QStringLiteral("cause"), QString::fromLatin1(GapCauseName(gap.cause))},
-        });
+        };
+        // A count the bridge left open: how few and how many it can be.
+        if (!gap.certain()) {
+            object.insert(QStringLiteral("missing_min"), static_cast<qint64>(gap.missing_min));
+            object.insert(QStringLiteral("missing_max"), static_cast<qint64>(gap.missing_max));
+        }
+        gaps.append(object);
     }
     QJsonObject line{
         {QStringLiteral("file"), QFileInfo(entry.data_file).fileName()},
         {QStringLiteral("beam"), entry.beam},
-        {QStringLiteral("trigger_start"), utcText(entry.trigger_wall)},
-        {QStringLiteral("time_zone"), zoneName(entry.trigger_wall)},
-        {QStringLiteral("utc_offset"), offsetText(entry.trigger_wall)},
+        {QStringLiteral("trigger_start"), utcText(WallTimeOf(entry, t.trigger_ns))},
+        {QStringLiteral("trigger_write"),
+         QJsonArray{utcText(WallTimeOf(entry, t.write.began_ns)),
+                    utcText(WallTimeOf(entry, t.write.returned_ns))}},
+        {QStringLiteral("trigger_from"),
+         t.trigger_from_stream ? QStringLiteral("stream") : QStringLiteral("write")},
+        {QStringLiteral("time_zone"), zoneName(entry.wall)},
+        {QStringLiteral("utc_offset"), offsetText(entry.wall)},
         {QStringLiteral("end"), utcText(WallTimeOf(entry, t.end_ns))},
         {QStringLiteral("record_period_s"), t.record_period_ns / 1e9},
         {QStringLiteral("records_written"), static_cast<qint64>(t.records_written)},

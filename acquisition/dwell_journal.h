@@ -21,12 +21,13 @@ inline constexpr char kDwellJournalName[] = "dwells.jsonl";
 struct DwellEntry {
     QString data_file;  // full path
     int beam = 0;
-    QDateTime trigger_wall;  // the station's clock when the trigger was started
+    QDateTime wall;               // the station's clock at wall_at_ns
+    std::int64_t wall_at_ns = 0;  // on the link's clock, as the timing
     DwellTiming timing;
     station::RadarGeometry geometry;  // its keys that config.txt set, under "radar"
 };
 
-// The wall-clock time of a steady-clock instant of the dwell.
+// The wall-clock time of an instant of the dwell on the link's clock.
 QDateTime WallTimeOf(const DwellEntry& entry, std::int64_t steady_ns);
 // One line, without its line end.
 QByteArray DwellJournalLine(const DwellEntry& entry);

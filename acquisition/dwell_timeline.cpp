@@ -9,10 +9,7 @@ namespace zarv::acquisition {
 namespace {
 constexpr double kNone = std::numeric_limits<double>::infinity();
 constexpr std::int64_t kLeastToleranceNs = 10'000'000;
-constexpr double kFrameBytes = StreamDecoder::kFrameSize;
-// What the link and the bridge can hold while the reader is held up, with room
-// to spare: the hardware link's ring is 4 MiB.
-constexpr std::int64_t kHeldBytes = 8 * 1024 * 1024;
+constexpr std::int64_t kFrameBytes = StreamDecoder::kFrameSize;
 }  // namespace
 
 const char* GapCauseName(GapCause cause) {
@@ -27,6 +24,8 @@ const char* GapCauseName(GapCause cause) {
             return "pause";
         case GapCause::End:
             return "end";
+        case GapCause::Overrun:
+            return "overrun";
     }
     return "pause";
 }
@@ -46,8 +45,7 @@ void DwellTimeline::begin(double frame_period_ns, int integrations) {
     frame_period_ns_ = frame_period_ns;
     integrations_ = std::max(integrations, 1);
     segments_.clear();
-    pending_.reset();
-    segments_.push_back(Segment{StreamMark{0, 0, 0}, GapCause::Start, kNone});
+    segments_.push_back(Segment{StreamMark{0, 0, 0}, GapCause::Start, false, kNone});
 }
 
 std::int64_t DwellTimeline::toleranceNs() const {
@@ -55,120 +53,151 @@ std::int64_t DwellTimeline::toleranceNs() const {
                                   std::llround(frame_period_ns_ * integrations_));
 }
 
+// When the last frame that the bytes up to stream_end reach into was made,
+// counted from the first frame.
+double DwellTimeline::dueNs(std::int64_t stream_end) const {
+    const std::int64_t frames = (stream_end + kFrameBytes - 1) / kFrameBytes;
+    return static_cast<double>(frames - 1) * frame_period_ns_;
+}
+
 void DwellTimeline::noteChunk(std::int64_t arrival_ns, std::int64_t stream_end,
-                              const StreamMark& chunk_start, const StreamMark& gap_at,
-                              GapCause gap_cause, bool whole) {
+                              const StreamMark& gap_at, GapCause gap_cause) {
     if (segments_.empty()) begin(frame_period_ns_, integrations_);
-    // A short read ended at its time-out or at a stop: it says when its last byte
-    // arrived only if the stream went on after it.
-    if (pending_) {
-        Segment& s = segments_[pending_->segment];
-        s.least_lateness = std::min(s.least_lateness, pending_->lateness);
-        pending_.reset();
+    const bool overrun = gap_cause == GapCause::Overrun && gap_at.valid();
+    if (gap_at.valid() && gap_at.byte > segments_.back().start.byte &&
+        segments_.size() < kMaxSegments) {
+        segments_.push_back(Segment{gap_at, gap_cause, overrun, kNone});
+    } else if (overrun) {
+        segments_.back().loss_unknown = true;
     }
-    const double lateness = static_cast<double>(arrival_ns) -
-                            static_cast<double>(stream_end) / kFrameBytes * frame_period_ns_;
-    const Segment& current = segments_.back();
-    const bool room = segments_.size() < kMaxSegments;
-    if (room && gap_at.valid() && gap_at.byte > current.start.byte) {
-        segments_.push_back(Segment{gap_at, gap_cause, kNone});
-    } else if (room && chunk_start.valid() && chunk_start.byte > current.start.byte &&
-               current.least_lateness != kNone &&
-               lateness > current.least_lateness + static_cast<double>(toleranceNs())) {
-        segments_.push_back(Segment{chunk_start, GapCause::Pause, kNone});
-    }
-    if (whole)
-        segments_.back().least_lateness = std::min(segments_.back().least_lateness, lateness);
-    else
-        pending_ = Pending{segments_.size() - 1, lateness};
+    if (stream_end <= 0) return;
+    Segment& s = segments_.back();
+    s.envelope = std::min(s.envelope, static_cast<double>(arrival_ns) - dueNs(stream_end));
 }
 
-// The stream breaks (a framing error, a queue loss) at next, within what the
-// link can hold after s.
-bool DwellTimeline::brokenWithinHeld(const Segment& next, const Segment& s) {
-    const bool broken = next.cause == GapCause::Framing || next.cause == GapCause::Queue;
-    return broken && next.start.byte - s.start.byte <= kHeldBytes;
+// Frames lost without a count before each segment. Between two overruns the
+// loss stays the same, so the least envelope of that stretch measures it; it
+// can only grow, and no frame arrived before it was made, which bounds it.
+std::vector<DwellTimeline::Frames> DwellTimeline::unknownLosses(std::int64_t first_ns,
+                                                                double latency,
+                                                                std::int64_t earliest_ns) const {
+    const std::size_t n = segments_.size();
+    std::vector<std::size_t> stretch(n, 0);
+    std::vector<double> envelope;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (k == 0 || segments_[k].loss_unknown) envelope.push_back(kNone);
+        envelope.back() = std::min(envelope.back(), segments_[k].envelope);
+        stretch[k] = envelope.size() - 1;
+    }
+    const auto most_allowed = [&](double e) {
+        return e == kNone ? std::numeric_limits<std::int64_t>::max()
+                          : static_cast<std::int64_t>(std::floor(
+                                (e - static_cast<double>(earliest_ns)) / frame_period_ns_));
+    };
+    std::vector<std::int64_t> most(envelope.size());
+    std::int64_t bound = std::numeric_limits<std::int64_t>::max();
+    for (std::size_t e = envelope.size(); e-- > 0;)
+        most[e] = bound = std::min(bound, most_allowed(envelope[e]));
+
+    std::vector<Frames> per_stretch(envelope.size());
+    for (std::size_t e = 1; e < envelope.size(); ++e) {
+        const std::int64_t before = per_stretch[e - 1].estimate;
+        std::int64_t estimate = before;
+        if (envelope[e] != kNone)
+            estimate = std::llround((envelope[e] - static_cast<double>(first_ns) - latency) /
+                                    frame_period_ns_);
+        // A stretch no arrival dates cannot be bounded: the estimate stands.
+        const std::int64_t upper = most[e] == std::numeric_limits<std::int64_t>::max()
+                                       ? estimate
+                                       : std::max(before, most[e]);
+        per_stretch[e] = Frames{std::clamp(estimate, before, upper), upper};
+    }
+    std::vector<Frames> lost(n);
+    for (std::size_t k = 0; k < n; ++k) lost[k] = per_stretch[stretch[k]];
+    return lost;
 }
 
-// A reader that was held up reads old bytes late before it meets the hole: the
-// chunk that arrived late is no place for the gap when a framing error or a
-// queue loss follows within what the link can hold; the gap is where the bytes
-// break.
-std::vector<DwellTimeline::Segment> DwellTimeline::placedSegments() const {
-    std::vector<Segment> placed;
+void DwellTimeline::addGaps(DwellTiming& timing, const std::vector<Frames>& lost) const {
+    const double n = integrations_;
+    std::int64_t counted = 0;  // missing records before the segment
     for (std::size_t k = 0; k < segments_.size(); ++k) {
         const Segment& s = segments_[k];
-        // Held up from the dwell's start: its first bytes came late, as late as
-        // the loss after them. They were made at the start all the same.
-        if (k == 0 && s.least_lateness != kNone && segments_.size() > 1 &&
-            brokenWithinHeld(segments_[1], s) &&
-            s.least_lateness > segments_[1].least_lateness - static_cast<double>(toleranceNs())) {
-            placed.push_back(Segment{s.start, s.cause, -kNone});
-            continue;
+        // Frames between the first frame and this record's first, as counted.
+        const double frames = static_cast<double>(s.start.byte) / kFrameBytes - s.start.frames_into;
+        const auto records_at = [&](std::int64_t unknown) -> std::int64_t {
+            return std::llround((frames + static_cast<double>(unknown)) / n -
+                                static_cast<double>(s.start.record)) -
+                   counted;
+        };
+        const std::int64_t missing = records_at(lost[k].estimate);
+        if (s.start.record >= timing.records_written || missing < 1) continue;
+        Discontinuity gap{
+            s.start.record,
+            missing,
+            timing.trigger_ns +
+                std::llround((frames + static_cast<double>(lost[k].estimate)) * frame_period_ns_),
+            s.start.record == 0 ? GapCause::Start : s.cause,
+            missing,
+            missing};
+        // Only an overrun leaves the count open: say how far.
+        if (s.loss_unknown) {
+            gap.missing_min =
+                std::max<std::int64_t>(0, records_at(k == 0 ? 0 : lost[k - 1].estimate));
+            gap.missing_max = std::max(missing, records_at(lost[k].most));
         }
-        if (s.cause == GapCause::Pause && k + 1 < segments_.size()) {
-            if (brokenWithinHeld(segments_[k + 1], s)) {
-                if (!placed.empty())
-                    placed.back().least_lateness =
-                        std::min(placed.back().least_lateness, s.least_lateness);
-                continue;
-            }
-        }
-        placed.push_back(s);
+        timing.gaps.push_back(gap);
+        counted += missing;
     }
-    return placed;
 }
 
-DwellTiming DwellTimeline::finish(std::int64_t trigger_ns, std::int64_t end_ns,
+// What the stream should still have brought before reading ended.
+void DwellTimeline::addEndGap(DwellTiming& timing, double latency) const {
+    const double period = timing.record_period_ns;
+    const double next_due = static_cast<double>(timing.recordTimeNs(timing.records_written));
+    const double room = static_cast<double>(timing.end_ns) - latency - next_due;
+    if (period <= 0 || room <= std::max(static_cast<double>(toleranceNs()), 2 * period)) return;
+    const auto missing = static_cast<std::int64_t>(std::floor(room / period));
+    timing.gaps.push_back(Discontinuity{timing.records_written, missing, std::llround(next_due),
+                                        GapCause::End, missing, missing});
+}
+
+DwellTiming DwellTimeline::finish(TriggerWrite write, std::int64_t end_ns,
                                   std::int64_t records_written) const {
-    const std::vector<Segment> segments = placedSegments();
     DwellTiming timing;
-    timing.trigger_ns = trigger_ns;
+    timing.write = write;
     timing.end_ns = end_ns;
     timing.record_period_ns = frame_period_ns_ * integrations_;
     timing.records_written = records_written;
-    const double period = timing.record_period_ns;
-    const double tolerance = static_cast<double>(toleranceNs());
-
-    // The least lateness from each segment on, measured from the trigger.
-    std::vector<double> lateness(segments.size(), kNone);
-    double least = kNone;
-    for (std::size_t k = segments.size(); k-- > 0;) {
-        least = std::min(least, segments[k].least_lateness);
-        lateness[k] = least - static_cast<double>(trigger_ns);
+    if (frame_period_ns_ <= 0) {
+        timing.trigger_ns = write.began_ns;
+        timing.records_implied = records_written;
+        return timing;
     }
-    // The link's own latency, as far as it looks normal.
-    const double latency = lateness.empty() || lateness[0] == kNone || lateness[0] == -kNone
-                               ? 0.0
-                               : std::clamp(lateness[0], 0.0, tolerance);
-
-    std::int64_t counted = 0;  // missing records before the last gap
-    for (std::size_t k = 0; k < segments.size() && period > 0; ++k) {
-        const Segment& s = segments[k];
-        if (lateness[k] == kNone || s.start.record >= records_written) continue;
-        const double lost_ns = std::max(0.0, lateness[k] - latency);
-        const double due_ns =
-            (static_cast<double>(s.start.byte) / kFrameBytes - s.start.frames_into) *
-                frame_period_ns_ +
-            lost_ns;
-        const std::int64_t missing =
-            std::llround(due_ns / period - static_cast<double>(s.start.record)) - counted;
-        if (missing < 1) continue;
-        timing.gaps.push_back(
-            Discontinuity{s.start.record, missing, trigger_ns + std::llround(due_ns), s.cause});
-        counted += missing;
+    // The lower envelope of the stream before any overrun dates the first frame.
+    double first = kNone;
+    for (const Segment& s : segments_) {
+        if (s.loss_unknown) break;
+        first = std::min(first, s.envelope);
     }
-
-    // What the stream should still have brought before reading ended.
-    const double next_due = static_cast<double>(timing.recordTimeNs(records_written));
-    const double room = static_cast<double>(end_ns) - latency - next_due;
-    if (period > 0 && room > std::max(tolerance, 2 * period)) {
-        const auto missing = static_cast<std::int64_t>(std::floor(room / period));
-        timing.gaps.push_back(
-            Discontinuity{records_written, missing, std::llround(next_due), GapCause::End});
-        counted += missing;
+    const std::int64_t latest = std::max(write.began_ns, write.returned_ns);
+    if (first != kNone) {
+        const std::int64_t from_stream = std::llround(first);
+        timing.trigger_ns = std::clamp(from_stream, write.began_ns, latest);
+        timing.trigger_from_stream = from_stream >= write.began_ns && from_stream < latest;
+    } else {
+        timing.trigger_ns = write.began_ns + (latest - write.began_ns) / 2;
     }
-    timing.records_implied = records_written + counted;
+    // The link's own least latency, as far as it looks like one: a first
+    // stretch that came later than the tolerance was held up, and says nothing
+    // of it. Against the first frame plus that latency, the envelope after an
+    // overrun counts the frames the overrun took.
+    const double late = first == kNone ? 0.0 : first - static_cast<double>(timing.trigger_ns);
+    const double latency = late >= 0 && late <= static_cast<double>(toleranceNs()) ? late : 0.0;
+    addGaps(timing, unknownLosses(timing.trigger_ns, latency, write.began_ns));
+    addEndGap(timing, latency);
+    std::int64_t missing = 0;
+    for (const Discontinuity& gap : timing.gaps) missing += gap.missing;
+    timing.records_implied = records_written + missing;
     return timing;
 }
 

@@ -87,10 +87,13 @@ std::int64_t TMyThread::readChunk(std::uint32_t want, std::uint64_t& unqueued) {
         last_data_ns_.store(returned_ns);
         if (slot) {
             queue_.publish(count, unqueued,
-                           ChunkArrival{arrival.ns, arrival.tail, arrival.from_link});
+                           ChunkArrival{arrival.ns, arrival.tail, arrival.from_link,
+                                        arrival.overrun || overrun_unqueued_});
             unqueued = 0;
+            overrun_unqueued_ = false;
         } else {
             unqueued += count;
+            overrun_unqueued_ = overrun_unqueued_ || arrival.overrun;
             lost_bytes_.fetch_add(count);
         }
     }

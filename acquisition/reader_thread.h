@@ -65,6 +65,7 @@ class TMyThread : public QThread {
     ChunkQueue& queue_;
     OnFailure on_failure_;
     std::vector<std::uint8_t> scratch_;
+    bool overrun_unqueued_ = false;  // the bridge overran before bytes the queue lost
     std::atomic<bool> stop_requested_{false};
     std::atomic<bool> read_failed_{false};
     std::atomic<bool> reading_{false};

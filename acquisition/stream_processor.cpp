@@ -63,10 +63,10 @@ void StreamProcessor::beginDwell(DataFile& file) {
     queue_.wake();
 }
 
-void StreamProcessor::endDwell(std::int64_t trigger_ns, std::int64_t end_ns) {
+void StreamProcessor::endDwell(TriggerWrite trigger, std::int64_t end_ns) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        trigger_ns_ = trigger_ns;
+        trigger_ = trigger;
         end_ns_ = end_ns;
         if (phase_ == Phase::Recording) phase_ = Phase::Draining;
     }
@@ -126,8 +126,9 @@ void StreamProcessor::loop() {
 
 void StreamProcessor::process(ChunkQueue::Chunk& chunk) {
     if (before_chunk_) before_chunk_();
-    // A hole in the stream: no record may mix frames from both sides of it.
-    if (chunk.lost_before > 0) decoder_.breakStream(chunk.lost_before);
+    // A hole in the stream: no record may mix frames from both sides of it. The
+    // queue counted what it lost; the bridge only says that it lost something.
+    if (chunk.lost_before > 0 || chunk.overrun_before) decoder_.breakStream(chunk.lost_before);
     decoder_.HandOverChunk(chunk.data(), chunk.count);
     const std::int64_t before = decoder_.recordsEmitted();
     try {
@@ -135,14 +136,12 @@ void StreamProcessor::process(ChunkQueue::Chunk& chunk) {
     } catch (const StationError& e) {
         fail(e.text());
     }
-    const bool queue_loss = chunk.lost_before > 0;
-    // A read that filled its chunk returned as its last byte came; a short one
-    // only dates the stream when the link told when its bytes came.
-    const bool whole = chunk.dated || static_cast<int>(chunk.count) == queue_.slotSize();
+    const bool hole = chunk.lost_before > 0 || chunk.overrun_before;
+    const GapCause cause = chunk.overrun_before ? GapCause::Overrun
+                           : hole               ? GapCause::Queue
+                                                : GapCause::Framing;
     timeline_.noteChunk(chunk.arrived_ns, decoder_.streamOffset() - chunk.arrival_tail,
-                        decoder_.chunkStart(),
-                        queue_loss ? decoder_.chunkStart() : decoder_.firstFramingError(),
-                        queue_loss ? GapCause::Queue : GapCause::Framing, whole);
+                        hole ? decoder_.chunkStart() : decoder_.firstFramingError(), cause);
     records_.fetch_add(decoder_.recordsEmitted() - before);
     if (framing_limit_passed_.load()) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -155,7 +154,7 @@ void StreamProcessor::finishDwell() {
     // before the close, so that the run has it once the dwell is drained.
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        timing_ = timeline_.finish(trigger_ns_, end_ns_, file_->records());
+        timing_ = timeline_.finish(trigger_, end_ns_, file_->records());
         phase_ = Phase::Closing;
     }
     if (notify_) notify_();

@@ -42,9 +42,9 @@ class StreamProcessor : private StreamEvents {
     // A new dwell into file, which stays the processor's until dwellClosed().
     void beginDwell(DataFile& file);
     // Every chunk queued so far is still recorded; then the file is closed and
-    // the dwell's timing worked out: the trigger was started at trigger_ns and
-    // reading ended at end_ns (steady clock).
-    void endDwell(std::int64_t trigger_ns = 0, std::int64_t end_ns = 0);
+    // the dwell's timing worked out: the trigger was started by the write and
+    // reading ended at end_ns (the link's clock).
+    void endDwell(TriggerWrite trigger = {}, std::int64_t end_ns = 0);
     // Once dwellClosed(): where the dwell's records belong in time.
     DwellTiming timing() const;
     // Every chunk of the dwell has been recorded; the file may still be closing.
@@ -100,7 +100,7 @@ class StreamProcessor : private StreamEvents {
     bool discarding_ = false;  // the dwell's recording has ended early
     QString error_;
     bool quit_ = false;
-    std::int64_t trigger_ns_ = 0;
+    TriggerWrite trigger_;
     std::int64_t end_ns_ = 0;
     DwellTiming timing_;
 

@@ -72,6 +72,10 @@ class FtApi {
                                  std::uint32_t* /*tail*/) {
         return false;
     }
+    // Not a D2XX call: the bridge flagged an overrun (its buffer was full and it
+    // dropped bytes) just before the first byte the last read returned. A read
+    // never reaches past such a place: the next read begins there.
+    virtual bool LastReadOverrun(FT_HANDLE /*handle*/) { return false; }
     // Not a D2XX call: the time the device streams on.
     virtual const LinkClock& StreamClock() const { return SteadyLinkClock(); }
     // Not a D2XX call: why the last listing or open could not open a device that

@@ -283,6 +283,11 @@ bool LibFtdiApi::LastReadArrival(FT_HANDLE handle, std::int64_t* arrived_ns, std
     return device && device->ring->lastArrival(arrived_ns, tail);
 }
 
+bool LibFtdiApi::LastReadOverrun(FT_HANDLE handle) {
+    const auto device = find(handle);
+    return device && device->ring->lastReadOverrun();
+}
+
 void LibFtdiApi::AbortReads(FT_HANDLE handle, bool aborted) {
     if (const auto device = find(handle)) device->ring->setAborted(aborted);
 }

@@ -35,6 +35,7 @@ class LibFtdiApi : public FtApi {
     FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, std::uint32_t* rx_bytes) override;
     void AbortReads(FT_HANDLE handle, bool aborted) override;
     bool LastReadArrival(FT_HANDLE handle, std::int64_t* arrived_ns, std::uint32_t* tail) override;
+    bool LastReadOverrun(FT_HANDLE handle) override;
     std::string DescribeOpenFailure() override;
 
     struct Device;

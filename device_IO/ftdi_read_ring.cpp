@@ -13,6 +13,9 @@ namespace zarv::device_io {
 namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kStatusBytes = 2;
+// Second status byte, bit 1: the chip's receive buffer overflowed and it
+// dropped what came in meanwhile.
+constexpr unsigned char kOverrunError = 0x02;
 constexpr auto kStopWait = std::chrono::seconds(2);
 
 // libusb hands a transfer from the submitting thread to the one that completes
@@ -129,11 +132,15 @@ void FtdiReadRing::completed(libusb_transfer* transfer) {
 }
 
 // Every packet of max_packet_size bytes (the last may be shorter) begins with the
-// bridge's two modem-status bytes; only what follows is stream.
+// bridge's two modem-status bytes; only what follows is stream. A packet whose
+// status tells of an overrun marks a hole before its payload.
 void FtdiReadRing::storePayloadLocked(const libusb_transfer* transfer) {
     const int packet = endpoint_.packet_size;
     for (int at = 0; at < transfer->actual_length; at += packet) {
         const int end = std::min(at + packet, transfer->actual_length);
+        if (end - at >= kStatusBytes && (transfer->buffer[at + 1] & kOverrunError) != 0 &&
+            (overruns_.empty() || overruns_.back() != stored_))
+            overruns_.push_back(stored_);
         for (int i = at + kStatusBytes; i < end;) {
             const std::size_t tail = (head_ + size_) % ring_.size();
             const std::size_t n =
@@ -151,9 +158,17 @@ std::uint32_t FtdiReadRing::read(std::uint8_t* out, std::uint32_t count, std::ui
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     std::uint32_t got = 0;
     std::unique_lock<std::mutex> lock(mutex_);
+    last_read_overrun_ = false;
     while (true) {
         while (got < count && size_ > 0) {
-            const std::size_t n = std::min<std::size_t>({count - got, size_, ring_.size() - head_});
+            // A read begins at an overrun or stops before it.
+            if (!overruns_.empty() && overruns_.front() <= taken_) {
+                if (got > 0) break;
+                overruns_.pop_front();
+                last_read_overrun_ = true;
+            }
+            std::size_t n = std::min<std::size_t>({count - got, size_, ring_.size() - head_});
+            if (!overruns_.empty()) n = std::min<std::size_t>(n, overruns_.front() - taken_);
             std::memcpy(out + got, ring_.data() + head_, n);
             head_ = (head_ + n) % ring_.size();
             size_ -= n;
@@ -161,7 +176,8 @@ std::uint32_t FtdiReadRing::read(std::uint8_t* out, std::uint32_t count, std::ui
             got += static_cast<std::uint32_t>(n);
         }
         submitLocked();
-        if (got >= count || aborted_ || gone_.load()) break;
+        const bool at_overrun = got > 0 && !overruns_.empty() && overruns_.front() <= taken_;
+        if (got >= count || at_overrun || aborted_ || gone_.load()) break;
         if (timeout_ms == 0)
             changed_.wait(lock);
         else if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && size_ == 0)
@@ -211,6 +227,7 @@ int FtdiReadRing::flush(const std::function<int()>& chip_request) {
     taken_ += size_;
     size_ = 0;
     arrivals_.clear();
+    overruns_.clear();
     submitLocked();
     return result;
 }
@@ -244,6 +261,11 @@ bool FtdiReadRing::lastArrival(std::int64_t* arrived_ns, std::uint32_t* tail) co
     *tail = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(taken_ - last_read_arrival_->end, 0xFFFFFFFFu));
     return true;
+}
+
+bool FtdiReadRing::lastReadOverrun() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return last_read_overrun_;
 }
 
 std::size_t FtdiReadRing::queued() const {

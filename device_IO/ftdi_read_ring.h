@@ -56,6 +56,9 @@ class FtdiReadRing {
     // its end arrived at *arrived_ns (steady clock), with the transfer that
     // brought it. False when no transfer that ended in it is known.
     bool lastArrival(std::int64_t* arrived_ns, std::uint32_t* tail) const;
+    // The bridge flagged an overrun just before the first byte the last read
+    // returned; reads never reach past such a place.
+    bool lastReadOverrun() const;
     bool gone() const { return gone_.load(); }
 
   private:
@@ -86,6 +89,9 @@ class FtdiReadRing {
     std::uint64_t stored_ = 0;  // payload bytes ever stored
     std::uint64_t taken_ = 0;   // and read or dropped
     std::optional<Arrival> last_read_arrival_;
+    // Where the bridge flagged overruns, as stream offsets not yet read past.
+    std::deque<std::uint64_t> overruns_;
+    bool last_read_overrun_ = false;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;

@@ -110,6 +110,7 @@ std::uint32_t UsbLink::ReadStream(std::uint8_t* into, std::uint32_t count, FT_ST
     *status_out = status;
     received = received <= count ? received : count;
     if (!arrival) return received;
+    arrival->overrun = received > 0 && api_.LastReadOverrun(ft_handle);
     arrival->from_link = api_.LastReadArrival(ft_handle, &arrival->ns, &arrival->tail);
     if (!arrival->from_link) {
         arrival->ns = api_.StreamClock().nowNs();

@@ -51,6 +51,7 @@ class UsbLink {
         std::int64_t ns = 0;
         std::uint32_t tail = 0;
         bool from_link = false;
+        bool overrun = false;  // the bridge dropped bytes before the read's first
     };
     // Reads the stream into a buffer of the caller's; returns the number read.
     std::uint32_t ReadStream(std::uint8_t* into, std::uint32_t count, FT_STATUS* status,

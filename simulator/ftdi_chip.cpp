@@ -10,8 +10,9 @@ namespace zarv::sim {
 using namespace zarv::device_io;
 
 namespace {
-constexpr std::uint8_t kModemStatus = 0x31;  // CTS and DSR
-constexpr std::uint8_t kLineStatus = 0x60;   // transmitter empty
+constexpr std::uint8_t kModemStatus = 0x31;   // CTS and DSR
+constexpr std::uint8_t kLineStatus = 0x60;    // transmitter empty
+constexpr std::uint8_t kOverrunError = 0x02;  // line status: bytes were dropped
 constexpr std::uint16_t kLanguageEnglishUs = 0x0409;
 
 enum : std::uint8_t {
@@ -161,6 +162,7 @@ std::optional<std::vector<std::uint8_t>> FtdiChip::vendorRequest(const UsbSetup&
 void FtdiChip::purgeReceived() {
     std::lock_guard<std::mutex> lock(mutex_);
     carry_.clear();
+    carry_overruns_.clear();
     if (controller_) controller_->FT_Purge(handle_, FT_PURGE_RX);
 }
 
@@ -184,18 +186,28 @@ std::size_t FtdiChip::payloadRoom(std::size_t capacity) {
     return packets * kPayloadPerPacket;
 }
 
-std::vector<std::uint8_t> FtdiChip::takePayload(std::size_t capacity) {
+FtdiChip::InPayload FtdiChip::takePayload(std::size_t capacity) {
     const std::size_t room = payloadRoom(capacity);
-    std::vector<std::uint8_t> payload;
+    InPayload payload;
+    bool overrun_next = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        const std::size_t n = std::min(room, carry_.size());
-        payload.assign(carry_.begin(), carry_.begin() + static_cast<long>(n));
+        if (!carry_overruns_.empty() && carry_overruns_.front() == 0 && !carry_.empty()) {
+            payload.overrun = true;
+            carry_overruns_.pop_front();
+        }
+        std::size_t n = std::min(room, carry_.size());
+        if (!carry_overruns_.empty() && carry_overruns_.front() <= n) {
+            n = carry_overruns_.front();
+            overrun_next = true;
+        }
+        payload.bytes.assign(carry_.begin(), carry_.begin() + static_cast<long>(n));
         carry_.erase(carry_.begin(), carry_.begin() + static_cast<long>(n));
+        for (std::size_t& at : carry_overruns_) at -= n;
     }
     if (!controller_) {
         waitLatency();
-    } else {
+    } else if (!overrun_next) {
         readUntilLatency(payload, room);
     }
     std::lock_guard<std::mutex> lock(mutex_);
@@ -209,14 +221,22 @@ std::vector<std::uint8_t> FtdiChip::takePayload(std::size_t capacity) {
 // The chip sends every full packet at once and a partial one when the latency
 // timer runs out, which happens only when less than a packet came in during a
 // whole latency period: a steady stream fills the transfer.
-void FtdiChip::readUntilLatency(std::vector<std::uint8_t>& payload, std::size_t room) {
+void FtdiChip::readUntilLatency(InPayload& payload, std::size_t room) {
     std::vector<std::uint8_t> more(room);
-    while (payload.size() < room) {
+    while (payload.bytes.size() < room) {
         std::uint32_t got = 0;
         controller_->FT_Read(handle_, more.data(),
-                             static_cast<std::uint32_t>(room - payload.size()), &got);
-        payload.insert(payload.end(), more.begin(), more.begin() + got);
+                             static_cast<std::uint32_t>(room - payload.bytes.size()), &got);
+        const bool overrun = got > 0 && controller_->LastReadOverrun(handle_);
         std::lock_guard<std::mutex> lock(mutex_);
+        if (overrun && !payload.bytes.empty()) {
+            // What came after the hole goes out in the next transfer, flagged.
+            carry_overruns_.push_back(carry_.size());
+            carry_.insert(carry_.end(), more.begin(), more.begin() + got);
+            break;
+        }
+        payload.overrun = payload.overrun || overrun;
+        payload.bytes.insert(payload.bytes.end(), more.begin(), more.begin() + got);
         if (got < kPayloadPerPacket || interrupted_) break;
     }
 }
@@ -227,9 +247,11 @@ void FtdiChip::waitLatency() {
                    [this] { return interrupted_; });
 }
 
-void FtdiChip::unread(const std::vector<std::uint8_t>& payload) {
+void FtdiChip::unread(const InPayload& payload) {
     std::lock_guard<std::mutex> lock(mutex_);
-    carry_.insert(carry_.begin(), payload.begin(), payload.end());
+    carry_.insert(carry_.begin(), payload.bytes.begin(), payload.bytes.end());
+    for (std::size_t& at : carry_overruns_) at += payload.bytes.size();
+    if (payload.overrun) carry_overruns_.push_front(0);
 }
 
 void FtdiChip::setHostWaiting(bool waiting) {
@@ -243,14 +265,15 @@ void FtdiChip::interruptTake() {
     wake_.notify_all();
 }
 
-std::vector<std::uint8_t> FtdiChip::packetize(const std::vector<std::uint8_t>& payload) {
+std::vector<std::uint8_t> FtdiChip::packetize(const std::vector<std::uint8_t>& payload,
+                                              bool overrun) {
     std::vector<std::uint8_t> wire;
     wire.reserve(payload.size() + (payload.size() / kPayloadPerPacket + 1) * kStatusBytes);
     std::size_t at = 0;
     do {
         const std::size_t n = std::min<std::size_t>(kPayloadPerPacket, payload.size() - at);
         wire.push_back(kModemStatus);
-        wire.push_back(kLineStatus);
+        wire.push_back(at == 0 && overrun ? kLineStatus | kOverrunError : kLineStatus);
         wire.insert(wire.end(), payload.begin() + static_cast<long>(at),
                     payload.begin() + static_cast<long>(at + n));
         at += n;

@@ -55,19 +55,28 @@ class FtdiChip {
     std::optional<std::vector<std::uint8_t>> control(const UsbSetup& setup,
                                                      const std::uint8_t* out_data);
     void bulkOut(const std::uint8_t* data, std::size_t count);
+    // What one bulk IN transfer carries. overrun: the chip's buffer overflowed
+    // and dropped bytes just before the first of these; its first packet says so.
+    struct InPayload {
+        std::vector<std::uint8_t> bytes;
+        bool overrun = false;
+    };
     // The payload of one bulk IN transfer of capacity bytes: as much as its
-    // packets hold, or what has come in when the latency timer runs out.
-    std::vector<std::uint8_t> takePayload(std::size_t capacity);
+    // packets hold, or what has come in when the latency timer runs out. It
+    // ends early before an overrun, so that the next transfer reports it.
+    InPayload takePayload(std::size_t capacity);
     // Puts back a payload whose transfer was cancelled before it went out.
-    void unread(const std::vector<std::uint8_t>& payload);
+    void unread(const InPayload& payload);
     // Makes a takePayload in progress return at once with what it has.
     void interruptTake();
     // A bulk IN transfer is queued for the chip's stream, so that what comes in
     // goes on into it rather than piling up in the chip's own buffer.
     void setHostWaiting(bool waiting);
     // The bytes on the wire: each packet of up to 510 payload bytes is led by the
-    // two status bytes; an empty payload is the status bytes alone.
-    static std::vector<std::uint8_t> packetize(const std::vector<std::uint8_t>& payload);
+    // two status bytes; an empty payload is the status bytes alone. The first
+    // packet after an overrun carries the overrun error in its line status.
+    static std::vector<std::uint8_t> packetize(const std::vector<std::uint8_t>& payload,
+                                               bool overrun = false);
     static std::size_t payloadRoom(std::size_t capacity);
 
     std::vector<UsbSetup> controlLog() const;
@@ -78,7 +87,7 @@ class FtdiChip {
     std::optional<std::vector<std::uint8_t>> vendorRequest(const UsbSetup& setup);
     void purgeReceived();
     void waitLatency();
-    void readUntilLatency(std::vector<std::uint8_t>& payload, std::size_t room);
+    void readUntilLatency(InPayload& payload, std::size_t room);
 
     SimController* controller_;
     std::uint32_t handle_ = 0;
@@ -88,8 +97,9 @@ class FtdiChip {
 
     mutable std::mutex mutex_;
     std::vector<UsbSetup> control_log_;
-    std::vector<std::uint8_t> out_pending_;  // bytes of a frame not yet whole
-    std::deque<std::uint8_t> carry_;         // read from the controller, not yet sent
+    std::vector<std::uint8_t> out_pending_;   // bytes of a frame not yet whole
+    std::deque<std::uint8_t> carry_;          // read from the controller, not yet sent
+    std::deque<std::size_t> carry_overruns_;  // where in carry_ an overrun lies, in order
     std::condition_variable wake_;
     bool interrupted_ = false;
 };

@@ -149,6 +149,7 @@ FT_STATUS SimController::FT_Purge(FT_HANDLE handle, std::uint32_t mask) {
         stream_consumed_ = std::max(stream_consumed_, streamAvailableLocked(now));
         holes_.clear();
         hole_bytes_ahead_ = 0;
+        hole_passed_ = false;
         wake_.notify_all();
     }
     return FT_OK;
@@ -200,6 +201,8 @@ FT_STATUS SimController::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t c
     chargeIdleOverrunLocked(clock_->now());
     ++reads_in_flight_;
     last_copied_offset_ = -1;
+    last_read_overrun_ = false;
+    stopped_at_hole_ = false;
     auto* out = static_cast<std::uint8_t*>(buffer);
     const auto deadline = clock_->now() + std::chrono::milliseconds(read_timeout_ms_);
     std::uint32_t got = 0;
@@ -208,7 +211,7 @@ FT_STATUS SimController::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t c
         if (const FT_STATUS s = checkHandleLocked(handle); s != FT_OK) {
             // What reached the bridge before it was pulled had been read by then.
             if (unplug_at_ && got < count)
-                got += copyStreamLocked(out + got, count - got, *unplug_at_);
+                got += copyStreamLocked(out + got, count - got, *unplug_at_, got);
             status = s;
             break;
         }
@@ -219,8 +222,10 @@ FT_STATUS SimController::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t c
         stallIfDueLocked(lock);
         const auto now = clock_->now();
         chargeHeldReadLocked(now, count - got);
-        if (got < count) got += copyStreamLocked(out + got, count - got, now);
-        if (got >= count || reads_aborted_ || (read_timeout_ms_ != 0 && now >= deadline)) break;
+        if (got < count) got += copyStreamLocked(out + got, count - got, now, got);
+        if (got >= count || stopped_at_hole_ || reads_aborted_ ||
+            (read_timeout_ms_ != 0 && now >= deadline))
+            break;
         clock_->waitUntil(lock, wake_, nextReadWakeLocked(now, deadline, count - got),
                           !streamFlowingLocked(), [this] { return !streamFlowingLocked(); });
     }
@@ -277,6 +282,11 @@ bool SimController::LastReadArrival(FT_HANDLE, std::int64_t* arrived_ns, std::ui
                       .count();
     *tail = 0;  // replies come first in a read, the stream after them
     return true;
+}
+
+bool SimController::LastReadOverrun(FT_HANDLE) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return last_read_overrun_;
 }
 
 void SimController::AbortReads(FT_HANDLE, bool aborted) {

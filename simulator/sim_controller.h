@@ -75,6 +75,9 @@ class SimController : public FtApi {
     // When the last byte of the stream a read returned left the controller, on
     // StreamClock(): the bridge hands bytes on as they come.
     bool LastReadArrival(FT_HANDLE handle, std::int64_t* arrived_ns, std::uint32_t* tail) override;
+    // As a bridge's status bytes tell it: bytes were dropped before the first
+    // byte of the stream the last read returned.
+    bool LastReadOverrun(FT_HANDLE handle) override;
     // The controller's own time: a fast clock makes the station keep it too.
     const device_io::LinkClock& StreamClock() const override { return stream_clock_; }
 
@@ -179,7 +182,10 @@ class SimController : public FtApi {
     std::int64_t framesEmittedLocked(Clock::time_point at) const;
     Clock::time_point frameDueLocked(std::int64_t frame) const;
     std::int64_t streamAvailableLocked(Clock::time_point at);
-    std::uint32_t copyStreamLocked(std::uint8_t* out, std::uint32_t want, Clock::time_point at);
+    // Copies stream bytes after the already bytes a read holds; stops before a
+    // hole the bridge overran when the read holds anything.
+    std::uint32_t copyStreamLocked(std::uint8_t* out, std::uint32_t want, Clock::time_point at,
+                                   std::uint32_t already);
     std::uint8_t streamByteLocked(std::int64_t offset);
     void startTriggerLocked(bool on);
     void chargeIdleOverrunLocked(Clock::time_point at);
@@ -256,6 +262,9 @@ class SimController : public FtApi {
     Clock::time_point last_read_end_{};
     std::int64_t last_copied_offset_ = -1;  // the stream byte a read returned last
     std::optional<Clock::time_point> last_read_arrival_;
+    bool hole_passed_ = false;        // an overrun hole skipped, no byte read since
+    bool stopped_at_hole_ = false;    // the read in progress ends before a hole
+    bool last_read_overrun_ = false;  // the last read began after a hole
     bool reads_aborted_ = false;
     std::deque<std::pair<std::int64_t, std::int64_t>> holes_;  // [start, end)
     std::int64_t hole_bytes_ahead_ = 0;

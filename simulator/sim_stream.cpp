@@ -20,6 +20,7 @@ void SimController::startTriggerLocked(bool on) {
         stream_consumed_ = 0;
         holes_.clear();
         hole_bytes_ahead_ = 0;
+        hole_passed_ = false;
         frame_cache_index_ = -1;
         stream_faults_ = std::move(pending_faults_);
         pending_faults_.clear();
@@ -176,11 +177,17 @@ std::uint8_t SimController::streamByteLocked(std::int64_t offset) {
 }
 
 std::uint32_t SimController::copyStreamLocked(std::uint8_t* out, std::uint32_t want,
-                                              Clock::time_point at) {
+                                              Clock::time_point at, std::uint32_t already) {
     const std::int64_t available = streamAvailableLocked(at);
     std::uint32_t got = 0;
     while (got < want && stream_consumed_ < available) {
         if (!holes_.empty() && stream_consumed_ >= holes_.front().first) {
+            // The bridge flags the packet after an overrun: a read ends before it.
+            if (already + got > 0) {
+                stopped_at_hole_ = true;
+                break;
+            }
+            hole_passed_ = true;
             const std::int64_t skipped = holes_.front().second - stream_consumed_;
             stream_consumed_ = holes_.front().second;
             hole_bytes_ahead_ -= skipped;
@@ -195,6 +202,10 @@ std::uint32_t SimController::copyStreamLocked(std::uint8_t* out, std::uint32_t w
             if (f.count == 0 && offset == f.offset) corrupted = f.value;
         }
         if (dropped) continue;
+        if (hole_passed_) {
+            hole_passed_ = false;
+            last_read_overrun_ = true;
+        }
         out[got++] = corrupted ? *corrupted : streamByteLocked(offset);
         last_copied_offset_ = offset;
     }

@@ -419,7 +419,7 @@ void UsbfsPort::pump() {
         in_queue_.pop_front();
         const auto capacity = static_cast<std::size_t>(in_pump_->length);
         lock.unlock();
-        std::vector<std::uint8_t> payload = chip_.takePayload(capacity);
+        FtdiChip::InPayload payload = chip_.takePayload(capacity);
         lock.lock();
         auto urb = std::move(in_pump_);
         in_pump_.reset();
@@ -428,10 +428,11 @@ void UsbfsPort::pump() {
             urb->status = -ESHUTDOWN;
         } else if (urb->cancelled) {
             // A cancelled transfer hands back the packets it had received.
-            if (!payload.empty()) urb->in_bytes = FtdiChip::packetize(payload);
+            if (!payload.bytes.empty())
+                urb->in_bytes = FtdiChip::packetize(payload.bytes, payload.overrun);
             urb->status = -ENOENT;
         } else {
-            urb->in_bytes = FtdiChip::packetize(payload);
+            urb->in_bytes = FtdiChip::packetize(payload.bytes, payload.overrun);
         }
         if (!urb->orphaned) finishLocked(urb);
         // With another transfer queued the chip streams on into it; with none it

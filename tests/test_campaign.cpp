@@ -30,11 +30,10 @@ class TimelineFeed {
     explicit TimelineFeed(int integrations) : n_(integrations) { timeline.begin(kFrameNs, n_); }
 
     void chunk(std::int64_t latency_ns = 200'000, StreamMark gap = {},
-               GapCause cause = GapCause::Framing) {
-        const std::int64_t start = offset_;
+               GapCause cause = GapCause::Overrun) {
         offset_ += kChunk;
         const double due = static_cast<double>(offset_ / 148 + lost_frames_) * kFrameNs;
-        timeline.noteChunk(std::llround(due) + latency_ns, offset_, mark(start), gap, cause);
+        timeline.noteChunk(std::llround(due) + latency_ns, offset_, gap, cause);
     }
     // Frames that never reach the station; the next chunk starts after them.
     void lose(std::int64_t frames) { lost_frames_ += frames; }
@@ -65,7 +64,7 @@ TEST(DwellTimelineTest, ASteadyStreamHasNoGapsAndJitterMakesNone) {
     EXPECT_EQ(t.recordTimeNs(1000), 1000 * 100'000);
 }
 
-TEST(DwellTimelineTest, FramesLostAtAFramingErrorPutTheRestLater) {
+TEST(DwellTimelineTest, FramesLostAtAnOverrunPutTheRestLater) {
     TimelineFeed feed(10);
     for (int i = 0; i < 5; ++i) feed.chunk();
     feed.lose(16'665);  // 1.67 s of frames overran the bridge
@@ -75,7 +74,7 @@ TEST(DwellTimelineTest, FramesLostAtAFramingErrorPutTheRestLater) {
     const DwellTiming t = feed.finish(feed.endNs());
     ASSERT_EQ(t.gaps.size(), 1u);
     EXPECT_EQ(t.gaps[0].record, at.record);
-    EXPECT_EQ(t.gaps[0].cause, GapCause::Framing);
+    EXPECT_EQ(t.gaps[0].cause, GapCause::Overrun);
     EXPECT_NEAR(t.gaps[0].missing, 1666.5, 1.0);
     EXPECT_EQ(t.missing(), t.gaps[0].missing);
     // The record after the gap starts where its frames were made.
@@ -111,7 +110,7 @@ TEST(DwellTimelineTest, AReaderHeldFromTheDwellsStartIsPlacedWhereTheBytesBreak)
     const DwellTiming t = feed.finish(feed.endNs());
     ASSERT_EQ(t.gaps.size(), 1u);
     EXPECT_EQ(t.gaps[0].record, at.record);
-    EXPECT_EQ(t.gaps[0].cause, GapCause::Framing);
+    EXPECT_EQ(t.gaps[0].cause, GapCause::Overrun);
     EXPECT_NEAR(t.gaps[0].missing, 5'000, 5);
     EXPECT_EQ(t.recordTimeNs(100), 100 * 100'000);
 }
@@ -132,8 +131,7 @@ TEST(DwellTimelineTest, AStreamThatStopsLeavesAGapAtTheEnd) {
 TEST(DwellTimelineTest, AShortReadBeforeASilenceSaysNothingOfTheStart) {
     TimelineFeed feed(10);
     // One read that ran into its time-out 100 ms after the stream fell silent.
-    feed.timeline.noteChunk(400'000'000 + 100'000'000, 4000 * 148, feed.mark(0), {},
-                            GapCause::Framing, false);
+    feed.timeline.noteChunk(400'000'000 + 100'000'000, 4000 * 148, {}, GapCause::Framing);
     const DwellTiming t = feed.timeline.finish(0, 1'000'000'000, 400);
     ASSERT_EQ(t.gaps.size(), 1u);
     EXPECT_EQ(t.gaps[0].cause, GapCause::End);
@@ -249,7 +247,7 @@ TEST_F(CampaignTest, AStalledReaderIsFoundAndTheRecordsAfterItSitAtTheirTime) {
     ASSERT_GE(journal.size(), 2u);
     EXPECT_TRUE(journal[0].gaps.empty());
     ASSERT_EQ(journal[1].gaps.size(), 1u);
-    EXPECT_EQ(journal[1].gaps[0].cause, "framing");
+    EXPECT_EQ(journal[1].gaps[0].cause, "overrun");
     // Not at the start, not at the end: at least what the driver held (the
     // simulator's clock, which skips idle waits, may have put the stall right
     // at the dwell's start).

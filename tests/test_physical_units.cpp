@@ -70,7 +70,7 @@ TEST_F(GeometryConfigTest, AValueOutOfRangeIsRefusedNamingItsKey) {
 TEST(DwellJournalTest, TheGeometryGoesBesideTheTimingOnlyWhenSet) {
     zarv::acquisition::DwellEntry entry;
     entry.data_file = QStringLiteral("/d/20261208120000_beam1.txt");
-    entry.trigger_wall = QDateTime(QDate(2026, 12, 8), QTime(12, 0), QTimeZone::utc());
+    entry.wall = QDateTime(QDate(2026, 12, 8), QTime(12, 0), QTimeZone::utc());
     const auto object = [&] {
         return QJsonDocument::fromJson(zarv::acquisition::DwellJournalLine(entry)).object();
     };

@@ -168,24 +168,40 @@ TEST(SimulatedBridge, AReaderThatPausesTooLongOverrunsTheBuffer) {
     const std::uint64_t lost = sim.overrunBytes();
     EXPECT_GT(lost, 30000u);
     sim.setBridgeBufferSize(1u << 30);  // nothing more is lost from here on
-    // What the bridge held comes first, from frame 100 on; then the stream as it
-    // arrives after the hole: one marker spacing short by the bytes lost.
+    // What the bridge held comes first, from frame 100 on, and the read ends at
+    // the hole; the next read begins after it, flagged as the bridge's status
+    // bytes flag it, and its frames are whole from their first marker on.
+    const auto markers = [](const std::vector<std::uint8_t>& b, std::uint32_t n) {
+        std::vector<std::size_t> at;
+        for (std::size_t i = 0; i + 3 < n; ++i)
+            if (b[i] == 0xFE && b[i + 1] == 0xFF && b[i + 2] == 0xFE && b[i + 3] == 0xFF)
+                at.push_back(i);
+        return at;
+    };
+    const auto evenly = [](const std::vector<std::size_t>& at) {
+        for (std::size_t k = 1; k < at.size(); ++k)
+            if (at[k] - at[k - 1] != 148) return false;
+        return true;
+    };
     buffer.assign(40000, 0);
-    EXPECT_EQ(link.ReadStream(buffer.data(), 40000, &status), 40000u);
-    std::vector<std::size_t> markers;
-    for (std::size_t i = 0; i + 3 < buffer.size(); ++i)
-        if (buffer[i] == 0xFE && buffer[i + 1] == 0xFF && buffer[i + 2] == 0xFE &&
-            buffer[i + 3] == 0xFF)
-            markers.push_back(i);
-    ASSERT_FALSE(markers.empty());
-    EXPECT_EQ(markers[0], 0u);
-    std::vector<std::size_t> odd;
-    for (std::size_t k = 1; k < markers.size(); ++k)
-        if (markers[k] - markers[k - 1] != 148) odd.push_back(markers[k] - markers[k - 1]);
-    ASSERT_EQ(odd.size(), lost % 148 == 0 ? 0u : 1u);
-    if (!odd.empty()) {
-        EXPECT_EQ((odd[0] + lost) % 148, 0u);
-    }
+    UsbLink::Arrival arrival;
+    const std::uint32_t held = link.ReadStream(buffer.data(), 40000, &status, &arrival);
+    EXPECT_FALSE(arrival.overrun);
+    ASSERT_GT(held, 148u);
+    ASSERT_LT(held, 40000u);
+    const auto before = markers(buffer, held);
+    ASSERT_FALSE(before.empty());
+    EXPECT_EQ(before[0], 0u);
+    EXPECT_TRUE(evenly(before));
+    buffer.assign(40000, 0);
+    const std::uint32_t after_count = link.ReadStream(buffer.data(), 40000, &status, &arrival);
+    EXPECT_TRUE(arrival.overrun);
+    const auto after = markers(buffer, after_count);
+    ASSERT_FALSE(after.empty());
+    EXPECT_TRUE(evenly(after));
+    EXPECT_EQ((held + lost + after[0]) % 148, 0u);
+    EXPECT_EQ(link.ReadStream(buffer.data(), 1480, &status, &arrival), 1480u);
+    EXPECT_FALSE(arrival.overrun);
     cmd.StopTrigger();
     EXPECT_EQ(sim.overrunBytes(), lost);
 }

@@ -54,11 +54,11 @@ TEST(FtdiChip, AFrameSplitOverTransfersReachesTheControllerWhole) {
     EXPECT_TRUE(controller.writtenFrames().empty());
     chip.bulkOut(frame + 30, 20);
     ASSERT_EQ(controller.writtenFrames().size(), 1u);
-    const auto reply = chip.takePayload(512);
+    const auto reply = chip.takePayload(512).bytes;
     EXPECT_EQ(reply.size(), 200u);
     // A purge of what the chip holds for the host leaves nothing to send.
     chip.bulkOut(frame, 50);
     ASSERT_TRUE(chip.control({0x40, 0x00, 2, 1, 0}, nullptr));
-    EXPECT_TRUE(chip.takePayload(512).empty());
+    EXPECT_TRUE(chip.takePayload(512).bytes.empty());
 }
 }  // namespace
