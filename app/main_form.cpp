@@ -30,6 +30,10 @@
 
 namespace zarv::app {
 
+namespace {
+constexpr int kTriggerProbeMs = 2000;
+}  // namespace
+
 using namespace zarv::device_io;
 using namespace zarv::station;
 using namespace zarv::views;
@@ -45,6 +49,13 @@ TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, OperatorLog::Clock clock
       verify_(station_.log, station_.session) {
     run_.setRecordSink(&radar_feed_);
     watch_.watchRun(run_, station_.session);
+    // A run that lost the link may have left the controller triggering: once it
+    // is attached again, its trigger is stopped before anything else.
+    trigger_probe_ = new QTimer(this);
+    connect(trigger_probe_, &QTimer::timeout, this, [this] {
+        if (handlers_running_ == 0) station_.session.stopTriggerIfBack();
+    });
+    trigger_probe_->start(kTriggerProbeMs);
     setWindowTitle(QStringLiteral("Zarv"));
     resize(718, 719);
     move(184, 35);
@@ -309,6 +320,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
         return;
     }
     event->accept();
+    station_.session.stopTriggerIfBack();
     if (graph_form_) graph_form_->close();
     if (about_form_) about_form_->close();
     QCoreApplication::quit();

@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QMainWindow>
+#include <QTimer>
 #include <QUrl>
 #include <memory>
 
@@ -156,7 +157,8 @@ class TMainForm : public QMainWindow, public Operator {
     std::function<bool(const QUrl&)> open_document_ = &QDesktopServices::openUrl;
     int handlers_running_ = 0;
     bool close_pending_ = false;
-    bool ending_ = false;  // a signal or the session's end: no box opens any more
+    bool ending_ = false;              // a signal or the session's end: no box opens any more
+    QTimer* trigger_probe_ = nullptr;  // looks for a controller left triggering
 };
 
 }  // namespace zarv::app

@@ -35,8 +35,15 @@ bool ControllerSession::ensureOpen() {
     // The controller may still be triggering from before the link went: nothing
     // else is sent until its trigger is stopped.
     stopping_after_open_ = true;
-    commands_.StopTrigger();
+    if (commands_.StopTrigger()) trigger_may_be_on_ = false;
     stopping_after_open_ = false;
+    return true;
+}
+
+bool ControllerSession::stopTriggerIfBack() {
+    if (!trigger_may_be_on_ || linkBusy() || countDevices() == 0) return false;
+    if (!ensureOpen() || trigger_may_be_on_) return false;
+    log_.LogMessage(QStringLiteral("The controller is back: its trigger is stopped"));
     return true;
 }
 

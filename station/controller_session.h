@@ -42,7 +42,18 @@ class ControllerSession {
     // bridge named by device_serial when there is one; logs the outcome.
     bool ensureOpen();
     // The controller is taken for closed: the next ensureOpen opens it anew.
-    void markLost() { device_open_ = false; }
+    // Until then it may still be triggering: nothing stopped it.
+    void markLost() {
+        device_open_ = false;
+        trigger_may_be_on_ = true;
+    }
+    // The link went while the controller may have been triggering, and no
+    // StopTrigger has reached it since.
+    bool triggerMayBeOn() const { return trigger_may_be_on_; }
+    // With the link free and the controller's trigger perhaps still on: when a
+    // bridge is attached again, opens it, which stops the trigger before
+    // anything else. Says nothing while none is attached. True when it stopped it.
+    bool stopTriggerIfBack();
 
     bool device_open() const { return device_open_; }
     bool triggering() const { return triggering_; }
@@ -72,6 +83,7 @@ class ControllerSession {
     bool stop_requested_ = false;
     LinkHolder holder_ = LinkHolder::Idle;
     bool stopping_after_open_ = false;
+    bool trigger_may_be_on_ = false;
 };
 
 }  // namespace zarv::station

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QPlainTextEdit>
 #include <QTimer>
 #include <csignal>
@@ -140,4 +141,49 @@ TEST_F(MainFormTest, SigintDuringAFirmwareUpdateLetsItFinishThenEnds) {
     EXPECT_FALSE(form->isVisible());              // and then the program ended
 }
 
+// A window run without recovery that loses the link leaves the controller
+// triggering; once the bridge is back, its trigger is stopped before anything
+// else, whether the station notices by itself or is ending on a signal.
+class TriggerLeftOnTest : public MainFormTest {
+  protected:
+    std::unique_ptr<TMainForm> runUntilUnplugged() {
+        writeConfig(DefaultConfigText(path("data")).replace("dwell_time=0.6", "dwell_time=5"));
+        auto form = makeForm();
+        form->show();
+        ActWhen unplug([&] { return !DataFilesUnder(path("data")).isEmpty(); },
+                       [&] { sim->unplugNow(); }, [&] { form->stop_btn->trigger(); });
+        form->start_btn->trigger();  // returns once the run has ended on the lost link
+        EXPECT_TRUE(unplug.acted());
+        EXPECT_TRUE(sim->programmed().triggering);  // nothing could stop it
+        opens_before = sim->firstFramesAfterOpens().size();
+        return form;
+    }
+    void expectStoppedFirst() {
+        EXPECT_FALSE(sim->programmed().triggering);
+        const auto firsts = sim->firstFramesAfterOpens();
+        ASSERT_GT(firsts.size(), opens_before);
+        EXPECT_TRUE(IsStopTrigger(firsts.back()));
+    }
+    std::size_t opens_before = 0;
+};
+
+TEST_F(TriggerLeftOnTest, TheWindowStopsItOnceTheBridgeIsBack) {
+    auto form = runUntilUnplugged();
+    sim->plugIn();
+    QEventLoop loop;
+    ActWhen stopped([&] { return !sim->programmed().triggering; }, [&] { loop.quit(); },
+                    [&] { loop.quit(); }, 15000);
+    loop.exec();
+    expectStoppedFirst();
+    EXPECT_TRUE(
+        form->logpad->toPlainText().contains("The controller is back: its trigger is stopped"));
+}
+
+TEST_F(TriggerLeftOnTest, ASignalStopsItBeforeTheProgramEnds) {
+    auto form = runUntilUnplugged();
+    sim->plugIn();
+    form->endFromOutside(QStringLiteral("Signal %1").arg(SIGTERM));
+    EXPECT_FALSE(form->isVisible());
+    expectStoppedFirst();
+}
 }  // namespace
