@@ -402,7 +402,9 @@ AcquisitionRun::DwellEnd AcquisitionRun::endDwell(DwellEnd end) {
     reader_->requestStop();
     reader_->join();
     const std::int64_t known_ns = reader_->streamKnownUntilNs();
-    const std::int64_t end_ns = known_ns > trigger_ns_ ? known_ns : linkNowNs();
+    const bool data = known_ns > trigger_ns_;
+    const std::int64_t end_ns = data ? known_ns : linkNowNs();
+    const bool quiet = !data || reader_->streamKnownQuiet();
     const std::uint64_t lost = reader_->lostBytes();
     reader_.reset();
     stopTrigger();
@@ -410,7 +412,7 @@ AcquisitionRun::DwellEnd AcquisitionRun::endDwell(DwellEnd end) {
     // Everything the reader queued is still recorded, then the file closes; the
     // next dwell need not wait for the close, but the records decide whether
     // there is one.
-    processor_.endDwell(trigger_write_, end_ns);
+    processor_.endDwell(trigger_write_, end_ns, quiet);
     waiter_.waitUntil([this] { return processor_.dwellDrained(); });
     showProgress();
     totals_.framing_errors += processor_.framingErrors();

@@ -99,16 +99,17 @@ std::vector<DwellTimeline::Frames> DwellTimeline::unknownLosses(std::int64_t fir
     for (std::size_t e = envelope.size(); e-- > 0;)
         most[e] = bound = std::min(bound, most_allowed(envelope[e]));
 
+    // The first stretch lost nothing unless the bridge overran before its first byte.
     std::vector<Frames> per_stretch(envelope.size());
-    for (std::size_t e = 1; e < envelope.size(); ++e) {
-        const std::int64_t before = per_stretch[e - 1].estimate;
+    for (std::size_t e = segments_[0].loss_unknown ? 0 : 1; e < envelope.size(); ++e) {
+        const std::int64_t before = e == 0 ? 0 : per_stretch[e - 1].estimate;
         std::int64_t estimate = before;
         if (envelope[e] != kNone)
             estimate = std::llround((envelope[e] - static_cast<double>(first_ns) - latency) /
                                     frame_period_ns_);
         // A stretch no arrival dates cannot be bounded: the estimate stands.
         const std::int64_t upper = most[e] == std::numeric_limits<std::int64_t>::max()
-                                       ? estimate
+                                       ? std::max(before, estimate)
                                        : std::max(before, most[e]);
         per_stretch[e] = Frames{std::clamp(estimate, before, upper), upper};
     }
@@ -162,7 +163,7 @@ void DwellTimeline::addEndGap(DwellTiming& timing, double latency) const {
 }
 
 DwellTiming DwellTimeline::finish(TriggerWrite write, std::int64_t end_ns,
-                                  std::int64_t records_written) const {
+                                  std::int64_t records_written, bool quiet) const {
     DwellTiming timing;
     timing.write = write;
     timing.end_ns = end_ns;
@@ -194,7 +195,7 @@ DwellTiming DwellTimeline::finish(TriggerWrite write, std::int64_t end_ns,
     const double late = first == kNone ? 0.0 : first - static_cast<double>(timing.trigger_ns);
     const double latency = late >= 0 && late <= static_cast<double>(toleranceNs()) ? late : 0.0;
     addGaps(timing, unknownLosses(timing.trigger_ns, latency, write.began_ns));
-    addEndGap(timing, latency);
+    if (quiet) addEndGap(timing, latency);
     std::int64_t missing = 0;
     for (const Discontinuity& gap : timing.gaps) missing += gap.missing;
     timing.records_implied = records_written + missing;

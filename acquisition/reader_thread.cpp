@@ -68,7 +68,10 @@ void TMyThread::noteStreamKnown(std::uint32_t count, std::uint32_t want, std::in
     // A read cut short by the stop knows no more than the bytes it got.
     const bool waited_out = count < want && !stop_requested_.load();
     const std::int64_t known = waited_out ? returned_ns : count > 0 ? arrived_ns : 0;
-    if (known > stream_known_ns_.load()) stream_known_ns_.store(known);
+    if (known > stream_known_ns_.load()) {
+        stream_known_ns_.store(known);
+        stream_known_quiet_.store(waited_out);
+    }
 }
 
 // Reads up to want bytes into the next free slot, or the scratch buffer when

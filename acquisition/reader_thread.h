@@ -52,6 +52,9 @@ class TMyThread : public QThread {
     // arrived. The dwell's stream ends there; what came after it is the
     // trigger stop's to purge. 0 before the first read.
     std::int64_t streamKnownUntilNs() const { return stream_known_ns_.load(); }
+    // That time is when a read gave up waiting for more: the stream was quiet
+    // up to then. Otherwise it is when the last bytes read arrived.
+    bool streamKnownQuiet() const { return stream_known_quiet_.load(); }
 
   protected:
     void run() override;
@@ -72,6 +75,7 @@ class TMyThread : public QThread {
     std::atomic<std::uint64_t> lost_bytes_{0};
     std::atomic<std::int64_t> last_data_ns_{0};
     std::atomic<std::int64_t> stream_known_ns_{0};
+    std::atomic<bool> stream_known_quiet_{false};
     std::atomic<std::int64_t> last_empty_read_ns_{0};
     // Held by run() throughout and taken by join(): orders the thread's last
     // steps before the owner's next ones in a way thread checkers see, which

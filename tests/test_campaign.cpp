@@ -115,6 +115,102 @@ TEST(DwellTimelineTest, AReaderHeldFromTheDwellsStartIsPlacedWhereTheBytesBreak)
     EXPECT_EQ(t.recordTimeNs(100), 100 * 100'000);
 }
 
+// A reader held up for 2 s near the dwell's end reads the rest in a burst and
+// is stopped: late arrivals are no loss, and every record keeps its counted
+// time. A byte dropped in the burst costs the one frame it cut.
+TEST(DwellTimelineTest, LateReadsAndTheBurstAfterThemAreNoLoss) {
+    TimelineFeed feed(1);
+    for (int i = 0; i < 6; ++i) feed.chunk();
+    for (int i = 0; i < 4; ++i) feed.chunk(2'000'000'000 - i * 88'500'000);
+    feed.chunk(1'500'000'000);
+    DwellTiming t =
+        feed.timeline.finish(TriggerWrite{}, feed.endNs() + 1'500'000'000, feed.records(), false);
+    EXPECT_TRUE(t.gaps.empty()) << DwellTimingLine(1, t).toStdString();
+    EXPECT_EQ(t.records_implied, t.records_written);
+    EXPECT_EQ(t.recordTimeNs(10 * 885), 10 * 885 * 100'000);
+    // The next marker comes one byte early; the frame the byte was dropped
+    // from is rejected, and is the one record missing.
+    const std::int64_t byte = 11 * kChunk + 148 * 7 - 1;
+    feed.chunk(1'400'000'000, StreamMark{byte / 148, byte, 0}, GapCause::Framing);
+    t = feed.timeline.finish(TriggerWrite{}, feed.endNs() + 1'400'000'000, feed.records() - 1,
+                             false);
+    ASSERT_EQ(t.gaps.size(), 1u);
+    EXPECT_EQ(t.gaps[0].cause, GapCause::Framing);
+    EXPECT_EQ(t.gaps[0].missing, 1);
+    EXPECT_TRUE(t.gaps[0].certain());
+}
+
+// The write returned 250 ms late, the controller started 1 ms into it: the
+// stream's arrivals date the first frame, and the journal keeps the write too.
+TEST(DwellTimelineTest, ASlowTriggerWriteIsDatedByTheStream) {
+    DwellTimeline timeline;
+    timeline.begin(kFrameNs, 1);
+    const std::int64_t first = 1'000'000;
+    for (int k = 1; k <= 20; ++k) {
+        const std::int64_t due = first + (k * 885 - 1) * 100'000;
+        timeline.noteChunk(due + (k == 3 ? 300'000 : 40'000'000), k * kChunk, {},
+                           GapCause::Framing);
+    }
+    const DwellTiming t =
+        timeline.finish(TriggerWrite{0, 250'000'000}, first + 1'770'000'000, 20 * 885);
+    EXPECT_TRUE(t.trigger_from_stream);
+    EXPECT_NEAR(static_cast<double>(t.trigger_ns), first, 500'000);
+    EXPECT_EQ(t.write.returned_ns, 250'000'000);
+    EXPECT_TRUE(t.gaps.empty());
+    // A stream that seems to come before the write began is held to the write.
+    DwellTimeline early;
+    early.begin(kFrameNs, 1);
+    early.noteChunk(100'000, kChunk, {}, GapCause::Framing);
+    const DwellTiming e = early.finish(TriggerWrite{5'000'000, 6'000'000}, 100'000'000, 885);
+    EXPECT_EQ(e.trigger_ns, 5'000'000);
+    EXPECT_FALSE(e.trigger_from_stream);
+}
+
+// After an overrun only late reads came: the arrivals bound the loss from above,
+// the count from below, and the journal says both.
+TEST(DwellTimelineTest, AnOverrunThatTheArrivalsCannotPinDownGivesItsBounds) {
+    TimelineFeed feed(1);
+    for (int i = 0; i < 5; ++i) feed.chunk();
+    feed.lose(20'000);
+    const StreamMark at = feed.mark(5 * kChunk);
+    feed.chunk(50'000'000, at);
+    feed.chunk(50'000'000);
+    const DwellTiming t = feed.finish(feed.endNs() + 50'000'000);
+    ASSERT_GE(t.gaps.size(), 1u);
+    const Discontinuity& gap = t.gaps[0];
+    EXPECT_EQ(gap.cause, GapCause::Overrun);
+    EXPECT_EQ(gap.record, at.record);
+    EXPECT_FALSE(gap.certain());
+    EXPECT_LE(gap.missing_min, 20'000);
+    EXPECT_GE(gap.missing_max, 20'000);
+    EXPECT_LE(gap.missing_min, gap.missing);
+    EXPECT_LE(gap.missing, gap.missing_max);
+    // A gap the count proves is certain.
+    TimelineFeed queue(1);
+    queue.chunk();
+    queue.chunk(200'000, queue.mark(kChunk + 148 * 2), GapCause::Queue);
+    EXPECT_TRUE(queue.finish(queue.endNs()).gaps.empty() ||
+                queue.finish(queue.endNs()).gaps[0].certain());
+}
+
+// The bridge overran before the first byte the station read: the frames lost
+// come before record 0, counted against the write.
+TEST(DwellTimelineTest, AnOverrunBeforeTheFirstRecordIsAGapAtTheStart) {
+    DwellTimeline timeline;
+    timeline.begin(kFrameNs, 1);
+    const std::int64_t lost = 3'000;
+    for (int k = 1; k <= 5; ++k)
+        timeline.noteChunk((lost + k * 885) * 100'000, k * kChunk,
+                           k == 1 ? StreamMark{0, 0, 0} : StreamMark{}, GapCause::Overrun);
+    const DwellTiming t =
+        timeline.finish(TriggerWrite{0, 100'000}, (lost + 5 * 885) * 100'000, 5 * 885);
+    ASSERT_EQ(t.gaps.size(), 1u);
+    EXPECT_EQ(t.gaps[0].record, 0);
+    EXPECT_EQ(t.gaps[0].cause, GapCause::Start);
+    EXPECT_NEAR(t.gaps[0].missing, lost, 2);
+    EXPECT_FALSE(t.trigger_from_stream);
+}
+
 TEST(DwellTimelineTest, AStreamThatStopsLeavesAGapAtTheEnd) {
     TimelineFeed feed(10);
     for (int i = 0; i < 3; ++i) feed.chunk();
