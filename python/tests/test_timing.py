@@ -96,3 +96,51 @@ def test_a_stalled_reader_leaves_its_gap_in_place(tmp_path):
     assert np.array_equal(ip, records[after, 2, 0])
     assert np.array_equal(qp, records[after, 2, 1])
     assert abs(best) <= 100  # 10 ms of frames
+
+
+def test_a_dwell_cut_by_a_kill_takes_the_stations_zone_from_its_nearest_journal_line(tmp_path):
+    """zarv-sim killed with SIGKILL during a dwell, in a zone half an hour off
+    whole hours: the cut dwell has no journal line and its file's time stamp is
+    local time. Readers place it in the zone of the station's nearest journal
+    line, not the machine's, and say so."""
+    import signal
+    import time
+
+    from zarvdata.archive import open_archive
+
+    (tmp_path / "config.txt").write_text(station_config())
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", TZ="America/St_Johns",
+               ZARV_SIM_SPEED=os.environ.get("ZARV_TEST_CLOCK_RATE", "8"))
+    process = subprocess.Popen([built("ZARV_SIM", "zarv-sim"), "--headless"], cwd=tmp_path,
+                               env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    data = tmp_path / "data"
+
+    def cut_dwell_on_disk():
+        lines = sum(len(p.read_text().splitlines()) for p in data.rglob("dwells.jsonl"))
+        files = sorted(data.rglob("*_beam*.txt"))
+        return lines >= 2 and len(files) > lines and files[-1].read_bytes().count(b"\n") > 30
+
+    try:
+        deadline = time.monotonic() + 60
+        while not cut_dwell_on_disk() and time.monotonic() < deadline:
+            time.sleep(0.005)
+        process.send_signal(signal.SIGKILL)
+        process.wait(timeout=10)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+    assert cut_dwell_on_disk(), "no dwell without its journal line within 60 s"
+    cut = sorted(data.rglob("*_beam*.txt"))[-1]
+    with pytest.warns(UserWarning, match="nearest journal line"):
+        times = zarvdata.record_times(cut)
+    journaled = [p for p in sorted(data.rglob("*_beam*.txt")) if p != cut]
+    last_end = max(zarvdata.record_times(p)[-1] for p in journaled)
+    # The file's stamp counts whole seconds; the machine's zone would be 3.5 h off.
+    assert abs((times[0] - last_end).astype(np.int64) / 1e9) < 3
+    with pytest.warns(UserWarning, match=f"placed in the zone.*{cut.name}"):
+        ds = open_archive(data)
+    assert cut.name in ds.attrs["dwells_placed_by_nearest_journal_zone"]
+    with pytest.warns(UserWarning, match="nearest journal line"):
+        middles = zarvdata.record_times(cut, at="middle")
+    assert np.isin(middles, ds.time.values).all()

@@ -15,7 +15,7 @@ import numpy as np
 
 from .geometry import Geometry
 from .reader import HEADER_LINES, _header, read
-from .timing import JOURNAL, _from_entry, _from_stamp
+from .timing import JOURNAL, _from_entry, _from_stamp, nearest_zone
 
 
 
@@ -90,15 +90,20 @@ def _journaled(root, entries):
     return dwells, set(blocks_seen)
 
 
-def _unjournaled(path, tz):
-    """A data file without a journal line: its blocks counted by reading it once."""
+def _unjournaled(path, tz, station, placed):
+    """A data file without a journal line: its blocks counted by reading it once,
+    placed in the zone tz or else in that of the station's nearest journal line
+    (station: all its lines); those so placed are added to placed."""
     import datetime
     dwells = []
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
         blocks = read(path)
     for index, (header, records) in enumerate(blocks):
-        times = _from_stamp(header, records.shape[0], tz if tz is not None
+        zone = tz if tz is not None else nearest_zone(header, station)
+        if tz is None and zone is not None:
+            placed.append(f"{os.path.basename(path)} ({zone})")
+        times = _from_stamp(header, records.shape[0], zone if zone is not None
                             else datetime.timedelta(0))
         times = times + np.timedelta64(round(header["IPP"] * max(header.get("Integrations", 1), 1)
                                              * 500), "ns")
@@ -107,20 +112,22 @@ def _unjournaled(path, tz):
     return dwells
 
 
-def _dwells(data_dir, tz):
+def _dwells(data_dir, tz, placed=None):
     dwells = []
+    placed = [] if placed is None else placed
     journals = _journals(data_dir)
+    station = [entry for entries in journals.values() for entry in entries]
     for root, names_dirs, names in os.walk(data_dir):
         journaled, covered = _journaled(root, journals.get(root, []))
         dwells.extend(journaled)
         for name in sorted(names):
             path = os.path.join(root, name)
             if name.endswith(".txt") and "_beam" in name and path not in covered:
-                if tz is None:
+                if tz is None and not station:
                     warnings.warn(f"{path}: no dwell journal and no time zone given; its time "
                                   "stamp is taken as UTC", stacklevel=3)
                 try:
-                    dwells.extend(_unjournaled(path, tz))
+                    dwells.extend(_unjournaled(path, tz, station, placed))
                 except (OSError, ValueError) as error:
                     warnings.warn(f"left out: {error}", stacklevel=3)
     return sorted(dwells, key=lambda d: d.times[0] if len(d.times) else np.datetime64("NaT"))
@@ -135,7 +142,11 @@ def open_archive(data_dir, tz=None):
     import dask.array as da
     import xarray as xr
 
-    dwells = [d for d in _dwells(data_dir, tz) if len(d.times)]
+    placed = []
+    dwells = [d for d in _dwells(data_dir, tz, placed) if len(d.times)]
+    if placed:
+        warnings.warn(f"{len(placed)} dwells without a journal line placed in the zone of the "
+                      f"station's nearest journal line: {', '.join(placed)}", stacklevel=2)
     for broken in [d for d in dwells if isinstance(d.header, Exception)]:
         warnings.warn(f"left out: {broken.header}", stacklevel=2)
     dwells = [d for d in dwells if not isinstance(d.header, Exception)]
@@ -172,6 +183,8 @@ def open_archive(data_dir, tz=None):
         "qp": (("time", dim), records[..., 1], {"long_name": "quadrature average", "units": "1"}),
     }
     attrs = {"dwells": len(dwells), "source": f"Zarv radar station data under {data_dir}"}
+    if placed:
+        attrs["dwells_placed_by_nearest_journal_zone"] = ", ".join(placed)
     if geometry.known:
         attrs["radar_frequency_hz"] = geometry.radar_frequency
     return xr.Dataset(variables, coords=coords, attrs=attrs)
