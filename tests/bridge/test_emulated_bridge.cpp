@@ -95,6 +95,38 @@ TEST_F(BridgeTest, ARunRecordsEveryBeamAsTheControllerSentIt) {
     EXPECT_EQ(op.messages().filter("lost").size(), 0);
 }
 
+// The bridge is not read for a second: it drops what it cannot hold and flags
+// the next packet's status. The station breaks the stream there, counts the
+// frames the overrun took from the arrivals after it, and every record sits at
+// its frame's place.
+TEST_F(BridgeTest, AnOverrunTheBridgeFlagsIsAGapInItsPlace) {
+    writeConfig(DefaultConfigText(path("data"))
+                    .replace("ipp=1000", "ipp=100")
+                    .replace("gates=4", "gates=8")
+                    .replace("integrations=10", "integrations=1")
+                    .replace("dwell_time=0.6", "dwell_time=2.5"));
+    SimFaultPlan plan;
+    plan.stall_at = 0.6;
+    plan.stall_for = 1.0;
+    controller->setFaultPlan(plan, false);
+    AcquisitionRun run(station->log, station->session, station->config);
+    startAndStopWhen(run, [&] { return controller->triggerStarts() >= 2; });
+    EXPECT_GT(controller->overrunBytes(), 500'000u);
+    const auto journal = ReadJournals(path("data"));
+    const auto blocks = ReadDwellBlocks(path("data"));
+    ASSERT_GE(journal.size(), 1u);
+    ASSERT_GE(blocks.size(), 1u);
+    ASSERT_EQ(journal[0].gaps.size(), 1u) << op.messages().join('\n').toStdString();
+    EXPECT_EQ(journal[0].gaps[0].cause, "overrun");
+    EXPECT_GT(journal[0].gaps[0].record, 5000);  // after what the link held
+    // The frames the bridge dropped, as it counted them, against the journal's.
+    const double lost_frames = static_cast<double>(controller->overrunBytes()) / 148;
+    EXPECT_NEAR(static_cast<double>(journal[0].gaps[0].missing), lost_frames, 100);
+    const Placement p = CheckPlacedRecords(blocks[0], journal[0], 8, 1, 6000, 100);
+    EXPECT_EQ(p.mismatched, 0);
+    EXPECT_GT(p.checked, 10'000);
+}
+
 // At 180 kB/s the bridge fills whole 64 KiB transfers, and at the end of a dwell
 // most of one is still on the link: the reader takes it before it ends.
 TEST_F(BridgeTest, AFullTransferOnTheLinkAtTheDwellEndIsRecorded) {

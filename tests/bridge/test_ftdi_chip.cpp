@@ -19,6 +19,10 @@ TEST(FtdiChip, EveryPacketIsLedByTheStatusBytes) {
     EXPECT_EQ(wire[512], 0x31);
     EXPECT_EQ(wire[513], 0x60);
     EXPECT_EQ(wire[514], 510 & 0xFF);
+    // After an overrun only the first packet says so, in its line status.
+    const auto flagged = FtdiChip::packetize(payload, true);
+    EXPECT_EQ(flagged[1], 0x62);
+    EXPECT_EQ(flagged[513], 0x60);
     EXPECT_EQ(FtdiChip::payloadRoom(65536), 128u * 510u);
     EXPECT_EQ(FtdiChip::payloadRoom(100), 510u);
 }
