@@ -303,6 +303,13 @@ void SimController::traceLocked(const std::uint8_t* frame) {
     QByteArray line = QByteArray::number(static_cast<qlonglong>(ms.count())) + " TX";
     for (int i = 0; i < 50; ++i)
         line += ' ' + QByteArray::number(frame[i], 16).rightJustified(2, '0').toUpper();
+    // A trigger start also says when it came by the system's clock, so that a
+    // bench can hold the station's journal against it.
+    if (frame[1] == +CommandCode::Trigger && frame[2] != 0) {
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::system_clock::now().time_since_epoch());
+        line += " utc_us=" + QByteArray::number(static_cast<qlonglong>(us.count()));
+    }
     file.write(line + '\n');
 }
 

@@ -176,6 +176,10 @@ struct Placement {
     int mismatched = 0;  // records that match no frames near their time
     int mixed = 0;       // lone records between two placed ones: frames from both sides of a hole
     std::int64_t worst_offset = 0;  // frames between a record's place and its frames
+    // The last record found, and the frame it began with: the records missing
+    // before it are that frame's record less its index.
+    std::int64_t last_record = -1;
+    std::int64_t last_frame = -1;
 };
 
 // Each stretch of records between gaps is looked for near the frames its journal
@@ -230,6 +234,8 @@ inline Placement CheckPlacedRecords(const DwellBlock& b, const JournalEntry& e, 
                 continue;
             }
             p.worst_offset = std::max<std::int64_t>(p.worst_offset, std::abs(offset));
+            p.last_record = r;
+            p.last_frame = s.frame + (r - s.first) * n + offset;
             if (any_placed && unplaced_run == 1) {  // the one before was alone
                 --p.mismatched;
                 ++p.mixed;
