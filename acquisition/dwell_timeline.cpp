@@ -131,7 +131,12 @@ void DwellTimeline::addGaps(DwellTiming& timing, const std::vector<Frames>& lost
                    counted;
         };
         const std::int64_t missing = records_at(lost[k].estimate);
-        if (s.start.record >= timing.records_written || missing < 1) continue;
+        // Past the last record only an overrun still counts: the frames it took
+        // are missing at the dwell's end (once; nothing after it is placed).
+        const bool past_last = s.start.record >= timing.records_written;
+        const bool ended =
+            !timing.gaps.empty() && timing.gaps.back().record >= timing.records_written;
+        if ((past_last && (!s.loss_unknown || ended)) || missing < 1) continue;
         Discontinuity gap{
             s.start.record,
             missing,

@@ -193,6 +193,25 @@ TEST(DwellTimelineTest, AnOverrunThatTheArrivalsCannotPinDownGivesItsBounds) {
                 queue.finish(queue.endNs()).gaps[0].certain());
 }
 
+// The station was stopped for longer than the rest of its dwell: what the link
+// held comes first, in its place; then the overrun, and reading ends with the
+// first bytes after it. The frames the overrun took are missing at the end.
+TEST(DwellTimelineTest, AStallPastTheDwellsEndLeavesTheOverrunAtTheEnd) {
+    TimelineFeed feed(1);
+    for (int i = 0; i < 30; ++i) feed.chunk();
+    for (int i = 0; i < 4; ++i) feed.chunk(20'000'000'000 - i * 88'500'000);
+    const std::int64_t written = feed.records();
+    feed.lose(196'700);
+    feed.chunk(300'000, feed.mark(34 * kChunk), GapCause::Overrun);
+    const DwellTiming t =
+        feed.timeline.finish(TriggerWrite{}, feed.endNs() + 300'000, written, false);
+    ASSERT_EQ(t.gaps.size(), 1u) << DwellTimingLine(1, t).toStdString();
+    EXPECT_EQ(t.gaps[0].cause, GapCause::Overrun);
+    EXPECT_EQ(t.gaps[0].record, written);
+    EXPECT_NEAR(t.gaps[0].missing, 196'700, 5);
+    EXPECT_EQ(t.recordTimeNs(written - 1), (written - 1) * 100'000);
+}
+
 // The bridge overran before the first byte the station read: the frames lost
 // come before record 0, counted against the write.
 TEST(DwellTimelineTest, AnOverrunBeforeTheFirstRecordIsAGapAtTheStart) {
