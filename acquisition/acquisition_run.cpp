@@ -399,12 +399,10 @@ void AcquisitionRun::warnIfBehind() {
 AcquisitionRun::DwellEnd AcquisitionRun::endDwell(DwellEnd end) {
     // The read in progress returns at once with what has arrived: all of it
     // belongs to this dwell. Only then does the trigger frame purge the bridge.
+    // Every frame made before the stop that the file lacks is missing from it.
+    const std::int64_t end_ns = linkNowNs();
     reader_->requestStop();
     reader_->join();
-    const std::int64_t known_ns = reader_->streamKnownUntilNs();
-    const bool data = known_ns > trigger_ns_;
-    const std::int64_t end_ns = data ? known_ns : linkNowNs();
-    const bool quiet = !data || reader_->streamKnownQuiet();
     const std::uint64_t lost = reader_->lostBytes();
     reader_.reset();
     stopTrigger();
@@ -412,7 +410,7 @@ AcquisitionRun::DwellEnd AcquisitionRun::endDwell(DwellEnd end) {
     // Everything the reader queued is still recorded, then the file closes; the
     // next dwell need not wait for the close, but the records decide whether
     // there is one.
-    processor_.endDwell(trigger_write_, end_ns, quiet);
+    processor_.endDwell(trigger_write_, end_ns);
     waiter_.waitUntil([this] { return processor_.dwellDrained(); });
     showProgress();
     totals_.framing_errors += processor_.framingErrors();

@@ -168,7 +168,7 @@ void DwellTimeline::addEndGap(DwellTiming& timing, double latency) const {
 }
 
 DwellTiming DwellTimeline::finish(TriggerWrite write, std::int64_t end_ns,
-                                  std::int64_t records_written, bool quiet) const {
+                                  std::int64_t records_written) const {
     DwellTiming timing;
     timing.write = write;
     timing.end_ns = end_ns;
@@ -200,7 +200,7 @@ DwellTiming DwellTimeline::finish(TriggerWrite write, std::int64_t end_ns,
     const double late = first == kNone ? 0.0 : first - static_cast<double>(timing.trigger_ns);
     const double latency = late >= 0 && late <= static_cast<double>(toleranceNs()) ? late : 0.0;
     addGaps(timing, unknownLosses(timing.trigger_ns, latency, write.began_ns));
-    if (quiet) addEndGap(timing, latency);
+    addEndGap(timing, latency);
     std::int64_t missing = 0;
     for (const Discontinuity& gap : timing.gaps) missing += gap.missing;
     timing.records_implied = records_written + missing;

@@ -84,14 +84,12 @@ class DwellTimeline {
                    GapCause gap_cause);
     // The dwell's timing: the trigger was started by a write that took the
     // time in write, reading ended at end_ns, and the file holds records_written
-    // records. quiet: the stream was found to bring nothing more up to end_ns
-    // (a read waited in vain); only then are frames missing at the end. Else
-    // end_ns is when the last bytes read arrived, however late they were read.
-    DwellTiming finish(TriggerWrite write, std::int64_t end_ns, std::int64_t records_written,
-                       bool quiet = true) const;
-    DwellTiming finish(std::int64_t trigger_ns, std::int64_t end_ns, std::int64_t records_written,
-                       bool quiet = true) const {
-        return finish(TriggerWrite{trigger_ns, trigger_ns}, end_ns, records_written, quiet);
+    // records. Every frame made before end_ns that the file lacks is missing
+    // from it; at the end, beyond the link's latency and the tolerance.
+    DwellTiming finish(TriggerWrite write, std::int64_t end_ns, std::int64_t records_written) const;
+    DwellTiming finish(std::int64_t trigger_ns, std::int64_t end_ns,
+                       std::int64_t records_written) const {
+        return finish(TriggerWrite{trigger_ns, trigger_ns}, end_ns, records_written);
     }
 
     // Gaps smaller than this are within what the placement promises.

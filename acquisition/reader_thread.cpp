@@ -63,17 +63,6 @@ void TMyThread::run() {
     }
 }
 
-void TMyThread::noteStreamKnown(std::uint32_t count, std::uint32_t want, std::int64_t returned_ns,
-                                std::int64_t arrived_ns) {
-    // A read cut short by the stop knows no more than the bytes it got.
-    const bool waited_out = count < want && !stop_requested_.load();
-    const std::int64_t known = waited_out ? returned_ns : count > 0 ? arrived_ns : 0;
-    if (known > stream_known_ns_.load()) {
-        stream_known_ns_.store(known);
-        stream_known_quiet_.store(waited_out);
-    }
-}
-
 // Reads up to want bytes into the next free slot, or the scratch buffer when
 // none is free. Returns the bytes read, or -1 when the read failed.
 std::int64_t TMyThread::readChunk(std::uint32_t want, std::uint64_t& unqueued) {
@@ -84,7 +73,6 @@ std::int64_t TMyThread::readChunk(std::uint32_t want, std::uint64_t& unqueued) {
     const std::uint32_t count =
         link_.ReadStream(slot ? slot : scratch_.data(), want, &status, &arrival);
     const std::int64_t returned_ns = link_.clock().nowNs();
-    noteStreamKnown(count, want, returned_ns, arrival.ns);
     // What arrived before a failure is the dwell's all the same.
     if (count > 0) {
         last_data_ns_.store(returned_ns);

@@ -47,22 +47,12 @@ class TMyThread : public QThread {
     // When a read last came back empty-handed: a reader held up (a stopped
     // process) returns nothing at all, which is no sign of a silent stream.
     std::int64_t lastEmptyReadNs() const { return last_empty_read_ns_.load(); }
-    // Up to when the reader knows all that the stream brought: the return of a
-    // read that waited for more and got less, or when the last byte read
-    // arrived. The dwell's stream ends there; what came after it is the
-    // trigger stop's to purge. 0 before the first read.
-    std::int64_t streamKnownUntilNs() const { return stream_known_ns_.load(); }
-    // That time is when a read gave up waiting for more: the stream was quiet
-    // up to then. Otherwise it is when the last bytes read arrived.
-    bool streamKnownQuiet() const { return stream_known_quiet_.load(); }
 
   protected:
     void run() override;
 
   private:
     std::int64_t readChunk(std::uint32_t want, std::uint64_t& unqueued);
-    void noteStreamKnown(std::uint32_t count, std::uint32_t want, std::int64_t returned_ns,
-                         std::int64_t arrived_ns);
 
     UsbLink& link_;
     ChunkQueue& queue_;
@@ -74,8 +64,6 @@ class TMyThread : public QThread {
     std::atomic<bool> reading_{false};
     std::atomic<std::uint64_t> lost_bytes_{0};
     std::atomic<std::int64_t> last_data_ns_{0};
-    std::atomic<std::int64_t> stream_known_ns_{0};
-    std::atomic<bool> stream_known_quiet_{false};
     std::atomic<std::int64_t> last_empty_read_ns_{0};
     // Held by run() throughout and taken by join(): orders the thread's last
     // steps before the owner's next ones in a way thread checkers see, which

@@ -63,11 +63,10 @@ void StreamProcessor::beginDwell(DataFile& file) {
     queue_.wake();
 }
 
-void StreamProcessor::endDwell(TriggerWrite trigger, std::int64_t end_ns, bool quiet) {
+void StreamProcessor::endDwell(TriggerWrite trigger, std::int64_t end_ns) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         trigger_ = trigger;
-        quiet_end_ = quiet;
         end_ns_ = end_ns;
         if (phase_ == Phase::Recording) phase_ = Phase::Draining;
     }
@@ -155,7 +154,7 @@ void StreamProcessor::finishDwell() {
     // before the close, so that the run has it once the dwell is drained.
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        timing_ = timeline_.finish(trigger_, end_ns_, file_->records(), quiet_end_);
+        timing_ = timeline_.finish(trigger_, end_ns_, file_->records());
         phase_ = Phase::Closing;
     }
     if (notify_) notify_();

@@ -43,9 +43,8 @@ class StreamProcessor : private StreamEvents {
     void beginDwell(DataFile& file);
     // Every chunk queued so far is still recorded; then the file is closed and
     // the dwell's timing worked out: the trigger was started by the write and
-    // reading ended at end_ns (the link's clock); quiet: the stream brought
-    // nothing between its last bytes and then.
-    void endDwell(TriggerWrite trigger = {}, std::int64_t end_ns = 0, bool quiet = true);
+    // reading ended at end_ns (the link's clock).
+    void endDwell(TriggerWrite trigger = {}, std::int64_t end_ns = 0);
     // Once dwellClosed(): where the dwell's records belong in time.
     DwellTiming timing() const;
     // Every chunk of the dwell has been recorded; the file may still be closing.
@@ -102,7 +101,6 @@ class StreamProcessor : private StreamEvents {
     QString error_;
     bool quit_ = false;
     TriggerWrite trigger_;
-    bool quiet_end_ = true;
     std::int64_t end_ns_ = 0;
     DwellTiming timing_;
 

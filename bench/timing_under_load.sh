@@ -7,10 +7,11 @@
 # lengths of time. Every record is checked against the frames it holds and the
 # controller's traced trigger starts (zarv-soak-check with the trace).
 # Usage: bench/timing_under_load.sh [seconds a run] [busy loops] [ipps] [stalls]
+#   ("" for no ipps or no stalls)
 #   ZARV_BENCH_NO_RT=1 runs the station without CAP_SYS_NICE: no real-time reader.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-seconds="${1:-20}" loops="${2:-4}" ipps="${3:-100 50 25}" stalls="${4:-0.5 2 5 20}"
+seconds="${1:-20}" loops="${2:-4}" ipps="${3-100 50 25}" stalls="${4-0.5 2 5 20}"
 build="${BUILD_DIR:-$root/build}"
 work="$(mktemp -d)"
 busy=()
@@ -42,6 +43,7 @@ run() {
   wait "$emu" || true
   local load; load=$(cut -d' ' -f1 /proc/loadavg)
   "$build/bench/zarv-soak-check" "$work/data" "$work/trace.txt" > "$work/check.txt" || true
+  [ -n "${ZARV_BENCH_KEEP:-}" ] && cat "$work"/data/*/*/*/*/dwells.jsonl >> "$ZARV_BENCH_KEEP"
   local overran records misplaced worst_ms trig_ms lost_true lost_said
   overran=$(sed -n 's/^zarv-bridge-emu: \([0-9]*\) stream bytes overran.*/\1/p' "$work/emu.txt")
   records=$(awk '$1 == "records" && $2 ~ /^[0-9]+$/ {print $2}' "$work/check.txt")

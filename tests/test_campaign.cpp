@@ -115,16 +115,15 @@ TEST(DwellTimelineTest, AReaderHeldFromTheDwellsStartIsPlacedWhereTheBytesBreak)
     EXPECT_EQ(t.recordTimeNs(100), 100 * 100'000);
 }
 
-// A reader held up for 2 s near the dwell's end reads the rest in a burst and
-// is stopped: late arrivals are no loss, and every record keeps its counted
+// A reader held up for 2 s near the dwell's end reads the rest in a burst, up
+// to the stop: late arrivals are no loss, and every record keeps its counted
 // time. A byte dropped in the burst costs the one frame it cut.
 TEST(DwellTimelineTest, LateReadsAndTheBurstAfterThemAreNoLoss) {
     TimelineFeed feed(1);
     for (int i = 0; i < 6; ++i) feed.chunk();
     for (int i = 0; i < 4; ++i) feed.chunk(2'000'000'000 - i * 88'500'000);
     feed.chunk(1'500'000'000);
-    DwellTiming t =
-        feed.timeline.finish(TriggerWrite{}, feed.endNs() + 1'500'000'000, feed.records(), false);
+    DwellTiming t = feed.timeline.finish(TriggerWrite{}, feed.endNs() + 1'000'000, feed.records());
     EXPECT_TRUE(t.gaps.empty()) << DwellTimingLine(1, t).toStdString();
     EXPECT_EQ(t.records_implied, t.records_written);
     EXPECT_EQ(t.recordTimeNs(10 * 885), 10 * 885 * 100'000);
@@ -132,8 +131,7 @@ TEST(DwellTimelineTest, LateReadsAndTheBurstAfterThemAreNoLoss) {
     // from is rejected, and is the one record missing.
     const std::int64_t byte = 11 * kChunk + 148 * 7 - 1;
     feed.chunk(1'400'000'000, StreamMark{byte / 148, byte, 0}, GapCause::Framing);
-    t = feed.timeline.finish(TriggerWrite{}, feed.endNs() + 1'400'000'000, feed.records() - 1,
-                             false);
+    t = feed.timeline.finish(TriggerWrite{}, feed.endNs() + 1'000'000, feed.records() - 1);
     ASSERT_EQ(t.gaps.size(), 1u);
     EXPECT_EQ(t.gaps[0].cause, GapCause::Framing);
     EXPECT_EQ(t.gaps[0].missing, 1);
@@ -201,14 +199,17 @@ TEST(DwellTimelineTest, AStallPastTheDwellsEndLeavesTheOverrunAtTheEnd) {
     for (int i = 0; i < 30; ++i) feed.chunk();
     for (int i = 0; i < 4; ++i) feed.chunk(20'000'000'000 - i * 88'500'000);
     const std::int64_t written = feed.records();
-    feed.lose(196'700);
-    feed.chunk(300'000, feed.mark(34 * kChunk), GapCause::Overrun);
+    // The first bytes after the hole, less than a frame, then the stop.
+    const std::int64_t lost = 196'700;
+    const std::int64_t first_after = written + lost;
+    feed.timeline.noteChunk(first_after * 100'000 + 300'000, written * 148 + 100,
+                            feed.mark(written * 148), GapCause::Overrun);
     const DwellTiming t =
-        feed.timeline.finish(TriggerWrite{}, feed.endNs() + 300'000, written, false);
+        feed.timeline.finish(TriggerWrite{}, first_after * 100'000 + 400'000, written);
     ASSERT_EQ(t.gaps.size(), 1u) << DwellTimingLine(1, t).toStdString();
     EXPECT_EQ(t.gaps[0].cause, GapCause::Overrun);
     EXPECT_EQ(t.gaps[0].record, written);
-    EXPECT_NEAR(t.gaps[0].missing, 196'700, 5);
+    EXPECT_NEAR(t.gaps[0].missing, lost, 5);
     EXPECT_EQ(t.recordTimeNs(written - 1), (written - 1) * 100'000);
 }
 
