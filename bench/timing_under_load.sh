@@ -17,7 +17,9 @@ work="$(mktemp -d)"
 busy=()
 stop_busy() { for p in "${busy[@]}"; do kill "$p" 2>/dev/null || true; done; busy=(); }
 trap 'stop_busy; rm -rf "$work"' EXIT
-start_busy() { for _ in $(seq "$1"); do ( while :; do :; done ) & busy+=("$!"); done; }
+# Programs of their own, not subshells: a subshell killed at once could run this
+# script's EXIT trap before it drops it.
+start_busy() { for _ in $(seq "$1"); do sh -c 'while :; do :; done' & busy+=("$!"); done; }
 launch=()
 [ -n "${ZARV_BENCH_NO_RT:-}" ] && launch=(setpriv --inh-caps=-sys_nice --bounding-set=-sys_nice --)
 
@@ -40,7 +42,9 @@ run() {
     sleep 3
     kill -STOP "$zarv"; sleep "$stall"; kill -CONT "$zarv"
   fi
-  wait "$emu" || true
+  # Bash may forget a background job after many short children: poll it too.
+  while kill -0 "$emu" 2>/dev/null; do sleep 0.2; done
+  wait "$emu" 2>/dev/null || true
   local load; load=$(cut -d' ' -f1 /proc/loadavg)
   "$build/bench/zarv-soak-check" "$work/data" "$work/trace.txt" > "$work/check.txt" || true
   [ -n "${ZARV_BENCH_KEEP:-}" ] && cat "$work"/data/*/*/*/*/dwells.jsonl >> "$ZARV_BENCH_KEEP"
@@ -61,9 +65,11 @@ echo "zarv --headless through zarv-bridge-emu, 36 gates, integrations 1, 10 s dw
 printf '%-22s %9s %9s %9s %10s %11s %9s %12s %5s\n' run records "lost" "journal" misplaced \
   "worst time" trigger "bytes overran" load
 run "quiet, ipp 100" 100 "$seconds"
-start_busy "$loops"
-for ipp in $ipps; do run "$loops busy loops, ipp $ipp" "$ipp" "$seconds"; done
-stop_busy
+if [ -n "$ipps" ]; then
+  start_busy "$loops"
+  for ipp in $ipps; do run "$loops busy loops, ipp $ipp" "$ipp" "$seconds"; done
+  stop_busy
+fi
 for stall in $stalls; do
   run "stopped $stall s, ipp 100" 100 "$(awk -v s="$stall" -v d="$seconds" 'BEGIN { print s + d }')" "$stall"
 done
