@@ -9,6 +9,8 @@
 # Usage: bench/timing_under_load.sh [seconds a run] [busy loops] [ipps] [stalls]
 #   ("" for no ipps or no stalls)
 #   ZARV_BENCH_NO_RT=1 runs the station without CAP_SYS_NICE: no real-time reader.
+#   ZARV_BENCH_LOAD=TEXT names the load in the rows, for load started outside
+#   (a parallel build beside it, with 0 busy loops).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-20}" loops="${2:-4}" ipps="${3-100 50 25}" stalls="${4-0.5 2 5 20}"
@@ -67,7 +69,7 @@ printf '%-22s %9s %9s %9s %10s %11s %9s %12s %5s\n' run records "lost" "journal"
 run "quiet, ipp 100" 100 "$seconds"
 if [ -n "$ipps" ]; then
   start_busy "$loops"
-  for ipp in $ipps; do run "$loops busy loops, ipp $ipp" "$ipp" "$seconds"; done
+  for ipp in $ipps; do run "${ZARV_BENCH_LOAD:-$loops busy loops}, ipp $ipp" "$ipp" "$seconds"; done
   stop_busy
 fi
 for stall in $stalls; do
