@@ -49,7 +49,9 @@ def journal(path):
 def gaps(path):
     """Per dwell of the file, its gaps: dicts with record (the file's record after
     the gap, counted in that dwell from 0), missing (records) and at (UTC,
-    datetime64[ns]), and cause."""
+    datetime64[ns]), and cause ("overrun", "queue", "framing", "start", "end",
+    or "pause" in older journals); a gap whose count the bridge left open also
+    has missing_min and missing_max, the fewest and most records it can be."""
     return [[dict(g, at=_utc(g["at"])) for g in entry.get("discontinuities", [])]
             for entry in journal(path)]
 
