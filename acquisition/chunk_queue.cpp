@@ -44,7 +44,6 @@ void ChunkQueue::publish(std::uint32_t count, std::uint64_t lost_before, ChunkAr
     c.received_ns.store(now);
     c.arrived_ns = arrival.ns != 0 ? arrival.ns : now;
     c.arrival_tail = arrival.tail;
-    c.dated = arrival.dated;
     c.overrun_before = arrival.overrun;
     tail_.store(tail + 1, std::memory_order_release);
     ready_.release();

@@ -9,11 +9,10 @@
 namespace zarv::acquisition {
 
 // When a chunk's bytes came in: the byte tail bytes before its end arrived at ns
-// (steady clock; 0: when the chunk is published); dated: the link told.
+// (steady clock; 0: when the chunk is published).
 struct ChunkArrival {
     std::int64_t ns = 0;
     std::uint32_t tail = 0;
-    bool dated = false;
     bool overrun = false;  // the bridge dropped bytes before the chunk's first
 };
 
@@ -39,10 +38,9 @@ class ChunkQueue {
         std::uint64_t lost_before = 0;
         std::atomic<std::int64_t> received_ns{0};  // read by the GUI thread too
         // When the byte arrival_tail bytes before the chunk's end came in
-        // (steady clock); dated: the link told, rather than the read's return.
+        // (steady clock): as the link told, else the read's return.
         std::int64_t arrived_ns = 0;
         std::uint32_t arrival_tail = 0;
-        bool dated = false;
         // The bridge said its buffer overflowed before the chunk's first byte.
         bool overrun_before = false;
     };

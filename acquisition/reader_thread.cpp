@@ -77,9 +77,9 @@ std::int64_t TMyThread::readChunk(std::uint32_t want, std::uint64_t& unqueued) {
     if (count > 0) {
         last_data_ns_.store(returned_ns);
         if (slot) {
-            queue_.publish(count, unqueued,
-                           ChunkArrival{arrival.ns, arrival.tail, arrival.from_link,
-                                        arrival.overrun || overrun_unqueued_});
+            queue_.publish(
+                count, unqueued,
+                ChunkArrival{arrival.ns, arrival.tail, arrival.overrun || overrun_unqueued_});
             unqueued = 0;
             overrun_unqueued_ = false;
         } else {
