@@ -40,6 +40,7 @@ void AcquisitionRun::lookAgainFromAnyThread() {
 }
 
 AcquisitionRun::~AcquisitionRun() {
+    session_.clock().releaseHold();
     if (reader_) {
         reader_->requestStop();
         reader_->join();
@@ -220,6 +221,7 @@ std::int64_t AcquisitionRun::runMs() const {
 
 void AcquisitionRun::waitListening(int ms) {
     if (ms <= 0) return;
+    const std::int64_t until_ns = linkNowNs() + std::int64_t{ms} * 1000000;
     bool over = false;
     QTimer due;
     due.setSingleShot(true);
@@ -230,6 +232,7 @@ void AcquisitionRun::waitListening(int ms) {
     });
     due.start(session_.clock().wallMs(ms));
     waiter_.waitUntil([&] { return over || session_.stop_requested(); });
+    if (over) session_.clock().stationWaitedUntilNs(until_ns);
 }
 
 void AcquisitionRun::showRunFields() {
@@ -322,7 +325,16 @@ AcquisitionRun::DwellEnd AcquisitionRun::recordUntilDwellEnds() {
     QTimer dwell_clock;
     dwell_clock.setSingleShot(true);
     dwell_clock.setTimerType(Qt::PreciseTimer);
-    connect(&dwell_clock, &QTimer::timeout, this, [this] { waiter_.wake(); });
+    // The dwell ends on the link's time: the wall timer only says when to look.
+    const std::int64_t dwell_end_ns =
+        beam_start_ns_ + static_cast<std::int64_t>(std::ceil(dwell_time * 1e9));
+    session_.clock().holdAtNs(dwell_end_ns);
+    connect(&dwell_clock, &QTimer::timeout, this, [&, this] {
+        if (const std::int64_t left_ns = dwell_end_ns - linkNowNs(); left_ns > 0)
+            dwell_clock.start(
+                std::max(1, session_.clock().wallMs(static_cast<double>(left_ns) / 1e6)));
+        waiter_.wake();
+    });
     dwell_clock.start(session_.clock().wallMs(DwellTimerMs(dwell_time)));
     QTimer show;
     connect(&show, &QTimer::timeout, this, [this] {
@@ -349,7 +361,7 @@ AcquisitionRun::DwellEnd AcquisitionRun::recordUntilDwellEnds() {
                 return true;
             }
         }
-        return session_.stop_requested() || elapsedSeconds() >= dwell_time ||
+        return session_.stop_requested() || linkNowNs() >= dwell_end_ns ||
                processor_.framingLimitPassed() || !processor_.error().isEmpty() ||
                reader_->readFailed();
     });
@@ -406,6 +418,7 @@ AcquisitionRun::DwellEnd AcquisitionRun::endDwell(DwellEnd end) {
     const std::uint64_t lost = reader_->lostBytes();
     reader_.reset();
     stopTrigger();
+    session_.clock().releaseHold();
     enterPhase(Phase::Draining);
     // Everything the reader queued is still recorded, then the file closes; the
     // next dwell need not wait for the close, but the records decide whether

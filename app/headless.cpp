@@ -113,14 +113,23 @@ int RunHeadless(device_io::FtApi& api, double seconds, const QString& status_lis
                                    .arg(QString::fromLocal8Bit(strsignal(number))));
         run.stop();
     });
+    // Seconds of the controller's time: a fast simulated station ends sooner, and
+    // one whose time moves only while it is waited for ends when it has passed.
+    const device_io::LinkClock& link = station.session.clock();
+    const std::int64_t end_ns =
+        link.nowNs() + static_cast<std::int64_t>(std::min(seconds, 9e9) * 1e9);
     QTimer time_up;
     time_up.setSingleShot(true);
     QObject::connect(&time_up, &QTimer::timeout, &run, [&] {
+        if (const std::int64_t left_ns = end_ns - link.nowNs(); left_ns > 0) {
+            time_up.start(
+                std::max(1, link.wallMs(std::min(static_cast<double>(left_ns) / 1e6, 2e9))));
+            return;
+        }
         station.log.LogMessage(QStringLiteral("Recording time is over: ending"));
         run.stop();
     });
-    // Seconds of the controller's time: a fast simulated station ends sooner.
-    if (seconds > 0) time_up.start(station.session.clock().wallMs(std::min(seconds * 1000, 2e9)));
+    if (seconds > 0) time_up.start(link.wallMs(std::min(seconds * 1000, 2e9)));
     int status = 0;
     QTimer::singleShot(0, &run, [&] {
         try {

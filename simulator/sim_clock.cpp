@@ -3,6 +3,7 @@
 #include <QString>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 namespace zarv::sim {
 
@@ -18,15 +19,32 @@ std::shared_ptr<SimClock> SimClock::fast(double rate) {
     return std::make_shared<SkippingSimClock>(rate > 0 ? rate : 1.0);
 }
 
-std::shared_ptr<SimClock> SimClockFromEnvironment() {
+std::shared_ptr<SimClock> SimClock::virtualTime(double rate) {
+    return std::make_shared<VirtualSimClock>(rate > 0 ? rate : 1.0);
+}
+
+namespace {
+// ZARV_SIM_SPEED as a rate, or none when unset or refused.
+std::optional<double> SpeedFromEnvironment() {
     const QString text = qEnvironmentVariable("ZARV_SIM_SPEED");
-    if (text.isEmpty()) return SimClock::steady();
+    if (text.isEmpty()) return std::nullopt;
     bool ok = false;
     const double rate = text.toDouble(&ok);
-    if (ok && rate > 0 && rate <= 1000) return SimClock::fast(rate);
+    if (ok && rate > 0 && rate <= 1000) return rate;
     std::fprintf(stderr, "ZARV_SIM_SPEED ignored: '%s' is not a number above 0 and at most 1000\n",
                  text.toLocal8Bit().constData());
-    return SimClock::steady();
+    return std::nullopt;
+}
+}  // namespace
+
+std::shared_ptr<SimClock> SimClockFromEnvironment() {
+    const std::optional<double> speed = SpeedFromEnvironment();
+    const QString kind = qEnvironmentVariable("ZARV_SIM_CLOCK");
+    if (kind == QLatin1String("virtual")) return SimClock::virtualTime(speed.value_or(1.0));
+    if (!kind.isEmpty() && kind != QLatin1String("wall"))
+        std::fprintf(stderr, "ZARV_SIM_CLOCK ignored: '%s' is neither virtual nor wall\n",
+                     kind.toLocal8Bit().constData());
+    return speed ? SimClock::fast(*speed) : SimClock::steady();
 }
 
 SkippingSimClock::SkippingSimClock(double rate) {
@@ -82,6 +100,44 @@ void SkippingSimClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condit
     if (still_idle && !still_idle()) return;
     const auto rest = until - now();
     if (rest > std::chrono::nanoseconds::zero()) skipped_ns_ += rest.count();
+}
+
+VirtualSimClock::VirtualSimClock(double rate)
+    : now_ns_(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                  std::chrono::steady_clock::now().time_since_epoch())
+                  .count()),
+      rate_(rate > 0 ? rate : 1.0) {}
+
+void VirtualSimClock::setRate(double rate) {
+    if (rate > 0) rate_ = rate;
+}
+
+void VirtualSimClock::advanceTo(time_point t) {
+    const std::int64_t to =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+    std::int64_t at = now_ns_.load();
+    while (at < to && !now_ns_.compare_exchange_weak(at, to)) {
+    }
+}
+
+// Idle or not, a wait takes its time at the clock's rate: only a wait that ran
+// to its end is time that passed.
+void VirtualSimClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                                time_point until, bool, const std::function<bool()>&) {
+    const time_point from = now();
+    const time_point held(std::chrono::nanoseconds(hold_ns_.load()));
+    if (from >= held && until > from) {
+        // Standing still until the station has acted and lets go.
+        cv.wait_for(lock, std::chrono::milliseconds(2));
+        return;
+    }
+    until = std::min(until, held);
+    if (until <= from) return;
+    const auto wall_for = std::chrono::nanoseconds(
+        std::llround(static_cast<double>((until - from).count()) / rate_.load()));
+    // A wait that something ended early ended at the moment it began: the write,
+    // purge or abort that ended it was stamped then.
+    if (cv.wait_for(lock, wall_for) == std::cv_status::timeout) advanceTo(until);
 }
 
 }  // namespace zarv::sim

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 
@@ -32,6 +33,16 @@ class SimClock {
     virtual void waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                            time_point until, bool idle,
                            const std::function<bool()>& still_idle = {}) = 0;
+    // The station waited on its own until t (a relay switch, a pause before it
+    // opens the controller again) with nothing streaming. Only a clock that
+    // moves when it is waited for takes note.
+    virtual void stationWaitedUntil(time_point) {}
+    // The station acts at t: a clock that moves only when waited for does not
+    // pass it until released.
+    virtual void holdAt(time_point) {}
+    virtual void releaseHold() {}
+    // Whether the controller's time is the wall clock's, second for second.
+    virtual bool keepsWallTime() const { return rate() == 1.0; }
 
     // The wall clock: the controller's time-outs take as long as they say.
     static std::shared_ptr<SimClock> steady();
@@ -42,10 +53,14 @@ class SimClock {
     // a dwell of ten seconds passes in one at rate 10. The station keeps its
     // dwells and waits by the controller's clock, so it runs as fast.
     static std::shared_ptr<SimClock> fast(double rate);
+    // Time that moves only while the station waits for the controller, at rate
+    // times the wall clock: a starved process sees the stream it would see idle.
+    static std::shared_ptr<SimClock> virtualTime(double rate);
 };
 
 // ZARV_SIM_SPEED=N (above 0, at most 1000): the controller's time runs N times
-// as fast as the wall clock. Unset, it is the wall clock.
+// as fast as the wall clock. Unset, it is the wall clock. ZARV_SIM_CLOCK=virtual:
+// the time moves only while the station waits for it (at ZARV_SIM_SPEED, or 1).
 std::shared_ptr<SimClock> SimClockFromEnvironment();
 
 class SteadySimClock : public SimClock {
@@ -89,6 +104,37 @@ class SkippingSimClock : public SimClock {
     mutable std::mutex anchor_mutex_;
     Anchor anchor_;
     std::atomic<std::int64_t> skipped_ns_{0};
+};
+
+// The controller's time moves only when a wait on it runs to its end: a read
+// waiting for bytes takes (until - now) / rate of the wall clock and moves the
+// time to until, however late the reader wakes; a wait that a write, purge or
+// abort ends early moves nothing, as the event happened when it began. Waits the
+// station makes on its own (a relay switch, a pause before reopening) move the
+// time when they end. A reader held up by the machine's load holds the
+// controller's time with it: nothing piles up that an idle machine would not
+// see. Waits the controller makes for its own faults (a stall) pass all the same.
+class VirtualSimClock : public SimClock {
+  public:
+    explicit VirtualSimClock(double rate = 1.0);
+    time_point now() const override { return time_point(std::chrono::nanoseconds(now_ns_.load())); }
+    double rate() const override { return rate_.load(); }
+    void setRate(double rate);
+    void waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                   time_point until, bool idle,
+                   const std::function<bool()>& still_idle = {}) override;
+    void stationWaitedUntil(time_point t) override { advanceTo(t); }
+    void holdAt(time_point t) override { hold_ns_ = t.time_since_epoch().count(); }
+    void releaseHold() override { hold_ns_ = kNoHold; }
+    bool keepsWallTime() const override { return false; }
+
+  private:
+    static constexpr std::int64_t kNoHold = std::numeric_limits<std::int64_t>::max();
+    void advanceTo(time_point t);
+
+    std::atomic<std::int64_t> now_ns_;
+    std::atomic<std::int64_t> hold_ns_{kNoHold};
+    std::atomic<double> rate_;
 };
 
 }  // namespace zarv::sim

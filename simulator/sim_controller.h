@@ -201,16 +201,24 @@ class SimController : public FtApi {
     Clock::time_point created_;
     class StreamTime : public device_io::LinkClock {
       public:
-        explicit StreamTime(const SimClock& clock) : clock_(clock) {}
+        explicit StreamTime(SimClock& clock) : clock_(clock) {}
         std::int64_t nowNs() const override {
             return std::chrono::duration_cast<std::chrono::nanoseconds>(
                        clock_.paced().time_since_epoch())
                 .count();
         }
         double rate() const override { return clock_.rate(); }
+        bool keepsWallTime() const override { return clock_.keepsWallTime(); }
+        void stationWaitedUntilNs(std::int64_t ns) const override {
+            clock_.stationWaitedUntil(Clock::time_point(std::chrono::nanoseconds(ns)));
+        }
+        void holdAtNs(std::int64_t ns) const override {
+            clock_.holdAt(Clock::time_point(std::chrono::nanoseconds(ns)));
+        }
+        void releaseHold() const override { clock_.releaseHold(); }
 
       private:
-        const SimClock& clock_;
+        SimClock& clock_;
     };
     StreamTime stream_clock_{*clock_};
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QThread>
 #include <QTimer>
 #include <functional>
 
@@ -47,3 +49,30 @@ class ActWhen {
     QTimer poll_;
     bool acted_ = false;
 };
+
+// Holds the calling thread, events and all, until condition holds. False past
+// the bound, which only ends a hung test.
+inline bool HoldUntil(const std::function<bool()>& condition, int bound_ms = 60000) {
+    QElapsedTimer since;
+    since.start();
+    while (!condition()) {
+        if (since.elapsed() > bound_ms) return false;
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// Runs an event loop of its own, as a modal box does, until condition holds.
+// False past the bound.
+inline bool LoopUntil(const std::function<bool()>& condition, int bound_ms = 60000) {
+    QElapsedTimer since;
+    since.start();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition() || since.elapsed() > bound_ms) loop.quit();
+    });
+    poll.start(2);
+    loop.exec();
+    return condition();
+}

@@ -65,7 +65,7 @@ class StationFixture : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        sim_clock = std::make_shared<SkippingSimClock>(TestClockRate());
+        sim_clock = std::make_shared<VirtualSimClock>(TestClockRate());
         sim = std::make_unique<SimController>(QString(), QString(), sim_clock);
         calendar = CalendarFor(sim->StreamClock());
         // 170 ms of the heaviest stream: a loaded test machine that does not grant
@@ -111,7 +111,7 @@ class StationFixture : public ::testing::Test {
 
     QTemporaryDir dir;
     RecorderOperator op;
-    std::shared_ptr<SkippingSimClock> sim_clock;
+    std::shared_ptr<VirtualSimClock> sim_clock;
     std::function<QDateTime()> calendar;
     std::unique_ptr<SimController> sim;
     std::unique_ptr<Station> station;
