@@ -16,9 +16,10 @@ POINTS = 64
 BLOCKS = 2
 
 # The demo station's settings, with more gates and shorter dwells.
-# The simulated controller's time runs this many times the wall clock, and the
-# station keeps it: file names, the journal and --duration all follow. The
-# sanitizer builds set ZARV_TEST_CLOCK_RATE=1.
+# The simulated controller's time is virtual (ZARV_SIM_CLOCK=virtual): it moves
+# only while the station waits for it, at up to this many times the wall clock,
+# and the station keeps it: file names, the journal and --duration all follow.
+# A loaded machine records the same dwells, only later.
 SPEED = os.environ.get("ZARV_TEST_CLOCK_RATE", "8")
 CHANGES = {"gates": str(GATES), "dwell_time": "1.5", "relay_swith_time": "10", "data_dir": "data"}
 
@@ -46,12 +47,12 @@ def built(variable, name):
 
 @pytest.fixture(scope="session")
 def station(tmp_path_factory):
-    """A station directory after 5.6 s of recording: one dwell of each beam, and
-    a fourth cut short by --duration about 0.9 s into it, so that it holds
-    records however late its start."""
+    """A station directory after 5.6 s of the controller's time: one dwell of
+    each beam, and a fourth cut short by --duration about 0.9 s into it."""
     directory = tmp_path_factory.mktemp("station")
     (directory / "config.txt").write_text(station_config())
-    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", ZARV_SIM_SPEED=SPEED,
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", ZARV_SIM_CLOCK="virtual",
+               ZARV_SIM_SPEED=SPEED,
                ZARV_SIM_FLASH=str(directory / "sim_flash.bin"))
     result = subprocess.run([built("ZARV_SIM", "zarv-sim"), "--headless", "--duration", "5.6"],
                             cwd=directory, env=env, capture_output=True, text=True, timeout=120)
@@ -73,7 +74,8 @@ def geometry_station(tmp_path_factory):
     directory = tmp_path_factory.mktemp("geometry")
     keys = "".join(f"{k} = {v}\n" for k, v in GEOMETRY.items())
     (directory / "config.txt").write_text(station_config() + keys)
-    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", ZARV_SIM_SPEED=SPEED, TZ=STATION_TZ,
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", ZARV_SIM_CLOCK="virtual",
+               ZARV_SIM_SPEED=SPEED, TZ=STATION_TZ,
                ZARV_SIM_NOISE="400", ZARV_SIM_FLASH=str(directory / "sim_flash.bin"))
     result = subprocess.run([built("ZARV_SIM", "zarv-sim"), "--headless", "--duration", "4.4"],
                             cwd=directory, env=env, capture_output=True, text=True, timeout=120)

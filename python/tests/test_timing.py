@@ -69,8 +69,9 @@ def test_a_stalled_reader_leaves_its_gap_in_place(tmp_path):
         config = "\n".join(f"{key} = {value}" if line.split("=")[0].strip() == key else line
                            for line in config.splitlines()) + "\n"
     (tmp_path / "config.txt").write_text(config)
-    # 1.48 MB/s of stream: at eight times the pace the reader still keeps up.
-    env = dict(os.environ, QT_QPA_PLATFORM="offscreen",
+    # The stall is the controller's own: on virtual time it holds the reader
+    # for 1.5 s of the controller's time, whatever the machine's load.
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", ZARV_SIM_CLOCK="virtual",
                ZARV_SIM_SPEED=os.environ.get("ZARV_TEST_CLOCK_RATE", "8"),
                ZARV_SIM_FAULTS="stall-at=0.8,stall-for=1.5")
     result = subprocess.run([built("ZARV_SIM", "zarv-sim"), "--headless", "--duration", "3.3"],
@@ -110,7 +111,7 @@ def test_a_dwell_cut_by_a_kill_takes_the_stations_zone_from_its_nearest_journal_
 
     (tmp_path / "config.txt").write_text(station_config())
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen", TZ="America/St_Johns",
-               ZARV_SIM_SPEED=os.environ.get("ZARV_TEST_CLOCK_RATE", "8"))
+               ZARV_SIM_CLOCK="virtual", ZARV_SIM_SPEED=os.environ.get("ZARV_TEST_CLOCK_RATE", "8"))
     process = subprocess.Popen([built("ZARV_SIM", "zarv-sim"), "--headless"], cwd=tmp_path,
                                env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     data = tmp_path / "data"

@@ -56,8 +56,15 @@ def test_the_least_squares_agrees_with_the_oracle_for_any_beams():
 def test_the_consensus_keeps_the_largest_set_within_the_window():
     values = [2.0, 2.5, 1.8, 2.2, 14.0, -9.0, np.nan, 2.1]
     mean, count, error = winds.consensus(values, window=1.0, min_fraction=0.5)
-    assert count == 5 and mean == pytest.approx(np.mean([2.0, 2.5, 1.8, 2.2, 2.1]))
-    assert error > 0
+    assert count == 5 and mean == pytest.approx(2.12)
+    # The standard error of that mean: sqrt(0.268 / 4) / sqrt(5).
+    assert error == pytest.approx(0.1157583690, rel=1e-9)
+    # Two sets of two fit the window: the tighter one, whatever their order.
+    for order in ([0.0, 0.9, 5.0, 5.2], [5.2, 0.9, 5.0, 0.0]):
+        assert winds.consensus(order, window=1.0, min_fraction=0.5)[:2] == (pytest.approx(5.1), 2)
+    # One value alone: its mean, and no error to give.
+    mean, count, error = winds.consensus([3.0], window=1.0, min_fraction=0.5)
+    assert (mean, count) == (3.0, 1) and np.isnan(error)
     # Too few agree: no value, but the count says how many did.
     mean, count, _ = winds.consensus([1.0, 5.0, 9.0, np.nan], window=1.0, min_fraction=0.5)
     assert np.isnan(mean) and count == 1
@@ -73,7 +80,8 @@ def record(tmp_path_factory, name, noise, extra="", env_extra=None):
     config = station_config().replace("dwell_time = 1.5", "dwell_time = 2")
     config = config.replace("gates = 30", "gates = 12")
     (directory / "config.txt").write_text(config + f"consensus_period = {PERIOD}\n" + extra)
-    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", ZARV_SIM_SPEED=WIND_SPEED,
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", ZARV_SIM_CLOCK="virtual",
+               ZARV_SIM_SPEED=WIND_SPEED,
                ZARV_SIM_NOISE=str(noise), ZARV_SIM_WIND=",".join(map(str, WIND)),
                ZARV_SIM_FLASH=str(directory / "sim_flash.bin"), **(env_extra or {}))
     return directory, subprocess.Popen(
