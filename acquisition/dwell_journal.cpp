@@ -36,7 +36,7 @@ QString zoneName(const QDateTime& local) {
     return id.isEmpty() ? QString::fromUtf8(QTimeZone::systemTimeZoneId()) : QString::fromUtf8(id);
 }
 
-QString writeAll(int fd, const QByteArray& bytes) {
+QString writeAll(int fd, const QByteArray& bytes, const std::function<int(int)>& sync) {
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n =
@@ -49,7 +49,8 @@ QString writeAll(int fd, const QByteArray& bytes) {
             return QString::fromLocal8Bit(std::strerror(n < 0 ? errno : ENOSPC));
         }
     }
-    if (::fdatasync(fd) != 0 && errno != EINVAL)
+    // A file system that cannot sync (EINVAL) has nothing more to give.
+    if ((sync ? sync(fd) : ::fdatasync(fd)) != 0 && errno != EINVAL)
         return QString::fromLocal8Bit(std::strerror(errno));
     return QString();
 }
@@ -111,7 +112,7 @@ QByteArray DwellJournalLine(const DwellEntry& entry) {
     return QJsonDocument(line).toJson(QJsonDocument::Compact);
 }
 
-QString AppendDwellJournal(const DwellEntry& entry) {
+QString AppendDwellJournal(const DwellEntry& entry, const JournalSync& sync) {
     const QString dir = QFileInfo(entry.data_file).absolutePath();
     const QString path = dir + QLatin1Char('/') + QLatin1String(kDwellJournalName);
     const QByteArray name = QFile::encodeName(path);
@@ -119,9 +120,9 @@ QString AppendDwellJournal(const DwellEntry& entry) {
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
         return QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-    const QString failure = writeAll(fd, DwellJournalLine(entry) + '\n');
+    const QString failure = writeAll(fd, DwellJournalLine(entry) + '\n', sync.file);
     ::close(fd);
-    if (!existed) station::SyncDirectory(dir);
+    if (!existed) sync.directory ? sync.directory(dir) : station::SyncDirectory(dir);
     return failure.isEmpty() ? QString() : QStringLiteral("%1: %2").arg(path, failure);
 }
 

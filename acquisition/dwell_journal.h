@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <functional>
 
 #include "dwell_timeline.h"
 #include "station/radar_geometry.h"
@@ -31,8 +32,16 @@ struct DwellEntry {
 QDateTime WallTimeOf(const DwellEntry& entry, std::int64_t steady_ns);
 // One line, without its line end.
 QByteArray DwellJournalLine(const DwellEntry& entry);
+// How a journal line reaches the disk: the file's data (fdatasync unless
+// given) and, for a journal just made, its directory entry (SyncDirectory
+// unless given). A test sees every sync and makes one fail.
+struct JournalSync {
+    std::function<int(int fd)> file;
+    std::function<void(const QString& dir)> directory;
+};
+
 // Appends the line to the journal in the data file's directory and syncs it;
 // why it could not, or empty.
-QString AppendDwellJournal(const DwellEntry& entry);
+QString AppendDwellJournal(const DwellEntry& entry, const JournalSync& sync = {});
 
 }  // namespace zarv::acquisition

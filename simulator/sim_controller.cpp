@@ -121,6 +121,8 @@ FT_STATUS SimController::FT_OpenEx(const void* arg, std::uint32_t flags, FT_HAND
     open_handle_ = next_handle_++;
     *handle = open_handle_;
     opened_since_frame_ = true;
+    ++opens_;
+    frames_since_open_ = 0;
     replies_.clear();
     return FT_OK;
 }
@@ -314,6 +316,7 @@ void SimController::traceLocked(const std::uint8_t* frame) {
 }
 
 void SimController::handleFrameLocked(const std::uint8_t* frame) {
+    if (pullOnFrameLocked()) return;  // the bridge was gone before the frame got through
     std::array<std::uint8_t, 50> copy{};
     std::memcpy(copy.data(), frame, 50);
     written_.push_back(copy);

@@ -135,6 +135,10 @@ class SimController : public FtApi {
         unplugNow();
         plugIn();
     }
+    // Pulls the bridge as the frame-th frame written after the open-th open
+    // (both from 1) arrives, and plugs it in again replug_after later on the
+    // controller's clock: a link lost while the controller is programmed.
+    void unplugOnFrame(int open, int frame, std::chrono::milliseconds replug_after);
     void stopStreamAfter(std::int64_t frames);      // the trigger is lost after this many frames
     void setBridgeBufferSize(std::uint32_t bytes);  // 4096 by default
     // The emulated bridge: a host transfer is queued, so the bridge passes the
@@ -165,6 +169,7 @@ class SimController : public FtApi {
         field = std::move(value);
     }
     bool unpluggedLocked();
+    bool pullOnFrameLocked();
     void replugIfDueLocked();
     void scheduleFaultsLocked(Clock::time_point first_trigger);
     bool silentLocked(Clock::time_point at) const;
@@ -254,6 +259,14 @@ class SimController : public FtApi {
     std::vector<std::array<std::uint8_t, 50>> written_;
     std::vector<std::array<std::uint8_t, 50>> first_after_open_;
     bool opened_since_frame_ = false;
+    int opens_ = 0;
+    int frames_since_open_ = 0;
+    struct UnplugOnFrame {
+        int open;
+        int frame;
+        std::chrono::milliseconds replug_after;
+    };
+    std::optional<UnplugOnFrame> unplug_on_frame_;
     InfoWords info_{};
     Programmed programmed_;
 

@@ -175,6 +175,24 @@ void SimController::unplugAfter(std::chrono::milliseconds delay) {
     wake_.notify_all();
 }
 
+void SimController::unplugOnFrame(int open, int frame, std::chrono::milliseconds replug_after) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    unplug_on_frame_ = UnplugOnFrame{open, frame, replug_after};
+}
+
+bool SimController::pullOnFrameLocked() {
+    ++frames_since_open_;
+    if (!unplug_on_frame_ || unplug_on_frame_->open != opens_ ||
+        unplug_on_frame_->frame != frames_since_open_)
+        return false;
+    const auto now = clock_->now();
+    unplug_at_ = now;
+    replug_at_ = now + unplug_on_frame_->replug_after;
+    unplug_on_frame_.reset();
+    wake_.notify_all();
+    return true;
+}
+
 void SimController::plugIn() {
     std::lock_guard<std::mutex> lock(mutex_);
     unplug_at_.reset();

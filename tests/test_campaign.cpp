@@ -448,6 +448,55 @@ TEST_F(CampaignTest, AnUnplugAndReplugMidDwellIsRecoveredFromAndTheTriggerStoppe
     EXPECT_EQ(run->lastEnd(), RunEnd::Stopped);
 }
 
+// The waits between attempts, in seconds, as the log gives them.
+QList<int> AttemptWaits(const QStringList& log) {
+    QList<int> waits;
+    const QRegularExpression wait("^The controller does not answer; next attempt in (\\d+) s$");
+    for (const QString& line : log)
+        if (const auto m = wait.match(line); m.hasMatch()) waits << m.captured(1).toInt();
+    return waits;
+}
+
+TEST_F(CampaignTest, TheWaitsBetweenAttemptsDoubleUpToAMinute) {
+    // Gone for 200 s of the controller's time, which passes as fast as the
+    // station waits: the waits are the verdict, not how long they took.
+    sim_clock->setRate(2000);
+    config("200", "4", "10", "0.6");
+    run->setAlwaysRecover(true);
+    SimFaultPlan plan;
+    plan.unplug_at = 0.3;
+    plan.replug_at = 200;
+    sim->setFaultPlan(plan);
+    stopWhen([&] { return sim->triggerStarts() >= 2; });
+    EXPECT_EQ(AttemptWaits(op.messages()), QList<int>({1, 2, 4, 8, 16, 32, 60, 60, 60}))
+        << op.messages().join('\n');
+    EXPECT_EQ(op.messages().filter("Recovered: recording goes on with the next beam").size(), 1);
+}
+
+TEST_F(CampaignTest, ALinkLostAgainWhileTheControllerIsProgrammedIsTriedAgain) {
+    sim_clock->setRate(100);
+    config("200", "4", "10", "0.6");
+    run->setAlwaysRecover(true);
+    SimFaultPlan plan;
+    plan.unplug_at = 0.3;
+    plan.replug_at = 1.2;
+    sim->setFaultPlan(plan);
+    // The open after the replug loses the bridge again at its third frame, for 5 s.
+    sim->unplugOnFrame(2, 3, std::chrono::milliseconds(5000));
+    stopWhen([&] { return sim->triggerStarts() >= 2; });
+    const QStringList log = op.messages();
+    // Not recovered by the open that was lost: the waits go on growing.
+    EXPECT_EQ(AttemptWaits(log), QList<int>({1, 2, 4})) << log.join('\n');
+    EXPECT_EQ(log.filter("Recovered: recording goes on with the next beam").size(), 1);
+    const auto firsts = sim->firstFramesAfterOpens();
+    ASSERT_EQ(firsts.size(), 3u);
+    for (const auto& frame : firsts) EXPECT_TRUE(IsStopTrigger(frame));
+    const auto blocks = ReadDwellBlocks(path("data"));
+    ASSERT_GE(blocks.size(), 2u);
+    EXPECT_EQ(blocks[1].beam, 2);
+    EXPECT_EQ(MismatchedRecords(blocks[1], 4, 10, 12000), 0);
+}
+
 TEST_F(CampaignTest, WithoutRecoveryALostLinkEndsTheRunAndSaysSo) {
     config("200", "4", "10", "0.6");
     SimFaultPlan plan;

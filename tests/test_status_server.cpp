@@ -279,6 +279,57 @@ TEST_F(WatchedRunTest, AHundredClientsAtOnceCostNoRecord) {
     EXPECT_EQ(state.records_missing[0], 0);
 }
 
+TEST_F(WatchedRunTest, TheCountersOnlyRiseFromDwellToDwell) {
+    // Four dwells, beam 1 twice, with framing errors in the first: every
+    // counter, looked at as often as the run lets the GUI thread run, only rises.
+    writeConfig(DefaultConfigText(path("data")).replace("dwell_time=0.6", "dwell_time=0.3"));
+    station->config.ReadConfig();
+    for (int k = 0; k < 3; ++k) sim->dropStreamBytes(3000 + k * 1480, 1);
+    AcquisitionRun run(station->log, station->session, station->config);
+    StateBoard board;
+    RunWatch watch(board, run, station->session);
+    using Counters = std::array<std::int64_t, 9>;
+    const auto counters = [&] {
+        const StationState s = board.snapshot();
+        return Counters{s.recordsWritten(1),
+                        s.recordsWritten(2),
+                        s.recordsWritten(3),
+                        s.records_missing[0],
+                        s.records_missing[1],
+                        s.records_missing[2],
+                        s.dwells,
+                        s.framing_errors,
+                        s.bytes_lost};
+    };
+    Counters last = counters();
+    int looks = 0;
+    QStringList went_back;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        const Counters now = counters();
+        ++looks;
+        for (std::size_t i = 0; i < now.size(); ++i)
+            if (now[i] < last[i])
+                went_back
+                    << QStringLiteral("counter %1: %2 after %3").arg(i).arg(now[i]).arg(last[i]);
+        last = now;
+    });
+    look.start(1);
+    const auto stop = [&] { run.stop(); };
+    ActWhen four([&] { return sim->triggerStarts() >= 4 && !sim->programmed().triggering; }, stop,
+                 stop);
+    run.start();
+    EXPECT_TRUE(went_back.isEmpty()) << went_back.join('\n').toStdString();
+    EXPECT_GT(looks, 4);
+    const Counters end = counters();
+    EXPECT_EQ(end[6], 4);  // dwells
+    EXPECT_EQ(end[7], 3);  // framing errors
+    const auto blocks = ReadDwellBlocks(path("data"));
+    ASSERT_EQ(blocks.size(), 4u);
+    EXPECT_EQ(end[0], blocks[0].records.size() + blocks[3].records.size());
+    EXPECT_EQ(end[1], blocks[1].records.size());
+}
+
 TEST(StationWatch, AStationServesOnlyWhereItIsAskedAndSaysWhere) {
     RecorderOperator op;
     StationWatch watch(op);
