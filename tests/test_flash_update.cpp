@@ -449,6 +449,34 @@ TEST_F(FlashUpdateTest, ACodeStartThatDoesNotReadBackIsSaidWithWhatTheMainSector
     EXPECT_FALSE(op.messages().contains("Firmware updated... Please power cycle and restart"));
 }
 
+TEST_F(FlashUpdateTest, ARefusedCodeStartWriteFailsEvenWhereTheCodeStartAlreadyHoldsIt) {
+    upgrade(image());
+    expectNewFirmware();
+    // The same image again: the code start already reads as the image's, but
+    // the controller refuses the write. Nothing says it was written.
+    sim->setReplyFault(0x13, SimController::ReplyFault::ChecksumError);
+    op.boxes.clear();
+    upgrade(image());
+    ASSERT_EQ(op.boxes.size(), 1);
+    EXPECT_TRUE(op.boxes[0].startsWith("Code Start Verification failed")) << op.boxes[0];
+    EXPECT_EQ(op.messages().filter("Firmware updated... Please power cycle and restart").size(), 1);
+}
+
+TEST_F(FlashUpdateTest, TheCopyIsTriedAtMostThreeTimesInOneUpdate) {
+    sim->setReplyFault(0x12, SimController::ReplyFault::ChecksumError);  // every copy refused
+    for (int i = 0; i < 6; ++i) op.answers.enqueue(true);                // Yes to every question
+    writeFile("image.hex", (image().join("\r\n") + "\r\n").toLatin1());
+    op.files.enqueue(path("image.hex"));
+    update->run();
+    EXPECT_EQ(framesOf(0x12), 3);
+    // The confirmation, then "Copy again?" after the first and second copies only.
+    ASSERT_EQ(op.questions.size(), 3);
+    EXPECT_TRUE(op.questions[2].endsWith("Copy again?"));
+    ASSERT_EQ(op.boxes.size(), 1);
+    EXPECT_TRUE(op.boxes[0].endsWith("Run the update again.")) << op.boxes[0];
+    expectOldFirmware();
+}
+
 // From the factory state: G and F are in the main sectors, D and C erased.
 TEST_F(FlashUpdateTest, AnImageWithOnlySectorHLeavesGAndFAsTheyWere) {
     QStringList lines = HexWords(0x003E8000, h);
