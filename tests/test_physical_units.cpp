@@ -166,6 +166,47 @@ TEST(EchoMomentsTest, AWeakEchoKeepsItsMeanWidthAndSnrAndNoiseStaysOut) {
     }
 }
 
+// Spectra written out bin by bin: 16 bins of 6.25 Hz from -50 Hz (bin 0) up,
+// a noise level of exactly 1, and echoes whose moments are worked out by hand.
+std::vector<double> FlatSpectrum(std::initializer_list<std::pair<int, double>> bins) {
+    std::vector<double> power(16, 1.0);
+    for (const auto& [bin, value] : bins) power[static_cast<std::size_t>(bin)] = value;
+    return power;
+}
+
+TEST(EchoMomentsTest, LiteralSpectraAtTheFoldTheNotchsEdgesAndTheRegionsEnds) {
+    // Astride the fold: 4 over the noise at -50 Hz and at +43.75 Hz. The mean
+    // is half a bin beyond -50 Hz, folded to +46.875 Hz; the width half a bin.
+    SpectralMoments m = MomentsOf(FlatSpectrum({{0, 5}, {15, 5}}), 10, 0.01, {});
+    EXPECT_DOUBLE_EQ(m.noise_per_bin, 1.0);
+    EXPECT_EQ(m.first_bin, 15);
+    EXPECT_EQ(m.last_bin, 0);
+    EXPECT_NEAR(m.mean_hz, 46.875, 1e-9);
+    EXPECT_NEAR(m.width_hz, 3.125, 1e-9);
+    EXPECT_NEAR(m.snr_db, 10 * std::log10(8.0 / 16), 1e-9);
+
+    // A notch of 2 takes bins 7, 8 and 9 (the clutter) and keeps the next ones.
+    for (const auto& [bin, hz] : {std::pair{10, 12.5}, std::pair{6, -12.5}}) {
+        m = MomentsOf(FlatSpectrum({{7, 50}, {8, 1000}, {9, 50}, {bin, 5}}), 10, 0.01,
+                      {.dc_notch = 2});
+        EXPECT_DOUBLE_EQ(m.noise_per_bin, 1.0) << bin;
+        EXPECT_EQ(m.peak_bin, bin);
+        EXPECT_NEAR(m.mean_hz, hz, 1e-9) << bin;
+        EXPECT_NEAR(m.width_hz, 0, 1e-9) << bin;
+        EXPECT_NEAR(m.power, 4, 1e-9) << bin;
+    }
+
+    // The region runs from the peak to the first bin at the noise on each side:
+    // 2, 8, 2 over it around -25 Hz; the bump at +25 Hz is another echo's.
+    m = MomentsOf(FlatSpectrum({{3, 3}, {4, 9}, {5, 3}, {12, 3}}), 10, 0.01, {});
+    EXPECT_EQ(m.first_bin, 3);
+    EXPECT_EQ(m.last_bin, 5);
+    EXPECT_NEAR(m.power, 12, 1e-9);
+    EXPECT_NEAR(m.mean_hz, -25, 1e-9);
+    EXPECT_NEAR(m.width_hz, std::sqrt(4.0 / 12) * 6.25, 1e-9);
+    EXPECT_NEAR(m.snr_db, 10 * std::log10(12.0 / 16), 1e-9);
+}
+
 TEST(EchoMomentsTest, TheThresholdAndTheDcNotchAreTheOperatorsToSet) {
     std::mt19937 random(5);
     const SpectralMoments strict = MomentsOfEcho(random, 0, {.snr_threshold_db = 3});

@@ -73,6 +73,52 @@ def test_gaps_missing_files_and_a_file_without_a_journal(station, tmp_path):
         "Beam Direction"]][-tail.shape[0]:], tail[..., 0])
 
 
+def test_dwells_appended_to_one_file_each_keep_their_own_records(station, tmp_path):
+    """Two dwells in one file, as when a dwell gets the name of the one before it:
+    each journal line takes its own block of the file."""
+    data = copy_tree(station, tmp_path)
+    journal = next(data.rglob("dwells.jsonl"))
+    entries = [json.loads(line) for line in journal.read_text().splitlines()]
+    assert [e["beam"] for e in entries[:2]] == [1, 2]
+    first, second = (journal.parent / e["file"] for e in entries[:2])
+    own = [zarvdata.read(p)[0][1] for p in (first, second)]
+    first.write_bytes(first.read_bytes() + second.read_bytes())
+    second.unlink()
+    entries[1]["file"] = entries[0]["file"]
+    journal.write_text("".join(json.dumps(e) + "\n" for e in entries))
+    ds = open_archive(data)
+    assert ds.attrs["dwells"] == len(entries)
+    beam2 = ds.beam.values == 2
+    assert np.array_equal(ds.ip.values[beam2], own[1][..., 0])
+    assert np.array_equal(ds.qp.values[beam2], own[1][..., 1])
+    assert np.array_equal(ds.ip.values[ds.beam.values == 1][:own[0].shape[0]], own[0][..., 0])
+
+
+def test_a_day_is_made_again_when_a_file_or_a_setting_changes(station, tmp_path):
+    netCDF4 = pytest.importorskip("netCDF4")
+    from zarvdata.daily import fingerprint, up_to_date
+    files = sorted(str(p) for p in copy_tree(station, tmp_path).rglob("*_beam*.txt"))
+    settings = {"institution": "here"}
+    out = tmp_path / "zarv-20261209.nc"
+    with netCDF4.Dataset(out, "w") as nc:
+        nc.zarv_inputs = fingerprint(files, settings)
+    # The same inputs, however listed: skipped.
+    assert up_to_date(out, fingerprint(list(reversed(files)), dict(settings)))
+    assert not up_to_date(out, fingerprint(files, {"institution": "elsewhere"}))
+    assert not up_to_date(out, fingerprint(files[:-1], settings))
+    # A file that grew, its time kept; then one touched, its size kept.
+    stat = os.stat(files[0])
+    with open(files[0], "ab") as f:
+        f.write(b"0 0\r\n")
+    os.utime(files[0], ns=(stat.st_atime_ns, stat.st_mtime_ns))
+    assert not up_to_date(out, fingerprint(files, settings))
+    os.truncate(files[0], stat.st_size)
+    os.utime(files[0], ns=(stat.st_atime_ns, stat.st_mtime_ns + 1_000_000_000))
+    assert not up_to_date(out, fingerprint(files, settings))
+    os.utime(files[0], ns=(stat.st_atime_ns, stat.st_mtime_ns))
+    assert up_to_date(out, fingerprint(files, settings))
+
+
 def test_an_empty_tree_is_refused_clearly(tmp_path):
     with pytest.raises(ValueError, match="no data files"):
         open_archive(tmp_path)

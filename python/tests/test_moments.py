@@ -92,3 +92,35 @@ def test_spectra_carry_the_blocks_they_averaged():
     bare = zarvdata.moments(power, PERIOD, 3)
     carried = zarvdata.moments(s)
     assert np.array_equal(bare["snr_db"], carried["snr_db"])
+
+
+def flat(*bins):
+    """16 bins of 6.25 Hz from -50 Hz up (record period 10 ms) at a noise level
+    of exactly 1, with the bins given set."""
+    power = np.ones(16)
+    for index, value in bins:
+        power[index] = value
+    return power
+
+
+def test_literal_spectra_at_the_fold_the_notchs_edges_and_the_regions_ends():
+    # Astride the fold: the mean half a bin beyond -50 Hz, folded to +46.875 Hz.
+    m = zarvdata.moments(flat((0, 5), (15, 5)), PERIOD, 10)
+    assert m["noise"][0] == 1.0
+    assert m["mean_hz"][0] == pytest.approx(46.875, abs=1e-9)
+    assert m["width_hz"][0] == pytest.approx(3.125, abs=1e-9)
+    assert m["snr_db"][0] == pytest.approx(10 * np.log10(8 / 16), abs=1e-9)
+    # A notch of 2 takes bins 7, 8 and 9 (the clutter) and keeps the next ones.
+    for index, hz in ((10, 12.5), (6, -12.5)):
+        m = zarvdata.moments(flat((7, 50), (8, 1000), (9, 50), (index, 5)), PERIOD, 10,
+                             snr_threshold=-30, dc_notch=2)
+        assert m["noise"][0] == 1.0 and m["peak_bin"][0] == index
+        assert m["mean_hz"][0] == pytest.approx(hz, abs=1e-9)
+        assert m["width_hz"][0] == pytest.approx(0, abs=1e-9)
+        assert m["power"][0] == pytest.approx(4, abs=1e-9)
+    # The region ends at the first bin at the noise on each side: 2, 8, 2 over
+    # it around -25 Hz; the bump at +25 Hz is another echo's.
+    m = zarvdata.moments(flat((3, 3), (4, 9), (5, 3), (12, 3)), PERIOD, 10)
+    assert m["power"][0] == pytest.approx(12, abs=1e-9)
+    assert m["mean_hz"][0] == pytest.approx(-25, abs=1e-9)
+    assert m["width_hz"][0] == pytest.approx(np.sqrt(4 / 12) * 6.25, abs=1e-9)

@@ -45,6 +45,21 @@ def test_an_appended_file_gives_one_pair_per_header(data_files, copy_of):
     assert np.array_equal(blocks[0][1], blocks[1][1])
 
 
+def test_a_dwell_without_records_is_a_block_of_its_own_before_the_next(data_files, copy_of):
+    """A dwell stopped before its first record, then one appended: the second
+    header begins right where the first one's records would."""
+    original = data_files[0]
+    data = original.read_bytes()
+    header_end = 0
+    for _ in range(21):
+        header_end = data.index(b"\n", header_end) + 1
+    target = copy_of(original)
+    target.write_bytes(data[:header_end] + data)
+    blocks = zarvdata.read(target)
+    assert [b[1].shape[0] for b in blocks] == [0, zarvdata.read(original)[0][1].shape[0]]
+    assert np.array_equal(blocks[1][1], zarvdata.read(original)[0][1])
+
+
 def test_a_torn_last_line_is_dropped_with_a_warning(data_files, copy_of):
     original = data_files[0]
     whole = zarvdata.read(original)[0][1]
