@@ -40,7 +40,7 @@ void AcquisitionRun::lookAgainFromAnyThread() {
 }
 
 AcquisitionRun::~AcquisitionRun() {
-    session_.clock().releaseHold();
+    releaseDwellEnd();
     if (reader_) {
         reader_->requestStop();
         reader_->join();
@@ -235,6 +235,19 @@ void AcquisitionRun::waitListening(int ms) {
     if (over) session_.clock().stationWaitedUntilNs(until_ns);
 }
 
+// A controller whose time moves only when waited for stands at the dwell's end
+// until the trigger is stopped there.
+void AcquisitionRun::holdDwellEnd(std::int64_t ns) {
+    releaseDwellEnd();
+    session_.clock().holdAtNs(ns);
+    held_dwell_end_ns_ = ns;
+}
+
+void AcquisitionRun::releaseDwellEnd() {
+    if (held_dwell_end_ns_) session_.clock().releaseHoldAtNs(*held_dwell_end_ns_);
+    held_dwell_end_ns_.reset();
+}
+
 void AcquisitionRun::showRunFields() {
     const std::int64_t now_ms = runMs();
     const std::int64_t records = processor_.recordsWritten();
@@ -296,10 +309,16 @@ void AcquisitionRun::startDwell(int beam) {
     log_.LogMessage(QStringLiteral("Starting trigger on beam direction: %1").arg(beam));
     // The first frame leaves the controller while the write is under way: the
     // write bounds it, and the stream's own arrivals date it within that.
+    // A controller whose time moves only when waited for stands still while the
+    // write is under way, as the reader would otherwise move it on meanwhile by
+    // however long the machine's load keeps this thread.
+    const std::int64_t write_hold_ns = linkNowNs();
+    session_.clock().holdAtNs(write_hold_ns);
     const QDateTime wall_before = log_.now();
     const std::int64_t before_ns = linkNowNs();
     session_.commands().StartTrigger();
     const std::int64_t after_ns = linkNowNs();
+    session_.clock().releaseHoldAtNs(write_hold_ns);
     trigger_write_ = TriggerWrite{before_ns, after_ns};
     trigger_ns_ = before_ns + (after_ns - before_ns) / 2;
     trigger_wall_ = wall_before.addMSecs((after_ns - before_ns) / 2 / 1000000);
@@ -328,7 +347,7 @@ AcquisitionRun::DwellEnd AcquisitionRun::recordUntilDwellEnds() {
     // The dwell ends on the link's time: the wall timer only says when to look.
     const std::int64_t dwell_end_ns =
         beam_start_ns_ + static_cast<std::int64_t>(std::ceil(dwell_time * 1e9));
-    session_.clock().holdAtNs(dwell_end_ns);
+    holdDwellEnd(dwell_end_ns);
     connect(&dwell_clock, &QTimer::timeout, this, [&, this] {
         if (const std::int64_t left_ns = dwell_end_ns - linkNowNs(); left_ns > 0)
             dwell_clock.start(
@@ -418,7 +437,7 @@ AcquisitionRun::DwellEnd AcquisitionRun::endDwell(DwellEnd end) {
     const std::uint64_t lost = reader_->lostBytes();
     reader_.reset();
     stopTrigger();
-    session_.clock().releaseHold();
+    releaseDwellEnd();
     enterPhase(Phase::Draining);
     // Everything the reader queued is still recorded, then the file closes; the
     // next dwell need not wait for the close, but the records decide whether

@@ -129,6 +129,8 @@ class AcquisitionRun : public QObject {
     void writeJournal();
     // Waits up to ms of the link's time, ending at once on Stop.
     void waitListening(int ms);
+    void holdDwellEnd(std::int64_t ns);
+    void releaseDwellEnd();
     // Recovery (run_recovery.cpp): true when the next beam may follow.
     bool recoveryWanted() const;
     bool recover();
@@ -178,7 +180,8 @@ class AcquisitionRun : public QObject {
     std::int64_t beam_start_ns_ = 0;
     TriggerWrite trigger_write_;
     std::int64_t trigger_ns_ = 0;  // the write's middle, on the link's clock
-    QDateTime trigger_wall_;       // the station's clock then
+    std::optional<std::int64_t> held_dwell_end_ns_;
+    QDateTime trigger_wall_;  // the station's clock then
     std::optional<DwellEntry> journal_pending_;
     QString fault_;  // why the last dwell ended early
     bool always_recover_ = false;

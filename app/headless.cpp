@@ -118,6 +118,9 @@ int RunHeadless(device_io::FtApi& api, double seconds, const QString& status_lis
     const device_io::LinkClock& link = station.session.clock();
     const std::int64_t end_ns =
         link.nowNs() + static_cast<std::int64_t>(std::min(seconds, 9e9) * 1e9);
+    // The controller's time, where it moves only when waited for, stands there
+    // until the run has stopped.
+    if (seconds > 0) link.holdAtNs(end_ns);
     QTimer time_up;
     time_up.setSingleShot(true);
     QObject::connect(&time_up, &QTimer::timeout, &run, [&] {
@@ -141,6 +144,7 @@ int RunHeadless(device_io::FtApi& api, double seconds, const QString& status_lis
         QCoreApplication::quit();
     });
     QCoreApplication::exec();
+    if (seconds > 0) link.releaseHoldAtNs(end_ns);
     return status;
 }
 

@@ -22,11 +22,12 @@ class LinkClock {
     // link's time to reach ns. A clock that moves only when waited for (the
     // simulated controller's virtual time) moves there; others already have.
     virtual void stationWaitedUntilNs(std::int64_t /*ns*/) const {}
-    // The station acts at the link's time ns (a dwell's end): a clock that
-    // moves only when waited for stands still there until released, so that
-    // the station acts on time however late its thread wakes. Others run on.
+    // The station acts at the link's time ns (a dwell's end, the end of a
+    // recording): a clock that moves only when waited for stands still there
+    // until that hold is released, so that the station acts on time however
+    // late its thread wakes. Others run on. Holds may overlap; the earliest holds.
     virtual void holdAtNs(std::int64_t /*ns*/) const {}
-    virtual void releaseHold() const {}
+    virtual void releaseHoldAtNs(std::int64_t /*ns*/) const {}
     // How long a wait of link_ms lasts on the wall clock, rounded up so that
     // the link's time has passed when it ends.
     int wallMs(double link_ms) const;

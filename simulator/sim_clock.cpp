@@ -112,6 +112,23 @@ void VirtualSimClock::setRate(double rate) {
     if (rate > 0) rate_ = rate;
 }
 
+void VirtualSimClock::stationWaitedUntil(time_point t) {
+    advanceTo(std::min(t, held()));
+}
+
+void VirtualSimClock::holdAt(time_point t) {
+    std::lock_guard<std::mutex> lock(holds_mutex_);
+    holds_.insert(t.time_since_epoch().count());
+    hold_ns_ = *holds_.begin();
+}
+
+void VirtualSimClock::releaseHoldAt(time_point t) {
+    std::lock_guard<std::mutex> lock(holds_mutex_);
+    if (const auto it = holds_.find(t.time_since_epoch().count()); it != holds_.end())
+        holds_.erase(it);
+    hold_ns_ = holds_.empty() ? kNoHold : *holds_.begin();
+}
+
 void VirtualSimClock::advanceTo(time_point t) {
     const std::int64_t to =
         std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
@@ -123,9 +140,10 @@ void VirtualSimClock::advanceTo(time_point t) {
 // Idle or not, a wait takes its time at the clock's rate: only a wait that ran
 // to its end is time that passed.
 void VirtualSimClock::waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
-                                time_point until, bool, const std::function<bool()>&) {
+                                time_point until, bool idle,
+                                const std::function<bool()>& still_idle) {
     const time_point from = now();
-    const time_point held(std::chrono::nanoseconds(hold_ns_.load()));
+    const time_point held = this->held();
     if (from >= held && until > from) {
         // Standing still until the station has acted and lets go.
         cv.wait_for(lock, std::chrono::milliseconds(2));
@@ -136,8 +154,11 @@ void VirtualSimClock::waitUntil(std::unique_lock<std::mutex>& lock, std::conditi
     const auto wall_for = std::chrono::nanoseconds(
         std::llround(static_cast<double>((until - from).count()) / rate_.load()));
     // A wait that something ended early ended at the moment it began: the write,
-    // purge or abort that ended it was stamped then.
-    if (cv.wait_for(lock, wall_for) == std::cv_status::timeout) advanceTo(until);
+    // purge or abort that ended it was stamped then. So did one whose time ran
+    // out while a trigger start waited for the lock.
+    if (cv.wait_for(lock, wall_for) == std::cv_status::no_timeout) return;
+    if (idle && still_idle && !still_idle()) return;
+    advanceTo(until);
 }
 
 }  // namespace zarv::sim

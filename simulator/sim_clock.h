@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <set>
 
 namespace zarv::sim {
 
@@ -38,9 +39,9 @@ class SimClock {
     // moves when it is waited for takes note.
     virtual void stationWaitedUntil(time_point) {}
     // The station acts at t: a clock that moves only when waited for does not
-    // pass it until released.
+    // pass it until that hold is released.
     virtual void holdAt(time_point) {}
-    virtual void releaseHold() {}
+    virtual void releaseHoldAt(time_point) {}
     // Whether the controller's time is the wall clock's, second for second.
     virtual bool keepsWallTime() const { return rate() == 1.0; }
 
@@ -123,17 +124,20 @@ class VirtualSimClock : public SimClock {
     void waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                    time_point until, bool idle,
                    const std::function<bool()>& still_idle = {}) override;
-    void stationWaitedUntil(time_point t) override { advanceTo(t); }
-    void holdAt(time_point t) override { hold_ns_ = t.time_since_epoch().count(); }
-    void releaseHold() override { hold_ns_ = kNoHold; }
+    void stationWaitedUntil(time_point t) override;
+    void holdAt(time_point t) override;
+    void releaseHoldAt(time_point t) override;
     bool keepsWallTime() const override { return false; }
 
   private:
     static constexpr std::int64_t kNoHold = std::numeric_limits<std::int64_t>::max();
+    time_point held() const { return time_point(std::chrono::nanoseconds(hold_ns_.load())); }
     void advanceTo(time_point t);
 
     std::atomic<std::int64_t> now_ns_;
-    std::atomic<std::int64_t> hold_ns_{kNoHold};
+    std::mutex holds_mutex_;
+    std::multiset<std::int64_t> holds_;
+    std::atomic<std::int64_t> hold_ns_{kNoHold};  // the earliest of holds_
     std::atomic<double> rate_;
 };
 

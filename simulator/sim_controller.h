@@ -220,7 +220,9 @@ class SimController : public FtApi {
         void holdAtNs(std::int64_t ns) const override {
             clock_.holdAt(Clock::time_point(std::chrono::nanoseconds(ns)));
         }
-        void releaseHold() const override { clock_.releaseHold(); }
+        void releaseHoldAtNs(std::int64_t ns) const override {
+            clock_.releaseHoldAt(Clock::time_point(std::chrono::nanoseconds(ns)));
+        }
 
       private:
         SimClock& clock_;

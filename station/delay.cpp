@@ -33,8 +33,7 @@ void EventWaiter::waitUntil(const std::function<bool()>& condition) {
         QEventLoop loop;
         QEventLoop* outer = loop_;
         loop_ = &loop;
-        // A safety net: a wake that got lost costs at most this long.
-        QTimer::singleShot(250, &loop, &QEventLoop::quit);
+        QTimer::singleShot(safety_net_ms_, &loop, &QEventLoop::quit);
         loop.exec();
         loop_ = outer;
     }

@@ -19,11 +19,14 @@ void DelayMs(int ms, const TickSource& tick = SystemTickMs);
 // condition looks at calls wake(), on the GUI thread.
 class EventWaiter {
   public:
+    // A wake that got lost costs at most safety_net_ms.
+    explicit EventWaiter(int safety_net_ms = 250) : safety_net_ms_(safety_net_ms) {}
     void waitUntil(const std::function<bool()>& condition);
     void wake();
 
   private:
     QEventLoop* loop_ = nullptr;
+    int safety_net_ms_;
 };
 
 }  // namespace zarv::station
