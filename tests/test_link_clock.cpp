@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "device_IO/link_clock.h"
@@ -116,4 +118,48 @@ TEST(Calendar, TheSystemsOnARealLinkTheControllersOnAFastOne) {
     const QDateTime start = calendar();
     fast.now_ns += 3'600'000'000'000;  // an hour of the controller's time
     EXPECT_EQ(start.msecsTo(calendar()), 3'600'000);
+}
+
+TEST(VirtualSimClock, TimePassesOnlyByWaitsThatRanToTheirEnd) {
+    VirtualSimClock clock(1000);
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::unique_lock<std::mutex> lock(mutex);
+    const auto start = clock.now();
+    // However long this thread sleeps, the controller's time stands still.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(clock.now(), start);
+    // A wait that runs out moves it to its end, whenever the thread wakes.
+    clock.waitUntil(lock, cv, start + std::chrono::seconds(2), false);
+    EXPECT_EQ(clock.now(), start + std::chrono::seconds(2));
+    // An idle wait that a trigger start overtook moves nothing.
+    clock.waitUntil(lock, cv, start + std::chrono::seconds(3), true, [] { return false; });
+    EXPECT_EQ(clock.now(), start + std::chrono::seconds(2));
+    // The station's own waits move it when they end, never back.
+    clock.stationWaitedUntil(start + std::chrono::seconds(5));
+    clock.stationWaitedUntil(start + std::chrono::seconds(4));
+    EXPECT_EQ(clock.now(), start + std::chrono::seconds(5));
+}
+
+TEST(VirtualSimClock, TheEarliestHoldStopsTimeUntilItIsReleased) {
+    VirtualSimClock clock(1000);
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::unique_lock<std::mutex> lock(mutex);
+    const auto start = clock.now();
+    const auto dwell_end = start + std::chrono::seconds(1);
+    const auto recording_end = start + std::chrono::seconds(3);
+    clock.holdAt(recording_end);
+    clock.holdAt(dwell_end);
+    clock.waitUntil(lock, cv, start + std::chrono::seconds(10), false);
+    EXPECT_EQ(clock.now(), dwell_end);
+    clock.waitUntil(lock, cv, start + std::chrono::seconds(10), false);  // stands there
+    EXPECT_EQ(clock.now(), dwell_end);
+    clock.releaseHoldAt(dwell_end);
+    clock.stationWaitedUntil(start + std::chrono::seconds(10));
+    EXPECT_EQ(clock.now(), recording_end);
+    clock.releaseHoldAt(recording_end);
+    clock.waitUntil(lock, cv, start + std::chrono::seconds(10), false);
+    EXPECT_EQ(clock.now(), start + std::chrono::seconds(10));
+    EXPECT_FALSE(clock.keepsWallTime());
 }
