@@ -201,7 +201,11 @@ AcquisitionRun::DwellEnd AcquisitionRun::runDwell(int beam) {
     // The previous dwell's file is closed by now, or its last records are still
     // being written: either way it must be done before the next one opens.
     waitForDwellClosed();
-    if (session_.stop_requested()) return DwellEnd::Stop;  // stopped before this dwell began
+    if (session_.stop_requested()) {
+        log_.LogMessage(
+            QStringLiteral("Stopped before the dwell on beam direction %1 began").arg(beam));
+        return DwellEnd::Stop;
+    }
 
     startDwell(beam);
     return endDwell(recordUntilDwellEnds());

@@ -35,9 +35,8 @@ int DwellTimerMs(double seconds);
 // sweep values.
 SweepParameters SweepFromConfig(TRunConfig& config);
 
-constexpr std::int32_t kMostIntegrations = 1000000;
-constexpr std::int32_t kLongestRelayMs = 60000;
-constexpr int kLongestDwellS = 86400;
+// The longest dwell the station's clock counts in nanoseconds (some 285 years).
+constexpr double kLongestDwellS = 9e9;
 
 // Why these settings cannot run, or empty when they can.
 QString RefuseReason(const TRunConfig& config);

@@ -277,21 +277,31 @@ TEST(DwellTimelineTest, TheLineGroupsThousands) {
         "Dwell beam 2: 83,335 of 100,000 records; 16,665 missing after record 23,405 (1.7 s)");
 }
 
-TEST(RunSettingsRanges, RefusedWithTheKeysName) {
+TEST(RunSettingsRanges, RefusedWithTheKeysNameOnlyWhereTheArithmeticFails) {
     TRunConfig c;
     c.ipp = 1000;
     c.integrations = 10;
     c.dwell_time = 1;
     EXPECT_TRUE(RefuseReason(c).isEmpty());
-    c.relay_swith_time = 2'000'000'000;
-    EXPECT_EQ(RefuseReason(c), "relay_swith_time must be 0 to 60000 ms");
-    c.relay_swith_time = 10;
+    // Waits of any length and none, long integrations and dwells of days run.
+    for (const int relay : {-5, 0, 2'000'000'000}) {
+        c.relay_swith_time = relay;
+        EXPECT_TRUE(RefuseReason(c).isEmpty()) << relay;
+    }
+    c.ipp = 1;
+    c.integrations = 2'000'000'000;
+    c.dwell_time = 30 * 86400.0;
+    EXPECT_TRUE(RefuseReason(c).isEmpty());
+    c.ipp = 2;  // 4e9: beyond the 32 bits of the product
+    EXPECT_EQ(RefuseReason(c), "integrations x ipp must fit 32 bits");
+    c.ipp = 1000;
+    c.integrations = 10;
     c.dwell_time = 1e-300;
     EXPECT_EQ(RefuseReason(c),
               "dwell_time must hold at least one record (ipp x integrations = 0.01 s)");
-    c.dwell_time = 1;
-    c.integrations = 1'000'001;
-    EXPECT_EQ(RefuseReason(c), "integrations must be 1 to 1000000");
+    c.dwell_time = 1e10;
+    EXPECT_EQ(RefuseReason(c),
+              "dwell_time must be at most 9000000000 s (what the station's clock counts)");
 }
 
 // ---- the station against the simulated controller ---------------------------
@@ -524,6 +534,36 @@ TEST_F(CampaignTest, StopEndsALongRelayWaitAtOnce) {
     // the station waits.
     EXPECT_LT(sim->StreamClock().nowNs() - stopped_ns, 1'000'000'000);
     EXPECT_EQ(sim->triggerStarts(), 0);
+    EXPECT_EQ(LastOf(op.messages().filter("beam direction")),
+              "Stopped before the dwell on beam direction 1 began");
+}
+
+TEST_F(CampaignTest, SettingsBeyondTheOldBoundsRunAsTheyAre) {
+    // No relay wait at all: the trigger follows the relay at once.
+    writeConfig(
+        DefaultConfigText(path("data")).replace("relay_swith_time=10", "relay_swith_time=-5"));
+    const auto stop = [&] { run->stop(); };
+    {
+        ActWhen one([&] { return sim->triggerStarts() >= 2; }, stop, stop);
+        const std::int64_t before = sim->StreamClock().nowNs();
+        run->start();
+        ASSERT_EQ(ReadDwellBlocks(path("data")).size(), 2u);
+        // Two dwells of 0.6 s of the controller's time and not a moment of relay wait.
+        EXPECT_LT(sim->StreamClock().nowNs() - before, 1'300'000'000);
+    }
+    EXPECT_TRUE(op.messages().contains("relay_swith_time: -5"));
+    EXPECT_TRUE(op.messages().filter("Settings refused").isEmpty());
+    // Two million frames a record, a dwell of ten days: both start recording.
+    writeConfig(DefaultConfigText(path("data"))
+                    .replace("integrations=10", "integrations=2000000")
+                    .replace("dwell_time=0.6", "dwell_time=864000"));
+    const int starts = sim->triggerStarts();
+    ActWhen recording([&] { return sim->triggerStarts() > starts && sim->framesProduced() > 100; },
+                      stop, stop);
+    run->start();
+    EXPECT_TRUE(op.messages().contains("integrations: 2000000"));
+    EXPECT_TRUE(op.messages().filter("Settings refused").isEmpty());
+    EXPECT_EQ(run->lastEnd(), RunEnd::Stopped);
 }
 
 TEST_F(CampaignTest, ANewHourDirectoryAndTheJournalSurviveAsTheyAreWritten) {
