@@ -73,6 +73,7 @@ class ImageReader {
                     throw ImageRefused(number,
                                        QStringLiteral("is an address record whose byte count "
                                                       "is not 2"));
+                refuseMixedAddressing(number, record.type);
                 base_ = record.type == 0x04 ? std::uint32_t{record.word(0)} << 16
                                             : std::uint32_t{record.word(0)} << 4;
                 break;
@@ -96,6 +97,19 @@ class ImageReader {
     }
 
   private:
+    // Segment (02) and linear (04) addresses in one image leave it open which
+    // of them places the data that follows: guessing could flash it elsewhere.
+    void refuseMixedAddressing(int number, int type) {
+        if (type == 0x02 && first_segment_line_ == 0) first_segment_line_ = number;
+        if (type == 0x04) linear_seen_ = true;
+        if (first_segment_line_ != 0 && linear_seen_)
+            throw ImageRefused(first_segment_line_,
+                               QStringLiteral("is an extended segment address record (02) in an "
+                                              "image that also has extended linear address "
+                                              "records (04): where the data belongs is "
+                                              "ambiguous"));
+    }
+
     void data(int number, const HexRecord& record) {
         if (record.count % 2 != 0)
             throw ImageRefused(number, QStringLiteral("has an odd byte count (%1): the flash "
@@ -142,6 +156,8 @@ class ImageReader {
     std::vector<int> set_by_;  // the line that set each flash word, 0 for none
     std::uint32_t base_ = 0;
     int end_line_ = 0;
+    int first_segment_line_ = 0;  // the first 02 record's
+    bool linear_seen_ = false;    // a 04 record
 };
 }  // namespace
 

@@ -200,11 +200,13 @@ TEST_F(FlashUpdateTest, ChecksBeforeTheUpdate) {
 // Every check the file allows is made before the box opens; nothing is sent.
 TEST_F(FlashUpdateTest, BrokenImagesAreRefusedBeforeTheConfirmation) {
     const QStringList good = image();
-    QStringList wrong_sum = good, plus = good, odd = good, after_end = good, no_h = good;
+    QStringList wrong_sum = good, plus = good, odd = good, after_end = good, no_h = good,
+                mixed = good;
     wrong_sum[2][12] = wrong_sum[2][12] == 'F' ? 'E' : 'F';
     plus[3][10] = '+';
     odd.insert(2, HexRecord(0, 0x8100, {1, 2, 3}));
     after_end << HexRecord(0, 0x8100, {1, 2});
+    mixed.insert(2, HexRecord(2, 0, {0x10, 0x00}));
     no_h = QStringList(good.mid(HexWords(0x003E8000, h).size()));
     const QByteArray whole = (good.join("\n") + "\n").toLatin1();
     const struct {
@@ -226,6 +228,9 @@ TEST_F(FlashUpdateTest, BrokenImagesAreRefusedBeforeTheConfirmation) {
         {(odd.join("\n")).toLatin1(), "line 3 has an odd byte count (3)"},
         {(after_end.join("\n")).toLatin1(), "follows the end-of-file record"},
         {(no_h.join("\n")).toLatin1(), "it holds no data for sector H"},
+        {(mixed.join("\n")).toLatin1(),
+         "line 3 is an extended segment address record (02) in an image that also has extended "
+         "linear address records (04): where the data belongs is ambiguous"},
     };
     for (const auto& c : cases) {
         op.boxes.clear();
@@ -248,9 +253,9 @@ TEST_F(FlashUpdateTest, BrokenImagesAreRefusedBeforeTheConfirmation) {
 }
 
 // Legal HEX that the station once misread: each now writes exactly its words.
-TEST_F(FlashUpdateTest, LowerCaseASplitCodeStartAndSegmentRecordsWriteTheImagesWords) {
+TEST_F(FlashUpdateTest, LowerCaseASplitCodeStartAndARecordBelowTheFlashWriteTheImagesWords) {
     QStringList lines = HexWords(0x003E8000, h);
-    lines << HexRecord(2, 0, {0x10, 0x00}) << HexRecord(0, 0x8000, {0xDE, 0xAD})  // far below
+    lines << HexUpper(0x0001) << HexRecord(0, 0x8000, {0xDE, 0xAD})  // far below
           << HexWords(0x003EA000, g) << HexWords(0x003EC000, f) << HexWords(0x003F7FF6, {0x0041})
           << HexWords(0x003F7FF7, {0x9000}) << HexEnd();
     upgrade(QStringList(lines.join("\n").toLower().split("\n")));

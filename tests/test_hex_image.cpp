@@ -124,14 +124,29 @@ TEST_F(HexTest, LowerCaseDigitsReadAsUpperCase) {
     EXPECT_NO_THROW(CheckImageForUpdate(image));
 }
 
-// An extended segment address record moves the address as Intel HEX says:
-// segment times 16, which lies far below this flash.
-TEST_F(HexTest, AnExtendedSegmentAddressMovesTheDataThatFollows) {
-    QStringList lines = HexWords(0x003E8000, {1});
-    lines << HexRecord(2, 0, {0x10, 0x00}) << HexRecord(0, 0x8004, {0, 7});
-    convert(WithEnd(lines));
-    EXPECT_EQ(fileLines("sector_h.txt"), QStringList{"003E80000001"});
+// Extended segment address records alone move the address as Intel HEX says:
+// segment times 16, which lies far below this flash. Beside extended linear
+// address records they are refused, at the first of them, before anything.
+TEST_F(HexTest, SegmentAddressesAloneMoveTheDataAndBesideLinearOnesAreRefused) {
+    convert(WithEnd({HexRecord(2, 0, {0x10, 0x00}), HexRecord(0, 0x8004, {0, 7})}));
+    EXPECT_FALSE(QFile::exists(path("sector_h.txt")));
     EXPECT_EQ(ReadHexImage(path("image.hex")).outside_records, 1);
+    for (const bool linear_first : {true, false}) {
+        QStringList lines = HexWords(0x003E8000, {1});
+        const QStringList segment{HexRecord(2, 0, {0x10, 0x00}), HexRecord(0, 0x8004, {0, 7})};
+        lines = linear_first ? lines + segment : segment + lines;
+        const int segment_line = linear_first ? 3 : 1;
+        try {
+            convert(WithEnd(lines));
+            ADD_FAILURE() << "a 02 and 04 image was taken";
+        } catch (const ImageRefused& refused) {
+            EXPECT_EQ(refused.line(), segment_line);
+            EXPECT_TRUE(
+                refused.reason().startsWith("is an extended segment address record (02) "
+                                            "in an image that also has extended linear "
+                                            "address records (04)"));
+        }
+    }
 }
 
 TEST_F(HexTest, DataOutsideTheMainSectorsIsCounted) {
