@@ -30,6 +30,7 @@ struct StagingRow {
 };
 
 namespace {
+constexpr int kStagingReads = 3;  // reads of a staged sector before it is called different
 constexpr StagingRow kStagingMap[] = {
     {"sector_h.txt", 'H', "E", "sector_e.txt", "Reading complete", nullptr},
     {"sector_g.txt", 'G', "D", "sector_d.txt", "Reading complete.", "main_g.txt"},
@@ -239,7 +240,15 @@ bool FirmwareUpdate::stageFile(const StagingRow& row, const QString& image_file)
     advance();
     log_.LogMessage(QLatin1String(row.read_text));
     op_.pumpEvents();
-    const bool same = CompareSectorFiles(baseOf(source), baseOf(staging), image_file, read_back);
+    bool same = CompareSectorFiles(baseOf(source), baseOf(staging), image_file, read_back);
+    // A read writes nothing: a sector that reads back wrong is read again before
+    // it is called different, so that one misread word does not end the update.
+    for (int read = 1; !same && read < kStagingReads; ++read) {
+        log_.KeepNote(
+            QStringLiteral("Sector %1 read back unlike the image: reading it again").arg(staging));
+        ReadBackSector(staging, read_back);
+        same = CompareSectorFiles(baseOf(source), baseOf(staging), image_file, read_back);
+    }
     log_.LogMessage(same ? QStringLiteral("Data Verified") : QStringLiteral("Data does not match"));
     return same;
 }

@@ -4,8 +4,10 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "device_IO/controller_commands.h"
 #include "hex_image.h"
 
 namespace zarv::station {
@@ -73,7 +75,16 @@ class FirmwareUpdate {
     bool sendCopy(QString* refusal);
     std::array<SectorContent, 3> readMainSectors();
     QString describeMain(const std::array<SectorContent, 3>& now) const;
+    bool partlyNew(const std::array<SectorContent, 3>& main) const;
+    QString copyState(const std::array<SectorContent, 3>& now, const QString& refusal) const;
+    void tellCopyFailed(const std::array<SectorContent, 3>& now, const QString& refusal,
+                        bool last_copy);
     void finishWithCodeStart();
+    // The two words the image gives the code start, in the block written.
+    device_io::CodeStartBlock codeStartBlock() const;
+    // The code start read back until it reads as block, at most a few times.
+    void readCodeStart(const device_io::CodeStartBlock& block);
+    QString describeCodeStart(const device_io::CodeStartBlock& block) const;
 
     // Reading a sector until two reads agree.
     SectorContent readAgreeing(const QString& sector);
@@ -96,6 +107,8 @@ class FirmwareUpdate {
     std::array<SectorContent, 3> staged_;  // what H, G and F are to hold
     std::array<SectorContent, 3> before_;  // what they held before the copy
     bool copy_sent_ = false;
+    // The ten words around the code start as last read, if they could be.
+    std::optional<device_io::CodeStartWords> code_start_read_;
     int row_ = 0;
     QString step_;
     int done_ = 0;

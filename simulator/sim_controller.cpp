@@ -460,7 +460,8 @@ std::vector<std::uint8_t> SimController::flashReplyLocked(std::uint8_t code, con
                 if (copy_refusals_ > 0) --copy_refusals_;
                 return {kChecksumError};
             }
-            flash_.copyStagedToMain();
+            flash_.copyStagedToMain(copy_partial_);
+            copy_partial_.clear();  // the next copy is whole
             return {kAck};
         case +CommandCode::WriteCodeStart: {
             std::array<std::uint16_t, kCodeStartWords> words{};

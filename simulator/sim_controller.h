@@ -242,6 +242,7 @@ class SimController : public FtApi {
     std::map<std::uint8_t, std::pair<ReplyFault, int>> reply_faults_;
     std::map<int, int> erase_status_;
     int copy_refusals_ = 0;    // copies still to refuse; -1: every one
+    QString copy_partial_;     // main sectors the next copy leaves alone
     int misread_sector_ = -1;  // the next read of this sector gets one word wrong
     std::map<int, int> program_status_at_;
     std::optional<Clock::time_point> unplug_at_;

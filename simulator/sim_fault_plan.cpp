@@ -24,6 +24,15 @@ std::optional<QString> flashFault(const QString& name, const QString& value, con
             return QString();
         return QStringLiteral("'%1' needs a number of copies, 1 or more").arg(item);
     }
+    if (name == QLatin1String("copy-partial")) {
+        const QString letters = value.toUpper();
+        bool ok = !letters.isEmpty();
+        for (const QChar c : letters)
+            ok = ok && QStringLiteral("HGF").contains(c) && letters.count(c) == 1;
+        if (!ok) return QStringLiteral("'%1' needs main sectors, of H, G and F").arg(item);
+        plan.copy_partial = letters;
+        return QString();
+    }
     if (name == QLatin1String("misread-once")) {
         const QString letter = value.toUpper();
         if (letter.size() != 1 || letter[0] < QLatin1Char('A') || letter[0] > QLatin1Char('H'))

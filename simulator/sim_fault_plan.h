@@ -24,6 +24,8 @@ namespace zarv::sim {
 //   copy-refused    every CopyImageToMainFrame is answered 0xAA and not carried out
 //   copy-refused=N  only the first N are
 //   misread-once=G  one word of sector G reads wrong, once (any of A to H)
+//   copy-partial=GF the first CopyImageToMainFrame is answered as done but
+//                   leaves these main sectors (of H, G and F) as they were
 struct SimFaultPlan {
     std::optional<double> unplug_at;
     std::optional<double> replug_at;
@@ -32,10 +34,11 @@ struct SimFaultPlan {
     double stall_for = 2.0;
     int copy_refusals = 0;  // -1: every copy
     std::optional<char> misread_once;
+    QString copy_partial;  // main sectors the first copy leaves alone
 
     bool empty() const {
         return !unplug_at && !replug_at && !silent_at && !stall_at && copy_refusals == 0 &&
-               !misread_once;
+               !misread_once && copy_partial.isEmpty();
     }
 
     // The plan a text describes; *error says what is wrong with it, if anything.

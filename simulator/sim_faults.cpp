@@ -207,6 +207,7 @@ void SimController::setFaultPlan(const SimFaultPlan& plan, bool plug_faults) {
     plan_ = plan;
     plug_faults_ = plug_faults;
     copy_refusals_ = plan.copy_refusals;
+    copy_partial_ = plan.copy_partial;
     misread_sector_ = plan.misread_once ? sectorIndex(*plan.misread_once) : -1;
     if (first_trigger_at_) scheduleFaultsLocked(*first_trigger_at_);
 }

@@ -56,10 +56,10 @@ int SimFlash::program(int sector_code, int offset, const std::vector<std::uint16
     return status;
 }
 
-void SimFlash::copyStagedToMain() {
-    sectors_[0] = sectors_[3];
-    sectors_[1] = sectors_[4];
-    sectors_[2] = sectors_[5];
+void SimFlash::copyStagedToMain(const QString& left_alone) {
+    const char main[] = {'H', 'G', 'F'};
+    for (int i = 0; i < 3; ++i)
+        if (!left_alone.contains(QLatin1Char(main[i]))) sectors_[i] = sectors_[i + 3];
     save();
 }
 

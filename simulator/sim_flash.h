@@ -34,7 +34,7 @@ class SimFlash {
     // Status codes as the controller returns them.
     int erase(int sector_code);
     int program(int sector_code, int offset, const std::vector<std::uint16_t>& words);
-    void copyStagedToMain();  // E to H, D to G, C to F
+    void copyStagedToMain(const QString& left_alone = QString());  // E to H, D to G, C to F
     void writeCodeStart(const std::array<std::uint16_t, kCodeStartWords>& words);
     std::array<std::uint16_t, kCodeStartReadWords> readCodeStart() const;
 

@@ -325,8 +325,10 @@ TEST(SimFaultList, FlashFaultsAreReadWithTheTimedOnes) {
     EXPECT_EQ(plan.misread_once, 'G');
     EXPECT_EQ(plan.silent_at, 3.0);
     EXPECT_EQ(SimFaultPlan::Parse("copy-refused=2", &error).copy_refusals, 2);
+    EXPECT_EQ(SimFaultPlan::Parse("copy-partial=gf", &error).copy_partial, "GF");
     for (const char* bad : {"copy-refused=0", "copy-refused=-1", "copy-refused=x", "misread-once=Z",
-                            "misread-once=", "misread-twice=G"}) {
+                            "misread-once=", "misread-twice=G", "copy-partial=E",
+                            "copy-partial=", "copy-partial=HH"}) {
         plan = SimFaultPlan::Parse(bad, &error);
         EXPECT_FALSE(error.isEmpty()) << bad;
         EXPECT_TRUE(plan.empty()) << bad;

@@ -9,6 +9,7 @@
 #include "firmware/flash_update.h"
 #include "firmware/sector_files.h"
 #include "hex_builder.h"
+#include "station/hex_text.h"
 #include "station/station_error.h"
 #include "station_fixture.h"
 
@@ -284,7 +285,12 @@ TEST_F(FlashUpdateTest, ACopyTheControllerRefusesIsNoSuccessAndMayBeCopiedAgain)
             op.questions[1].contains("Sector H still holds the old firmware.\nSector G "
                                      "still holds the old firmware."));
         EXPECT_TRUE(op.questions[1].endsWith("Copy again?"));
-        EXPECT_TRUE(op.boxes.isEmpty());
+        EXPECT_FALSE(op.questions[1].contains("Do not power cycle"));  // nothing was copied
+        // After Cancel a box still says what the sectors hold, and that it is safe.
+        ASSERT_EQ(op.boxes.size(), 1);
+        EXPECT_EQ(op.boxes[0], op.questions[1].chopped(QStringLiteral(" Copy again?").size()) +
+                                   " The controller keeps its old firmware and starts as before.");
+        op.boxes.clear();
         EXPECT_TRUE(op.waits.isEmpty());
         EXPECT_EQ(LastOf(op.messages()),
                   "Code start not written: the controller keeps its old code start");
@@ -452,6 +458,73 @@ TEST_F(FlashUpdateTest, ACodeStartThatDoesNotReadBackIsSaidWithWhatTheMainSector
     EXPECT_EQ(sim->flashSector('H'), Expected(h));
     EXPECT_EQ(sim->codeStart(), code_start_before);
     EXPECT_FALSE(op.messages().contains("Firmware updated... Please power cycle and restart"));
+}
+
+TEST_F(FlashUpdateTest, APartialCopyIsNamedAndTheOperatorToldNotToPowerCycle) {
+    SimFaultPlan plan;
+    plan.copy_partial = "G";  // the first copy leaves G as it was
+    sim->setFaultPlan(plan);
+    upgrade(image());  // answers Cancel to copying again
+    ASSERT_EQ(op.questions.size(), 2);
+    EXPECT_TRUE(
+        op.questions[1].contains("Sector H holds the new image.\nSector G still holds the "
+                                 "old firmware.\nSector F holds the new image."))
+        << op.questions[1];
+    EXPECT_TRUE(op.questions[1].contains("Do not power cycle the controller"));
+    ASSERT_EQ(op.boxes.size(), 1);
+    EXPECT_TRUE(op.boxes[0].contains("Sector G still holds the old firmware."));
+    EXPECT_TRUE(op.boxes[0].contains("Do not power cycle the controller"));
+    EXPECT_TRUE(
+        op.boxes[0].endsWith("Run the update again with the same image: it copies the "
+                             "staged image again and writes the code start once all "
+                             "three sectors hold it."))
+        << op.boxes[0];
+    // What the simulated flash holds is what the box says.
+    EXPECT_EQ(sim->flashSector('H'), Expected(h));
+    EXPECT_EQ(sim->flashSector('G'), before['G']);
+    EXPECT_EQ(sim->flashSector('F'), Expected(f));
+    EXPECT_EQ(sim->codeStart(), code_start_before);
+    // Yes to copying again: the second copy is whole and the update ends well.
+    sim->setFaultPlan(plan);
+    op.questions.clear();
+    op.files.enqueue(path("image.hex"));
+    op.answers.enqueue(true);
+    op.answers.enqueue(true);
+    update->run();
+    ASSERT_EQ(op.questions.size(), 2);
+    EXPECT_TRUE(op.questions[1].contains("Do not power cycle the controller"));
+    expectNewFirmware();
+}
+
+TEST_F(FlashUpdateTest, AStagedSectorMisreadOnceAndALostCodeStartReplyStillEndWhole) {
+    bool armed = false;
+    op.on_status = [&](const QString& status) {
+        if (status == "Reading back C (3 of 3)" && !armed) {
+            armed = true;
+            SimFaultPlan plan;
+            plan.misread_once = 'C';
+            sim->setFaultPlan(plan);
+        }
+    };
+    // The code start is written, but its reply never comes back.
+    sim->setReplyFault(0x13, SimController::ReplyFault::NoReply);
+    upgrade(image());
+    EXPECT_TRUE(armed);
+    EXPECT_EQ(op.kept.filter("Sector C read back unlike the image: reading it again").size(), 1);
+    EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('|');
+    expectNewFirmware();
+}
+
+TEST_F(FlashUpdateTest, ACodeStartThatStaysWrongIsSaidWithWhatItReads) {
+    sim->setReplyFault(0x13, SimController::ReplyFault::ChecksumError);  // not carried out
+    upgrade(image());
+    ASSERT_EQ(op.boxes.size(), 1);
+    EXPECT_TRUE(
+        op.boxes[0].contains(QStringLiteral("The code start reads %1 %2, not the new "
+                                            "image's 0041 9000.")
+                                 .arg(Hex(code_start_before[0], 4), Hex(code_start_before[1], 4))))
+        << op.boxes[0];
+    EXPECT_TRUE(op.boxes[0].contains("Do not power cycle the controller"));
 }
 
 TEST_F(FlashUpdateTest, ARefusedCodeStartWriteFailsEvenWhereTheCodeStartAlreadyHoldsIt) {
