@@ -21,6 +21,7 @@
 #include "monitoring/state_board.h"
 #include "monitoring/station_watch.h"
 #include "monitoring/status_server.h"
+#include "monitoring/watching_operator.h"
 #include "station_fixture.h"
 
 using namespace zarv::monitoring;
@@ -283,11 +284,17 @@ TEST_F(WatchedRunTest, TheCountersOnlyRiseFromDwellToDwell) {
     // Four dwells, beam 1 twice, with framing errors in the first: every
     // counter, looked at as often as the run lets the GUI thread run, only rises.
     writeConfig(DefaultConfigText(path("data")).replace("dwell_time=0.6", "dwell_time=0.3"));
-    station->config.ReadConfig();
     for (int k = 0; k < 3; ++k) sim->dropStreamBytes(3000 + k * 1480, 1);
-    AcquisitionRun run(station->log, station->session, station->config);
+    // Watched as the station is: its operator copies the status line to the board.
     StateBoard board;
-    RunWatch watch(board, run, station->session);
+    WatchingOperator watching(op, board);
+    station.reset();
+    Station watched(watching, *sim, [this] { return clock(); });
+    watched.config.free_space = AmpleSpace;
+    watched.config.start_dir = dir.path();
+    watched.config.ReadConfig();
+    AcquisitionRun run(watched.log, watched.session, watched.config);
+    RunWatch watch(board, run, watched.session);
     using Counters = std::array<std::int64_t, 9>;
     const auto counters = [&] {
         const StationState s = board.snapshot();
@@ -306,6 +313,7 @@ TEST_F(WatchedRunTest, TheCountersOnlyRiseFromDwellToDwell) {
     QStringList went_back;
     QTimer look;
     QObject::connect(&look, &QTimer::timeout, [&] {
+        watch.look();  // as its own timer does, only more often than a short dwell lasts
         const Counters now = counters();
         ++looks;
         for (std::size_t i = 0; i < now.size(); ++i)
