@@ -284,6 +284,7 @@ void AcquisitionRun::showRunFields() {
 }
 
 void AcquisitionRun::endFigures() {
+    op_.setProgressPosition(0);  // no dwell is under way: the bar shows none
     if (totals_.dwells == 0) return;
     totals_.bytes = file_.bytesWritten() - bytes_at_start_;
     totals_.seconds = static_cast<double>(runMs()) / 1000;

@@ -40,6 +40,7 @@ void GraphCapture::renew() {
     graph_count_ = 0;
     ip_.clear();
     qp_.clear();
+    first_sample_ = QTime();
     ++capture_;
 }
 
@@ -56,6 +57,7 @@ void GraphCapture::addLocked(int p, int v, std::int32_t record_period_us) {
     }
     if (!gate_) return;
     if (p == ip_word_) {
+        if (graph_count_ == 0) first_sample_ = QTime::currentTime();
         ip_.emplace_back(xOf(record_period_us), v);
         ++graph_count_;
     }
@@ -88,8 +90,8 @@ void GraphCapture::AddGraphRecord(const int* values, int words, std::int32_t rec
 
 GraphCapture::State GraphCapture::state() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return State{capture_, live_.load(),      graph_count_, points_,
-                 gate_,    record_period_us_, ip_.size(),   qp_.size()};
+    return State{capture_,          live_.load(), graph_count_, points_,      gate_,
+                 record_period_us_, ip_.size(),   qp_.size(),   first_sample_};
 }
 
 void GraphCapture::copyPoints(std::size_t ip_from, std::size_t qp_from, std::vector<QPointF>& ip,

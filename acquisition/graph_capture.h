@@ -2,6 +2,7 @@
 
 #include <QPointF>
 #include <QString>
+#include <QTime>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -28,6 +29,7 @@ class GraphCapture : public RecordSink {
         std::int32_t record_period_us = 0;  // of the last record offered
         std::size_t ip_size = 0;
         std::size_t qp_size = 0;
+        QTime first_sample;  // when the capture's first point came; none before
     };
 
     // The main window's creation: graph_live set, graph_count 0.
@@ -79,6 +81,7 @@ class GraphCapture : public RecordSink {
     std::uint64_t capture_ = 0;
     std::vector<QPointF> ip_;
     std::vector<QPointF> qp_;
+    QTime first_sample_;
 };
 
 }  // namespace zarv::acquisition

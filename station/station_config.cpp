@@ -5,6 +5,7 @@
 #include "operator.h"
 #include "operator_log.h"
 #include "station_error.h"
+#include "unknown_keys.h"
 
 namespace zarv::station {
 
@@ -51,6 +52,8 @@ void StationConfig::ReadConfig() {
     readAutoRecovery(lines, stamp);
     readLogKeepDays(lines, stamp);
     readGeometry(lines, stamp);
+    // In the daily log only: the window's log shows what was read.
+    for (const QString& note : UnknownKeyNotes(lines)) log_.KeepNote(note);
     (void)MakeHourTree(run_config.data_dir, stamp);  // quietly: a run says more
 }
 

@@ -79,6 +79,19 @@ TEST(GraphCapture, LoweringPointsEndsTheCaptureAndRefreshRestarts) {
     EXPECT_EQ(g.ipPoints()[0].x(), 0.0);
 }
 
+TEST(GraphCapture, ACaptureIsDatedByItsFirstSample) {
+    GraphCapture g;
+    g.renew();
+    EXPECT_FALSE(g.state().first_sample.isValid());  // a Refresh alone dates nothing
+    feedRecords(g, 3, 2, 1000);
+    const QTime first = g.state().first_sample;
+    ASSERT_TRUE(first.isValid());
+    feedRecords(g, 3, 2, 1000);
+    EXPECT_EQ(g.state().first_sample, first);  // later samples keep it
+    g.renew();
+    EXPECT_FALSE(g.state().first_sample.isValid());
+}
+
 TEST(GraphCapture, NothingBeforeTheWindowIsCreated) {
     GraphCapture g;  // graph_live stays false until the main window has been made
     feedRecords(g, 5, 2, 1000);

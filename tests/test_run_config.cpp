@@ -93,6 +93,21 @@ TEST_F(ConfigTest, ReadConfigEchoesEveryKeyWithOneTimeStamp) {
     EXPECT_TRUE(QFileInfo(path("data/2026/12/06/18")).isDir());
 }
 
+TEST_F(ConfigTest, AMisspeltKeyIsNamedInTheDailyLogWithTheNearestKnownOne) {
+    fixed_time = QDateTime(QDate(2026, 12, 6), QTime(18, 31, 29));
+    writeConfig("Notes: snr in dB, times = seconds.\n" + DefaultConfigText(path("data")) +
+                "snr_treshold = 5\nDC_Notch = 2\nconsensus_windw=2\n# comment = fine\n");
+    station->config.ReadConfig();  // not refused
+    const QString said =
+        "06/12/26 18:31:29: config.txt: the key %1 is not known and is ignored "
+        "(the nearest known key is %2)";
+    EXPECT_EQ(op.kept, QStringList({said.arg("snr_treshold", "snr_threshold"),
+                                    said.arg("consensus_windw", "consensus_window")}))
+        << op.kept.join('\n').toStdString();
+    EXPECT_TRUE(op.messages().filter("not known").isEmpty());  // not in the window's log
+    EXPECT_EQ(station->config.run_config.gates, 4);
+}
+
 TEST_F(ConfigTest, DwellTimeIsEchoedWithoutFractionOrWithAllItsDigits) {
     replaceConfigLine("dwell_time", "dwell_time=10");
     station->config.ReadConfig();

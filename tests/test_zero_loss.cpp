@@ -205,7 +205,11 @@ TEST_F(ZeroLossTest, ProgressEndsFullAndFramingErrorsStayPerDwell) {
     // Each dwell's bar starts empty and steps through the dwell, never back.
     const auto second = op.bar.lastIndexOf("max 4");
     ASSERT_GT(second, 0);
-    for (const QStringList& dwell : {op.bar.mid(0, second), op.bar.mid(second)}) {
+    // The run over, the bar is empty again: no dwell is under way.
+    EXPECT_EQ(LastOf(op.bar), "pos 0");
+    EXPECT_EQ(op.progress, 0);
+    for (const QStringList& dwell :
+         {op.bar.mid(0, second), op.bar.mid(second, op.bar.size() - second - 1)}) {
         const auto first = dwell.indexOf("max 4");
         ASSERT_GE(first, 0);
         EXPECT_EQ(dwell.value(first + 1), "pos 0");

@@ -130,7 +130,6 @@ void TGraphForm::buildControls() {
 
 void TGraphForm::renew_btnClick() {
     capture_.renew();
-    capture_started_ = QTime::currentTime();
     refreshChart();
 }
 
@@ -149,7 +148,7 @@ void TGraphForm::refreshChart() {
         changed = true;
     }
     if (takeNewPoints() || changed) showPlots();
-    showInfo(state.live, state.count);
+    showInfo(state.live, state.count, state.first_sample);
 }
 
 bool TGraphForm::takeNewPoints() {
@@ -176,15 +175,19 @@ void TGraphForm::showPlots() {
     setNiceAxis(axis_y, low, high, false);
 }
 
-void TGraphForm::showInfo(bool live, std::int32_t count) {
+void TGraphForm::showInfo(bool live, std::int32_t count, const QTime& first_sample) {
     const QString gate = gate_box->text().trimmed();
     const QString points = points_box->text().trimmed();
-    QString text = QStringLiteral("Gate %1: %2 of %3 points captured, %4 (capture from %5)")
+    // The capture is dated by its first sample: a Refresh with no stream waits.
+    const QString from = first_sample.isValid()
+                             ? QStringLiteral("capture from %1")
+                                   .arg(first_sample.toString(QStringLiteral("hh:mm:ss")))
+                             : QStringLiteral("no sample yet");
+    QString text = QStringLiteral("Gate %1: %2 of %3 points captured, %4 (%5)")
                        .arg(gate.isEmpty() ? QStringLiteral("?") : gate)
                        .arg(count)
                        .arg(points.isEmpty() ? QStringLiteral("?") : points)
-                       .arg(live ? QStringLiteral("live") : QStringLiteral("frozen"))
-                       .arg(capture_started_.toString(QStringLiteral("hh:mm:ss")));
+                       .arg(live ? QStringLiteral("live") : QStringLiteral("frozen"), from);
     if (ip_plot_.decimated() || qp_plot_.decimated())
         text += QStringLiteral("; lowest and highest per column shown");
     if (text != shown_info_) info_label->setText(shown_info_ = text);

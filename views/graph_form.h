@@ -57,7 +57,7 @@ class TGraphForm : public QWidget {
     void buildControls();
     bool takeNewPoints();
     void showPlots();
-    void showInfo(bool live, std::int32_t count);
+    void showInfo(bool live, std::int32_t count, const QTime& first_sample);
 
     GraphCapture& capture_;
     QTimer* refresh_timer_ = nullptr;
@@ -66,7 +66,6 @@ class TGraphForm : public QWidget {
     std::uint64_t shown_capture_ = ~std::uint64_t{0};
     std::size_t ip_taken_ = 0;
     std::size_t qp_taken_ = 0;
-    QTime capture_started_ = QTime::currentTime();
     QString shown_info_;
 };
 
