@@ -70,7 +70,7 @@ TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, OperatorLog::Clock clock
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->setFixedHeight(19);
     // Permanent fields: a menu hint passing over the bar does not erase them.
-    status_field = new QLabel(this);
+    status_field = new ElidingLabel(this);
     status_field->setObjectName(QStringLiteral("status_field"));
     NameValueLabel(status_field, QStringLiteral("Status"));
     statusBar()->addWidget(status_field, 1);
@@ -89,6 +89,11 @@ TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, OperatorLog::Clock clock
     run_field = new ElidingLabel(this);
     run_field->setObjectName(QStringLiteral("run_field"));
     NameValueLabel(run_field, QStringLiteral("Run"));
+    // What the status line has no room for, Tab reaches: a screen reader then
+    // reads the whole text, and the tooltip shows it.
+    for (ElidingLabel* cut : {status_field, run_field}) cut->setFocusPolicy(Qt::TabFocus);
+    // The framing error count always shows whole; longer steps may be cut.
+    status_field->setMinimumWidth(status_field->fontMetrics().horizontalAdvance("FE 99999") + 6);
     statusBar()->addPermanentWidget(run_field, 1);
     file_field = field("file_field", "Data file");
     rate_field = field("rate_field", "Recording rate");
@@ -374,7 +379,7 @@ void TMainForm::stepProgress() {
     ProgressBar1->setValue(next > ProgressBar1->maximum() ? ProgressBar1->minimum() : next);
 }
 void TMainForm::setStatusText(const QString& text) {
-    status_field->setText(text);
+    status_field->setFullText(text);
 }
 void TMainForm::setLossText(const QString& text) {
     loss_field->setText(text);

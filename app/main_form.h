@@ -123,7 +123,7 @@ class TMainForm : public QMainWindow, public Operator {
     QAction* About1 = nullptr;
     QAction* FirmwareUpgrade1 = nullptr;
     QAction* VerifyFirmware1 = nullptr;
-    QLabel* status_field = nullptr;
+    ElidingLabel* status_field = nullptr;
     QLabel* loss_field = nullptr;
     // How the run goes: beam and times, the data file, the rates, the free space.
     ElidingLabel* run_field = nullptr;

@@ -309,6 +309,14 @@ TEST_F(MainFormTest, EveryControlHasAName) {
     form->resize(300, form->height());
     form->run_field->setFullText(QString(200, QLatin1Char('x')));
     EXPECT_EQ(name(form->run_field), "Run " + QString(200, QLatin1Char('x')));
+    // A step too long for the status line: cut there, whole for the screen reader
+    // and the tooltip, and Tab reaches both fields.
+    form->setStatusText(QStringLiteral("Copying E, D and C into H, G and F"));
+    EXPECT_EQ(name(form->status_field), "Status Copying E, D and C into H, G and F");
+    EXPECT_EQ(form->status_field->toolTip(), "Copying E, D and C into H, G and F");
+    for (const QWidget* field :
+         {static_cast<QWidget*>(form->status_field), static_cast<QWidget*>(form->run_field)})
+        EXPECT_TRUE(field->focusPolicy() & Qt::TabFocus);
     for (QWidget* window : {static_cast<QWidget*>(&graph), static_cast<QWidget*>(&radar)})
         EXPECT_EQ(QAccessible::queryAccessibleInterface(window)->role(), QAccessible::Window);
 }
