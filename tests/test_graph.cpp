@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <QAccessible>
+#include <QChartView>
 
 #include <QTest>
 
@@ -129,6 +131,10 @@ TEST(GraphForm, ShowsTheCaptureInTheSeries) {
     EXPECT_EQ(form.qp_series->count(), 4);
     EXPECT_EQ(form.ip_series->at(3), QPointF(6, 30));
     EXPECT_GE(form.axis_x->max(), 8.0);
+    // A screen reader hears the newest values, not just "a chart".
+    QAccessibleInterface* chart = QAccessible::queryAccessibleInterface(form.chart_view);
+    ASSERT_NE(chart, nullptr);
+    EXPECT_EQ(chart->text(QAccessible::Description), "newest ip 30 and qp 31 at 6.0 ms");
     form.renew_btn->click();
     EXPECT_EQ(form.ip_series->count(), 0);
 }

@@ -3,6 +3,7 @@
 // winds window on a run of the simulated atmosphere.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QLabel>
 #include <cmath>
 #include <limits>
@@ -12,6 +13,7 @@
 #include "radar/radar_feed.h"
 #include "station_fixture.h"
 #include "views/winds_form.h"
+#include "views/winds_plots.h"
 #include "winds/consensus.h"
 #include "winds/wind_profiler.h"
 #include "winds/wind_solve.h"
@@ -197,6 +199,23 @@ TEST_F(LiveWindsTest, TheWindowShowsTheSimulatedWind) {
     }
     EXPECT_TRUE(form.status_label->text().startsWith("Latest profile: 2026-12-08 12:0"))
         << form.status_label->text().toStdString();
+    // The profile plot reads out as the latest profile's text.
+    QAccessibleInterface* plot = QAccessible::queryAccessibleInterface(form.profile);
+    ASSERT_NE(plot, nullptr);
+    EXPECT_EQ(plot->text(QAccessible::Name), "Latest wind profile");
+    EXPECT_EQ(plot->text(QAccessible::Description), zarv::views::ProfileText(profiles.back()));
+}
+
+TEST(WindProfileText, SpeedDirectionAndWPerHeight) {
+    WindProfile p;
+    p.middle = QDateTime(QDate(2026, 12, 8), QTime(12, 30), QTimeZone::utc());
+    p.heights_m = {600, 900};
+    p.winds.resize(2);
+    p.winds[0].uvw = {3, 4, 0.25};  // towards the north-east: from 217 degrees
+    p.winds[0].valid = true;
+    EXPECT_EQ(zarv::views::ProfileText(p),
+              "2026-12-08 12:30 UTC: 0.60 km 5.0 m/s from 217 degrees, w 0.25 m/s; "
+              "0.90 km no wind");
 }
 
 TEST_F(LiveWindsTest, TheWindowSaysWhyThereAreNoWindsOrWhatItWaitsFor) {

@@ -144,11 +144,27 @@ void TGraphForm::refreshChart() {
         ip_plot_.reset(x_max);
         qp_plot_.reset(x_max);
         ip_taken_ = qp_taken_ = 0;
+        has_newest_ = false;
         setNiceAxis(axis_x, 0, x_max, true);
         changed = true;
     }
     if (takeNewPoints() || changed) showPlots();
     showInfo(state.live, state.count, state.first_sample);
+    describeNewest(state.live);
+}
+
+// The newest ip and qp for a screen reader, at most twice a second while the
+// capture runs and once more when it stands still.
+void TGraphForm::describeNewest(bool live) {
+    if (live && described_.isValid() && described_.elapsed() < kDescribeEveryMs) return;
+    const QString text = !has_newest_ ? QString()
+                                      : QStringLiteral("newest ip %1 and qp %2 at %3 ms")
+                                            .arg(newest_ip_.y())
+                                            .arg(newest_qp_.y())
+                                            .arg(newest_ip_.x(), 0, 'f', 1);
+    if (text == chart_view->accessibleDescription()) return;
+    chart_view->setAccessibleDescription(text);
+    described_.start();
 }
 
 bool TGraphForm::takeNewPoints() {
@@ -156,6 +172,11 @@ bool TGraphForm::takeNewPoints() {
     capture_.copyPoints(ip_taken_, qp_taken_, ip, qp);
     ip_taken_ += ip.size();
     qp_taken_ += qp.size();
+    if (!ip.empty() && !qp.empty()) {
+        newest_ip_ = ip.back();
+        newest_qp_ = qp.back();
+        has_newest_ = true;
+    }
     ip_plot_.add(ip);
     qp_plot_.add(qp);
     return !ip.empty() || !qp.empty();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QPointF>
 #include <QTime>
 #include <QWidget>
 #include <cstdint>
@@ -58,6 +60,7 @@ class TGraphForm : public QWidget {
     bool takeNewPoints();
     void showPlots();
     void showInfo(bool live, std::int32_t count, const QTime& first_sample);
+    void describeNewest(bool live);
 
     GraphCapture& capture_;
     QTimer* refresh_timer_ = nullptr;
@@ -67,6 +70,10 @@ class TGraphForm : public QWidget {
     std::size_t ip_taken_ = 0;
     std::size_t qp_taken_ = 0;
     QString shown_info_;
+    static constexpr int kDescribeEveryMs = 500;
+    QElapsedTimer described_;
+    QPointF newest_ip_, newest_qp_;  // of the capture, as taken; none while empty
+    bool has_newest_ = false;
 };
 
 }  // namespace zarv::views

@@ -6,11 +6,35 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 
 #include "accessible_values.h"
 #include "winds_plots.h"
 
 namespace zarv::views {
+
+QString ProfileText(const winds::WindProfile& p) {
+    QStringList heights;
+    for (std::size_t i = 0; i < p.heights_m.size() && i < p.winds.size(); ++i) {
+        const winds::Wind& w = p.winds[i];
+        const QString at = QStringLiteral("%1 km").arg(p.heights_m[i] / 1000, 0, 'f', 2);
+        if (!w.valid) {
+            heights << at + QStringLiteral(" no wind");
+            continue;
+        }
+        const double u = w.uvw[0], v = w.uvw[1];
+        // Meteorological direction: where the wind comes from, clockwise from north.
+        const double from = std::fmod(std::atan2(-u, -v) * 180 / M_PI + 360, 360);
+        heights << QStringLiteral("%1 %2 m/s from %3 degrees, w %4 m/s")
+                       .arg(at)
+                       .arg(std::hypot(u, v), 0, 'f', 1)
+                       .arg(from, 0, 'f', 0)
+                       .arg(w.uvw[2], 0, 'f', 2);
+    }
+    return QStringLiteral("%1 UTC: %2")
+        .arg(p.middle.toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+             heights.join(QStringLiteral("; ")));
+}
 
 TWindsForm::TWindsForm(const radar::RadarFeed& feed, const station::TRunConfig& settings,
                        winds::WindFeed::Clock clock, QWidget* parent)
@@ -22,6 +46,7 @@ TWindsForm::TWindsForm(const radar::RadarFeed& feed, const station::TRunConfig& 
     status_label = new QLabel(this);
     NameValueLabel(status_label, QStringLiteral("Winds"));
     profile = new WindProfileWidget(this);
+    profile->setAccessibleName(QStringLiteral("Latest wind profile"));
     history = new WindHistoryWidget(this);
     auto* plots = new QHBoxLayout;
     plots->addWidget(profile, 2);
@@ -76,6 +101,8 @@ void TWindsForm::showProfiles() {
                      settings));
     }
     profile->show(profiles.empty() ? nullptr : &profiles.back());
+    // What the profile plot shows, for a screen reader: it changes once a period.
+    profile->setAccessibleDescription(profiles.empty() ? QString() : ProfileText(profiles.back()));
     // Two dozen periods, from half an hour up to the six hours of half-hour periods.
     history->show(profiles, std::clamp(24 * s.period_s / 3600, 0.5, kHoursShown));
 }

@@ -13,6 +13,9 @@ class RadarFeed;
 
 namespace zarv::views {
 
+// A profile as a screen reader says it: per height, speed, direction and w.
+QString ProfileText(const winds::WindProfile& profile);
+
 class WindHistoryWidget;
 class WindProfileWidget;
 
