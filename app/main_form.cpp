@@ -98,6 +98,10 @@ TMainForm::TMainForm(FtApi& api, ModalDialogs* dialogs, OperatorLog::Clock clock
     file_field = field("file_field", "Data file");
     rate_field = field("rate_field", "Recording rate");
     disk_field = field("disk_field", "Free space");
+    // The status fields come just before the log: Tab from the log goes on to
+    // the toolbar, Shift+Tab from it back to the fields.
+    QWidget::setTabOrder(status_field, run_field);
+    QWidget::setTabOrder(run_field, logpad);
     FormCreate(keep_daily_log);
 }
 
