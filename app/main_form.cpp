@@ -392,6 +392,13 @@ void TMainForm::setStartEnabled(bool enabled) {
     start_btn->setEnabled(enabled);
 }
 void TMainForm::setRunFields(const station::RunFields& f) {
+    // Twice a second is as often as anyone reads them, eye or screen reader; a
+    // new beam or the summary shows at once.
+    if (f.summary.isEmpty() && f.beam == fields_beam_ && fields_shown_.isValid() &&
+        fields_shown_.elapsed() < fields_every_ms_)
+        return;
+    fields_beam_ = f.summary.isEmpty() ? f.beam : 0;
+    fields_shown_.start();
     if (!f.summary.isEmpty()) {
         run_field->setFullText(f.summary);
         rate_field->clear();

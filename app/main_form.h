@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
 #include <QUrl>
@@ -131,6 +132,9 @@ class TMainForm : public QMainWindow, public Operator {
     QLabel* rate_field = nullptr;
     QLabel* disk_field = nullptr;
 
+    // How often the run's fields may change at most (500 ms; tests stretch it).
+    void setFieldsInterval(int ms) { fields_every_ms_ = ms; }
+
   protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -143,6 +147,9 @@ class TMainForm : public QMainWindow, public Operator {
 
     std::unique_ptr<ModalDialogs> own_dialogs_;
     ModalDialogs* dialogs_;
+    int fields_every_ms_ = 500;
+    QElapsedTimer fields_shown_;  // when the run's fields last changed
+    int fields_beam_ = 0;
     monitoring::StationWatch watch_;  // sees what the station shows, for the status server
     Station station_;
     radar::RadarFeed radar_feed_;  // outlives the run that feeds it

@@ -263,6 +263,28 @@ TEST_F(MainFormTest, KeysReachTheCommands) {
     EXPECT_FALSE(form->isVisible());
 }
 
+TEST_F(MainFormTest, TheRunFieldsChangeAtMostTwiceASecondButANewBeamAtOnce) {
+    auto form = makeForm();
+    form->setFieldsInterval(3'600'000);  // however slow the machine, within one interval
+    zarv::station::RunFields f;
+    f.beam = 1;
+    f.dwell_length_s = 5;
+    for (int tenth = 1; tenth <= 4; ++tenth) {  // ten times a second, as a run sends them
+        f.dwell_s = tenth / 10.0;
+        form->setRunFields(f);
+    }
+    EXPECT_TRUE(form->run_field->fullText().startsWith("Beam 1 · 0.1 / 5.0 s"))
+        << form->run_field->fullText();
+    f.beam = 2;
+    f.dwell_s = 0;
+    form->setRunFields(f);
+    EXPECT_TRUE(form->run_field->fullText().startsWith("Beam 2 · 0.0 / 5.0 s"));
+    zarv::station::RunFields end;
+    end.summary = QStringLiteral("Last run: 2 dwells");
+    form->setRunFields(end);
+    EXPECT_EQ(form->run_field->fullText(), "Last run: 2 dwells");
+}
+
 TEST_F(MainFormTest, EveryControlHasAName) {
     writeDefaultConfig();
     auto form = makeForm();
