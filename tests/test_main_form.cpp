@@ -285,6 +285,32 @@ TEST_F(MainFormTest, TheRunFieldsChangeAtMostTwiceASecondButANewBeamAtOnce) {
     EXPECT_EQ(form->run_field->fullText(), "Last run: 2 dwells");
 }
 
+TEST_F(MainFormTest, AtTheWindowsSizeTheStatusFieldShowsWhatFitsAndNoMore) {
+    auto form = makeForm();
+    form->show();
+    zarv::station::RunFields f;
+    f.beam = 2;
+    f.dwell_s = 4.1;
+    f.dwell_length_s = 5;
+    f.run_s = 3723;
+    f.file_path = path("data/20261209081524_beam2.txt");
+    f.records_per_s = 500;
+    f.free_bytes = 123'400'000'000;
+    f.hours_left = 456.7;
+    form->setRunFields(f);
+    form->setStatusText(QStringLiteral("Copying E, D and C into H, G and F"));
+    QApplication::processEvents();
+    for (const ElidingLabel* field : {form->status_field, form->run_field}) {
+        EXPECT_LE(field->fontMetrics().horizontalAdvance(field->text()),
+                  field->contentsRect().width());
+        EXPECT_LE(field->mapTo(form.get(), QPoint(field->width(), 0)).x(), form->width());
+        if (field->text() != field->fullText())
+            EXPECT_TRUE(field->text().endsWith(QChar(0x2026))) << field->text();
+        EXPECT_EQ(field->toolTip(), field->fullText());
+    }
+    EXPECT_EQ(form->status_field->text().left(2), "Co");  // never cut to nothing
+}
+
 TEST_F(MainFormTest, EveryControlHasAName) {
     writeDefaultConfig();
     auto form = makeForm();

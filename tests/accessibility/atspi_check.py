@@ -1,6 +1,6 @@
 """The station as a screen reader meets it: zarv-sim on an X server, read over
-AT-SPI. Every value in the main window, About, the graph and the radar view is
-read with what it is; the views are windows; Tab leaves the operator log;
+AT-SPI. Every value in the main window, About, the graph (its newest values
+too) and the radar view is read with what it is; the views are windows; Tab leaves the operator log;
 Escape closes a view.
 
 Usage (in a session bus and an X server, as accessibility.sh starts it):
@@ -138,6 +138,11 @@ def check_views(app, main):
     graph = wait_for("the Graph window", lambda: window(app, "frame", "Graph"))
     wait_for("the graph's capture read with its value",
              lambda: find(graph, "label", r"Capture .*\d.*"))
+    # The plot itself says its newest values, as a sighted reader sees them.
+    newest = re.compile(r"newest ip -?\d+ and qp -?\d+ at [\d.]+ ms")
+    wait_for("the graph's newest values read",
+             lambda: [n for n in walk(graph) if n.get_name() == "ip and qp of the gate"
+                      and newest.fullmatch(n.get_description() or "")])
     press(find(main, "push button", "Radar View"))
     radar = wait_for("the Radar View window", lambda: window(app, "frame", "Radar View"))
     wait_for("the radar view's moments read", lambda: find(radar, "label", r"Moments( .*)?"))
