@@ -70,6 +70,8 @@ class AcquisitionRun : public QObject {
     // Where the run stands, for the status line and for tests.
     enum class Phase { Idle, Preparing, Relay, Dwell, Draining, Recovering };
     Phase phase() const { return phase_; }
+    // The beam of the dwell under way, or of the last one; 0 before any.
+    int beam() const { return beam_; }
     // A stream that brought nothing for this long counts as stopped; at least
     // this, or three pulse periods.
     void setSilenceLimitMs(int ms) { silence_limit_ms_ = ms; }

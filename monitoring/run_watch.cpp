@@ -47,6 +47,9 @@ void RunWatch::look() {
         s.trigger_on = session_.triggering();
         s.queue_lag = run_.queue().queued();
         if (more_records && records > 0) s.last_record = QDateTime::currentDateTimeUtc();
+        // The open dwell's records go to the run's own beam: the status line
+        // names the next beam only a moment after its records begin.
+        s.beam = run_.beam();
         s.dwell_records = std::max<std::int64_t>(0, records - dwell_base_);
     });
 }

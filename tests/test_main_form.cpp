@@ -304,8 +304,9 @@ TEST_F(MainFormTest, AtTheWindowsSizeTheStatusFieldShowsWhatFitsAndNoMore) {
         EXPECT_LE(field->fontMetrics().horizontalAdvance(field->text()),
                   field->contentsRect().width());
         EXPECT_LE(field->mapTo(form.get(), QPoint(field->width(), 0)).x(), form->width());
-        if (field->text() != field->fullText())
+        if (field->text() != field->fullText()) {
             EXPECT_TRUE(field->text().endsWith(QChar(0x2026))) << field->text();
+        }
         EXPECT_EQ(field->toolTip(), field->fullText());
     }
     EXPECT_EQ(form->status_field->text().left(2), "Co");  // never cut to nothing
