@@ -321,6 +321,16 @@ class CampaignTest : public StationFixture {
                         .replace("dwell_time=0.6", "dwell_time=" + dwell) +
                     extra);
     }
+    // A run that recovers; the bridge is pulled 0.3 s into the first dwell and
+    // comes back replug_at s after the first trigger start.
+    void unplugAndReplugAt(double replug_at) {
+        config("200", "4", "10", "0.6");
+        run->setAlwaysRecover(true);
+        SimFaultPlan plan;
+        plan.unplug_at = 0.3;
+        plan.replug_at = replug_at;
+        sim->setFaultPlan(plan);
+    }
     void stopWhen(std::function<bool()> condition, int bound_ms = 20000) {
         const auto stop = [&] { run->stop(); };
         ActWhen when(std::move(condition), stop, stop, bound_ms);
@@ -425,12 +435,7 @@ TEST_F(CampaignTest, ASilentStreamIsRecoveredFromWhenAsked) {
 }
 
 TEST_F(CampaignTest, AnUnplugAndReplugMidDwellIsRecoveredFromAndTheTriggerStoppedFirst) {
-    config("200", "4", "10", "0.6");
-    run->setAlwaysRecover(true);
-    SimFaultPlan plan;
-    plan.unplug_at = 0.3;
-    plan.replug_at = 1.2;
-    sim->setFaultPlan(plan);
+    unplugAndReplugAt(1.2);
     stopWhen([&] { return sim->triggerStarts() >= 4; });
     const QStringList log = op.messages();
     EXPECT_EQ(log.filter("Stream lost: reading from the controller failed").size(), 1)
@@ -471,12 +476,7 @@ TEST_F(CampaignTest, TheWaitsBetweenAttemptsDoubleUpToAMinute) {
     // Gone for 200 s of the controller's time, which passes as fast as the
     // station waits: the waits are the verdict, not how long they took.
     sim_clock->setRate(2000);
-    config("200", "4", "10", "0.6");
-    run->setAlwaysRecover(true);
-    SimFaultPlan plan;
-    plan.unplug_at = 0.3;
-    plan.replug_at = 200;
-    sim->setFaultPlan(plan);
+    unplugAndReplugAt(200);
     stopWhen([&] { return sim->triggerStarts() >= 2; });
     EXPECT_EQ(AttemptWaits(op.messages()), QList<int>({1, 2, 4, 8, 16, 32, 60, 60, 60}))
         << op.messages().join('\n');
@@ -485,12 +485,7 @@ TEST_F(CampaignTest, TheWaitsBetweenAttemptsDoubleUpToAMinute) {
 
 TEST_F(CampaignTest, ALinkLostAgainWhileTheControllerIsProgrammedIsTriedAgain) {
     sim_clock->setRate(100);
-    config("200", "4", "10", "0.6");
-    run->setAlwaysRecover(true);
-    SimFaultPlan plan;
-    plan.unplug_at = 0.3;
-    plan.replug_at = 1.2;
-    sim->setFaultPlan(plan);
+    unplugAndReplugAt(1.2);
     // The open after the replug loses the bridge again at its third frame, for 5 s.
     sim->unplugOnFrame(2, 3, std::chrono::milliseconds(5000));
     stopWhen([&] { return sim->triggerStarts() >= 2; });
