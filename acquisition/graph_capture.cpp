@@ -1,5 +1,7 @@
 #include "graph_capture.h"
 
+#include <QDateTime>
+
 #include "station/run_config.h"
 
 namespace zarv::acquisition {
@@ -40,7 +42,7 @@ void GraphCapture::renew() {
     graph_count_ = 0;
     ip_.clear();
     qp_.clear();
-    first_sample_ = QTime();
+    first_sample_ms_ = -1;
     ++capture_;
 }
 
@@ -57,7 +59,7 @@ void GraphCapture::addLocked(int p, int v, std::int32_t record_period_us) {
     }
     if (!gate_) return;
     if (p == ip_word_) {
-        if (graph_count_ == 0) first_sample_ = QTime::currentTime();
+        if (graph_count_ == 0) first_sample_ms_ = QDateTime::currentMSecsSinceEpoch();
         ip_.emplace_back(xOf(record_period_us), v);
         ++graph_count_;
     }
@@ -90,8 +92,12 @@ void GraphCapture::AddGraphRecord(const int* values, int words, std::int32_t rec
 
 GraphCapture::State GraphCapture::state() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return State{capture_,          live_.load(), graph_count_, points_,      gate_,
-                 record_period_us_, ip_.size(),   qp_.size(),   first_sample_};
+    // Local time here, on the reader's side: the processing thread stays out of
+    // the C library's time-zone state.
+    const QTime first =
+        first_sample_ms_ < 0 ? QTime() : QDateTime::fromMSecsSinceEpoch(first_sample_ms_).time();
+    return State{capture_,          live_.load(), graph_count_, points_, gate_,
+                 record_period_us_, ip_.size(),   qp_.size(),   first};
 }
 
 void GraphCapture::copyPoints(std::size_t ip_from, std::size_t qp_from, std::vector<QPointF>& ip,

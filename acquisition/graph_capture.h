@@ -81,7 +81,7 @@ class GraphCapture : public RecordSink {
     std::uint64_t capture_ = 0;
     std::vector<QPointF> ip_;
     std::vector<QPointF> qp_;
-    QTime first_sample_;
+    std::int64_t first_sample_ms_ = -1;  // UTC ms; the local time is made on the GUI thread
 };
 
 }  // namespace zarv::acquisition

@@ -116,12 +116,21 @@ TEST_F(BridgeTest, AnOverrunTheBridgeFlagsIsAGapInItsPlace) {
     const auto blocks = ReadDwellBlocks(path("data"));
     ASSERT_GE(journal.size(), 1u);
     ASSERT_GE(blocks.size(), 1u);
-    ASSERT_EQ(journal[0].gaps.size(), 1u) << op.messages().join('\n').toStdString();
-    EXPECT_EQ(journal[0].gaps[0].cause, "overrun");
-    EXPECT_GT(journal[0].gaps[0].record, 5000);  // after what the link held
+    // A slow machine (a sanitizer) may overrun the bridge again on its own:
+    // every gap is an overrun in its place, and the stall's is the largest.
+    const auto& gaps = journal[0].gaps;
+    ASSERT_GE(gaps.size(), 1u) << op.messages().join('\n').toStdString();
+    double missing = 0;
+    std::size_t stall = 0;
+    for (std::size_t i = 0; i < gaps.size(); ++i) {
+        EXPECT_EQ(gaps[i].cause, "overrun");
+        missing += static_cast<double>(gaps[i].missing);
+        if (gaps[i].missing > gaps[stall].missing) stall = i;
+    }
+    EXPECT_GT(gaps[stall].record, 5000);  // after what the link held
     // The frames the bridge dropped, as it counted them, against the journal's.
     const double lost_frames = static_cast<double>(controller->overrunBytes()) / 148;
-    EXPECT_NEAR(static_cast<double>(journal[0].gaps[0].missing), lost_frames, 100);
+    EXPECT_NEAR(missing, lost_frames, 100.0 * static_cast<double>(gaps.size()));
     const Placement p = CheckPlacedRecords(blocks[0], journal[0], 8, 1, 6000, 100);
     EXPECT_EQ(p.mismatched, 0);
     EXPECT_GT(p.checked, 10'000);
