@@ -113,7 +113,9 @@ void StreamProcessor::loop() {
             if (phase != Phase::Idle && !discarding) process(*chunk);
             queue_.release();
         } else if (phase == Phase::Draining) {
-            finishDwell();
+            // The queue was seen empty before the phase was read: what the
+            // reader queued in between is still this dwell's.
+            if (queue_.queued() == 0) finishDwell();
         } else if (phase == Phase::Recording && !discarding) {
             try {
                 file_->syncIfDue();
