@@ -21,6 +21,8 @@ using namespace zarv::station;
 
 namespace {
 constexpr int kShowIntervalMs = 100;
+// As often as a changing count is worth announcing, to the eye or a screen reader.
+constexpr int kFieldPaceMs = 500;
 // A chunk that has waited this long means the processing lags behind.
 constexpr auto kBehind = std::chrono::milliseconds(500);
 }  // namespace
@@ -411,14 +413,15 @@ bool AcquisitionRun::streamSilent() const {
     return reader_->lastEmptyReadNs() - last > limit_ns;
 }
 
-void AcquisitionRun::showProgress() {
+void AcquisitionRun::showProgress(bool final_count) {
     const int position = ProgressTenths(elapsedSeconds());
     op_.setProgressPosition(std::min(position, op_.progressMaximum()));
     const int errors = processor_.framingErrors();
-    if (errors != shown_framing_errors_) {
-        shown_framing_errors_ = errors;
-        op_.setStatusText(QStringLiteral("FE %1").arg(errors));
-    }
+    if (errors == shown_framing_errors_) return;
+    if (!final_count && framing_shown_.isValid() && framing_shown_.elapsed() < kFieldPaceMs) return;
+    shown_framing_errors_ = errors;
+    framing_shown_.start();
+    op_.setStatusText(QStringLiteral("FE %1").arg(errors));
 }
 
 void AcquisitionRun::warnIfBehind() {
@@ -449,7 +452,7 @@ AcquisitionRun::DwellEnd AcquisitionRun::endDwell(DwellEnd end) {
     // there is one.
     processor_.endDwell(trigger_write_, end_ns);
     waiter_.waitUntil([this] { return processor_.dwellDrained(); });
-    showProgress();
+    showProgress(true);
     totals_.framing_errors += processor_.framingErrors();
     reportLoss(lost);
     reportTiming(processor_.timing());

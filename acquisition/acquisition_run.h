@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <functional>
 #include <memory>
@@ -120,7 +121,9 @@ class AcquisitionRun : public QObject {
     void startDwell(int beam);
     DwellEnd recordUntilDwellEnds();
     bool streamSilent() const;
-    void showProgress();
+    // The framing error count changes on screen at most twice a second, but
+    // at the dwell's end as it stands.
+    void showProgress(bool final_count = false);
     void warnIfBehind();
     DwellEnd endDwell(DwellEnd end);
     void stopTrigger();
@@ -179,6 +182,7 @@ class AcquisitionRun : public QObject {
     DiskWarning disk_;
     bool warned_behind_ = false;
     int shown_framing_errors_ = 0;
+    QElapsedTimer framing_shown_;
     std::int64_t beam_start_ns_ = 0;
     TriggerWrite trigger_write_;
     std::int64_t trigger_ns_ = 0;  // the write's middle, on the link's clock

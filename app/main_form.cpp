@@ -255,6 +255,7 @@ void TMainForm::runHandler(Handler handler) {
 void TMainForm::start_btnClick() {
     if (!start_btn->isEnabled()) return;
     runHandler([this] { run_.start(); });
+    emit runEnded();
 }
 
 void TMainForm::stop_btnClick() {

@@ -138,6 +138,10 @@ class TMainForm : public QMainWindow, public Operator {
   protected:
     void closeEvent(QCloseEvent* event) override;
 
+  signals:
+    // Start's run has ended, however it ended: the live winds close their period.
+    void runEnded();
+
   private:
     void FormCreate(bool keep_daily_log);
     void buildToolBar();

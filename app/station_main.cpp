@@ -78,6 +78,7 @@ int RunStation(int argc, char** argv, FtApi& api) {
     TWindsForm winds_form(main_form.radarFeed(), main_form.station().config.run_config,
                           [&] { return main_form.station().log.now().toUTC(); });
     main_form.setWindsWindow(&winds_form);
+    QObject::connect(&main_form, &TMainForm::runEnded, &winds_form, &TWindsForm::finishRun);
     main_form.serveStatus(options.status_listen);
     radar_form.setPictureTaker([&](const QImage& picture) { main_form.showPicture(picture); });
     EndingSignals ending;

@@ -1,5 +1,6 @@
 #include <sys/mount.h>
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTimer>
@@ -360,6 +361,27 @@ TEST_F(RunTest, AFewFramingErrorsAreCountedAndTheRunGoesOn) {
     EXPECT_EQ(op.statuses.filter("FE 5").size(), 1);
     EXPECT_FALSE(op.messages().contains("Framing errors.."));
     EXPECT_TRUE(station->session.device_open());
+}
+
+TEST_F(RunTest, TheFramingErrorCountChangesAtMostTwiceASecondAndEndsExact) {
+    // 90 errors over the first dwell of 1.5 s, one every 160 frames, in a
+    // stream of some twenty chunks: shown ten times a second of the wall clock
+    // were they not paced.
+    useWallClock();
+    writeConfig(
+        fastConfig().replace("dwell_time=0.3", "dwell_time=1.5").replace("ipp=200", "ipp=100"));
+    for (int k = 0; k < 90; ++k) sim->dropStreamBytes(1000 + k * 160 * 148, 1);
+    QElapsedTimer wall;
+    wall.start();
+    startAndStopWhen([&] { return sim->triggerStarts() >= 2; });
+    const double seconds = static_cast<double>(wall.elapsed()) / 1000;
+    const QStringList counts = op.statuses.filter(QRegularExpression("^FE [1-9]"));
+    // However long the machine took: one change per half second, and the last
+    // count of the dwell as it stands.
+    EXPECT_LE(counts.size(), 2 * seconds + 2) << counts.join(' ').toStdString();
+    EXPECT_EQ(counts.filter(QRegularExpression("^FE 90$")).size(), 1)
+        << counts.join(' ').toStdString();
+    EXPECT_FALSE(op.messages().contains("Framing errors.."));
 }
 
 TEST_F(RunTest, UnpluggedDuringADwellEndsWithAClearLine) {

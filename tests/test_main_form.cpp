@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTest>
@@ -409,7 +410,9 @@ TEST_F(MainFormTest, StartWithBrokenConfigShowsErrorAndStaysReady) {
     writeDefaultConfig();
     auto form = makeForm();
     replaceConfigLine("gates", "gates=four");
+    QSignalSpy ended(form.get(), &TMainForm::runEnded);
     form->start_btn->trigger();
+    EXPECT_EQ(ended.count(), 1);  // a run refused at its start has ended all the same
     ASSERT_EQ(dialogs.errors.size(), 1);
     EXPECT_TRUE(dialogs.errors[0].endsWith(
         "|'four' is not a valid integer value.\n\nKey gates in " + path("config.txt")))

@@ -15,6 +15,7 @@
 #include "views/winds_form.h"
 #include "views/winds_plots.h"
 #include "winds/consensus.h"
+#include "winds/wind_feed.h"
 #include "winds/wind_profiler.h"
 #include "winds/wind_solve.h"
 
@@ -154,6 +155,32 @@ TEST(WindSettingsTest, ConfigTxtGivesTheWindsOrSaysWhyNot) {
     EXPECT_EQ(WindSettingsOf(config, s), "");
     EXPECT_EQ(s.period_s, 600);
     EXPECT_EQ(s.window_m_s, kDefaultConsensusWindow);
+}
+
+TEST(WindFeedTest, TheRunsEndCountsTheRecordsNoLookHasSeen) {
+    TRunConfig settings;
+    settings.geometry.radar_frequency = 449e6;
+    settings.geometry.zenith = {0.0, 15.0, 15.0};
+    settings.geometry.azimuth = {0.0, 90.0, 0.0};
+    settings.start_time = 3000;
+    settings.resolution = 150;
+    zarv::radar::RadarFeed feed(4096, 1.0);
+    const QDateTime at(QDate(2026, 12, 8), QTime(12, 0), QTimeZone::utc());
+    WindFeed winds(feed, settings, [&] { return at; });
+    ASSERT_FALSE(winds.poll());  // the window's first look, before the run
+    // One short dwell on beam 1, over before the window looked again.
+    feed.dwellBegins(1);
+    const int words = 2 * 4;
+    for (int r = 0; r < WindFeed::kPoints * WindFeed::kBlocks; ++r) {
+        std::array<int, words> values{};
+        for (int w = 0; w < words; ++w) values[static_cast<std::size_t>(w)] = (r * 7 + w * 13) % 41;
+        feed.addRecord(values.data(), words, 1000);
+    }
+    winds.finish();
+    ASSERT_EQ(winds.profiler()->profiles().size(), 1u);
+    const WindProfile& p = winds.profiler()->profiles().front();
+    ASSERT_FALSE(p.counts[0].empty());
+    EXPECT_EQ(p.middle, QDateTime(QDate(2026, 12, 8), QTime(12, 15), QTimeZone::utc()));
 }
 
 // The live window on a run of the simulated atmosphere: each ended dwell gives a

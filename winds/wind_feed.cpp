@@ -44,7 +44,7 @@ bool WindFeed::poll() {
 }
 
 void WindFeed::finish() {
-    followSettings();
+    poll();  // what came since the last look counts too
     if (beam_ != 0 && fed_ > fed_at_beam_start_) takeDwell(beam_);
     fed_at_beam_start_ = fed_;
     if (profiler_) profiler_->closePeriod();

@@ -1,6 +1,7 @@
 """The station as a screen reader meets it: zarv-sim on an X server, read over
 AT-SPI. Every value in the main window, About, the graph (its newest values
-too) and the radar view is read with what it is; the views are windows; Tab leaves the operator log;
+too), the radar view and the winds (the latest profile once a run has ended)
+is read with what it is; the views are windows; Tab leaves the operator log;
 Escape closes a view.
 
 Usage (in a session bus and an X server, as accessibility.sh starts it):
@@ -133,6 +134,22 @@ def check_main_window(app, pid):
     return main
 
 
+def open_winds(app, main):
+    press(wait_for("View > Winds", lambda: find(main, "menu item", "Winds")))
+    return wait_for("the Winds window", lambda: window(app, "frame", "Winds"))
+
+
+def check_winds(winds):
+    """The run has ended and closed its consensus period: the profile plot reads
+    the latest profile, height by height."""
+    profile = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d UTC: \d+\.\d\d km .+")
+    wait_for("the latest wind profile read",
+             lambda: [n for n in walk(winds) if n.get_name() == "Latest wind profile"
+                      and profile.fullmatch(n.get_description() or "")])
+    wait_for("the Winds status read with its value",
+             lambda: find(winds, "label", r"Winds Latest profile: .+"))
+
+
 def check_views(app, main):
     press(find(main, "push button", "Graph"))
     graph = wait_for("the Graph window", lambda: window(app, "frame", "Graph"))
@@ -197,7 +214,10 @@ def main(program, config):
         try:
             name = os.path.basename(program)
             app = wait_for(f"{name} on the accessibility bus", lambda: application(name))
-            main_window = check_main_window(app, proc.pid)
+            main_window = wait_for("the main window", lambda: window(app, "frame", "Zarv"))
+            winds = open_winds(app, main_window)
+            check_main_window(app, proc.pid)
+            check_winds(winds)
             check_views(app, main_window)
             check_about(app, main_window)
             check_keys(app, main_window, proc.pid)
