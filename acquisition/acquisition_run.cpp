@@ -505,6 +505,8 @@ void AcquisitionRun::reportTiming(const DwellTiming& timing) {
     }
     journal_pending_ = DwellEntry{file_.path(), beam_,  trigger_wall_,
                                   trigger_ns_,  timing, config_.run_config.geometry};
+    if (record_sink_)
+        record_sink_->dwellPlaced(WallTimeOf(*journal_pending_, timing.trigger_ns).toUTC());
 }
 
 void AcquisitionRun::waitForDwellClosed() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDateTime>
+
 #include <cstdint>
 
 namespace zarv::acquisition {
@@ -13,6 +15,9 @@ class RecordSink {
     virtual void addRecord(const int* values, int words, std::int32_t record_period_us) = 0;
     // Before the first record of a beam dwell; called by the run between dwells.
     virtual void dwellBegins(int /*beam*/) {}
+    // After the dwell's last record: when its first record was taken, as the
+    // dwell journal places it.
+    virtual void dwellPlaced(const QDateTime& /*first_record_utc*/) {}
 };
 
 }  // namespace zarv::acquisition

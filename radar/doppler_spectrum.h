@@ -29,7 +29,14 @@ class DopplerSpectrum {
     int compute(const std::int16_t* pairs, std::size_t count, std::size_t stride, int blocks,
                 std::vector<double>& power);
 
+    // One spectrum for each of `stretches` consecutive blocks from value `first`
+    // of ip, qp pairs `stride` values apart; each scaled as a single block.
+    void stretchSpectra(const std::int16_t* pairs, std::size_t stride, std::size_t first,
+                        std::size_t stretches, std::vector<std::vector<double>>& spectra);
+
   private:
+    template <typename ValueAt>
+    void transform(ValueAt value_at, std::size_t at, double scale, std::vector<double>& power);
     template <typename ValueAt>
     int computeFrom(ValueAt value_at, std::size_t count, int blocks, std::vector<double>& power);
 

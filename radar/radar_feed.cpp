@@ -26,6 +26,13 @@ void RadarFeed::dwellBegins(int beam) {
     BeamRing& ring = rings_[beam_ - 1];
     ring.next = 0;
     ring.filled = 0;  // a new dwell: its phase does not follow the last one's
+    ring.dwell_records = 0;
+    ring.dwell_start = QDateTime();
+}
+
+void RadarFeed::dwellPlaced(const QDateTime& first_record_utc) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rings_[beam_ - 1].dwell_start = first_record_utc;
 }
 
 void RadarFeed::resetShape(int words) {
@@ -48,6 +55,7 @@ void RadarFeed::addRecord(const int* values, int words, std::int32_t record_peri
     for (int p = 0; p < words; ++p) slot[p] = Clamp16(values[p]);
     ring.next = (ring.next + 1) % history_;
     ring.filled = std::min(ring.filled + 1, history_);
+    ++ring.dwell_records;
     ++fed_;
     for (int g = 0; g < words / 2; ++g) {
         const double ip = values[2 * g];
@@ -146,6 +154,16 @@ std::uint64_t RadarFeed::recordsFed() const {
 std::size_t RadarFeed::recordsOf(int beam) const {
     std::lock_guard<std::mutex> lock(mutex_);
     return beam >= 1 && beam <= kBeams ? rings_[beam - 1].filled : 0;
+}
+
+std::uint64_t RadarFeed::dwellRecordsOf(int beam) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return beam >= 1 && beam <= kBeams ? rings_[beam - 1].dwell_records : 0;
+}
+
+QDateTime RadarFeed::dwellStartOf(int beam) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return beam >= 1 && beam <= kBeams ? rings_[beam - 1].dwell_start : QDateTime();
 }
 
 }  // namespace zarv::radar

@@ -44,6 +44,7 @@ class RadarFeed : public acquisition::RecordSink {
 
     void dwellBegins(int beam) override;
     void addRecord(const int* values, int words, std::int32_t record_period_us) override;
+    void dwellPlaced(const QDateTime& first_record_utc) override;
 
     // The window's side.
     std::vector<PowerColumn> takeColumns();
@@ -55,6 +56,11 @@ class RadarFeed : public acquisition::RecordSink {
     double recordPeriodSeconds() const;
     int beam() const;
     std::size_t recordsOf(int beam) const;
+    // The latest dwell of beam: all its records (more than recordsOf when the
+    // history could not hold them), and when its first was taken, once the run
+    // has placed it (invalid before).
+    std::uint64_t dwellRecordsOf(int beam) const;
+    QDateTime dwellStartOf(int beam) const;
     // Records fed since the feed was made, every beam: it changes while a run records.
     std::uint64_t recordsFed() const;
 
@@ -63,6 +69,8 @@ class RadarFeed : public acquisition::RecordSink {
         std::vector<std::int16_t> words;  // history x gates x 2
         std::size_t next = 0;             // record slot written next
         std::size_t filled = 0;
+        std::uint64_t dwell_records = 0;
+        QDateTime dwell_start;
     };
     void resetShape(int words);
     void closeColumn();

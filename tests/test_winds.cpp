@@ -10,6 +10,7 @@
 
 #include "acquisition/acquisition_run.h"
 #include "act_when.h"
+#include "radar/dwell_spectrum.h"
 #include "radar/radar_feed.h"
 #include "station_fixture.h"
 #include "views/winds_form.h"
@@ -69,8 +70,15 @@ TEST(ConsensusTest, TheLargestAgreeingSetIsKeptWhenItHoldsEnough) {
     // Invalid moments count against the fraction.
     EXPECT_TRUE(std::isnan(ConsensusOf({1.0, 1.1, kNaN, kNaN, kNaN}, 5, 1.0, 0.5).mean));
     EXPECT_TRUE(std::isnan(ConsensusOf({}, 0, 1.0, 0.5).mean));
-    // Of two sets as large, the tighter one.
-    EXPECT_NEAR(ConsensusOf({0.0, 0.9, 5.0, 5.1}, 4, 1.0, 0.5).mean, 5.05, 1e-12);
+    // Half the votes is not more than half: a bird's dwells against the air's.
+    c = ConsensusOf({-9.6, -9.5, -9.7, 2.4, 2.5, 2.3}, 6, 4.0, 0.5);
+    EXPECT_TRUE(std::isnan(c.mean));
+    EXPECT_EQ(c.count, 3);
+    // Two sets as large with nothing in common: a tie keeps neither, however
+    // low the fraction asked for.
+    EXPECT_TRUE(std::isnan(ConsensusOf({0.0, 0.9, 5.0, 5.1, 20.0}, 5, 1.0, 0.2).mean));
+    // Two sets as large that share a value: the tighter one.
+    EXPECT_NEAR(ConsensusOf({1.0, 1.9, 2.6}, 3, 1.0, 0.5).mean, 2.25, 1e-12);
 }
 
 TEST(WindSolveTest, AnyBeamsAgreeWithTheOracleAndTooFewGiveNoWind) {
@@ -106,13 +114,13 @@ TEST(WindProfilerTest, PeriodsCloseOnTheNextPeriodsDwellAndBeamsMeetOnOneHeightG
     std::vector<double> ranges;
     for (int g = 0; g < 10; ++g) ranges.push_back(400 + 100.0 * g);
     const QDateTime start(QDate(2026, 12, 8), QTime(12, 0), QTimeZone::utc());
-    for (int dwell = 0; dwell < 15; ++dwell) {
+    for (int dwell = 0; dwell < 30; ++dwell) {
         const int beam = dwell % 3 + 1;
         std::vector<double> radial;
         for (std::size_t g = 0; g < ranges.size(); ++g)
             radial.push_back(Radial(kZenith[beam - 1], kAzimuth[beam - 1], kU, kV, kW));
         if (dwell == 4) radial[0] = 12.0;  // an aircraft in one dwell: outvoted
-        profiler.addDwell(start.addSecs(10 * dwell), beam, radial, ranges);
+        profiler.addDwell(start.addSecs(5 * dwell), beam, radial, ranges);
     }
     ASSERT_EQ(profiler.profiles().size(), 2u);  // 12:00 and 12:01; 12:02 is still open
     const WindProfile& p = profiler.profiles().front();
@@ -126,7 +134,7 @@ TEST(WindProfilerTest, PeriodsCloseOnTheNextPeriodsDwellAndBeamsMeetOnOneHeightG
         EXPECT_NEAR(p.winds[h].uvw[1], kV, 1e-9);
         EXPECT_NEAR(p.winds[h].uvw[2], kW, 1e-9);
     }
-    EXPECT_EQ(p.counts[1][0], 1);  // beam 2's dwell 4 was the aircraft's: one of two left
+    EXPECT_EQ(p.counts[1][0], 3);  // beam 2's dwell 4 was the aircraft's: three of four left
     profiler.closePeriod();
     EXPECT_EQ(profiler.profiles().size(), 3u);
     // A period without beam 3 has no wind rather than a wrong one.
@@ -157,6 +165,54 @@ TEST(WindSettingsTest, ConfigTxtGivesTheWindsOrSaysWhyNot) {
     EXPECT_EQ(s.window_m_s, kDefaultConsensusWindow);
 }
 
+TEST(DwellSpectrumTest, ABirdInTwoOfEightSpectraIsLeftOutOfTheAverage) {
+    // Eight spectra of the same air, each a little different, as periodograms are.
+    std::vector<std::vector<double>> spectra;
+    for (int k = 0; k < 8; ++k) {
+        std::vector<double> s(16, 1.0 + 0.1 * k);
+        s[10] += 5.0 + 0.3 * (k % 3);  // the echo
+        spectra.push_back(s);
+    }
+    std::vector<double> clean(16, 0.0);
+    for (int k : {0, 1, 3, 4, 6, 7})
+        for (std::size_t i = 0; i < 16; ++i)
+            clean[i] += spectra[static_cast<std::size_t>(k)][i] / 6;
+    spectra[2][3] += 400;  // a bird passing through two of them
+    spectra[5][4] += 100;
+    zarv::radar::DwellSpectrum d = zarv::radar::AverageWithoutIntermittentClutter(spectra);
+    EXPECT_EQ(d.stretches, 8);
+    EXPECT_EQ(d.kept, 6);
+    for (std::size_t i = 0; i < 16; ++i) EXPECT_NEAR(d.power[i], clean[i], 1e-12) << i;
+    // Just below the ratio a strong spectrum stays: the air's own spread.
+    spectra[2][3] = 23.9 * 1.3;  // the bin's median is 1.3 (1.25 and 1.35 in the middle)
+    spectra[5][4] = 1.5;
+    EXPECT_EQ(zarv::radar::AverageWithoutIntermittentClutter(spectra).kept, 8);
+    // Two spectra have no median to judge by; birds in every spectrum leave nothing.
+    spectra.resize(2);
+    spectra[1][3] = 1e6;
+    EXPECT_EQ(zarv::radar::AverageWithoutIntermittentClutter(spectra).kept, 2);
+    std::vector<std::vector<double>> all_birds(3, std::vector<double>(4, 1.0));
+    for (std::size_t k = 0; k < 3; ++k) all_birds[k][k] = 1000;
+    d = zarv::radar::AverageWithoutIntermittentClutter(all_birds);
+    EXPECT_EQ(d.kept, 0);
+    EXPECT_TRUE(d.power.empty());
+}
+
+TEST(DwellSpectrumTest, StretchesCountFromTheDwellsFirstRecordAndFitWhatIsHeld) {
+    zarv::radar::StretchPlan p = zarv::radar::PlanStretches(300, 300, 64);
+    EXPECT_EQ(p.stretches, 4u);
+    EXPECT_EQ(p.first, 0u);
+    // A long dwell of which the newest 16384 records are held: the last whole
+    // stretches that fit, still on the dwell's own grid.
+    p = zarv::radar::PlanStretches(20000, 16384, 64);
+    EXPECT_EQ(p.stretches, 255u);
+    EXPECT_EQ(p.first, 3648u);
+    EXPECT_EQ(p.first % 64, 0u);
+    p = zarv::radar::PlanStretches(100000, 100000, 64);
+    EXPECT_EQ(p.stretches, zarv::radar::StretchPlan::kMostStretches);
+    EXPECT_EQ(zarv::radar::PlanStretches(63, 63, 64).stretches, 0u);
+}
+
 TEST(WindFeedTest, TheRunsEndCountsTheRecordsNoLookHasSeen) {
     TRunConfig settings;
     settings.geometry.radar_frequency = 449e6;
@@ -171,7 +227,7 @@ TEST(WindFeedTest, TheRunsEndCountsTheRecordsNoLookHasSeen) {
     // One short dwell on beam 1, over before the window looked again.
     feed.dwellBegins(1);
     const int words = 2 * 4;
-    for (int r = 0; r < WindFeed::kPoints * WindFeed::kBlocks; ++r) {
+    for (int r = 0; r < WindFeed::kPoints * 4; ++r) {
         std::array<int, words> values{};
         for (int w = 0; w < words; ++w) values[static_cast<std::size_t>(w)] = (r * 7 + w * 13) % 41;
         feed.addRecord(values.data(), words, 1000);
@@ -183,8 +239,31 @@ TEST(WindFeedTest, TheRunsEndCountsTheRecordsNoLookHasSeen) {
     EXPECT_EQ(p.middle, QDateTime(QDate(2026, 12, 8), QTime(12, 15), QTimeZone::utc()));
 }
 
+TEST(WindFeedTest, APlacedDwellIsStampedAtTheMiddleOfItsSpectra) {
+    TRunConfig settings;
+    settings.geometry.radar_frequency = 449e6;
+    settings.geometry.zenith = {0.0, 15.0, 15.0};
+    settings.geometry.azimuth = {0.0, 90.0, 0.0};
+    settings.geometry.consensus_period = 60;
+    zarv::radar::RadarFeed feed(4096, 1.0);
+    const QDateTime first(QDate(2026, 12, 8), QTime(12, 0, 50), QTimeZone::utc());
+    WindFeed winds(feed, settings, [] { return QDateTime(QDate(2030, 1, 1), QTime(0, 0)); });
+    winds.poll();
+    feed.dwellBegins(1);
+    std::array<int, 2> values{3, -2};
+    // 20 s of records of 10 ms: 31 stretches of 64, whose middle, 9.92 s after
+    // the first record (12:00:59.92), lies in the period 12:00 to 12:01; stamped
+    // at the dwell's end it would lie in the next.
+    for (int r = 0; r < 31 * 64 + 16; ++r) feed.addRecord(values.data(), 2, 10000);
+    feed.dwellPlaced(first);
+    winds.finish();
+    ASSERT_EQ(winds.profiler()->profiles().size(), 1u);
+    EXPECT_EQ(winds.profiler()->profiles().front().middle,
+              QDateTime(QDate(2026, 12, 8), QTime(12, 0, 30), QTimeZone::utc()));
+}
+
 // The live window on a run of the simulated atmosphere: each ended dwell gives a
-// profile of radial velocities; a clock of ten seconds a dwell closes periods.
+// profile of radial velocities, stamped at the middle of its spectra.
 class LiveWindsTest : public StationFixture {};
 
 TEST_F(LiveWindsTest, TheWindowShowsTheSimulatedWind) {
@@ -196,10 +275,13 @@ TEST_F(LiveWindsTest, TheWindowShowsTheSimulatedWind) {
     sim->setAtmosphere(atmosphere, [] { return zarv::sim::SimGeometry{}; });
     sim->setNoise(30);
     zarv::radar::RadarFeed feed(4096, 1.0);
-    int taken = 0;
+    // The station's calendar runs ten times the controller's time: a dwell of
+    // 1.3 s is placed 13 s after the last, and periods close.
     const QDateTime start(QDate(2026, 12, 8), QTime(12, 0), QTimeZone::utc());
-    zarv::views::TWindsForm form(feed, station->config.run_config,
-                                 [&] { return start.addSecs(10 * taken++); });
+    const auto link_time = calendar;
+    const QDateTime link_start = link_time();
+    calendar = [=] { return start.addMSecs(10 * link_start.msecsTo(link_time())); };
+    zarv::views::TWindsForm form(feed, station->config.run_config, [&] { return clock(); });
     zarv::acquisition::AcquisitionRun run(station->log, station->session, station->config);
     run.setRecordSink(&feed);
     const auto stop = [&] { run.stop(); };

@@ -6,6 +6,19 @@
 
 namespace zarv::winds {
 
+namespace {
+// Whether another set as large as the one kept fits the window without sharing
+// any of its values.
+bool TiedElsewhere(const std::vector<double>& sorted, std::size_t first, std::size_t count,
+                   double window) {
+    for (std::size_t other = 0; other + count <= sorted.size(); ++other) {
+        const bool apart = other + count <= first || other >= first + count;
+        if (apart && sorted[other + count - 1] <= sorted[other] + window) return true;
+    }
+    return false;
+}
+}  // namespace
+
 Consensus ConsensusOf(std::vector<double> values, int total, double window, double min_fraction) {
     constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
     values.erase(
@@ -30,7 +43,8 @@ Consensus ConsensusOf(std::vector<double> values, int total, double window, doub
         }
     }
     out.count = static_cast<int>(best_count);
-    if (static_cast<double>(best_count) < min_fraction * total) return out;
+    if (static_cast<double>(best_count) <= min_fraction * total) return out;
+    if (TiedElsewhere(values, best_first, best_count, window)) return out;
     double sum = 0;
     for (std::size_t i = best_first; i < best_first + best_count; ++i) sum += values[i];
     out.mean = sum / static_cast<double>(best_count);

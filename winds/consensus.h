@@ -12,8 +12,10 @@ struct Consensus {
 };
 
 // The largest set of the finite values that fits inside a window `window` wide,
-// kept when it holds at least min_fraction of `total` values (invalid ones, NaN,
-// counted); of equally large sets the one with the least spread.
+// kept when it holds more than min_fraction of `total` votes (invalid ones, NaN,
+// counted). Of equally large sets that share values, the one with the least
+// spread; two equally large sets with nothing in common are a tie, and a tie
+// keeps neither.
 Consensus ConsensusOf(std::vector<double> values, int total, double window, double min_fraction);
 
 }  // namespace zarv::winds

@@ -3,16 +3,16 @@
 #include <cmath>
 #include <limits>
 
+#include "radar/dwell_spectrum.h"
 #include "radar/radar_axes.h"
 #include "radar/radar_feed.h"
+#include "radar/spectral_moments.h"
 #include "station/run_config.h"
 
 namespace zarv::winds {
 
 WindFeed::WindFeed(const radar::RadarFeed& feed, const station::TRunConfig& settings, Clock clock)
-    : feed_(feed), settings_(settings), clock_(std::move(clock)) {
-    analysis_.setPoints(kPoints);
-}
+    : feed_(feed), settings_(settings), clock_(std::move(clock)) {}
 
 // config.txt may be read again at every Start: new settings start new winds.
 void WindFeed::followSettings() {
@@ -55,22 +55,40 @@ void WindFeed::takeDwell(int beam) {
     const double period_s = feed_.recordPeriodSeconds();
     const radar::RadarAxes axes = radar::AxesOf(settings_);
     if (period_s <= 0 || !axes.physical()) return;
+    const std::uint64_t dwell_records = feed_.dwellRecordsOf(beam);
+    const radar::StretchPlan plan =
+        radar::PlanStretches(dwell_records, feed_.recordsOf(beam), kPoints);
+    if (plan.stretches == 0) return;
+    // The newest records from the first stretch's start: whole stretches, and
+    // the dwell's last few that make none.
+    feed_.latest(beam, dwell_records - plan.first, window_);
     radar::MomentOptions options;
     options.snr_threshold_db =
         settings_.geometry.snr_threshold.value_or(radar::kDefaultSnrThresholdDb);
     options.dc_notch = settings_.geometry.dc_notch.value_or(0);
-    analysis_.setMomentOptions(options);
-    feed_.latest(beam, static_cast<std::size_t>(kPoints * kBlocks), window_);
-    const std::vector<radar::SpectralMoments> moments =
-        analysis_.profile(window_, kBlocks, period_s);
     std::vector<double> radial;
     std::vector<double> ranges;
-    for (std::size_t g = 0; g < moments.size(); ++g) {
-        radial.push_back(moments[g].valid ? axes.dopplerPosition(moments[g].mean_hz)
-                                          : std::numeric_limits<double>::quiet_NaN());
-        ranges.push_back(axes.gatePosition(static_cast<double>(g) + 1) * 1000);
+    for (int g = 1; g <= window_.gates; ++g) {
+        spectrum_.stretchSpectra(window_.gate(g), window_.stride(), 0, plan.stretches, spectra_);
+        const radar::DwellSpectrum dwell = radar::AverageWithoutIntermittentClutter(spectra_);
+        const radar::SpectralMoments m =
+            radar::MomentsOf(dwell.power, dwell.kept, period_s, options);
+        radial.push_back(m.valid ? axes.dopplerPosition(m.mean_hz)
+                                 : std::numeric_limits<double>::quiet_NaN());
+        ranges.push_back(axes.gatePosition(static_cast<double>(g)) * 1000);
     }
-    profiler_->addDwell(clock_(), beam, radial, ranges);
+    profiler_->addDwell(stampOf(beam, plan, period_s), beam, radial, ranges);
+}
+
+// The middle of the records used, as the products stamp a dwell; the clock's
+// time when the run has not placed the dwell.
+QDateTime WindFeed::stampOf(int beam, const radar::StretchPlan& plan, double period_s) const {
+    const QDateTime start = feed_.dwellStartOf(beam);
+    if (!start.isValid()) return clock_();
+    const double middle_s =
+        (static_cast<double>(plan.first) + static_cast<double>(plan.stretches * kPoints) / 2) *
+        period_s;
+    return start.addMSecs(std::llround(middle_s * 1000));
 }
 
 }  // namespace zarv::winds

@@ -5,12 +5,10 @@
 #include <functional>
 #include <memory>
 
-#include "radar/radar_analysis.h"
+#include "radar/doppler_spectrum.h"
+#include "radar/dwell_spectrum.h"
+#include "radar/radar_feed.h"
 #include "wind_profiler.h"
-
-namespace zarv::radar {
-class RadarFeed;
-}  // namespace zarv::radar
 
 namespace zarv::station {
 struct TRunConfig;
@@ -25,7 +23,6 @@ namespace zarv::winds {
 class WindFeed {
   public:
     static constexpr int kPoints = 64;
-    static constexpr int kBlocks = 4;
     using Clock = std::function<QDateTime()>;
 
     WindFeed(const radar::RadarFeed& feed, const station::TRunConfig& settings,
@@ -41,12 +38,14 @@ class WindFeed {
 
   private:
     void takeDwell(int beam);
+    QDateTime stampOf(int beam, const radar::StretchPlan& plan, double period_s) const;
     void followSettings();
 
     const radar::RadarFeed& feed_;
     const station::TRunConfig& settings_;
     Clock clock_;
-    radar::RadarAnalysis analysis_;
+    radar::DopplerSpectrum spectrum_{kPoints};
+    std::vector<std::vector<double>> spectra_;  // one gate's, reused
     radar::RecordWindow window_;
     std::unique_ptr<WindProfiler> profiler_;
     QString why_none_;

@@ -59,9 +59,16 @@ def test_the_consensus_keeps_the_largest_set_within_the_window():
     assert count == 5 and mean == pytest.approx(2.12)
     # The standard error of that mean: sqrt(0.268 / 4) / sqrt(5).
     assert error == pytest.approx(0.1157583690, rel=1e-9)
-    # Two sets of two fit the window: the tighter one, whatever their order.
-    for order in ([0.0, 0.9, 5.0, 5.2], [5.2, 0.9, 5.0, 0.0]):
-        assert winds.consensus(order, window=1.0, min_fraction=0.5)[:2] == (pytest.approx(5.1), 2)
+    # Two sets of two that share a value: the tighter one, whatever the order.
+    for order in ([1.0, 1.9, 2.6], [2.6, 1.0, 1.9]):
+        assert winds.consensus(order, window=1.0, min_fraction=0.5)[:2] == (pytest.approx(2.25), 2)
+    # Two with nothing in common: a tie keeps neither, however low the fraction.
+    for order in ([0.0, 0.9, 5.0, 5.2, 20.0], [5.2, 20.0, 0.9, 5.0, 0.0]):
+        mean, count, _ = winds.consensus(order, window=1.0, min_fraction=0.2)
+        assert np.isnan(mean) and count == 2
+    # Half the votes is not more than half: a bird's dwells against the air's.
+    mean, count, _ = winds.consensus([-9.6, -9.5, -9.7, 2.4, 2.5, 2.3], 4.0, 0.5)
+    assert np.isnan(mean) and count == 3
     # One value alone: its mean, and no error to give.
     mean, count, error = winds.consensus([3.0], window=1.0, min_fraction=0.5)
     assert (mean, count) == (3.0, 1) and np.isnan(error)

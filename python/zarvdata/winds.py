@@ -37,9 +37,10 @@ MIN_FRACTION = 0.5  # consensus_min_fraction
 
 def consensus(values, window=WINDOW_M_S, min_fraction=MIN_FRACTION, total=None):
     """(mean, count, standard error) of the largest subset of the finite values
-    that fits within `window`, when it holds at least min_fraction of `total`
-    values (all of them, NaN included, unless given); (NaN, count, NaN) when it
-    does not. Of equally large subsets the one with the least spread wins."""
+    that fits within `window`, when it holds more than min_fraction of `total`
+    votes (all the values, NaN included, unless given); (NaN, count, NaN) when it
+    does not. Of equally large subsets that share values the one with the least
+    spread wins; two with nothing in common are a tie, and a tie keeps neither."""
     values = np.asarray(values, dtype=float)
     total = values.size if total is None else total
     finite = np.sort(values[np.isfinite(values)])
@@ -52,7 +53,8 @@ def consensus(values, window=WINDOW_M_S, min_fraction=MIN_FRACTION, total=None):
     spreads = finite[starts + best - 1] - finite[starts]
     first = starts[np.argmin(spreads)]
     kept = finite[first:first + best]
-    if best < min_fraction * total:
+    apart = (starts + best <= first) | (starts >= first + best)
+    if best <= min_fraction * total or apart.any():
         return np.nan, int(best), np.nan
     error = kept.std(ddof=1) / np.sqrt(best) if best > 1 else np.nan
     return float(kept.mean()), int(best), float(error)
