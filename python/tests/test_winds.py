@@ -192,3 +192,58 @@ def test_the_product_is_a_cf_time_series_profile_that_xarray_reads_back(atmosphe
         # The wind blows from the west-north-west: 5 m/s east, 3 m/s south.
         direction = back.wind_from_direction.values
         assert np.nanmax(np.abs(direction - (np.degrees(np.arctan2(-5, 3)) % 360))) < 3
+
+
+def live_winds(data_dir):
+    """What the live station's winds make of the recorded dwells, replayed in the
+    order they were recorded: {(middle, height): (u, v, w, valid)}."""
+    from zarvdata.dataset import geometry_of
+    from zarvdata.reader import data_files, read
+    from zarvdata.timing import record_times
+    dwells = []
+    for path in data_files(data_dir):
+        starts, at = record_times(path, at="start"), 0
+        for block, (_, records) in enumerate(read(path)):
+            if records.shape[0]:
+                dwells.append((starts[at], str(path), block))
+            at += records.shape[0]
+    dwells.sort()
+    header = read(dwells[0][1])[0][0]
+    g = geometry_of(dwells[0][1])
+    c = g.consensus
+    beams = " ".join(f"{g.zenith[b]} {g.azimuth[b]}" for b in (1, 2, 3))
+    lines = [f"settings {g.radar_frequency} {header['Start time']} {header['Resolution']} "
+             f"{g.range_offset} {beams} {c.get('consensus_period', 1800)} "
+             f"{c.get('consensus_window', 4)} {c.get('consensus_min_fraction', 0.5)} "
+             f"{g.snr_threshold if g.snr_threshold is not None else -10} {g.dc_notch}"]
+    lines += [f"dwell {path} {block} {np.datetime_as_string(t, unit='ms')}Z"
+              for t, path, block in dwells]
+    out = subprocess.run([built("ZARV_LIVE_WINDS", "live_winds")], input="\n".join(lines) + "\n",
+                         capture_output=True, text=True, timeout=120)
+    assert out.returncode == 0, out.stderr
+    result = {}
+    for line in out.stdout.splitlines():
+        middle, height, u, v, w, valid = line.split()
+        key = (np.datetime64(middle.removesuffix("Z"), "ms"), round(float(height), 1))
+        result[key] = (float(u), float(v), float(w), valid == "1")
+    return result
+
+
+@pytest.mark.parametrize("name", ["weak", "outliers"])
+def test_the_live_window_and_the_product_agree_on_one_recording(atmospheres, name):
+    live = live_winds(atmospheres[name])
+    ds = winds.wind_profiles(atmospheres[name])
+    compared = 0
+    for t in ds.time.values:
+        for h, height in enumerate(ds.height.values):
+            key = (t.astype("datetime64[ms]"), round(float(height), 1))
+            assert key in live, key
+            u, v, w, valid = live[key]
+            product = [float(ds[n].sel(time=t).values[h]) for n in
+                       ("eastward_wind", "northward_wind", "upward_air_velocity")]
+            assert valid == bool(np.isfinite(product).all()), (key, live[key], product)
+            if valid:
+                assert np.allclose([u, v, w], product, atol=0.1), (key, live[key], product)
+                compared += 1
+    assert compared >= 10
+    assert len(live) == ds.time.size * ds.height.size

@@ -116,7 +116,7 @@ def _append_moments(nc, path, day, blocks):
 def _add_winds(nc, paths, day, moments):
     from .winds import wind_profiles
     try:
-        winds = wind_profiles(paths, moments=moments)
+        winds = wind_profiles(paths)
     except ValueError:
         return  # no geometry: no winds, as the file's comment says
     keep = (winds.time.values >= np.datetime64(day)) & (

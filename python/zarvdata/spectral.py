@@ -53,6 +53,87 @@ def spectra(records, period, points=POINTS, blocks=BLOCKS):
     return Spectra(freqs, np.fft.fftshift(power, axes=0).T, used, period)
 
 
+MOST_STRETCHES = 256  # spectra of one dwell at most: the last ones
+HISTORY = 16384  # records of a dwell the live station holds for its winds
+CLUTTER_RATIO = 24.0  # a bin this far above its median over the dwell: a passing target
+FEWEST_TO_JUDGE = 3  # fewer spectra have no median to judge by
+
+
+def plan_stretches(dwell_records, held, points):
+    """(first record used, stretches): the dwell's records cut into stretches of
+    `points` counted from its first record, the last ones that the `held` newest
+    records hold whole, MOST_STRETCHES at most."""
+    full = dwell_records // points
+    tail = dwell_records - full * points
+    at_hand = (held - tail) // points if held > tail else 0
+    stretches = min(full, at_hand, MOST_STRETCHES)
+    return (full - stretches) * points, stretches
+
+
+def stretch_spectra(records, period, points, first, stretches):
+    """One Hann-windowed spectrum per stretch of `points` records from `first`,
+    shaped (stretches, gates, points), each scaled as spectra() scales one block."""
+    x = records[first:first + stretches * points, :, 0].astype(np.float64) + \
+        1j * records[first:first + stretches * points, :, 1]
+    window = np.sin(np.pi * np.arange(points) / points) ** 2
+    x = x.reshape(stretches, points, x.shape[1])
+    spectrum = np.fft.fft(x * window[None, :, None], axis=1)
+    power = np.abs(spectrum) ** 2 / (points * (window ** 2).sum())
+    return np.fft.fftshift(power, axes=1).transpose(0, 2, 1)
+
+
+def without_intermittent_clutter(spectra):
+    """The mean of each gate's spectra (shaped (stretches, gates, points)) without
+    those a passing target dominates: any bin above CLUTTER_RATIO times that
+    bin's median over the dwell's spectra. Noise and a steady echo reach that in
+    about one bin in 2**24, a periodogram's bin being exponentially distributed
+    about its mean. Returns (power (gates, points), NaN for a gate with nothing
+    kept, and kept (gates,))."""
+    count, gates, points = spectra.shape
+    if count < FEWEST_TO_JUDGE:
+        return spectra.mean(axis=0), np.full(gates, count)
+    medians = np.median(spectra, axis=0)
+    dominated = (spectra > CLUTTER_RATIO * medians[None]).any(axis=2)  # (stretches, gates)
+    kept = (~dominated).sum(axis=0)
+    total = np.where(dominated[..., None], 0.0, spectra).sum(axis=0)
+    with np.errstate(invalid="ignore", divide="ignore"):
+        power = total / kept[:, None]
+    power[kept == 0] = np.nan
+    return power, kept
+
+
+def dwell_spectrum(records, period, points=POINTS, held=HISTORY):
+    """One dwell's spectrum per gate as the station's live winds take it: every
+    whole stretch of `points` (the last ones that `held` records hold), those a
+    passing target dominates left out. A dict: power (gates, points), kept
+    (gates,), stretches, first (the first record used) and middle_s (the middle
+    of the records used, in seconds after the dwell's first record)."""
+    first, stretches = plan_stretches(records.shape[0], min(held, records.shape[0]), points)
+    gates = records.shape[1]
+    if not stretches:
+        return dict(power=np.zeros((gates, 0)), kept=np.zeros(gates, dtype=int), stretches=0,
+                    first=first, middle_s=np.nan)
+    power, kept = without_intermittent_clutter(
+        stretch_spectra(records, period, points, first, stretches))
+    return dict(power=power, kept=kept, stretches=stretches, first=first,
+                middle_s=(first + stretches * points / 2) * period)
+
+
+def dwell_moments(spectrum, period, snr_threshold=SNR_THRESHOLD_DB, dc_notch=0):
+    """moments() of a dwell_spectrum, each gate with the spectra it kept."""
+    power, kept = spectrum["power"], spectrum["kept"]
+    gates = power.shape[0]
+    out = {k: np.full(gates, np.nan) for k in ("noise", "power", "mean_hz", "width_hz",
+                                                "snr_db")}
+    for g in range(gates):
+        if kept[g] and power.shape[1]:
+            m = moments(power[g][None, :], period, int(kept[g]), snr_threshold, dc_notch)
+            for key in out:
+                out[key][g] = m[key][0]
+    out["valid"] = np.isfinite(out["mean_hz"])
+    return out
+
+
 def hildebrand_sekhon(power, blocks):
     """Noise level per bin: the mean of the largest set of lowest bins whose
     spread is no more than white noise averaged `blocks` times shows."""

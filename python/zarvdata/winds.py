@@ -1,11 +1,19 @@
 """Winds from the three beams: Doppler-beam-swinging with consensus averaging.
 
-For each consensus period, per beam and range gate, the radial velocities of
-the period's profiles (valid moments only) are averaged by consensus: the
-largest set of values that fits inside a window of `window` m/s is kept when it
-holds at least `min_fraction` of the period's profiles of that beam, and its
-mean is the beam's velocity. The beams are brought to one height grid (z = r
-cos(zenith)), and u, v, w follow by least squares from each beam's direction:
+Each dwell gives one radial velocity per range gate: its records are cut into
+stretches of `points` from its first record, one Hann-windowed spectrum each;
+a spectrum in which a passing target (a bird, an aircraft) dominates some bin,
+above CLUTTER_RATIO times that bin's median over the dwell's spectra, is left
+out, and the moments are taken of the mean of the rest. The live station does
+the same with the same numbers.
+
+For each consensus period, per beam and gate, the dwells' radial velocities
+vote once each: the largest set that fits inside a window of `window` m/s is
+kept when it holds more than `min_fraction` of the period's dwells of that beam
+(invalid ones counted), and its mean is the beam's velocity; two such sets with
+nothing in common are a tie and keep neither. The beams are brought to one
+height grid (z = r cos(zenith)), and u, v, w follow by least squares from each
+beam's direction:
 
     v_r = u sin(zenith) sin(azimuth) + v sin(zenith) cos(azimuth) + w cos(zenith)
 
@@ -26,9 +34,11 @@ import warnings
 import numpy as np
 
 from . import __version__
-from .dataset import add_position, geometry_of, moments_dataset
+from .dataset import add_position, geometry_of
 from .geometry import BEAMS
-from .reader import data_files
+from .reader import data_files, read, record_period
+from .spectral import CLUTTER_RATIO, SNR_THRESHOLD_DB, dwell_moments, dwell_spectrum
+from .timing import record_times
 
 PERIOD_S = 1800.0  # consensus_period
 WINDOW_M_S = 4.0  # consensus_window, the full width
@@ -86,27 +96,45 @@ def solve_wind(radial, zenith, azimuth, errors=None):
     return wind, np.sqrt(np.diag(covariance))
 
 
-def _profiles(paths, points, blocks, known=None):
-    """Every profile of every data file: (time, beam, ranges, radial velocity,
-    snr) and the geometry of the last file. known: moments already computed, by
-    path, with the same points and blocks."""
+def _dwell_rows(path, points, geometry):
+    """One row per dwell of a data file, as the live station takes it: (time at
+    the middle of the spectra used, beam, ranges, radial velocity and snr per
+    gate, spectra kept per gate, spectra looked at)."""
+    blocks = read(path)
+    starts = record_times(path, at="start", blocks=blocks)
+    threshold = geometry.snr_threshold if geometry.snr_threshold is not None else \
+        SNR_THRESHOLD_DB
+    rows, at = [], 0
+    for header, records in blocks:
+        first_time, at = (starts[at] if records.shape[0] else None), at + records.shape[0]
+        period = record_period(header)
+        spectrum = dwell_spectrum(records, period, points)
+        if not spectrum["stretches"]:
+            continue
+        m = dwell_moments(spectrum, period, threshold, geometry.dc_notch)
+        middle = first_time + np.timedelta64(int(round(spectrum["middle_s"] * 1e9)), "ns")
+        ranges = geometry.gate_range(header, records.shape[1])
+        radial = np.where(m["valid"], geometry.radial_velocity(m["mean_hz"]), np.nan)
+        rows.append((middle, int(header.get("Beam Direction", 0)), ranges, radial, m["snr_db"],
+                     spectrum["kept"], spectrum["stretches"]))
+    return rows
+
+
+def _profiles(paths, points):
+    """Every dwell of every data file (see _dwell_rows) and the geometry of the
+    last file."""
     rows, geometry = [], None
     for path in paths:
         try:
             with warnings.catch_warnings():
                 warnings.simplefilter("ignore")  # torn last lines of files being written
-                m = (known or {}).get(path)
-                if m is None:
-                    m = moments_dataset(path, points=points, blocks=blocks)
+                here = geometry_of(path)
+                if here.known:
+                    rows.extend(_dwell_rows(path, points, here))
         except (OSError, ValueError) as error:
             print(f"zarv-winds: skipped {error}", file=sys.stderr)
             continue
-        geometry = geometry_of(path)
-        if "radial_velocity" not in m or "range" not in m.coords:
-            continue
-        for i in range(m.time.size):
-            rows.append((m.time.values[i], int(m.beam.values[i]), m.range.values,
-                         m.radial_velocity.values[i], m.snr.values[i]))
+        geometry = here
     return rows, geometry
 
 
@@ -138,6 +166,7 @@ def _period_profile(rows, geometry, heights, window, min_fraction):
         shape = (len(heights),)
         result = {k: np.full(shape, np.nan) for k in ("velocity", "error", "snr")}
         result["count"] = np.zeros(shape, dtype=np.int32)
+        result["kept"] = np.full(shape, np.nan)
         if mine:
             ranges = mine[0][2]
             radial = np.stack([r[3] for r in mine if r[2].size == ranges.size])
@@ -151,6 +180,9 @@ def _period_profile(rows, geometry, heights, window, min_fraction):
             nearest = np.abs(own[None, :] - heights[:, None]).argmin(axis=1)
             inside = (heights >= own[0] - 1e-6) & (heights <= own[-1] + 1e-6)
             result["count"] = np.where(inside, [gate[n][1] for n in nearest], 0)
+            kept = np.stack([r[5] for r in mine if r[2].size == ranges.size]).sum(axis=0)
+            looked = sum(r[6] for r in mine if r[2].size == ranges.size)
+            result["kept"] = np.where(inside, kept[nearest] / looked, np.nan)
             with warnings.catch_warnings():
                 warnings.simplefilter("ignore", RuntimeWarning)  # gates never valid
                 result["snr"] = np.where(inside, np.nanmedian(snr, axis=0)[nearest], np.nan)
@@ -165,15 +197,22 @@ def _period_profile(rows, geometry, heights, window, min_fraction):
     return per_beam, wind, error
 
 
-def wind_profiles(data, period=None, window=None, min_fraction=None, points=64, blocks=4,
+def wind_profiles(data, period=None, window=None, min_fraction=None, points=64, blocks=None,
                   moments=None):
     """The winds of a data directory (or of a list of data files) as an xarray
     Dataset on (time, height), one profile per consensus period that holds data;
     the settings come from the arguments, else the dwell journal's config.txt
     keys, else the defaults. Raises ValueError saying why when the geometry does
-    not allow winds. moments: moments_dataset of some paths, computed already."""
+    not allow winds.
+
+    Each dwell gives one radial velocity per gate, from the mean of its spectra
+    of `points` records without those a passing target dominates, and casts one
+    vote in its period's consensus: the live station's computation. blocks and
+    moments are accepted for older callers and not used: a dwell's spectra are
+    all of its own."""
+    del blocks, moments
     paths = list(data_files(data)) if isinstance(data, (str, os.PathLike)) else list(data)
-    rows, geometry = _profiles(paths, points, blocks, moments)
+    rows, geometry = _profiles(paths, points)
     why = _why_no_wind(geometry)
     if why:
         raise ValueError(f"{data}: no winds: {why}" if isinstance(data, (str, os.PathLike))
@@ -189,7 +228,7 @@ def wind_profiles(data, period=None, window=None, min_fraction=None, points=64, 
     periods = {}
     for row in rows:
         periods.setdefault((row[0] - epoch) // step, []).append(row)
-    times, winds, errors, counts, snrs = [], [], [], [], []
+    times, winds, errors, counts, snrs, kept = [], [], [], [], [], []
     for index in sorted(periods):
         per_beam, wind, error = _period_profile(periods[index], geometry, heights, window,
                                                 min_fraction)
@@ -198,11 +237,16 @@ def wind_profiles(data, period=None, window=None, min_fraction=None, points=64, 
         errors.append(error)
         counts.append(np.stack([per_beam[b]["count"] for b in BEAMS], axis=-1))
         snrs.append(np.stack([per_beam[b]["snr"] for b in BEAMS], axis=-1))
-    return _dataset(np.array(times), heights, np.array(winds), np.array(errors),
-                    np.array(counts), np.array(snrs), geometry,
-                    dict(consensus_period_s=float(period), consensus_window_m_s=float(window),
-                         consensus_min_fraction=float(min_fraction), fft_points=points,
-                         spectra_averaged=blocks))
+        kept.append(np.stack([per_beam[b]["kept"] for b in BEAMS], axis=-1))
+    ds = _dataset(np.array(times), heights, np.array(winds), np.array(errors),
+                  np.array(counts), np.array(snrs), geometry,
+                  dict(consensus_period_s=float(period), consensus_window_m_s=float(window),
+                       consensus_min_fraction=float(min_fraction), fft_points=points,
+                       clutter_ratio=CLUTTER_RATIO))
+    ds["spectra_kept_fraction"] = (("time", "height", "beam"), np.array(kept), {
+        "long_name": "share of the period's spectra kept after intermittent clutter "
+                     "(birds, aircraft) was left out", "units": "1"})
+    return ds
 
 
 def _dataset(times, heights, wind, error, counts, snr, geometry, settings):
@@ -231,7 +275,7 @@ def _dataset(times, heights, wind, error, counts, snr, geometry, settings):
             "long_name": "standard error of upward_air_velocity from the beams' geometry",
             "units": "m s-1"}),
         "consensus_count": (per_beam, counts.astype(np.int32), {
-            "long_name": "radial velocities kept by the consensus", "units": "1"}),
+            "long_name": "dwells whose radial velocities the consensus kept", "units": "1"}),
         "snr": (per_beam, snr, {"long_name": "median signal-to-noise ratio", "units": "dB"}),
         "beam_zenith": ("beam", [geometry.zenith[b] for b in BEAMS], {
             "long_name": "beam angle from the vertical", "units": "degree"}),

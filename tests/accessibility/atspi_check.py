@@ -129,6 +129,8 @@ def check_main_window(app, pid):
     for what, pattern in expected.items():
         wait_for(f"'{what}' read with its value",
                  lambda p=pattern: find(main, "label", p))
+    # A whole dwell recorded first: the winds take whole dwells.
+    wait_for("the second dwell", lambda: find(main, "label", r"Run Beam [23] · .+"))
     press(find(main, "push button", "Stop"))
     wait_for("the run's summary read", lambda: find(main, "label", r"Run Last run: \d+ dwells, .+"))
     return main
