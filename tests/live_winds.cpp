@@ -23,8 +23,8 @@ namespace {
 station::TRunConfig ReadSettings(QTextStream& in) {
     station::TRunConfig c;
     QString word;
-    double freq = 0, start = 0, resolution = 0, offset = 0, period = 0, window = 0,
-           fraction = 0, threshold = 0;
+    double freq = 0, start = 0, resolution = 0, offset = 0, period = 0, window = 0, fraction = 0,
+           threshold = 0;
     int notch = 0;
     std::array<double, 6> beams{};
     in >> word >> freq >> start >> resolution >> offset;
@@ -59,8 +59,8 @@ void Print(const winds::WindProfile& p) {
     const QByteArray middle = p.middle.toString(Qt::ISODateWithMs).toLatin1();
     for (std::size_t h = 0; h < p.heights_m.size(); ++h) {
         const winds::Wind& w = p.winds[h];
-        std::printf("%s %.3f %.6f %.6f %.6f %d\n", middle.constData(), p.heights_m[h],
-                    w.uvw[0], w.uvw[1], w.uvw[2], w.valid ? 1 : 0);
+        std::printf("%s %.3f %.6f %.6f %.6f %d\n", middle.constData(), p.heights_m[h], w.uvw[0],
+                    w.uvw[1], w.uvw[2], w.valid ? 1 : 0);
     }
 }
 }  // namespace

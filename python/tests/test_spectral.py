@@ -4,6 +4,7 @@ import numpy as np
 import pytest
 
 import zarvdata
+from zarvdata import spectral
 from conftest import BLOCKS, GATES, POINTS
 
 
@@ -90,3 +91,39 @@ def test_an_echo_across_the_folding_frequency_keeps_its_mean():
     m = zarvdata.moments(zarvdata.spectra(records, 0.01, 128, 4))
     assert abs(abs(m["mean_hz"][0]) - 50) < 0.5
     assert m["width_hz"][0] < 2
+
+
+def test_a_bird_in_two_of_eight_spectra_is_left_out_of_the_dwells_average():
+    # Eight spectra of one gate's air, each a little different, as periodograms are.
+    spectra = np.array([[1.0 + 0.1 * k] * 16 for k in range(8)])
+    spectra[:, 10] += 5.0 + 0.3 * (np.arange(8) % 3)
+    clean = spectra[[0, 1, 3, 4, 6, 7]].mean(axis=0)
+    spectra[2, 3] += 400  # a bird passing through two of them
+    spectra[5, 4] += 100
+    power, kept = spectral.without_intermittent_clutter(spectra[:, None, :])
+    assert kept.tolist() == [6]
+    assert np.allclose(power[0], clean, rtol=0, atol=1e-12)
+    # Just below the ratio a strong spectrum stays: the air's own spread.
+    spectra[2, 3], spectra[5, 4] = 23.9 * 1.3, 1.5
+    assert spectral.without_intermittent_clutter(spectra[:, None, :])[1].tolist() == [8]
+    # Two spectra have no median to judge by; birds in every spectrum leave nothing.
+    assert spectral.without_intermittent_clutter(spectra[:2, None, :])[1].tolist() == [2]
+    birds = np.ones((3, 1, 4))
+    for k in range(3):
+        birds[k, 0, k] = 1000
+    power, kept = spectral.without_intermittent_clutter(birds)
+    assert kept.tolist() == [0] and np.isnan(power).all()
+
+
+def test_a_dwells_stretches_count_from_its_first_record_and_fit_what_is_held():
+    assert spectral.plan_stretches(300, 300, 64) == (0, 4)
+    assert spectral.plan_stretches(20000, 16384, 64) == (3648, 255)
+    assert spectral.plan_stretches(100000, 100000, 64)[1] == spectral.MOST_STRETCHES
+    assert spectral.plan_stretches(63, 63, 64)[1] == 0
+    # The spectrum of a dwell: its middle, and one spectrum per stretch.
+    records = np.zeros((300, 2, 2), dtype=np.int16)
+    records[:, 0, 0] = 100
+    d = spectral.dwell_spectrum(records, 0.01)
+    assert (d["stretches"], d["first"], d["kept"].tolist()) == (4, 0, [4, 4])
+    assert d["middle_s"] == pytest.approx(1.28)
+    assert d["power"][0].sum() == pytest.approx(100 ** 2)  # a gate's bins add up to its power
