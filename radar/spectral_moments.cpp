@@ -50,6 +50,15 @@ int Reach(const std::vector<double>& power, int peak, int step, double noise, in
 }
 }  // namespace
 
+double NoiseOnlyThresholdDb(int points, int spectra) {
+    const double n = std::max(points, 2);
+    const double k = std::max(spectra, 1);
+    const double many_points = 0.25 * std::max(0.0, std::log2(n / 64));
+    const double few_points = points <= 16 ? 2.0 : 0.0;
+    return -10 * std::log10(n) - 5 * std::log10(k) + 13.0 + 2.3 / std::sqrt(k) + many_points +
+           few_points;
+}
+
 double HildebrandSekhonNoise(const std::vector<double>& power, int averages) {
     if (power.empty()) return 0;
     std::vector<double> sorted(power);
@@ -103,7 +112,8 @@ SpectralMoments MomentsOf(const std::vector<double>& measured, int averages, dou
     if (mean < 0) mean += 2 * nyquist;
     m.mean_hz = mean - nyquist;
     m.width_hz = std::sqrt(std::max(second / sum - mean_offset * mean_offset, 0.0)) * bin_hz;
-    m.valid = m.snr_db >= options.snr_threshold_db;
+    m.threshold_db = options.snr_threshold_db.value_or(NoiseOnlyThresholdDb(n, averages));
+    m.valid = m.snr_db >= m.threshold_db;
     return m;
 }
 

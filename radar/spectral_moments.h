@@ -1,15 +1,20 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 namespace zarv::radar {
 
-// Below this SNR a gate's moments are not trusted: noise alone seldom reaches it
-// with the view's 64 points and 4 spectra (see the README's table).
-inline constexpr double kDefaultSnrThresholdDb = -10.0;
+// The SNR below which a gate's moments are not trusted unless config.txt says:
+// what noise alone exceeds in at most one spectrum in 100 for `points` points
+// and `spectra` spectra averaged. Noise's SNR falls 10 dB a decade of points and 5 a
+// decade of spectra; the rest was measured on windowed noise spectra of 16 to
+// 1024 points and 1 to 256 spectra (see the README).
+double NoiseOnlyThresholdDb(int points, int spectra);
 
 struct MomentOptions {
-    double snr_threshold_db = kDefaultSnrThresholdDb;
+    // None: NoiseOnlyThresholdDb of the spectrum's own points and spectra.
+    std::optional<double> snr_threshold_db;
     // Ground clutter: 0 keeps every bin; k replaces the bins within k - 1 of
     // 0 Hz by the noise level before the echo is looked for.
     int dc_notch = 0;
@@ -26,8 +31,9 @@ struct SpectralMoments {
     int peak_bin = -1;
     int first_bin = -1;  // the echo region, from first to last going up (it may wrap)
     int last_bin = -1;
-    bool measured = false;  // a spectrum was there to look at
-    bool valid = false;     // measured, with an echo at or above the SNR threshold
+    bool measured = false;    // a spectrum was there to look at
+    bool valid = false;       // measured, with an echo at or above the SNR threshold
+    double threshold_db = 0;  // the threshold it was judged by
 };
 
 // The noise level of a spectrum averaged over `averages` blocks (Hildebrand and

@@ -1,15 +1,16 @@
 // Replays recorded dwells through the live station's winds, as a run feeds
 // them (the radar feed, then the wind feed on each new beam), and prints each
 // closed period's winds, one line per height:
-//   middle_utc height_m u v w valid
+//   middle_utc height_m u v w valid count1 count2 count3
 // Reads on standard input:
 //   settings FREQ_HZ START_TIME_NS RESOLUTION_NS OFFSET_NS Z1 A1 Z2 A2 Z3 A3
-//            PERIOD_S WINDOW_M_S MIN_FRACTION SNR_THRESHOLD_DB DC_NOTCH
+//            PERIOD_S WINDOW_M_S MIN_FRACTION SNR_THRESHOLD_DB(nan: none) DC_NOTCH
 //   dwell FILE BLOCK FIRST_RECORD_UTC      (in the order they were recorded)
 // The Python package's tests compare zarv-winds with these.
 #include <QCoreApplication>
 #include <QMap>
 #include <QTextStream>
+#include <cmath>
 #include <cstdio>
 
 #include "radar/data_file_reader.h"
@@ -42,7 +43,7 @@ station::TRunConfig ReadSettings(QTextStream& in) {
     g.consensus_period = period;
     g.consensus_window = window;
     g.consensus_min_fraction = fraction;
-    g.snr_threshold = threshold;
+    if (!std::isnan(threshold)) g.snr_threshold = threshold;  // nan: by the noise
     g.dc_notch = notch;
     return c;
 }
@@ -59,8 +60,9 @@ void Print(const winds::WindProfile& p) {
     const QByteArray middle = p.middle.toString(Qt::ISODateWithMs).toLatin1();
     for (std::size_t h = 0; h < p.heights_m.size(); ++h) {
         const winds::Wind& w = p.winds[h];
-        std::printf("%s %.3f %.6f %.6f %.6f %d\n", middle.constData(), p.heights_m[h], w.uvw[0],
-                    w.uvw[1], w.uvw[2], w.valid ? 1 : 0);
+        std::printf("%s %.3f %.6f %.6f %.6f %d %d %d %d\n", middle.constData(), p.heights_m[h],
+                    w.uvw[0], w.uvw[1], w.uvw[2], w.valid ? 1 : 0, p.counts[0][h], p.counts[1][h],
+                    p.counts[2][h]);
     }
 }
 }  // namespace

@@ -162,7 +162,30 @@ TEST(EchoMomentsTest, AWeakEchoKeepsItsMeanWidthAndSnrAndNoiseStaysOut) {
         const SpectralMoments noise = MomentsOfEcho(random, -300, {});
         EXPECT_TRUE(noise.measured);
         EXPECT_FALSE(noise.valid);
-        EXPECT_LT(noise.snr_db, kDefaultSnrThresholdDb);
+        EXPECT_LT(noise.snr_db, noise.threshold_db);
+    }
+}
+
+TEST(EchoMomentsTest, TheDefaultThresholdTrustsAtMostOneNoiseSpectrumInAHundred) {
+    // The same numbers as the Python package's, at sizes the station offers.
+    EXPECT_NEAR(NoiseOnlyThresholdDb(64, 4), -6.922, 1e-3);
+    EXPECT_NEAR(NoiseOnlyThresholdDb(64, 16), -10.507, 1e-3);
+    EXPECT_NEAR(NoiseOnlyThresholdDb(16, 1), 5.259, 1e-3);
+    EXPECT_NEAR(NoiseOnlyThresholdDb(1024, 256), -28.000, 1e-3);
+    std::mt19937 random(23);
+    std::normal_distribution<double> gauss(0, 1);
+    for (const auto& [points, spectra] : {std::pair{16, 1}, {64, 4}, {256, 16}}) {
+        DopplerSpectrum spectrum(points);
+        std::vector<double> power;
+        std::vector<Complex> x(static_cast<std::size_t>(points * spectra));
+        int trusted = 0;
+        constexpr int kTrials = 1000;
+        for (int t = 0; t < kTrials; ++t) {
+            for (Complex& v : x) v = Complex(gauss(random), gauss(random));
+            spectrum.compute(x.data(), x.size(), spectra, power);
+            trusted += MomentsOf(power, spectra, 0.01).valid ? 1 : 0;
+        }
+        EXPECT_LE(trusted, kTrials / 100) << points << " x " << spectra;
     }
 }
 
@@ -188,7 +211,7 @@ TEST(EchoMomentsTest, LiteralSpectraAtTheFoldTheNotchsEdgesAndTheRegionsEnds) {
     // A notch of 2 takes bins 7, 8 and 9 (the clutter) and keeps the next ones.
     for (const auto& [bin, hz] : {std::pair{10, 12.5}, std::pair{6, -12.5}}) {
         m = MomentsOf(FlatSpectrum({{7, 50}, {8, 1000}, {9, 50}, {bin, 5}}), 10, 0.01,
-                      {.dc_notch = 2});
+                      {.snr_threshold_db = -30, .dc_notch = 2});
         EXPECT_DOUBLE_EQ(m.noise_per_bin, 1.0) << bin;
         EXPECT_EQ(m.peak_bin, bin);
         EXPECT_NEAR(m.mean_hz, hz, 1e-9) << bin;
@@ -214,7 +237,8 @@ TEST(EchoMomentsTest, TheThresholdAndTheDcNotchAreTheOperatorsToSet) {
     EXPECT_FALSE(strict.valid);
     const SpectralMoments cluttered = MomentsOfEcho(random, 10, {}, 300);
     EXPECT_NEAR(cluttered.mean_hz, 0, 0.5);
-    const SpectralMoments notched = MomentsOfEcho(random, 10, {.dc_notch = 2}, 300);
+    const SpectralMoments notched =
+        MomentsOfEcho(random, 10, {.snr_threshold_db = std::nullopt, .dc_notch = 2}, 300);
     EXPECT_NEAR(notched.mean_hz, 10, 0.6);
     EXPECT_NEAR(notched.snr_db, 10, 1.5);
 }

@@ -153,7 +153,7 @@ void TRadarForm::takeSettings() {
     rti->axes = spectrum->axes = snr_profile->axes = doppler_profile->axes = axes_;
     waterfall->setAxes(axes_);
     MomentOptions options;
-    options.snr_threshold_db = settings_.geometry.snr_threshold.value_or(kDefaultSnrThresholdDb);
+    options.snr_threshold_db = settings_.geometry.snr_threshold;
     options.dc_notch = settings_.geometry.dc_notch.value_or(0);
     analysis_.setMomentOptions(options);
 }
@@ -240,8 +240,7 @@ void TRadarForm::showMoments(int beam, int gate, double period_s) {
                 .arg(m.power_db, 0, 'f', 2)
                 .arg(m.snr_db, 0, 'f', 2);
     if (!m.valid) {
-        text += QStringLiteral("Below the %1 dB threshold\n")
-                    .arg(analysis_.momentOptions().snr_threshold_db, 0, 'g', 3);
+        text += QStringLiteral("Below the %1 dB threshold\n").arg(m.threshold_db, 0, 'g', 3);
     } else {
         text += QStringLiteral("Mean Doppler %1 Hz\nWidth %2 Hz\n")
                     .arg(m.mean_hz, 0, 'f', 2)

@@ -63,8 +63,7 @@ void WindFeed::takeDwell(int beam) {
     // the dwell's last few that make none.
     feed_.latest(beam, dwell_records - plan.first, window_);
     radar::MomentOptions options;
-    options.snr_threshold_db =
-        settings_.geometry.snr_threshold.value_or(radar::kDefaultSnrThresholdDb);
+    options.snr_threshold_db = settings_.geometry.snr_threshold;
     options.dc_notch = settings_.geometry.dc_notch.value_or(0);
     std::vector<double> radial;
     std::vector<double> ranges;

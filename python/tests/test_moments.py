@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 import zarvdata
+from zarvdata import spectral
 
 PERIOD = 0.01  # s: +-50 Hz
 NOISE = 100.0  # counts^2 over the whole band
@@ -52,14 +53,31 @@ def test_an_echo_at_minus_10_db_reads_true_with_longer_averaging():
     assert np.median(m["snr_db"]) == pytest.approx(-10, abs=0.7)
 
 
-@pytest.mark.parametrize("points,blocks,threshold", [(128, 8, zarvdata.SNR_THRESHOLD_DB),
-                                                     (256, 16, -15)])
+@pytest.mark.parametrize("points,blocks,threshold", [(128, 8, -10), (256, 16, -15)])
 def test_noise_alone_is_invalid_and_its_snr_negative(points, blocks, threshold):
     noise = gates(np.random.default_rng(points), points * blocks, -200, n=200)
     m = moments_of(noise, points, blocks, snr_threshold=threshold)
     assert not m["valid"].any()
     assert np.isnan(m["mean_hz"]).all() and np.isnan(m["width_hz"]).all()
     assert (m["snr_db"] < threshold).all() and np.isfinite(m["snr_db"]).all()
+
+
+def test_the_default_threshold_trusts_at_most_one_noise_spectrum_in_a_hundred():
+    # The same numbers as the station's.
+    assert spectral.default_snr_threshold(64, 4) == pytest.approx(-6.922, abs=1e-3)
+    assert spectral.default_snr_threshold(64, 16) == pytest.approx(-10.507, abs=1e-3)
+    assert spectral.default_snr_threshold(16, 1) == pytest.approx(5.259, abs=1e-3)
+    assert spectral.default_snr_threshold(1024, 256) == pytest.approx(-28.000, abs=1e-3)
+    rng = np.random.default_rng(29)
+    for points, blocks in ((16, 1), (16, 16), (64, 1), (64, 4), (64, 16), (64, 64), (256, 4),
+                           (1024, 1), (1024, 4)):
+        trials = min(1500, 4_000_000 // (points * blocks))
+        noise = gates(rng, points * blocks, -300, n=trials)
+        m = moments_of(noise, points, blocks)
+        assert m["valid"].mean() <= 0.01, (points, blocks, m["valid"].mean())
+    # The fixed -10 dB of before trusted 6 % of noise at 64 x 4; 2 dB too low.
+    noise = gates(rng, 64 * 4, -300, n=1500)
+    assert 0.03 < (moments_of(noise, 64, 4, snr_threshold=-10)["snr_db"] >= -10).mean() < 0.1
 
 
 def test_noise_far_from_the_echo_does_not_widen_it():
@@ -105,7 +123,7 @@ def flat(*bins):
 
 def test_literal_spectra_at_the_fold_the_notchs_edges_and_the_regions_ends():
     # Astride the fold: the mean half a bin beyond -50 Hz, folded to +46.875 Hz.
-    m = zarvdata.moments(flat((0, 5), (15, 5)), PERIOD, 10)
+    m = zarvdata.moments(flat((0, 5), (15, 5)), PERIOD, 10, snr_threshold=-30)
     assert m["noise"][0] == 1.0
     assert m["mean_hz"][0] == pytest.approx(46.875, abs=1e-9)
     assert m["width_hz"][0] == pytest.approx(3.125, abs=1e-9)

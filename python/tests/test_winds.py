@@ -215,7 +215,7 @@ def live_winds(data_dir):
     lines = [f"settings {g.radar_frequency} {header['Start time']} {header['Resolution']} "
              f"{g.range_offset} {beams} {c.get('consensus_period', 1800)} "
              f"{c.get('consensus_window', 4)} {c.get('consensus_min_fraction', 0.5)} "
-             f"{g.snr_threshold if g.snr_threshold is not None else -10} {g.dc_notch}"]
+             f"{g.snr_threshold if g.snr_threshold is not None else 'nan'} {g.dc_notch}"]
     lines += [f"dwell {path} {block} {np.datetime_as_string(t, unit='ms')}Z"
               for t, path, block in dwells]
     out = subprocess.run([built("ZARV_LIVE_WINDS", "live_winds")], input="\n".join(lines) + "\n",
@@ -223,13 +223,13 @@ def live_winds(data_dir):
     assert out.returncode == 0, out.stderr
     result = {}
     for line in out.stdout.splitlines():
-        middle, height, u, v, w, valid = line.split()
+        middle, height, u, v, w, valid, *counts = line.split()
         key = (np.datetime64(middle.removesuffix("Z"), "ms"), round(float(height), 1))
-        result[key] = (float(u), float(v), float(w), valid == "1")
+        result[key] = (float(u), float(v), float(w), valid == "1", [int(c) for c in counts])
     return result
 
 
-@pytest.mark.parametrize("name", ["weak", "outliers"])
+@pytest.mark.parametrize("name", ["strong", "weak", "outliers"])
 def test_the_live_window_and_the_product_agree_on_one_recording(atmospheres, name):
     live = live_winds(atmospheres[name])
     ds = winds.wind_profiles(atmospheres[name])
@@ -238,10 +238,11 @@ def test_the_live_window_and_the_product_agree_on_one_recording(atmospheres, nam
         for h, height in enumerate(ds.height.values):
             key = (t.astype("datetime64[ms]"), round(float(height), 1))
             assert key in live, key
-            u, v, w, valid = live[key]
+            u, v, w, valid, counts = live[key]
             product = [float(ds[n].sel(time=t).values[h]) for n in
                        ("eastward_wind", "northward_wind", "upward_air_velocity")]
             assert valid == bool(np.isfinite(product).all()), (key, live[key], product)
+            assert counts == ds.consensus_count.sel(time=t).values[h].tolist(), key
             if valid:
                 assert np.allclose([u, v, w], product, atol=0.1), (key, live[key], product)
                 compared += 1

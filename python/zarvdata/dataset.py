@@ -6,7 +6,7 @@ import numpy as np
 
 from .geometry import Geometry
 from .reader import read, record_period
-from .spectral import BLOCKS, POINTS, SNR_THRESHOLD_DB, moments, spectra
+from .spectral import BLOCKS, POINTS, default_snr_threshold, moments, spectra
 from .timing import journal, record_times
 
 
@@ -127,14 +127,14 @@ def moments_dataset(path, points=POINTS, blocks=BLOCKS, snr_threshold=None, dc_n
     """The moments of a data file's Doppler spectra on (time, range or gate): power
     and noise (counts^2), snr (dB), mean_doppler and spectral_width (Hz), and
     radial_velocity (m/s) when the carrier is known; NaN where the SNR is below
-    snr_threshold (the journal's, else SNR_THRESHOLD_DB). One profile per
+    snr_threshold (the journal's, else default_snr_threshold of the points and the
+    blocks averaged). One profile per
     points x blocks records of each dwell; `blocks` says how many each averaged.
     file_blocks: what read(path) gave, when the caller has it already."""
     import xarray as xr
 
     geometry = geometry_of(path, geometry)
-    threshold = snr_threshold if snr_threshold is not None else (
-        geometry.snr_threshold if geometry.snr_threshold is not None else SNR_THRESHOLD_DB)
+    threshold = snr_threshold if snr_threshold is not None else geometry.snr_threshold
     notch = dc_notch if dc_notch is not None else geometry.dc_notch
     file_blocks = _blocks_of(path, file_blocks)
     rows = list(_profiles(path, points, blocks, tz, file_blocks))
@@ -171,7 +171,8 @@ def moments_dataset(path, points=POINTS, blocks=BLOCKS, snr_threshold=None, dc_n
             "standard_name": "radial_velocity_of_scatterers_away_from_instrument",
             "long_name": "radial velocity, positive away from the radar", "units": "m s-1"})
     attrs = _attributes(path, header, geometry)
-    attrs.update(fft_points=points, snr_threshold_db=threshold, dc_notch=notch)
+    attrs.update(fft_points=points, snr_threshold_db=threshold if threshold is not None else
+                 default_snr_threshold(points, blocks), dc_notch=notch)
     if geometry.known:
         attrs["nyquist_velocity_m_s"] = geometry.nyquist_velocity(record_period(header))
     return xr.Dataset(variables, coords=coords, attrs=attrs)

@@ -4,8 +4,21 @@ import numpy as np
 
 POINTS = 64  # values per spectrum, a power of two
 BLOCKS = 4   # spectra averaged
-SNR_THRESHOLD_DB = -10.0  # moments below it are not trusted: NaN
+SNR_THRESHOLD_DB = None  # moments below the threshold are not trusted: NaN; None: by the noise
 _TINY = 1e-12
+
+
+def default_snr_threshold(points, blocks):
+    """The SNR (dB) below which moments are not trusted unless config.txt says:
+    what noise alone exceeds in at most one spectrum in 100 for `points` points
+    and `blocks` spectra averaged, as the station judges it. Noise's SNR falls 10 dB
+    a decade of points and 5 a decade of spectra; the rest was measured on
+    windowed noise spectra of 16 to 1024 points and 1 to 256 spectra."""
+    n, k = max(points, 2), max(blocks, 1)
+    many_points = 0.25 * max(0.0, np.log2(n / 64))
+    few_points = 2.0 if points <= 16 else 0.0
+    return float(-10 * np.log10(n) - 5 * np.log10(k) + 13.0 + 2.3 / np.sqrt(k) + many_points
+                 + few_points)
 
 
 def _decibels(value):
@@ -194,8 +207,9 @@ def moments(spectra, period=None, blocks=None, snr_threshold=SNR_THRESHOLD_DB, d
 
     spectra: what spectra() returns, which knows its record period and the
     blocks it averaged; a bare array of power shaped (gates, points) needs both
-    named. Below snr_threshold (dB) a gate is not valid and its mean and width
-    are NaN. dc_notch k replaces the bins within k - 1 of 0 Hz by the noise
+    named. Below snr_threshold (dB; by default default_snr_threshold of the
+    spectra's points and blocks) a gate is not valid and its mean and width are
+    NaN. dc_notch k replaces the bins within k - 1 of 0 Hz by the noise
     level (ground clutter); 0 keeps them. A dict of arrays."""
     if isinstance(spectra, Spectra):
         if blocks is not None and blocks != spectra.blocks:
@@ -213,6 +227,9 @@ def moments(spectra, period=None, blocks=None, snr_threshold=SNR_THRESHOLD_DB, d
     out = {k: np.array([r[i] for r in rows], dtype=float) for i, k in enumerate(keys)}
     out["peak_bin"] = out["peak_bin"].astype(int)
     out["power_db"] = _decibels(out["power"])
+    if snr_threshold is None:
+        snr_threshold = default_snr_threshold(power.shape[1], blocks)
+    out["threshold_db"] = float(snr_threshold)
     out["valid"] = (out["snr_db"] >= snr_threshold) & np.isfinite(out["mean_hz"])
     out["mean_hz"][~out["valid"]] = np.nan
     out["width_hz"][~out["valid"]] = np.nan

@@ -37,7 +37,7 @@ from . import __version__
 from .dataset import add_position, geometry_of
 from .geometry import BEAMS
 from .reader import data_files, read, record_period
-from .spectral import CLUTTER_RATIO, SNR_THRESHOLD_DB, dwell_moments, dwell_spectrum
+from .spectral import CLUTTER_RATIO, dwell_moments, dwell_spectrum
 from .timing import record_times
 
 PERIOD_S = 1800.0  # consensus_period
@@ -102,8 +102,7 @@ def _dwell_rows(path, points, geometry):
     gate, spectra kept per gate, spectra looked at)."""
     blocks = read(path)
     starts = record_times(path, at="start", blocks=blocks)
-    threshold = geometry.snr_threshold if geometry.snr_threshold is not None else \
-        SNR_THRESHOLD_DB
+    threshold = geometry.snr_threshold  # None: by the noise of each gate's spectra
     rows, at = [], 0
     for header, records in blocks:
         first_time, at = (starts[at] if records.shape[0] else None), at + records.shape[0]
