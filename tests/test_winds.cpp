@@ -70,10 +70,12 @@ TEST(ConsensusTest, TheLargestAgreeingSetIsKeptWhenItHoldsEnough) {
     // Invalid moments count against the fraction.
     EXPECT_TRUE(std::isnan(ConsensusOf({1.0, 1.1, kNaN, kNaN, kNaN}, 5, 1.0, 0.5).mean));
     EXPECT_TRUE(std::isnan(ConsensusOf({}, 0, 1.0, 0.5).mean));
-    // Half the votes is not more than half: a bird's dwells against the air's.
-    c = ConsensusOf({-9.6, -9.5, -9.7, 2.4, 2.5, 2.3}, 6, 4.0, 0.5);
+    // Half the votes is not more than half.
+    c = ConsensusOf({-9.6, 2.4, 2.5, 2.3, 30.0, -20.0}, 6, 4.0, 0.5);
     EXPECT_TRUE(std::isnan(c.mean));
     EXPECT_EQ(c.count, 3);
+    // Nor is a bird's three against the air's three: a tie.
+    EXPECT_TRUE(std::isnan(ConsensusOf({-9.6, -9.5, -9.7, 2.4, 2.5, 2.3}, 6, 4.0, 0.4).mean));
     // Two sets as large with nothing in common: a tie keeps neither, however
     // low the fraction asked for.
     EXPECT_TRUE(std::isnan(ConsensusOf({0.0, 0.9, 5.0, 5.1, 20.0}, 5, 1.0, 0.2).mean));

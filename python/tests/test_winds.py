@@ -66,9 +66,10 @@ def test_the_consensus_keeps_the_largest_set_within_the_window():
     for order in ([0.0, 0.9, 5.0, 5.2, 20.0], [5.2, 20.0, 0.9, 5.0, 0.0]):
         mean, count, _ = winds.consensus(order, window=1.0, min_fraction=0.2)
         assert np.isnan(mean) and count == 2
-    # Half the votes is not more than half: a bird's dwells against the air's.
-    mean, count, _ = winds.consensus([-9.6, -9.5, -9.7, 2.4, 2.5, 2.3], 4.0, 0.5)
+    # Half the votes is not more than half; nor is a bird's three against the air's three.
+    mean, count, _ = winds.consensus([-9.6, 2.4, 2.5, 2.3, 30.0, -20.0], 4.0, 0.5)
     assert np.isnan(mean) and count == 3
+    assert np.isnan(winds.consensus([-9.6, -9.5, -9.7, 2.4, 2.5, 2.3], 4.0, 0.4)[0])
     # One value alone: its mean, and no error to give.
     mean, count, error = winds.consensus([3.0], window=1.0, min_fraction=0.5)
     assert (mean, count) == (3.0, 1) and np.isnan(error)
