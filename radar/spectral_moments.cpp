@@ -10,6 +10,7 @@ namespace zarv::radar {
 namespace {
 // A floor for levels that are exactly zero, so that decibels stay finite.
 constexpr double kTiny = 1e-12;
+constexpr double kWindowVarianceBins = 1.0 / 3;
 
 double Decibels(double value) {
     return 10.0 * std::log10(std::max(value, kTiny));
@@ -111,7 +112,10 @@ SpectralMoments MomentsOf(const std::vector<double>& measured, int averages, dou
     mean = std::fmod(mean + nyquist, 2 * nyquist);  // folded into -1/(2T) .. 1/(2T)
     if (mean < 0) mean += 2 * nyquist;
     m.mean_hz = mean - nyquist;
-    m.width_hz = std::sqrt(std::max(second / sum - mean_offset * mean_offset, 0.0)) * bin_hz;
+    // The Hann window alone spreads a pure tone over a variance of 1/3 bin^2,
+    // wherever it falls between bins: that much of the spread is not the echo's.
+    const double variance = second / sum - mean_offset * mean_offset - kWindowVarianceBins;
+    m.width_hz = std::sqrt(std::max(variance, 0.0)) * bin_hz;
     m.threshold_db = options.snr_threshold_db.value_or(NoiseOnlyThresholdDb(n, averages));
     m.valid = m.snr_db >= m.threshold_db;
     return m;

@@ -27,7 +27,7 @@ struct SpectralMoments {
     double power_db = 0;       // 10 log10(power)
     double snr_db = 0;         // power over the noise of the whole band, may be negative
     double mean_hz = 0;        // power-weighted mean frequency, within +-1/(2T)
-    double width_hz = 0;       // power-weighted standard deviation about the mean
+    double width_hz = 0;       // power-weighted standard deviation, the window's own taken out
     int peak_bin = -1;
     int first_bin = -1;  // the echo region, from first to last going up (it may wrap)
     int last_bin = -1;

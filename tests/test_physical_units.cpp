@@ -198,15 +198,17 @@ std::vector<double> FlatSpectrum(std::initializer_list<std::pair<int, double>> b
 }
 
 TEST(EchoMomentsTest, LiteralSpectraAtTheFoldTheNotchsEdgesAndTheRegionsEnds) {
-    // Astride the fold: 4 over the noise at -50 Hz and at +43.75 Hz. The mean
-    // is half a bin beyond -50 Hz, folded to +46.875 Hz; the width half a bin.
-    SpectralMoments m = MomentsOf(FlatSpectrum({{0, 5}, {15, 5}}), 10, 0.01, {});
+    // Astride the fold: 4 over the noise from +37.5 Hz up to -43.75 Hz. The mean
+    // is half a bin below -50 Hz, folded to +46.875 Hz; the spread 1.25 bin^2,
+    // of which the window's own 1/3 is taken out.
+    SpectralMoments m =
+        MomentsOf(FlatSpectrum({{14, 5}, {15, 5}, {0, 5}, {1, 5}}), 10, 0.01, {});
     EXPECT_DOUBLE_EQ(m.noise_per_bin, 1.0);
-    EXPECT_EQ(m.first_bin, 15);
-    EXPECT_EQ(m.last_bin, 0);
+    EXPECT_EQ(m.first_bin, 14);
+    EXPECT_EQ(m.last_bin, 1);
     EXPECT_NEAR(m.mean_hz, 46.875, 1e-9);
-    EXPECT_NEAR(m.width_hz, 3.125, 1e-9);
-    EXPECT_NEAR(m.snr_db, 10 * std::log10(8.0 / 16), 1e-9);
+    EXPECT_NEAR(m.width_hz, std::sqrt(1.25 - 1.0 / 3) * 6.25, 1e-9);
+    EXPECT_NEAR(m.snr_db, 0, 1e-9);
 
     // A notch of 2 takes bins 7, 8 and 9 (the clutter) and keeps the next ones.
     for (const auto& [bin, hz] : {std::pair{10, 12.5}, std::pair{6, -12.5}}) {
@@ -220,14 +222,15 @@ TEST(EchoMomentsTest, LiteralSpectraAtTheFoldTheNotchsEdgesAndTheRegionsEnds) {
     }
 
     // The region runs from the peak to the first bin at the noise on each side:
-    // 2, 8, 2 over it around -25 Hz; the bump at +25 Hz is another echo's.
-    m = MomentsOf(FlatSpectrum({{3, 3}, {4, 9}, {5, 3}, {12, 3}}), 10, 0.01, {});
-    EXPECT_EQ(m.first_bin, 3);
-    EXPECT_EQ(m.last_bin, 5);
-    EXPECT_NEAR(m.power, 12, 1e-9);
+    // 2, 5, 8, 5, 2 over it around -25 Hz; the bump at +25 Hz is another echo's.
+    // Its spread, 26/22 bin^2, less the window's 1/3.
+    m = MomentsOf(FlatSpectrum({{2, 3}, {3, 6}, {4, 9}, {5, 6}, {6, 3}, {12, 3}}), 10, 0.01, {});
+    EXPECT_EQ(m.first_bin, 2);
+    EXPECT_EQ(m.last_bin, 6);
+    EXPECT_NEAR(m.power, 22, 1e-9);
     EXPECT_NEAR(m.mean_hz, -25, 1e-9);
-    EXPECT_NEAR(m.width_hz, std::sqrt(4.0 / 12) * 6.25, 1e-9);
-    EXPECT_NEAR(m.snr_db, 10 * std::log10(12.0 / 16), 1e-9);
+    EXPECT_NEAR(m.width_hz, std::sqrt(26.0 / 22 - 1.0 / 3) * 6.25, 1e-9);
+    EXPECT_NEAR(m.snr_db, 10 * std::log10(22.0 / 16), 1e-9);
 }
 
 TEST(EchoMomentsTest, TheThresholdAndTheDcNotchAreTheOperatorsToSet) {

@@ -122,12 +122,13 @@ def flat(*bins):
 
 
 def test_literal_spectra_at_the_fold_the_notchs_edges_and_the_regions_ends():
-    # Astride the fold: the mean half a bin beyond -50 Hz, folded to +46.875 Hz.
-    m = zarvdata.moments(flat((0, 5), (15, 5)), PERIOD, 10, snr_threshold=-30)
+    # Astride the fold: the mean half a bin below -50 Hz, folded to +46.875 Hz; the
+    # spread 1.25 bin^2, of which the Hann window's own 1/3 is taken out.
+    m = zarvdata.moments(flat((14, 5), (15, 5), (0, 5), (1, 5)), PERIOD, 10, snr_threshold=-30)
     assert m["noise"][0] == 1.0
     assert m["mean_hz"][0] == pytest.approx(46.875, abs=1e-9)
-    assert m["width_hz"][0] == pytest.approx(3.125, abs=1e-9)
-    assert m["snr_db"][0] == pytest.approx(10 * np.log10(8 / 16), abs=1e-9)
+    assert m["width_hz"][0] == pytest.approx(np.sqrt(1.25 - 1 / 3) * 6.25, abs=1e-9)
+    assert m["snr_db"][0] == pytest.approx(0, abs=1e-9)
     # A notch of 2 takes bins 7, 8 and 9 (the clutter) and keeps the next ones.
     for index, hz in ((10, 12.5), (6, -12.5)):
         m = zarvdata.moments(flat((7, 50), (8, 1000), (9, 50), (index, 5)), PERIOD, 10,
@@ -136,9 +137,10 @@ def test_literal_spectra_at_the_fold_the_notchs_edges_and_the_regions_ends():
         assert m["mean_hz"][0] == pytest.approx(hz, abs=1e-9)
         assert m["width_hz"][0] == pytest.approx(0, abs=1e-9)
         assert m["power"][0] == pytest.approx(4, abs=1e-9)
-    # The region ends at the first bin at the noise on each side: 2, 8, 2 over
-    # it around -25 Hz; the bump at +25 Hz is another echo's.
-    m = zarvdata.moments(flat((3, 3), (4, 9), (5, 3), (12, 3)), PERIOD, 10)
-    assert m["power"][0] == pytest.approx(12, abs=1e-9)
+    # The region ends at the first bin at the noise on each side: 2, 5, 8, 5, 2
+    # over it around -25 Hz; the bump at +25 Hz is another echo's.
+    m = zarvdata.moments(flat((2, 3), (3, 6), (4, 9), (5, 6), (6, 3), (12, 3)), PERIOD, 10,
+                         snr_threshold=-30)
+    assert m["power"][0] == pytest.approx(22, abs=1e-9)
     assert m["mean_hz"][0] == pytest.approx(-25, abs=1e-9)
-    assert m["width_hz"][0] == pytest.approx(np.sqrt(4 / 12) * 6.25, abs=1e-9)
+    assert m["width_hz"][0] == pytest.approx(np.sqrt(26 / 22 - 1 / 3) * 6.25, abs=1e-9)

@@ -6,6 +6,7 @@ POINTS = 64  # values per spectrum, a power of two
 BLOCKS = 4   # spectra averaged
 SNR_THRESHOLD_DB = None  # moments below the threshold are not trusted: NaN; None: by the noise
 _TINY = 1e-12
+WINDOW_VARIANCE_BINS = 1 / 3  # a pure tone's spread through the Hann window
 
 
 def default_snr_threshold(points, blocks):
@@ -191,7 +192,10 @@ def _gate_moments(measured, period, blocks, notch):
     if total <= 0:
         return noise, 0.0, np.nan, np.nan, snr, peak
     mean_offset = (weights * offsets).sum() / total
-    width = np.sqrt(max((weights * offsets ** 2).sum() / total - mean_offset ** 2, 0.0))
+    # The Hann window alone spreads a pure tone over a variance of 1/3 bin^2,
+    # wherever it falls between bins: that much of the spread is not the echo's.
+    width = np.sqrt(max((weights * offsets ** 2).sum() / total - mean_offset ** 2
+                        - WINDOW_VARIANCE_BINS, 0.0))
     bin_hz = 1.0 / (n * period)
     nyquist = n // 2 * bin_hz
     mean = (bin_frequencies(n, period)[peak] + mean_offset * bin_hz + nyquist) % (2 * nyquist)
