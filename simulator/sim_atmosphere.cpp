@@ -41,6 +41,24 @@ double SimGateRangeMetres(const SimGeometry& g, int gate) {
     return kSpeedOfLight * delay_ns * 1e-9 / 2;
 }
 
+namespace {
+void Ignored(const char* name, const QString& value, const char* wanted) {
+    std::fprintf(stderr, "%s ignored: '%s' is not %s\n", name, value.toLocal8Bit().constData(),
+                 wanted);
+}
+
+void ReadShare(const char* name, double& share) {
+    const QString text = qEnvironmentVariable(name);
+    if (text.isEmpty()) return;
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (ok && value >= 0 && value <= 1)
+        share = value;
+    else
+        Ignored(name, text, "a share from 0 to 1");
+}
+}  // namespace
+
 QString SimAtmosphere::Parse(const QString& text, std::vector<SimWindLayer>& layers) {
     layers.clear();
     for (const QString& part : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
@@ -64,15 +82,29 @@ std::optional<SimAtmosphere> SimAtmosphere::FromEnvironment() {
         std::fprintf(stderr, "ZARV_SIM_WIND ignored: %s\n", why.toLocal8Bit().constData());
         return std::nullopt;
     }
-    const QString outliers = qEnvironmentVariable("ZARV_SIM_OUTLIERS");
-    if (!outliers.isEmpty()) {
+    ReadShare("ZARV_SIM_OUTLIERS", atmosphere.outlier_rate);
+    ReadShare("ZARV_SIM_BIRDS", atmosphere.bird_rate);
+    const QString clutter = qEnvironmentVariable("ZARV_SIM_CLUTTER");
+    if (!clutter.isEmpty()) {
         bool ok = false;
-        const double rate = outliers.toDouble(&ok);
-        if (ok && rate >= 0 && rate <= 1)
-            atmosphere.outlier_rate = rate;
+        const double amplitude = clutter.toDouble(&ok);
+        if (ok && amplitude >= 0 && amplitude <= 20000)
+            atmosphere.clutter = amplitude;
         else
-            std::fprintf(stderr, "ZARV_SIM_OUTLIERS ignored: '%s' is not a share from 0 to 1\n",
-                         outliers.toLocal8Bit().constData());
+            Ignored("ZARV_SIM_CLUTTER", clutter, "an amplitude from 0 to 20000");
+    }
+    const QString line = qEnvironmentVariable("ZARV_SIM_INTERFERENCE");
+    if (!line.isEmpty()) {
+        const QStringList parts = line.split(QLatin1Char(','));
+        bool hz_ok = false, amplitude_ok = false;
+        const double hz = parts.size() == 2 ? parts[0].toDouble(&hz_ok) : 0;
+        const double amplitude = parts.size() == 2 ? parts[1].toDouble(&amplitude_ok) : 0;
+        if (hz_ok && amplitude_ok && amplitude >= 0 && amplitude <= 20000) {
+            atmosphere.interference_hz = hz;
+            atmosphere.interference = amplitude;
+        } else {
+            Ignored("ZARV_SIM_INTERFERENCE", line, "HZ,AMPLITUDE (an amplitude from 0 to 20000)");
+        }
     }
     return atmosphere;
 }
@@ -110,6 +142,17 @@ std::optional<double> SimAtmosphere::outlierHz(std::uint64_t run, int gate,
     if (SimUniform(key) > outlier_rate) return std::nullopt;
     // Anywhere in the band the records can tell apart.
     return (SimUniform(SimMixed(key)) - 0.5) / record_period_s;
+}
+
+std::optional<SimAtmosphere::Passage> SimAtmosphere::birdOf(std::uint64_t run, int gate,
+                                                            double record_period_s) const {
+    if (bird_rate <= 0) return std::nullopt;
+    const std::uint64_t key =
+        SimMixed(run * 7919ULL + static_cast<std::uint64_t>(gate) * 104729ULL + 17);
+    if (SimUniform(key) > bird_rate) return std::nullopt;
+    const std::uint64_t more = SimMixed(key);
+    return Passage{SimUniform(more) * kBirdLatestS,
+                   (SimUniform(SimMixed(more)) - 0.5) / record_period_s};
 }
 
 }  // namespace zarv::sim

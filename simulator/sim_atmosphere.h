@@ -31,12 +31,28 @@ struct SimWindLayer {
 // direction and the carrier imply for the wind at its gate's height, and now and
 // then a gate of a dwell carries something else (an aircraft, a bird).
 struct SimAtmosphere {
+    // Something passing through a gate for a while: a bird.
+    struct Passage {
+        double start_s = 0;
+        double hz = 0;
+    };
+    static constexpr double kBirdSeconds = 1.3;  // in the beam
+    static constexpr double kBirdLatestS = 2.0;  // the latest start into a dwell
+    static constexpr double kBirdAmplitude = 3000;
+
     std::vector<SimWindLayer> wind;  // by height
     double outlier_rate = 0;         // the share of (dwell, gate) pairs with an outlier
+    double bird_rate = 0;            // the share of (dwell, gate) pairs a bird passes through
+    double clutter = 0;              // amplitude of a steady echo at 0 Hz in every gate
+    double interference_hz = 0;      // a line at this frequency in every gate,
+    double interference = 0;         // of this amplitude
 
     // ZARV_SIM_WIND=U,V,W (the same at every height) or U,V,W@H;U,V,W@H;...
-    // (H in metres above the radar), and ZARV_SIM_OUTLIERS=RATE (0 to 1).
-    // Without ZARV_SIM_WIND, nothing; a bad value is said on standard error.
+    // (H in metres above the radar); ZARV_SIM_OUTLIERS=RATE and
+    // ZARV_SIM_BIRDS=RATE (0 to 1); ZARV_SIM_CLUTTER=AMPLITUDE;
+    // ZARV_SIM_INTERFERENCE=HZ,AMPLITUDE. Amplitudes in counts (the echo's is
+    // 300 less 5 a gate). Without ZARV_SIM_WIND, nothing; a bad value is said on
+    // standard error and left out.
     static std::optional<SimAtmosphere> FromEnvironment();
     // The text of ZARV_SIM_WIND: empty, or why it is refused.
     static QString Parse(const QString& text, std::vector<SimWindLayer>& layers);
@@ -47,6 +63,8 @@ struct SimAtmosphere {
     double dopplerHz(const SimGeometry& g, int beam, int gate) const;
     // An outlier's Doppler shift for this gate of this trigger run, if it has one.
     std::optional<double> outlierHz(std::uint64_t run, int gate, double record_period_s) const;
+    // The bird passing through this gate in this trigger run, if one does.
+    std::optional<Passage> birdOf(std::uint64_t run, int gate, double record_period_s) const;
 };
 
 double SimGateRangeMetres(const SimGeometry& g, int gate);

@@ -135,11 +135,20 @@ SimSample SimController::atmosphereSampleLocked(std::int64_t frame, int gate) co
     SimSample echo = SimTone(frame, 300.0 - 5.0 * gate,
                              atmosphere_->dopplerHz(geometry_, programmed_.beam, gate),
                              0.7 * gate + static_cast<double>(run % 7), period);
-    if (const auto outlier = atmosphere_->outlierHz(run, gate, geometry_.record_period_s)) {
-        const SimSample other = SimTone(frame, 900.0, *outlier, 0.0, period);
+    const auto add = [&echo](const SimSample& other) {
         echo.ip += other.ip;
         echo.qp += other.qp;
+    };
+    if (const auto outlier = atmosphere_->outlierHz(run, gate, geometry_.record_period_s))
+        add(SimTone(frame, 900.0, *outlier, 0.0, period));
+    if (const auto bird = atmosphere_->birdOf(run, gate, geometry_.record_period_s)) {
+        const double t = static_cast<double>(frame) * (period / kSimClockHz);
+        if (t >= bird->start_s && t < bird->start_s + SimAtmosphere::kBirdSeconds)
+            add(SimTone(frame, SimAtmosphere::kBirdAmplitude, bird->hz, 0.0, period));
     }
+    if (atmosphere_->clutter > 0) add({static_cast<int>(std::lround(atmosphere_->clutter)), 0});
+    if (atmosphere_->interference > 0)
+        add(SimTone(frame, atmosphere_->interference, atmosphere_->interference_hz, 0.0, period));
     return echo;
 }
 

@@ -12,6 +12,8 @@
 #include "simulator/sim_clock.h"
 #include "station/calendar.h"
 
+#include "scoped_env.h"
+
 using namespace zarv::device_io;
 using namespace zarv::sim;
 using namespace zarv::station;
@@ -28,12 +30,6 @@ class SetLinkClock : public LinkClock {
 
   private:
     double rate_;
-};
-
-struct ScopedEnv {
-    ScopedEnv(const char* name, const char* value) : name_(name) { qputenv(name, value); }
-    ~ScopedEnv() { qunsetenv(name_); }
-    const char* name_;
 };
 
 }  // namespace

@@ -201,8 +201,7 @@ TEST(EchoMomentsTest, LiteralSpectraAtTheFoldTheNotchsEdgesAndTheRegionsEnds) {
     // Astride the fold: 4 over the noise from +37.5 Hz up to -43.75 Hz. The mean
     // is half a bin below -50 Hz, folded to +46.875 Hz; the spread 1.25 bin^2,
     // of which the window's own 1/3 is taken out.
-    SpectralMoments m =
-        MomentsOf(FlatSpectrum({{14, 5}, {15, 5}, {0, 5}, {1, 5}}), 10, 0.01, {});
+    SpectralMoments m = MomentsOf(FlatSpectrum({{14, 5}, {15, 5}, {0, 5}, {1, 5}}), 10, 0.01, {});
     EXPECT_DOUBLE_EQ(m.noise_per_bin, 1.0);
     EXPECT_EQ(m.first_bin, 14);
     EXPECT_EQ(m.last_bin, 1);

@@ -12,6 +12,8 @@
 #include "act_when.h"
 #include "radar/dwell_spectrum.h"
 #include "radar/radar_feed.h"
+#include "scoped_env.h"
+#include "simulator/sim_atmosphere.h"
 #include "station_fixture.h"
 #include "views/winds_form.h"
 #include "views/winds_plots.h"
@@ -327,6 +329,108 @@ TEST(WindProfileText, SpeedDirectionAndWPerHeight) {
     EXPECT_EQ(zarv::views::ProfileText(p),
               "2026-12-08 12:30 UTC: 0.60 km 5.0 m/s from 217 degrees, w 0.25 m/s; "
               "0.90 km no wind");
+}
+
+TEST_F(LiveWindsTest, SimulatedBirdsFillSomeSpectraOfADwellAndTheAverageLeavesThemOut) {
+    // Dwells of 6 s: nine stretches of 64 records of 10 ms; a bird crosses every
+    // gate for 1.3 s, starting within the first 2 s of the trigger run: it fills
+    // one stretch or two and touches at most four, a minority.
+    writeConfig(DefaultConfigText(path("data")).replace("dwell_time=0.6", "dwell_time=6"));
+    zarv::sim::SimAtmosphere atmosphere;
+    atmosphere.wind = {{0, kU, kV, kW}};
+    atmosphere.bird_rate = 1;
+    sim->setAtmosphere(atmosphere, [] { return zarv::sim::SimGeometry{}; });
+    sim->setNoise(30);
+    zarv::radar::RadarFeed feed(4096, 1.0);
+    zarv::acquisition::AcquisitionRun run(station->log, station->session, station->config);
+    run.setRecordSink(&feed);
+    const auto stop = [&] { run.stop(); };
+    ActWhen one([&] { return sim->triggerStarts() >= 2; }, stop, stop, 30000);
+    run.start();
+    zarv::radar::RecordWindow window;
+    const std::uint64_t records = feed.dwellRecordsOf(1);
+    const auto plan = zarv::radar::PlanStretches(records, feed.recordsOf(1), 64);
+    ASSERT_EQ(plan.stretches, 9u);
+    feed.latest(1, records - plan.first, window);
+    zarv::radar::DopplerSpectrum spectrum(64);
+    std::vector<std::vector<double>> spectra;
+    const double period_s = feed.recordPeriodSeconds();
+    const int n = static_cast<int>(plan.stretches);
+    for (int g = 1; g <= window.gates; ++g) {
+        const auto bird = atmosphere.birdOf(1, g, 0.01);
+        ASSERT_TRUE(bird.has_value());
+        // The stretches the bird's time touches, and those it fills.
+        int touched = 0, filled = 0;
+        const double bird_end = bird->start_s + atmosphere.kBirdSeconds;
+        for (int k = 0; k < n; ++k) {
+            const double from = k * 64 * period_s, to = from + 64 * period_s;
+            touched += bird->start_s < to && bird_end > from;
+            filled += bird->start_s <= from && bird_end >= to;
+        }
+        ASSERT_GE(filled, 1);
+        spectrum.stretchSpectra(window.gate(g), window.stride(), 0, plan.stretches, spectra);
+        const zarv::radar::DwellSpectrum d =
+            zarv::radar::AverageWithoutIntermittentClutter(spectra);
+        // A stretch the bird only grazes, where the window is near 0, may stay.
+        EXPECT_LE(d.kept, n - filled) << "gate " << g << " bird from " << bird->start_s << " s";
+        EXPECT_GE(d.kept, n - touched) << "gate " << g;
+    }
+}
+
+TEST(SimAtmosphereTest, ContaminationComesFromTheEnvironmentAndWhatIsNoneIsSaid) {
+    ScopedEnv wind("ZARV_SIM_WIND", "5,-3,0.2");
+    {
+        ScopedEnv birds("ZARV_SIM_BIRDS", "0.25");
+        ScopedEnv clutter("ZARV_SIM_CLUTTER", "800");
+        ScopedEnv line("ZARV_SIM_INTERFERENCE", "-31.25,1500");
+        const auto a = zarv::sim::SimAtmosphere::FromEnvironment();
+        ASSERT_TRUE(a.has_value());
+        EXPECT_EQ(a->bird_rate, 0.25);
+        EXPECT_EQ(a->clutter, 800);
+        EXPECT_EQ(a->interference_hz, -31.25);
+        EXPECT_EQ(a->interference, 1500);
+    }
+    ScopedEnv birds("ZARV_SIM_BIRDS", "many");
+    ScopedEnv line("ZARV_SIM_INTERFERENCE", "50");
+    testing::internal::CaptureStderr();
+    const auto a = zarv::sim::SimAtmosphere::FromEnvironment();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(a->bird_rate, 0);
+    EXPECT_EQ(a->interference, 0);
+    EXPECT_NE(said.find("ZARV_SIM_BIRDS ignored: 'many' is not a share from 0 to 1"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("ZARV_SIM_INTERFERENCE ignored"), std::string::npos) << said;
+}
+
+TEST_F(LiveWindsTest, GroundClutterAndAnInterferenceLineAreInEveryGate) {
+    writeConfig(DefaultConfigText(path("data")).replace("dwell_time=0.6", "dwell_time=1.3"));
+    zarv::sim::SimAtmosphere atmosphere;
+    atmosphere.wind = {{0, kU, kV, kW}};
+    atmosphere.clutter = 1500;
+    atmosphere.interference_hz = -31.25;  // a bin of 64 at 10 ms records: bin 12
+    atmosphere.interference = 1500;
+    sim->setAtmosphere(atmosphere, [] { return zarv::sim::SimGeometry{}; });
+    zarv::radar::RadarFeed feed(4096, 1.0);
+    zarv::acquisition::AcquisitionRun run(station->log, station->session, station->config);
+    run.setRecordSink(&feed);
+    const auto stop = [&] { run.stop(); };
+    ActWhen one([&] { return sim->triggerStarts() >= 2; }, stop, stop, 30000);
+    run.start();
+    zarv::radar::RecordWindow window;
+    feed.latest(1, 64, window);
+    ASSERT_EQ(window.records, 64u);
+    zarv::radar::DopplerSpectrum spectrum(64);
+    std::vector<double> power;
+    for (int g = 1; g <= window.gates; ++g) {
+        spectrum.compute(window.gate(g), window.records, window.stride(), 1, power);
+        std::vector<std::size_t> order(power.size());
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::sort(order.begin(), order.end(), [&](auto a, auto b) { return power[a] > power[b]; });
+        // Integrating 10 pulses keeps 0 Hz whole and the line nearly so: they stand out.
+        EXPECT_EQ(order[0], 32u) << g;  // 0 Hz
+        EXPECT_EQ(order[1], 12u) << g;
+    }
 }
 
 TEST_F(LiveWindsTest, TheWindowSaysWhyThereAreNoWindsOrWhatItWaitsFor) {
