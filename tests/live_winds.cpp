@@ -1,7 +1,7 @@
 // Replays recorded dwells through the live station's winds, as a run feeds
 // them (the radar feed, then the wind feed on each new beam), and prints each
 // closed period's winds, one line per height:
-//   middle_utc height_m u v w valid count1 count2 count3
+//   middle_utc height_m u v w valid count1 count2 count3 flag
 // Reads on standard input:
 //   settings FREQ_HZ START_TIME_NS RESOLUTION_NS OFFSET_NS Z1 A1 Z2 A2 Z3 A3
 //            PERIOD_S WINDOW_M_S MIN_FRACTION SNR_THRESHOLD_DB(nan: none) DC_NOTCH
@@ -60,9 +60,9 @@ void Print(const winds::WindProfile& p) {
     const QByteArray middle = p.middle.toString(Qt::ISODateWithMs).toLatin1();
     for (std::size_t h = 0; h < p.heights_m.size(); ++h) {
         const winds::Wind& w = p.winds[h];
-        std::printf("%s %.3f %.6f %.6f %.6f %d %d %d %d\n", middle.constData(), p.heights_m[h],
+        std::printf("%s %.3f %.6f %.6f %.6f %d %d %d %d %d\n", middle.constData(), p.heights_m[h],
                     w.uvw[0], w.uvw[1], w.uvw[2], w.valid ? 1 : 0, p.counts[0][h], p.counts[1][h],
-                    p.counts[2][h]);
+                    p.counts[2][h], p.flags[h]);
     }
 }
 }  // namespace

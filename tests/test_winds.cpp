@@ -20,6 +20,7 @@
 #include "winds/consensus.h"
 #include "winds/wind_feed.h"
 #include "winds/wind_profiler.h"
+#include "winds/wind_quality.h"
 #include "winds/wind_solve.h"
 
 using namespace zarv::winds;
@@ -139,6 +140,8 @@ TEST(WindProfilerTest, PeriodsCloseOnTheNextPeriodsDwellAndBeamsMeetOnOneHeightG
         EXPECT_NEAR(p.winds[h].uvw[2], kW, 1e-9);
     }
     EXPECT_EQ(p.counts[1][0], 3);  // beam 2's dwell 4 was the aircraft's: three of four left
+    for (std::size_t h = 0; h < ranges.size(); ++h)
+        EXPECT_EQ(p.flags[h], ranges[h] <= 1256 ? 0 : 4) << ranges[h];
     profiler.closePeriod();
     EXPECT_EQ(profiler.profiles().size(), 3u);
     // A period without beam 3 has no wind rather than a wrong one.
@@ -150,6 +153,43 @@ TEST(WindProfilerTest, PeriodsCloseOnTheNextPeriodsDwellAndBeamsMeetOnOneHeightG
     }
     two_beams.closePeriod();
     for (const Wind& w : two_beams.profiles().front().winds) EXPECT_FALSE(w.valid);
+}
+
+TEST(WindQualityTest, AWindUnlikeItsNeighboursIsSuspectAndAMissingOneSaysWhy) {
+    WindProfile p;
+    for (int h = 0; h < 7; ++h) {
+        p.heights_m.push_back(500 + 100.0 * h);
+        Wind w;
+        w.uvw = {5.0 + 0.5 * h, -3, 0};
+        w.valid = true;
+        p.winds.push_back(w);
+    }
+    p.flags.assign(7, 0);
+    p.winds[3].uvw[0] = 12.0;  // a bird the consensus let through: 5.5 m/s off its neighbours
+    p.winds[5].uvw[1] = 1.9;   // 4.9 m/s off: within the limit
+    WindProfile judged = p;
+    FlagDiscontinuities(judged, nullptr);
+    EXPECT_EQ(judged.flags, (std::vector<int>{0, 0, 0, 3, 0, 0, 0}));
+    // Alone at the top, a wind is judged by the period before.
+    const WindProfile before = p;
+    p.winds[4].valid = p.winds[5].valid = false;
+    p.winds[6].uvw[1] = 3.0;  // 6 m/s off the -3 of the same heights before
+    WindProfile alone = p;
+    FlagDiscontinuities(alone, nullptr);
+    EXPECT_EQ(alone.flags[6], 0);  // no neighbour: not judged
+    FlagDiscontinuities(p, &before);
+    EXPECT_EQ(p.flags[6], 3);
+    EXPECT_EQ(p.flags[3], 3);
+    // Why a height has no wind.
+    EXPECT_EQ(BeamFlag(false, 4, 4, false), WindFlag::NotDetermined);
+    EXPECT_EQ(BeamFlag(true, 0, 0, false), WindFlag::NotDetermined);
+    EXPECT_EQ(BeamFlag(true, 4, 0, false), WindFlag::BelowThreshold);
+    EXPECT_EQ(BeamFlag(true, 4, 3, false), WindFlag::ConsensusFailed);
+    EXPECT_EQ(BeamFlag(true, 4, 3, true), WindFlag::Good);
+    EXPECT_EQ(WindlessFlag({WindFlag::ConsensusFailed, WindFlag::BelowThreshold, WindFlag::Good}),
+              WindFlag::BelowThreshold);
+    EXPECT_EQ(WindlessFlag({WindFlag::Good, WindFlag::ConsensusFailed, WindFlag::Good}),
+              WindFlag::ConsensusFailed);
 }
 
 TEST(WindSettingsTest, ConfigTxtGivesTheWindsOrSaysWhyNot) {

@@ -6,6 +6,7 @@
 
 #include "consensus.h"
 #include "station/run_config.h"
+#include "wind_quality.h"
 
 namespace zarv::winds {
 
@@ -72,7 +73,12 @@ void WindProfiler::addDwell(const QDateTime& utc, int beam, const std::vector<do
 
 void WindProfiler::closePeriod() {
     if (open_period_ < 0 || dwells_.empty()) return;
-    profiles_.push_back(profileOf(open_period_));
+    WindProfile profile = profileOf(open_period_);
+    const qint64 period_ms = std::llround(settings_.period_s * 1000);
+    const bool just_before =
+        !profiles_.empty() && profiles_.back().middle.msecsTo(profile.middle) == period_ms;
+    FlagDiscontinuities(profile, just_before ? &profiles_.back() : nullptr);
+    profiles_.push_back(std::move(profile));
     while (profiles_.size() > kept_) profiles_.pop_front();
     dwells_.clear();
     open_period_ = -1;
@@ -85,17 +91,21 @@ WindProfile WindProfiler::profileOf(qint64 period) const {
         QDateTime::fromMSecsSinceEpoch(period * period_ms + period_ms / 2, QTimeZone::utc());
     // Per beam and gate: the consensus of the period's dwells.
     std::array<std::vector<double>, 3> heights, velocity, error;
-    std::array<std::vector<int>, 3> count;
+    std::array<std::vector<int>, 3> count, trusted;
+    std::array<int, 3> dwells{};
     for (std::size_t b = 0; b < 3; ++b) {
         std::vector<const Dwell*> mine;
         for (const Dwell& d : dwells_)
             if (d.beam == static_cast<int>(b) + 1) mine.push_back(&d);
+        dwells[b] = static_cast<int>(mine.size());
         if (mine.empty()) continue;
         const std::vector<double>& ranges = mine.front()->ranges;
         for (std::size_t g = 0; g < ranges.size(); ++g) {
             std::vector<double> values;
             for (const Dwell* d : mine)
                 if (d->radial.size() == ranges.size()) values.push_back(d->radial[g]);
+            trusted[b].push_back(static_cast<int>(std::count_if(
+                values.begin(), values.end(), [](double x) { return std::isfinite(x); })));
             const Consensus c = ConsensusOf(values, static_cast<int>(mine.size()),
                                             settings_.window_m_s, settings_.min_fraction);
             heights[b].push_back(ranges[g] * std::cos(settings_.zenith_deg[b] * M_PI / 180));
@@ -119,12 +129,16 @@ WindProfile WindProfiler::profileOf(qint64 period) const {
                              AtHeight(heights[b], velocity[b], h),
                              AtHeight(heights[b], error[b], h)});
         out.winds.push_back(SolveWind(beams));
+        std::vector<WindFlag> why;
         for (std::size_t b = 0; b < 3; ++b) {
-            const int n = NearestGate(heights[b], h) >= 0
-                              ? count[b][static_cast<std::size_t>(NearestGate(heights[b], h))]
-                              : 0;
-            out.counts[b].push_back(n);
+            const int gate = NearestGate(heights[b], h);
+            const auto at = static_cast<std::size_t>(std::max(gate, 0));
+            out.counts[b].push_back(gate >= 0 ? count[b][at] : 0);
+            why.push_back(BeamFlag(gate >= 0, dwells[b], gate >= 0 ? trusted[b][at] : 0,
+                                   std::isfinite(beams[b].radial)));
         }
+        out.flags.push_back(
+            static_cast<int>(out.winds.back().valid ? WindFlag::Good : WindlessFlag(why)));
     }
     return out;
 }

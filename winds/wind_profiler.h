@@ -37,6 +37,7 @@ struct WindProfile {
     std::vector<double> heights_m;
     std::vector<Wind> winds;
     std::array<std::vector<int>, 3> counts;  // per beam, at each height
+    std::vector<int> flags;                  // a WindFlag per height
 };
 
 // Consensus averaging and the least-squares wind, fed one radial-velocity

@@ -25,8 +25,11 @@ def cf_problems(nc):
     names = list(nc.dimensions) + list(nc.variables) + nc.ncattrs()
     for name, var in nc.variables.items():
         names += var.ncattrs()
-        if "units" not in var.ncattrs() and var.dtype not in UNITLESS_TYPES:
+        flags = "flag_values" in var.ncattrs()  # a flag has meanings, not units
+        if "units" not in var.ncattrs() and var.dtype not in UNITLESS_TYPES and not flags:
             problems.append(f"{name} has no units")
+        if flags and len(str(getattr(var, "flag_meanings", "")).split()) != len(var.flag_values):
+            problems.append(f"{name}: flag_meanings do not name each of its flag_values")
         standard = getattr(var, "standard_name", None)
         if standard is not None and standard not in CF_STANDARD_NAMES:
             problems.append(f"{name}: {standard!r} is not a CF standard name")

@@ -224,9 +224,10 @@ def live_winds(data_dir):
     assert out.returncode == 0, out.stderr
     result = {}
     for line in out.stdout.splitlines():
-        middle, height, u, v, w, valid, *counts = line.split()
+        middle, height, u, v, w, valid, *counts, flag = line.split()
         key = (np.datetime64(middle.removesuffix("Z"), "ms"), round(float(height), 1))
-        result[key] = (float(u), float(v), float(w), valid == "1", [int(c) for c in counts])
+        result[key] = (float(u), float(v), float(w), valid == "1", [int(c) for c in counts],
+                       int(flag))
     return result
 
 
@@ -239,13 +240,38 @@ def test_the_live_window_and_the_product_agree_on_one_recording(atmospheres, nam
         for h, height in enumerate(ds.height.values):
             key = (t.astype("datetime64[ms]"), round(float(height), 1))
             assert key in live, key
-            u, v, w, valid, counts = live[key]
+            u, v, w, valid, counts, flag = live[key]
             product = [float(ds[n].sel(time=t).values[h]) for n in
                        ("eastward_wind", "northward_wind", "upward_air_velocity")]
             assert valid == bool(np.isfinite(product).all()), (key, live[key], product)
             assert counts == ds.consensus_count.sel(time=t).values[h].tolist(), key
+            assert flag == int(ds.wind_quality_flag.sel(time=t).values[h]), key
             if valid:
                 assert np.allclose([u, v, w], product, atol=0.1), (key, live[key], product)
                 compared += 1
     assert compared >= 10
     assert len(live) == ds.time.size * ds.height.size
+
+
+def test_a_wind_unlike_its_neighbours_is_flagged_as_the_station_flags_it():
+    # The numbers of the station's own test.
+    wind = np.array([[5.0 + 0.5 * h, -3.0, 0.0] for h in range(7)])
+    wind[3, 0] = 12.0  # a bird the consensus let through: 5.5 m/s off its neighbours
+    wind[5, 1] = 1.9  # 4.9 m/s off: within the limit
+    flags = np.zeros(7, dtype=np.int8)
+    winds.flag_discontinuities(wind, flags)
+    assert flags.tolist() == [0, 0, 0, 3, 0, 0, 0]
+    # Alone at the top, a wind is judged by the period before.
+    before = wind.copy()
+    wind[4:6] = np.nan
+    wind[6, 1] = 3.0
+    alone = np.zeros(7, dtype=np.int8)
+    winds.flag_discontinuities(wind, alone)
+    assert alone[6] == 0
+    flags = np.zeros(7, dtype=np.int8)
+    winds.flag_discontinuities(wind, flags, before)
+    assert flags[6] == 3 and flags[3] == 3
+    # Why a height has no wind.
+    assert winds._windless_flag([2, 1, 0]) == winds.BELOW_THRESHOLD
+    assert winds._windless_flag([0, 2, 0]) == winds.CONSENSUS_FAILED
+    assert winds._windless_flag([2, 4, 1]) == winds.NOT_DETERMINED

@@ -40,6 +40,13 @@ from .reader import data_files, read, record_period
 from .spectral import CLUTTER_RATIO, dwell_moments, dwell_spectrum
 from .timing import record_times
 
+# A wind's quality, as the live station flags it.
+GOOD, BELOW_THRESHOLD, CONSENSUS_FAILED, CONTAMINATION_SUSPECTED, NOT_DETERMINED = range(5)
+FLAG_MEANINGS = "good below_threshold consensus_failed contamination_suspected not_determined"
+CONTINUITY_LIMIT = 5.0  # m/s
+CONTINUITY_HEIGHTS = 2
+FEWEST_NEIGHBOURS = 3
+
 PERIOD_S = 1800.0  # consensus_period
 WINDOW_M_S = 4.0  # consensus_window, the full width
 MIN_FRACTION = 0.5  # consensus_min_fraction
@@ -166,6 +173,7 @@ def _period_profile(rows, geometry, heights, window, min_fraction):
         result = {k: np.full(shape, np.nan) for k in ("velocity", "error", "snr")}
         result["count"] = np.zeros(shape, dtype=np.int32)
         result["kept"] = np.full(shape, np.nan)
+        result["flag"] = np.full(shape, NOT_DETERMINED, dtype=np.int8)
         if mine:
             ranges = mine[0][2]
             radial = np.stack([r[3] for r in mine if r[2].size == ranges.size])
@@ -179,6 +187,11 @@ def _period_profile(rows, geometry, heights, window, min_fraction):
             nearest = np.abs(own[None, :] - heights[:, None]).argmin(axis=1)
             inside = (heights >= own[0] - 1e-6) & (heights <= own[-1] + 1e-6)
             result["count"] = np.where(inside, [gate[n][1] for n in nearest], 0)
+            trusted = np.isfinite(radial).sum(axis=0)
+            result["flag"] = np.where(
+                ~inside, NOT_DETERMINED, np.where(
+                    np.isfinite(result["velocity"]), GOOD,
+                    np.where(trusted[nearest] == 0, BELOW_THRESHOLD, CONSENSUS_FAILED)))
             kept = np.stack([r[5] for r in mine if r[2].size == ranges.size]).sum(axis=0)
             looked = sum(r[6] for r in mine if r[2].size == ranges.size)
             result["kept"] = np.where(inside, kept[nearest] / looked, np.nan)
@@ -190,10 +203,45 @@ def _period_profile(rows, geometry, heights, window, min_fraction):
     azimuth = [geometry.azimuth[b] for b in BEAMS]
     wind = np.full((len(heights), 3), np.nan)
     error = np.full((len(heights), 3), np.nan)
+    flags = np.empty(len(heights), dtype=np.int8)
     for h in range(len(heights)):
         wind[h], error[h] = solve_wind([per_beam[b]["velocity"][h] for b in BEAMS], zenith,
                                        azimuth, [per_beam[b]["error"][h] for b in BEAMS])
-    return per_beam, wind, error
+        flags[h] = GOOD if np.isfinite(wind[h]).all() else _windless_flag(
+            [per_beam[b]["flag"][h] for b in BEAMS])
+    return per_beam, wind, error, flags
+
+
+def _windless_flag(beams):
+    """Why a height has no wind: the first cause found of not determined, below
+    threshold and consensus failed, in that order."""
+    for cause in (NOT_DETERMINED, BELOW_THRESHOLD, CONSENSUS_FAILED):
+        if cause in beams:
+            return cause
+    return NOT_DETERMINED  # every beam had a value, yet they fix no wind
+
+
+def flag_discontinuities(wind, flags, before=None):
+    """Continuity in the manner of Weber and Wuertz: a wind whose u or v lies more
+    than CONTINUITY_LIMIT m/s from the median of its valid neighbours (two
+    heights up and down in its period, and the same heights in `before`, the
+    period just before, when given) is flagged contamination suspected; at least
+    FEWEST_NEIGHBOURS are needed to judge. wind: (heights, 3); flags changed in
+    place."""
+    valid = np.isfinite(wind).all(axis=1)
+    valid_before = None if before is None else np.isfinite(before).all(axis=1)
+    for h in np.nonzero(valid)[0]:
+        span = slice(max(h - CONTINUITY_HEIGHTS, 0), h + CONTINUITY_HEIGHTS + 1)
+        around = [k for k in range(wind.shape[0])[span] if k != h and valid[k]]
+        neighbours = [wind[k, :2] for k in around]
+        if before is not None:
+            neighbours += [before[k, :2] for k in range(before.shape[0])[span]
+                           if valid_before[k]]
+        if len(neighbours) < FEWEST_NEIGHBOURS:
+            continue
+        median = np.median(np.array(neighbours), axis=0)
+        if (np.abs(wind[h, :2] - median) > CONTINUITY_LIMIT).any():
+            flags[h] = CONTAMINATION_SUSPECTED
 
 
 def wind_profiles(data, period=None, window=None, min_fraction=None, points=64, blocks=None,
@@ -227,10 +275,12 @@ def wind_profiles(data, period=None, window=None, min_fraction=None, points=64, 
     periods = {}
     for row in rows:
         periods.setdefault((row[0] - epoch) // step, []).append(row)
-    times, winds, errors, counts, snrs, kept = [], [], [], [], [], []
+    times, winds, errors, counts, snrs, kept, flags = [], [], [], [], [], [], []
     for index in sorted(periods):
-        per_beam, wind, error = _period_profile(periods[index], geometry, heights, window,
-                                                min_fraction)
+        per_beam, wind, error, flag = _period_profile(periods[index], geometry, heights, window,
+                                                      min_fraction)
+        flag_discontinuities(wind, flag, winds[-1] if index - 1 in periods else None)
+        flags.append(flag)
         times.append(epoch + index * step + step // 2)
         winds.append(wind)
         errors.append(error)
@@ -242,6 +292,9 @@ def wind_profiles(data, period=None, window=None, min_fraction=None, points=64, 
                   dict(consensus_period_s=float(period), consensus_window_m_s=float(window),
                        consensus_min_fraction=float(min_fraction), fft_points=points,
                        clutter_ratio=CLUTTER_RATIO))
+    ds["wind_quality_flag"] = (("time", "height"), np.array(flags, dtype=np.int8), {
+        "long_name": "quality of the wind", "flag_values": np.arange(5, dtype=np.int8),
+        "flag_meanings": FLAG_MEANINGS, "valid_range": np.array([0, 4], dtype=np.int8)})
     ds["spectra_kept_fraction"] = (("time", "height", "beam"), np.array(kept), {
         "long_name": "share of the period's spectra kept after intermittent clutter "
                      "(birds, aircraft) was left out", "units": "1"})
