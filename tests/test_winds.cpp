@@ -369,6 +369,10 @@ TEST(WindProfileText, SpeedDirectionAndWPerHeight) {
     EXPECT_EQ(zarv::views::ProfileText(p),
               "2026-12-08 12:30 UTC: 0.60 km 5.0 m/s from 217 degrees, w 0.25 m/s; "
               "0.90 km no wind");
+    p.flags = {3, 4};  // a wind that does not fit its neighbours is read as suspect
+    EXPECT_EQ(zarv::views::ProfileText(p),
+              "2026-12-08 12:30 UTC: 0.60 km 5.0 m/s from 217 degrees, w 0.25 m/s, suspect; "
+              "0.90 km no wind");
 }
 
 TEST_F(LiveWindsTest, SimulatedBirdsFillSomeSpectraOfADwellAndTheAverageLeavesThemOut) {

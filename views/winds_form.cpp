@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "accessible_values.h"
+#include "winds/wind_quality.h"
 #include "winds_plots.h"
 
 namespace zarv::views {
@@ -25,11 +26,14 @@ QString ProfileText(const winds::WindProfile& p) {
         const double u = w.uvw[0], v = w.uvw[1];
         // Meteorological direction: where the wind comes from, clockwise from north.
         const double from = std::fmod(std::atan2(-u, -v) * 180 / M_PI + 360, 360);
-        heights << QStringLiteral("%1 %2 m/s from %3 degrees, w %4 m/s")
+        const bool suspect =
+            i < p.flags.size() && p.flags[i] != static_cast<int>(winds::WindFlag::Good);
+        heights << QStringLiteral("%1 %2 m/s from %3 degrees, w %4 m/s%5")
                        .arg(at)
                        .arg(std::hypot(u, v), 0, 'f', 1)
                        .arg(from, 0, 'f', 0)
-                       .arg(w.uvw[2], 0, 'f', 2);
+                       .arg(w.uvw[2], 0, 'f', 2)
+                       .arg(suspect ? QStringLiteral(", suspect") : QString());
     }
     return QStringLiteral("%1 UTC: %2")
         .arg(p.middle.toString(QStringLiteral("yyyy-MM-dd HH:mm")),

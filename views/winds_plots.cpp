@@ -8,11 +8,18 @@
 
 #include "colour_scale.h"
 #include "plot_frame.h"
+#include "winds/wind_quality.h"
 
 namespace zarv::views {
 
 namespace {
 const QColor kBackground(250, 250, 250);
+const QColor kSuspect(140, 140, 140);
+
+// A wind with a value that its flag says not to trust.
+bool Suspect(const winds::WindProfile& profile, std::size_t h) {
+    return h < profile.flags.size() && profile.flags[h] != static_cast<int>(winds::WindFlag::Good);
+}
 
 double TopHeightKm(const std::vector<double>& heights) {
     return heights.empty() ? 1 : heights.back() / 1000;
@@ -70,9 +77,14 @@ void WindProfileWidget::paintEvent(QPaintEvent*) {
             continue;
         }
         line << speed.map(winds::WindSpeed(w), km);
-        p.setPen(QPen(QColor(30, 90, 170), 1.5));
-        p.setBrush(QColor(170, 60, 30));
+        // A suspect wind: a hollow grey mark, on the line and off it.
+        const bool suspect = Suspect(profile_, h);
+        p.setPen(QPen(suspect ? kSuspect : QColor(30, 90, 170), 1.5));
+        p.setBrush(suspect ? QBrush(Qt::NoBrush) : QBrush(QColor(170, 60, 30)));
         p.drawEllipse(direction.map(winds::WindFromDirection(w), km), 2.5, 2.5);
+        if (suspect)
+            p.drawRect(
+                QRectF(speed.map(winds::WindSpeed(w), km), QSizeF(5, 5)).translated(-2.5, -2.5));
     }
     p.setPen(QPen(QColor(30, 90, 170), 1.5));
     if (line.size() > 1) p.drawPolyline(line);
@@ -118,7 +130,10 @@ void WindHistoryWidget::paintEvent(QPaintEvent*) {
             const winds::Wind& w = profile.winds[h];
             if (!w.valid) continue;
             const double speed = winds::WindSpeed(w);
-            p.setPen(QPen(QColor::fromRgb(ColourOf(speed / kTopSpeed)), 2));
+            if (Suspect(profile, h))
+                p.setPen(QPen(kSuspect, 1.5, Qt::DashLine));
+            else
+                p.setPen(QPen(QColor::fromRgb(ColourOf(speed / kTopSpeed)), 2));
             Arrow(p, frame.map(x, profile.heights_m[h] / 1000), w.uvw[0], w.uvw[1], 16);
         }
     }

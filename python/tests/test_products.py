@@ -82,9 +82,12 @@ def test_radial_velocity_of_the_simulated_echo(geometry_files):
         assert np.all(np.abs(got - expected) < bin_velocity), got - expected
         assert m.attrs["nyquist_velocity_m_s"] == pytest.approx(WAVELENGTH / (4 * period))
         assert (m.blocks.values <= zarvdata.BLOCKS).all() and (m.blocks.values >= 1).all()
+        assert (m.quality_flag.values == 0).all()  # every echo trusted
         strict = zarvdata.moments_dataset(path, snr_threshold=60)
         assert np.isnan(strict.radial_velocity.values).all()
         assert np.isfinite(strict.snr.values).all()
+        assert (strict.quality_flag.values == 1).all()  # below the threshold, and said so
+        assert strict.quality_flag.attrs["flag_meanings"] == "good below_threshold not_determined"
 
 
 def test_the_netcdf_keeps_the_cf_rules_and_opens_in_xarray(geometry_files, tmp_path):

@@ -12,7 +12,7 @@ import warnings
 import numpy as np
 
 from . import __version__
-from .dataset import geometry_of, moments_dataset
+from .dataset import MOMENT_FLAG_ATTRS, geometry_of, moments_dataset
 from .archive import _head
 from .reader import read
 
@@ -76,6 +76,8 @@ def _create(nc, day, gates, geometry, header, hour_records):
         var.units = unit
         if name == "radial_velocity":
             var.standard_name = "radial_velocity_of_scatterers_away_from_instrument"
+    flag = nc.createVariable("quality_flag", "i1", ("profile_time", dim), zlib=True)
+    flag.setncatts(MOMENT_FLAG_ATTRS)
     nc.createVariable("profile_beam", "i1", ("profile_time",)).setncatts(
         {"long_name": "beam direction of the profile", "units": "1"})
     return dim
@@ -107,7 +109,8 @@ def _append_moments(nc, path, day, blocks):
         return m
     nc["profile_time"][start:start + n] = _seconds(m.time.values[keep], day)
     nc["profile_beam"][start:start + n] = m.beam.values[keep]
-    for name in ("snr", "mean_doppler", "spectral_width", "power", "noise", "radial_velocity"):
+    for name in ("snr", "mean_doppler", "spectral_width", "power", "noise", "radial_velocity",
+                 "quality_flag"):
         if name in m and name in nc.variables:
             nc[name][start:start + n] = m[name].values[keep]
     return m
@@ -136,6 +139,9 @@ def _add_winds(nc, paths, day, moments):
         var = nc.createVariable(name, "f4", ("wind_time", "height"), fill_value=np.nan)
         var.setncatts(dict(winds[name].attrs))
         var[:] = winds[name].values
+    var = nc.createVariable("wind_quality_flag", "i1", ("wind_time", "height"))
+    var.setncatts(dict(winds["wind_quality_flag"].attrs))
+    var[:] = winds["wind_quality_flag"].values
 
 
 def make_day(day, dwells, out_path, print_, institution="not given"):

@@ -122,6 +122,19 @@ def _profiles(path, points, blocks, tz, file_blocks):
         start += records.shape[0]
 
 
+# A moment's quality: trusted, below the SNR threshold, or no spectrum to tell.
+MOMENT_FLAG_ATTRS = {"long_name": "quality of the moments",
+                     "flag_values": np.array([0, 1, 4], dtype=np.int8),
+                     "flag_meanings": "good below_threshold not_determined"}
+
+
+def moment_flags(snr_db, mean_hz):
+    """0 where the moments are trusted, 1 where the SNR is below the threshold, 4
+    where there was no spectrum (the winds' flags use the same numbers)."""
+    snr_db, mean_hz = np.asarray(snr_db), np.asarray(mean_hz)
+    return np.where(np.isfinite(mean_hz), 0, np.where(np.isfinite(snr_db), 1, 4)).astype(np.int8)
+
+
 def moments_dataset(path, points=POINTS, blocks=BLOCKS, snr_threshold=None, dc_notch=None,
                     tz=None, geometry=None, file_blocks=None):
     """The moments of a data file's Doppler spectra on (time, range or gate): power
@@ -165,6 +178,7 @@ def moments_dataset(path, points=POINTS, blocks=BLOCKS, snr_threshold=None, dc_n
                                                      "units": "Hz"}),
         "blocks": ("time", np.array([s.blocks for _, _, s in rows], dtype=np.int32),
                    {"long_name": "spectra averaged", "units": "1"}),
+        "quality_flag": (both, moment_flags(stack("snr_db"), stack("mean_hz")), MOMENT_FLAG_ATTRS),
     }
     if geometry.known:
         variables["radial_velocity"] = (both, geometry.radial_velocity(stack("mean_hz")), {
