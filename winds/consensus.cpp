@@ -45,14 +45,16 @@ Consensus ConsensusOf(std::vector<double> values, int total, double window, doub
     out.count = static_cast<int>(best_count);
     if (static_cast<double>(best_count) <= min_fraction * total) return out;
     if (TiedElsewhere(values, best_first, best_count, window)) return out;
-    double sum = 0;
-    for (std::size_t i = best_first; i < best_first + best_count; ++i) sum += values[i];
-    out.mean = sum / static_cast<double>(best_count);
+    const std::size_t middle = best_first + best_count / 2;  // the kept set is sorted
+    out.value = best_count % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
     if (best_count > 1) {
+        double sum = 0;
+        for (std::size_t i = best_first; i < best_first + best_count; ++i) sum += values[i];
+        const double n = static_cast<double>(best_count);
+        const double mean = sum / n;
         double squares = 0;
         for (std::size_t i = best_first; i < best_first + best_count; ++i)
-            squares += (values[i] - out.mean) * (values[i] - out.mean);
-        const double n = static_cast<double>(best_count);
+            squares += (values[i] - mean) * (values[i] - mean);
         out.standard_error = std::sqrt(squares / (n - 1)) / std::sqrt(n);
     }
     return out;

@@ -6,9 +6,11 @@ namespace zarv::winds {
 
 // What consensus averaging keeps of a period's radial velocities at one gate.
 struct Consensus {
-    double mean = 0;  // NaN when too few agree
-    int count = 0;    // the largest set that fits inside the window
-    double standard_error = 0;
+    // The kept set's median: a value inside the window that an aircraft there by
+    // chance barely moves. NaN when too few agree.
+    double value = 0;
+    int count = 0;              // the largest set that fits inside the window
+    double standard_error = 0;  // the kept set's spread over the root of its count
 };
 
 // The largest set of the finite values that fits inside a window `window` wide,

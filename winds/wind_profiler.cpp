@@ -109,7 +109,7 @@ WindProfile WindProfiler::profileOf(qint64 period) const {
             const Consensus c = ConsensusOf(values, static_cast<int>(mine.size()),
                                             settings_.window_m_s, settings_.min_fraction);
             heights[b].push_back(ranges[g] * std::cos(settings_.zenith_deg[b] * M_PI / 180));
-            velocity[b].push_back(c.mean);
+            velocity[b].push_back(c.value);
             error[b].push_back(c.standard_error);
             count[b].push_back(c.count);
         }

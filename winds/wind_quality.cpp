@@ -28,6 +28,15 @@ double Median(std::vector<double> values) {
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// Whether value lies near the median of its neighbours, as their spread allows.
+bool Fits(double value, const std::vector<double>& neighbours) {
+    const double median = Median(neighbours);
+    std::vector<double> deviations;
+    for (const double n : neighbours) deviations.push_back(std::abs(n - median));
+    const double spread = 1.4826 * Median(deviations);
+    return std::abs(value - median) <= kContinuityLimit + kContinuitySpreads * spread;
+}
+
 void AddNeighbours(const WindProfile& p, std::size_t h, bool self_too, std::vector<double>& u,
                    std::vector<double>& v) {
     const auto at = static_cast<long>(h);
@@ -50,8 +59,7 @@ void FlagDiscontinuities(WindProfile& profile, const WindProfile* before) {
         AddNeighbours(profile, h, false, u, v);
         if (use_before) AddNeighbours(*before, h, true, u, v);
         if (static_cast<int>(u.size()) < kFewestNeighbours) continue;
-        if (std::abs(w.uvw[0] - Median(u)) > kContinuityLimit ||
-            std::abs(w.uvw[1] - Median(v)) > kContinuityLimit)
+        if (!Fits(w.uvw[0], u) || !Fits(w.uvw[1], v))
             profile.flags[h] = static_cast<int>(WindFlag::ContaminationSuspected);
     }
 }

@@ -23,12 +23,14 @@ WindFlag BeamFlag(bool reaches, int dwells, int trusted_votes, bool has_velocity
 // NotDetermined, BelowThreshold and ConsensusFailed, in that order.
 WindFlag WindlessFlag(const std::vector<WindFlag>& beams);
 
-// Continuity, in the manner of Weber and Wuertz: a wind whose u or v lies more
-// than kContinuityLimit from the median of its valid neighbours (two heights up
-// and down in its period, and the same heights in the period before, when that
-// one is the period just before) is flagged ContaminationSuspected; at least
-// kFewestNeighbours are needed to judge.
-inline constexpr double kContinuityLimit = 5.0;  // m/s
+// Continuity, in the manner of Weber and Wuertz: a wind whose u or v lies
+// further from the median of its valid neighbours (two heights up and down in
+// its period, and the same heights in the period before, when that one is the
+// period just before) than kContinuityLimit plus kContinuitySpreads times their
+// own spread (1.4826 times their median absolute deviation) is flagged
+// ContaminationSuspected; at least kFewestNeighbours are needed to judge.
+inline constexpr double kContinuityLimit = 2.0;  // m/s
+inline constexpr double kContinuitySpreads = 3.0;
 inline constexpr int kContinuityHeights = 2;
 inline constexpr int kFewestNeighbours = 3;
 void FlagDiscontinuities(WindProfile& profile, const WindProfile* before);

@@ -43,7 +43,8 @@ from .timing import record_times
 # A wind's quality, as the live station flags it.
 GOOD, BELOW_THRESHOLD, CONSENSUS_FAILED, CONTAMINATION_SUSPECTED, NOT_DETERMINED = range(5)
 FLAG_MEANINGS = "good below_threshold consensus_failed contamination_suspected not_determined"
-CONTINUITY_LIMIT = 5.0  # m/s
+CONTINUITY_LIMIT = 2.0  # m/s, beyond the neighbours' own spread
+CONTINUITY_SPREADS = 3.0
 CONTINUITY_HEIGHTS = 2
 FEWEST_NEIGHBOURS = 3
 
@@ -53,11 +54,14 @@ MIN_FRACTION = 0.5  # consensus_min_fraction
 
 
 def consensus(values, window=WINDOW_M_S, min_fraction=MIN_FRACTION, total=None):
-    """(mean, count, standard error) of the largest subset of the finite values
+    """(value, count, standard error) of the largest subset of the finite values
     that fits within `window`, when it holds more than min_fraction of `total`
     votes (all the values, NaN included, unless given); (NaN, count, NaN) when it
-    does not. Of equally large subsets that share values the one with the least
-    spread wins; two with nothing in common are a tie, and a tie keeps neither."""
+    does not. The value is the subset's median, which an aircraft inside the
+    window by chance barely moves; the error the subset's spread over the root
+    of its count. Of equally large subsets that share values the one with the
+    least spread wins; two with nothing in common are a tie, and a tie keeps
+    neither."""
     values = np.asarray(values, dtype=float)
     total = values.size if total is None else total
     finite = np.sort(values[np.isfinite(values)])
@@ -74,7 +78,7 @@ def consensus(values, window=WINDOW_M_S, min_fraction=MIN_FRACTION, total=None):
     if best <= min_fraction * total or apart.any():
         return np.nan, int(best), np.nan
     error = kept.std(ddof=1) / np.sqrt(best) if best > 1 else np.nan
-    return float(kept.mean()), int(best), float(error)
+    return float(np.median(kept)), int(best), float(error)
 
 
 def beam_matrix(zenith, azimuth):
@@ -222,12 +226,13 @@ def _windless_flag(beams):
 
 
 def flag_discontinuities(wind, flags, before=None):
-    """Continuity in the manner of Weber and Wuertz: a wind whose u or v lies more
-    than CONTINUITY_LIMIT m/s from the median of its valid neighbours (two
-    heights up and down in its period, and the same heights in `before`, the
-    period just before, when given) is flagged contamination suspected; at least
-    FEWEST_NEIGHBOURS are needed to judge. wind: (heights, 3); flags changed in
-    place."""
+    """Continuity in the manner of Weber and Wuertz: a wind whose u or v lies
+    further from the median of its valid neighbours (two heights up and down in
+    its period, and the same heights in `before`, the period just before, when
+    given) than CONTINUITY_LIMIT m/s plus CONTINUITY_SPREADS times their own
+    spread (1.4826 times their median absolute deviation) is flagged
+    contamination suspected; at least FEWEST_NEIGHBOURS are needed to judge.
+    wind: (heights, 3); flags changed in place."""
     valid = np.isfinite(wind).all(axis=1)
     valid_before = None if before is None else np.isfinite(before).all(axis=1)
     for h in np.nonzero(valid)[0]:
@@ -239,8 +244,10 @@ def flag_discontinuities(wind, flags, before=None):
                            if valid_before[k]]
         if len(neighbours) < FEWEST_NEIGHBOURS:
             continue
-        median = np.median(np.array(neighbours), axis=0)
-        if (np.abs(wind[h, :2] - median) > CONTINUITY_LIMIT).any():
+        neighbours = np.array(neighbours)
+        median = np.median(neighbours, axis=0)
+        spread = 1.4826 * np.median(np.abs(neighbours - median), axis=0)
+        if (np.abs(wind[h, :2] - median) > CONTINUITY_LIMIT + CONTINUITY_SPREADS * spread).any():
             flags[h] = CONTAMINATION_SUSPECTED
 
 
