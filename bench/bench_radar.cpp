@@ -84,19 +84,22 @@ zarv::station::TRunConfig WindConfig() {
     return settings;
 }
 
-// A dwell ends every 5 s: one profile of every gate from the ended beam (its
-// 64 x 4 newest records). Feeding the records is the processing thread's, and
-// not timed here.
+// A dwell ends every 5 s: one profile of every gate from the ended beam, from
+// all its stretches of 64 records (the argument: records a dwell; 500 is 5 s
+// of 10 ms records, 16384 the most a dwell gives the winds). Feeding the
+// records is the processing thread's, and not timed here.
 void BM_WindDwell(benchmark::State& state) {
     RadarFeed feed(16384, 1.0);
     const zarv::station::TRunConfig settings = WindConfig();
     zarv::winds::WindFeed winds(feed, settings);
+    const auto records = static_cast<int>(state.range(0));
     int beam = 1;
     for (auto _ : state) {
         state.PauseTiming();
         beam = beam % 3 + 1;
         feed.dwellBegins(beam);
-        for (int n = 0; n < 256; ++n) feed.addRecord(Record(n).data(), 2 * kGates, kRecordPeriodUs);
+        for (int n = 0; n < records; ++n)
+            feed.addRecord(Record(n).data(), 2 * kGates, kRecordPeriodUs);
         state.ResumeTiming();
         winds.poll();
     }
@@ -123,7 +126,7 @@ void BM_WindPeriod(benchmark::State& state) {
 }
 }  // namespace
 
-BENCHMARK(BM_WindDwell)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WindDwell)->Arg(500)->Arg(16384)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_WindPeriod)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FeedRecord);
 BENCHMARK(BM_ViewRefresh)

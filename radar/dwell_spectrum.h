@@ -9,7 +9,7 @@ namespace zarv::radar {
 // consecutive stretches of `points`, counted from its first record (the last
 // stretches when there are more than kMostStretches), one spectrum each.
 struct StretchPlan {
-    static constexpr std::size_t kMostStretches = 256;
+    static constexpr std::size_t kMostStretches = 16;
     std::size_t first = 0;  // the first record used, counted from the dwell's first
     std::size_t stretches = 0;
 };

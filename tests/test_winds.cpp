@@ -250,12 +250,15 @@ TEST(DwellSpectrumTest, StretchesCountFromTheDwellsFirstRecordAndFitWhatIsHeld) 
     zarv::radar::StretchPlan p = zarv::radar::PlanStretches(300, 300, 64);
     EXPECT_EQ(p.stretches, 4u);
     EXPECT_EQ(p.first, 0u);
-    // A long dwell of which the newest 16384 records are held: the last whole
-    // stretches that fit, still on the dwell's own grid.
+    // A long dwell: its last 16 whole stretches, still on the dwell's own grid.
     p = zarv::radar::PlanStretches(20000, 16384, 64);
-    EXPECT_EQ(p.stretches, 255u);
-    EXPECT_EQ(p.first, 3648u);
-    EXPECT_EQ(p.first % 64, 0u);
+    EXPECT_EQ(p.stretches, 16u);
+    EXPECT_EQ(p.first, 18944u);
+    // Of which fewer are held: the last whole ones that fit.
+    p = zarv::radar::PlanStretches(20000, 500, 64);
+    EXPECT_EQ(p.stretches, 7u);
+    EXPECT_EQ(p.first, 19520u);
+    EXPECT_EQ(20000 - p.first, 7u * 64 + 32);
     p = zarv::radar::PlanStretches(100000, 100000, 64);
     EXPECT_EQ(p.stretches, zarv::radar::StretchPlan::kMostStretches);
     EXPECT_EQ(zarv::radar::PlanStretches(63, 63, 64).stretches, 0u);
@@ -294,15 +297,15 @@ TEST(WindFeedTest, APlacedDwellIsStampedAtTheMiddleOfItsSpectra) {
     settings.geometry.azimuth = {0.0, 90.0, 0.0};
     settings.geometry.consensus_period = 60;
     zarv::radar::RadarFeed feed(4096, 1.0);
-    const QDateTime first(QDate(2026, 12, 8), QTime(12, 0, 50), QTimeZone::utc());
+    const QDateTime first(QDate(2026, 12, 8), QTime(12, 0, 55), QTimeZone::utc());
     WindFeed winds(feed, settings, [] { return QDateTime(QDate(2030, 1, 1), QTime(0, 0)); });
     winds.poll();
     feed.dwellBegins(1);
     std::array<int, 2> values{3, -2};
-    // 20 s of records of 10 ms: 31 stretches of 64, whose middle, 9.92 s after
-    // the first record (12:00:59.92), lies in the period 12:00 to 12:01; stamped
+    // 7.84 s of records of 10 ms: 12 stretches of 64, whose middle, 3.84 s after
+    // the first record (12:00:58.84), lies in the period 12:00 to 12:01; stamped
     // at the dwell's end it would lie in the next.
-    for (int r = 0; r < 31 * 64 + 16; ++r) feed.addRecord(values.data(), 2, 10000);
+    for (int r = 0; r < 12 * 64 + 16; ++r) feed.addRecord(values.data(), 2, 10000);
     feed.dwellPlaced(first);
     winds.finish();
     ASSERT_EQ(winds.profiler()->profiles().size(), 1u);

@@ -117,7 +117,8 @@ def test_a_bird_in_two_of_eight_spectra_is_left_out_of_the_dwells_average():
 
 def test_a_dwells_stretches_count_from_its_first_record_and_fit_what_is_held():
     assert spectral.plan_stretches(300, 300, 64) == (0, 4)
-    assert spectral.plan_stretches(20000, 16384, 64) == (3648, 255)
+    assert spectral.plan_stretches(20000, 16384, 64) == (18944, 16)
+    assert spectral.plan_stretches(20000, 500, 64) == (19520, 7)
     assert spectral.plan_stretches(100000, 100000, 64)[1] == spectral.MOST_STRETCHES
     assert spectral.plan_stretches(63, 63, 64)[1] == 0
     # The spectrum of a dwell: its middle, and one spectrum per stretch.

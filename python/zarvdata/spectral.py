@@ -67,7 +67,7 @@ def spectra(records, period, points=POINTS, blocks=BLOCKS):
     return Spectra(freqs, np.fft.fftshift(power, axes=0).T, used, period)
 
 
-MOST_STRETCHES = 256  # spectra of one dwell at most: the last ones
+MOST_STRETCHES = 16  # spectra of one dwell at most: the last ones
 HISTORY = 16384  # records of a dwell the live station holds for its winds
 CLUTTER_RATIO = 24.0  # a bin this far above its median over the dwell: a passing target
 FEWEST_TO_JUDGE = 3  # fewer spectra have no median to judge by
