@@ -10,7 +10,7 @@ import pytest
 
 from cf_rules import cf_problems
 from conftest import built, station_config
-from zarvdata import winds
+from zarvdata import spectral, winds
 
 WIND = (5.0, -3.0, 0.2)
 PERIOD = 60  # s: at least two whole consensus periods in a run of 190 s
@@ -82,10 +82,10 @@ def test_the_consensus_keeps_the_largest_set_within_the_window():
     assert np.isnan(winds.consensus([], 1.0, 0.5)[0])
 
 
-def record(tmp_path_factory, name, noise, extra="", env_extra=None):
+def record(tmp_path_factory, name, noise, extra="", env_extra=None, dwell=2):
     directory = tmp_path_factory.mktemp(name)
     # Short dwells: ten of each beam in a period, so that one aircraft is outvoted.
-    config = station_config().replace("dwell_time = 1.5", "dwell_time = 2")
+    config = station_config().replace("dwell_time = 1.5", f"dwell_time = {dwell}")
     config = config.replace("gates = 30", "gates = 12")
     (directory / "config.txt").write_text(config + f"consensus_period = {PERIOD}\n" + extra)
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen", ZARV_SIM_CLOCK="virtual",
@@ -105,12 +105,15 @@ TILTED = ("radar_frequency = 1290e6\nbeam1_zenith = 8\nbeam1_azimuth = 300\n"
 
 @pytest.fixture(scope="module")
 def atmospheres(tmp_path_factory):
-    """Three stations recording at once: strong echoes with tilted beams, echoes at
-    about 0 dB, strong echoes with aircraft and birds."""
+    """Four stations recording at once: strong echoes with tilted beams, echoes at
+    about 0 dB, strong echoes with aircraft, and with birds."""
     runs = {"strong": record(tmp_path_factory, "strong", 100, TILTED),
             "weak": record(tmp_path_factory, "weak", 700, GEOMETRY),
             "outliers": record(tmp_path_factory, "outliers", 100, GEOMETRY,
-                               {"ZARV_SIM_OUTLIERS": "0.2"})}
+                               {"ZARV_SIM_OUTLIERS": "0.2"}),
+            # Dwells of 6 s, nine spectra each: a bird of 1.3 s fills a few of them.
+            "birds": record(tmp_path_factory, "birds", 100, GEOMETRY,
+                            {"ZARV_SIM_BIRDS": "0.5"}, dwell=6)}
     for name, (_, process) in runs.items():
         out, _ = process.communicate(timeout=180)
         assert process.returncode == 0, name + out
@@ -158,6 +161,23 @@ def test_the_consensus_rejects_outliers_that_a_plain_mean_keeps(atmospheres, mon
     monkeypatch.setattr(winds, "consensus", plain_mean)
     plain = winds.wind_profiles(atmospheres["outliers"])
     assert max(np.nanmedian(e) for e in errors(plain)) > 1.0
+
+
+def test_birds_in_half_the_gates_are_left_out_of_the_spectra(atmospheres, monkeypatch):
+    ds = winds.wind_profiles(atmospheres["birds"])
+    good = ds.wind_quality_flag.values[1:-1] == 0
+    assert good.mean() > 0.5
+    for error in errors(ds):
+        assert np.nanmax(np.where(good, error, np.nan)) < 0.5
+    # Some spectra were left out, most were kept.
+    kept = ds.spectra_kept_fraction.values
+    assert 0.6 < np.nanmean(kept) < 0.99
+    # Without the rejection the birds decide many dwells' velocities.
+    monkeypatch.setattr(spectral, "CLUTTER_RATIO", np.inf)
+    unfiltered = winds.wind_profiles(atmospheres["birds"])
+    good = unfiltered.wind_quality_flag.values[1:-1] == 0
+    worst = max(np.nanmax(np.where(good, e, np.nan)) for e in errors(unfiltered))
+    assert worst > 1.0 or good.mean() < 0.3
 
 
 def test_a_missing_beam_gives_no_wind_rather_than_a_wrong_one(atmospheres, tmp_path):
@@ -237,7 +257,7 @@ def live_winds(data_dir):
     return result
 
 
-@pytest.mark.parametrize("name", ["strong", "weak", "outliers"])
+@pytest.mark.parametrize("name", ["strong", "weak", "outliers", "birds"])
 def test_the_live_window_and_the_product_agree_on_one_recording(atmospheres, name):
     live = live_winds(atmospheres[name])
     ds = winds.wind_profiles(atmospheres[name])
