@@ -315,7 +315,18 @@ TEST(WindFeedTest, APlacedDwellIsStampedAtTheMiddleOfItsSpectra) {
 
 // The live window on a run of the simulated atmosphere: each ended dwell gives a
 // profile of radial velocities, stamped at the middle of its spectra.
-class LiveWindsTest : public StationFixture {};
+class LiveWindsTest : public StationFixture {
+  protected:
+    // Records the first dwell (beam 1) of the atmosphere into feed.
+    void RecordOneDwell(const zarv::sim::SimAtmosphere& atmosphere, zarv::radar::RadarFeed& feed) {
+        sim->setAtmosphere(atmosphere, [] { return zarv::sim::SimGeometry{}; });
+        zarv::acquisition::AcquisitionRun run(station->log, station->session, station->config);
+        run.setRecordSink(&feed);
+        const auto stop = [&] { run.stop(); };
+        ActWhen one([&] { return sim->triggerStarts() >= 2; }, stop, stop, 30000);
+        run.start();
+    }
+};
 
 TEST_F(LiveWindsTest, TheWindowShowsTheSimulatedWind) {
     writeConfig(DefaultConfigText(path("data")).replace("dwell_time=0.6", "dwell_time=1.3") +
@@ -390,14 +401,9 @@ TEST_F(LiveWindsTest, SimulatedBirdsFillSomeSpectraOfADwellAndTheAverageLeavesTh
     zarv::sim::SimAtmosphere atmosphere;
     atmosphere.wind = {{0, kU, kV, kW}};
     atmosphere.bird_rate = 1;
-    sim->setAtmosphere(atmosphere, [] { return zarv::sim::SimGeometry{}; });
     sim->setNoise(30);
     zarv::radar::RadarFeed feed(4096, 1.0);
-    zarv::acquisition::AcquisitionRun run(station->log, station->session, station->config);
-    run.setRecordSink(&feed);
-    const auto stop = [&] { run.stop(); };
-    ActWhen one([&] { return sim->triggerStarts() >= 2; }, stop, stop, 30000);
-    run.start();
+    RecordOneDwell(atmosphere, feed);
     zarv::radar::RecordWindow window;
     const std::uint64_t records = feed.dwellRecordsOf(1);
     const auto plan = zarv::radar::PlanStretches(records, feed.recordsOf(1), 64);
@@ -461,13 +467,8 @@ TEST_F(LiveWindsTest, GroundClutterAndAnInterferenceLineAreInEveryGate) {
     atmosphere.clutter = 1500;
     atmosphere.interference_hz = -31.25;  // a bin of 64 at 10 ms records: bin 12
     atmosphere.interference = 1500;
-    sim->setAtmosphere(atmosphere, [] { return zarv::sim::SimGeometry{}; });
     zarv::radar::RadarFeed feed(4096, 1.0);
-    zarv::acquisition::AcquisitionRun run(station->log, station->session, station->config);
-    run.setRecordSink(&feed);
-    const auto stop = [&] { run.stop(); };
-    ActWhen one([&] { return sim->triggerStarts() >= 2; }, stop, stop, 30000);
-    run.start();
+    RecordOneDwell(atmosphere, feed);
     zarv::radar::RecordWindow window;
     feed.latest(1, 64, window);
     ASSERT_EQ(window.records, 64u);

@@ -4,12 +4,13 @@ spectra and moments, physical axes."""
 from .dataset import geometry_of, moments_dataset, open_dataset
 from .geometry import SPEED_OF_LIGHT, Geometry
 from .reader import read, record_period, series
-from .spectral import (BLOCKS, POINTS, SNR_THRESHOLD_DB, Spectra, bin_frequencies, moments,
-                       power_db, spectra)
+from .spectral import (BLOCKS, POINTS, SNR_THRESHOLD_DB, Spectra, bin_frequencies,
+                       default_snr_threshold, moments, power_db, spectra)
 from .timing import gaps, journal, record_times
 
 __all__ = ["read", "record_period", "series", "spectra", "moments", "power_db",
-           "bin_frequencies", "POINTS", "BLOCKS", "SNR_THRESHOLD_DB", "Spectra",
+           "bin_frequencies", "POINTS", "BLOCKS", "SNR_THRESHOLD_DB", "default_snr_threshold",
+           "Spectra",
            "record_times", "journal", "gaps", "open_dataset", "moments_dataset", "geometry_of",
            "Geometry", "SPEED_OF_LIGHT", "open_archive"]
 __version__ = "1.1.0"
