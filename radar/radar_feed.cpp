@@ -28,6 +28,7 @@ void RadarFeed::dwellBegins(int beam) {
     ring.filled = 0;  // a new dwell: its phase does not follow the last one's
     ring.dwell_records = 0;
     ring.dwell_start = QDateTime();
+    ring.dwell_serial = ++dwells_begun_;
 }
 
 void RadarFeed::dwellPlaced(const QDateTime& first_record_utc) {
@@ -164,6 +165,11 @@ std::uint64_t RadarFeed::dwellRecordsOf(int beam) const {
 QDateTime RadarFeed::dwellStartOf(int beam) const {
     std::lock_guard<std::mutex> lock(mutex_);
     return beam >= 1 && beam <= kBeams ? rings_[beam - 1].dwell_start : QDateTime();
+}
+
+std::uint64_t RadarFeed::dwellSerialOf(int beam) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return beam >= 1 && beam <= kBeams ? rings_[beam - 1].dwell_serial : 0;
 }
 
 }  // namespace zarv::radar

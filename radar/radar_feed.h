@@ -61,6 +61,8 @@ class RadarFeed : public acquisition::RecordSink {
     // has placed it (invalid before).
     std::uint64_t dwellRecordsOf(int beam) const;
     QDateTime dwellStartOf(int beam) const;
+    // Which dwell that is: 1 for the first begun, counting every beam; 0 for none.
+    std::uint64_t dwellSerialOf(int beam) const;
     // Records fed since the feed was made, every beam: it changes while a run records.
     std::uint64_t recordsFed() const;
 
@@ -71,6 +73,7 @@ class RadarFeed : public acquisition::RecordSink {
         std::size_t filled = 0;
         std::uint64_t dwell_records = 0;
         QDateTime dwell_start;
+        std::uint64_t dwell_serial = 0;
     };
     void resetShape(int words);
     void closeColumn();
@@ -88,6 +91,7 @@ class RadarFeed : public acquisition::RecordSink {
     std::vector<double> column_sums_;
     int column_records_ = 0;
     std::uint64_t fed_ = 0;
+    std::uint64_t dwells_begun_ = 0;
     std::deque<PowerColumn> columns_;  // taken by the window
 };
 

@@ -290,6 +290,35 @@ TEST(WindFeedTest, TheRunsEndCountsTheRecordsNoLookHasSeen) {
     EXPECT_EQ(p.middle, QDateTime(QDate(2026, 12, 8), QTime(12, 15), QTimeZone::utc()));
 }
 
+TEST(WindFeedTest, DwellsEndedUnseenCountOnceEachInTheOrderRecorded) {
+    TRunConfig settings;
+    settings.geometry.radar_frequency = 449e6;
+    settings.geometry.zenith = {0.0, 15.0, 15.0};
+    settings.geometry.azimuth = {0.0, 90.0, 0.0};
+    settings.start_time = 3000;
+    settings.resolution = 150;
+    zarv::radar::RadarFeed feed(4096, 1.0);
+    const QDateTime at(QDate(2026, 12, 8), QTime(12, 0), QTimeZone::utc());
+    WindFeed winds(feed, settings, [&] { return at; });
+    winds.poll();
+    std::array<int, 4> values{5, 1, -3, 2};
+    // Beams 1 and 2 end while nobody looks; beam 3 is stopped after 10 records.
+    for (const auto& [beam, records] : {std::pair{1, 256}, {2, 256}, {3, 10}}) {
+        feed.dwellBegins(beam);
+        for (int r = 0; r < records; ++r) feed.addRecord(values.data(), 4, 10000);
+    }
+    winds.finish();
+    winds.finish();  // a second end, as when Start is refused: nothing counted twice
+    ASSERT_EQ(winds.profiler()->profiles().size(), 1u);
+    const WindProfile& p = winds.profiler()->profiles().front();
+    ASSERT_FALSE(p.counts[0].empty());
+    // One vote each from beams 1 and 2, none from the cut dwell of beam 3.
+    EXPECT_EQ(p.counts[0][0], 1);
+    EXPECT_EQ(p.counts[1][0], 1);
+    EXPECT_EQ(p.counts[2][0], 0);
+    EXPECT_EQ(p.flags[0], static_cast<int>(WindFlag::NotDetermined));
+}
+
 TEST(WindFeedTest, APlacedDwellIsStampedAtTheMiddleOfItsSpectra) {
     TRunConfig settings;
     settings.geometry.radar_frequency = 449e6;

@@ -1,5 +1,6 @@
 #include "wind_feed.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -31,23 +32,32 @@ void WindFeed::followSettings() {
 
 bool WindFeed::poll() {
     followSettings();
-    const int beam = feed_.beam();
-    const std::uint64_t fed = feed_.recordsFed();
     const std::size_t closed = profiler_ ? profiler_->profiles().size() : 0;
-    if (beam != beam_) {
-        if (beam_ != 0 && fed_ > fed_at_beam_start_) takeDwell(beam_);
-        beam_ = beam;
-        fed_at_beam_start_ = fed_;
-    }
-    fed_ = fed;
+    takeEndedDwells(feed_.beam());
     return profiler_ && profiler_->profiles().size() > closed;
 }
 
 void WindFeed::finish() {
-    poll();  // what came since the last look counts too
-    if (beam_ != 0 && fed_ > fed_at_beam_start_) takeDwell(beam_);
-    fed_at_beam_start_ = fed_;
+    followSettings();
+    takeEndedDwells(0);  // the run has ended: the current beam's dwell too
     if (profiler_) profiler_->closePeriod();
+}
+
+// Every dwell not taken yet but the one still recording (on `recording`), in the
+// order they were recorded: a late look misses none whose records are still held.
+void WindFeed::takeEndedDwells(int recording) {
+    std::vector<std::pair<std::uint64_t, int>> ended;
+    for (int beam = 1; beam <= radar::RadarFeed::kBeams; ++beam) {
+        const std::uint64_t serial = feed_.dwellSerialOf(beam);
+        if (beam != recording && serial != 0 &&
+            serial != taken_[static_cast<std::size_t>(beam - 1)])
+            ended.emplace_back(serial, beam);
+    }
+    std::sort(ended.begin(), ended.end());
+    for (const auto& [serial, beam] : ended) {
+        taken_[static_cast<std::size_t>(beam - 1)] = serial;
+        takeDwell(beam);
+    }
 }
 
 void WindFeed::takeDwell(int beam) {

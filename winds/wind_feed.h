@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -17,9 +18,9 @@ struct TRunConfig;
 namespace zarv::winds {
 
 // The live winds: once a second the GUI thread asks whether a dwell has ended
-// (the feed's beam has changed); the ended dwell's newest records give one
-// radial-velocity profile, as the radar view computes it, for the profiler.
-// Nothing here runs on the processing thread.
+// (a beam other than the recording one holds a dwell not taken yet); each ended
+// dwell gives one radial-velocity profile for the profiler, as zarv-winds makes
+// it. Nothing here runs on the processing thread.
 class WindFeed {
   public:
     static constexpr int kPoints = 64;
@@ -37,6 +38,7 @@ class WindFeed {
     const WindProfiler* profiler() const { return profiler_.get(); }
 
   private:
+    void takeEndedDwells(int recording);
     void takeDwell(int beam);
     QDateTime stampOf(int beam, const radar::StretchPlan& plan, double period_s) const;
     void followSettings();
@@ -49,9 +51,7 @@ class WindFeed {
     radar::RecordWindow window_;
     std::unique_ptr<WindProfiler> profiler_;
     QString why_none_;
-    int beam_ = 0;  // the beam recording at the last poll
-    std::uint64_t fed_ = 0;
-    std::uint64_t fed_at_beam_start_ = 0;
+    std::array<std::uint64_t, 3> taken_{};  // per beam, the serial of its dwell taken last
 };
 
 }  // namespace zarv::winds

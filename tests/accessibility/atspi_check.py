@@ -145,9 +145,13 @@ def check_winds(winds):
     """The run has ended and closed its consensus period: the profile plot reads
     the latest profile, height by height."""
     profile = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d UTC: \d+\.\d\d km .+")
-    wait_for("the latest wind profile read",
-             lambda: [n for n in walk(winds) if n.get_name() == "Latest wind profile"
-                      and profile.fullmatch(n.get_description() or "")])
+    try:
+        wait_for("the latest wind profile read",
+                 lambda: [n for n in walk(winds) if n.get_name() == "Latest wind profile"
+                          and profile.fullmatch(n.get_description() or "")])
+    except Failure:
+        seen = [(n.get_name(), n.get_description()) for n in walk(winds)]
+        raise Failure(f"the latest wind profile read: not seen; the Winds window holds {seen}")
     wait_for("the Winds status read with its value",
              lambda: find(winds, "label", r"Winds Latest profile: .+"))
 
