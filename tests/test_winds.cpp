@@ -174,6 +174,11 @@ TEST(WindQualityTest, AWindUnlikeItsNeighboursIsSuspectAndAMissingOneSaysWhy) {
     WindProfile judged = p;
     FlagDiscontinuities(judged, nullptr);
     EXPECT_EQ(judged.flags, (std::vector<int>{0, 0, 0, 3, 0, 0, 0}));
+    // 4 m/s off is more than 2, but within what the neighbours' spread allows.
+    WindProfile sheared = p;
+    sheared.winds[3].uvw[0] = 10.5;
+    FlagDiscontinuities(sheared, nullptr);
+    EXPECT_EQ(sheared.flags, (std::vector<int>{0, 0, 0, 0, 0, 0, 0}));
     // Alone at the top, a wind is judged by the period before.
     const WindProfile before = p;
     p.winds[4].valid = p.winds[5].valid = false;

@@ -289,6 +289,11 @@ def test_a_wind_unlike_its_neighbours_is_flagged_as_the_station_flags_it():
     flags = np.zeros(7, dtype=np.int8)
     winds.flag_discontinuities(wind, flags)
     assert flags.tolist() == [0, 0, 0, 3, 0, 0, 0]
+    # 4 m/s off is more than 2, but within what the neighbours' spread allows.
+    sheared, flags = wind.copy(), np.zeros(7, dtype=np.int8)
+    sheared[3, 0] = 10.5
+    winds.flag_discontinuities(sheared, flags)
+    assert flags.tolist() == [0] * 7
     # Alone at the top, a wind is judged by the period before.
     before = wind.copy()
     wind[4:6] = np.nan
