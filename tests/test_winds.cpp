@@ -269,13 +269,19 @@ TEST(DwellSpectrumTest, StretchesCountFromTheDwellsFirstRecordAndFitWhatIsHeld) 
     EXPECT_EQ(zarv::radar::PlanStretches(63, 63, 64).stretches, 0u);
 }
 
-TEST(WindFeedTest, TheRunsEndCountsTheRecordsNoLookHasSeen) {
+// The demo's three beams and gates, for the wind feed's tests.
+TRunConfig DemoBeams() {
     TRunConfig settings;
     settings.geometry.radar_frequency = 449e6;
     settings.geometry.zenith = {0.0, 15.0, 15.0};
     settings.geometry.azimuth = {0.0, 90.0, 0.0};
     settings.start_time = 3000;
     settings.resolution = 150;
+    return settings;
+}
+
+TEST(WindFeedTest, TheRunsEndCountsTheRecordsNoLookHasSeen) {
+    const TRunConfig settings = DemoBeams();
     zarv::radar::RadarFeed feed(4096, 1.0);
     const QDateTime at(QDate(2026, 12, 8), QTime(12, 0), QTimeZone::utc());
     WindFeed winds(feed, settings, [&] { return at; });
@@ -296,12 +302,7 @@ TEST(WindFeedTest, TheRunsEndCountsTheRecordsNoLookHasSeen) {
 }
 
 TEST(WindFeedTest, DwellsEndedUnseenCountOnceEachInTheOrderRecorded) {
-    TRunConfig settings;
-    settings.geometry.radar_frequency = 449e6;
-    settings.geometry.zenith = {0.0, 15.0, 15.0};
-    settings.geometry.azimuth = {0.0, 90.0, 0.0};
-    settings.start_time = 3000;
-    settings.resolution = 150;
+    const TRunConfig settings = DemoBeams();
     zarv::radar::RadarFeed feed(4096, 1.0);
     const QDateTime at(QDate(2026, 12, 8), QTime(12, 0), QTimeZone::utc());
     WindFeed winds(feed, settings, [&] { return at; });
