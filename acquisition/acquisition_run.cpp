@@ -503,10 +503,19 @@ void AcquisitionRun::reportTiming(const DwellTiming& timing) {
         const std::int64_t frames = timing.missing() * std::max(1, config_.run_config.integrations);
         op_.setLossText(QStringLiteral("Lost %1 frames").arg(frames));
     }
-    journal_pending_ = DwellEntry{file_.path(), beam_,  trigger_wall_,
-                                  trigger_ns_,  timing, config_.run_config.geometry};
+    journal_pending_ = DwellEntry{file_.path(),
+                                  beam_,
+                                  trigger_wall_,
+                                  trigger_ns_,
+                                  timing,
+                                  config_.run_config.geometry,
+                                  config_.run_config.identity};
     if (record_sink_)
         record_sink_->dwellPlaced(WallTimeOf(*journal_pending_, timing.trigger_ns).toUTC());
+}
+
+const station::TRunConfig& AcquisitionRun::settings() const {
+    return config_.run_config;
 }
 
 void AcquisitionRun::waitForDwellClosed() {

@@ -17,6 +17,7 @@
 #include "stream_processor.h"
 
 namespace zarv::station {
+struct TRunConfig;
 class ControllerSession;
 class OperatorLog;
 class Operator;
@@ -77,6 +78,8 @@ class AcquisitionRun : public QObject {
     // this, or three pulse periods.
     void setSilenceLimitMs(int ms) { silence_limit_ms_ = ms; }
 
+    // The settings config.txt gave at the last Start.
+    const station::TRunConfig& settings() const;
     // What the status line shows; the totals are those of the last run.
     const RunTotals& totals() const { return totals_; }
 

@@ -66,6 +66,13 @@ QJsonObject geometryObject(station::RadarGeometry geometry) {
     return out;
 }
 
+QJsonObject identityObject(const station::StationIdentity& identity) {
+    QJsonObject out;
+    if (!identity.name.isEmpty()) out.insert(QStringLiteral("name"), identity.name);
+    if (!identity.wigos_id.isEmpty()) out.insert(QStringLiteral("wigos_id"), identity.wigos_id);
+    return out;
+}
+
 }  // namespace
 
 QDateTime WallTimeOf(const DwellEntry& entry, std::int64_t link_ns) {
@@ -109,6 +116,8 @@ QByteArray DwellJournalLine(const DwellEntry& entry) {
     };
     if (const QJsonObject radar = geometryObject(entry.geometry); !radar.isEmpty())
         line.insert(QStringLiteral("radar"), radar);
+    if (!entry.identity.empty())
+        line.insert(QStringLiteral("station"), identityObject(entry.identity));
     return QJsonDocument(line).toJson(QJsonDocument::Compact);
 }
 

@@ -7,6 +7,7 @@
 
 #include "dwell_timeline.h"
 #include "station/radar_geometry.h"
+#include "station/station_identity.h"
 
 namespace zarv::acquisition {
 
@@ -25,7 +26,8 @@ struct DwellEntry {
     QDateTime wall;               // the station's clock at wall_at_ns
     std::int64_t wall_at_ns = 0;  // on the link's clock, as the timing
     DwellTiming timing;
-    station::RadarGeometry geometry;  // its keys that config.txt set, under "radar"
+    station::RadarGeometry geometry;    // its keys that config.txt set, under "radar"
+    station::StationIdentity identity;  // under "station", when config.txt names it
 };
 
 // The wall-clock time of an instant of the dwell on the link's clock.

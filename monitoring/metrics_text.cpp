@@ -1,6 +1,7 @@
 #include "metrics_text.h"
 
 #include <QString>
+#include <QSysInfo>
 
 namespace zarv::monitoring {
 
@@ -45,6 +46,12 @@ QByteArray MetricsText(const StationState& s) {
     Exposition e;
     e.family("zarv_build_info", "gauge", "The station's version; always 1.");
     e.sample(1, QStringLiteral("version=") + LabelValue(s.version));
+    e.family("zarv_station_info", "gauge",
+             "Which station this is: config.txt's station_name and wigos_id, and the host; "
+             "always 1.");
+    e.sample(1, QStringLiteral("station_name=%1,wigos_id=%2,host=%3")
+                    .arg(LabelValue(s.station_name), LabelValue(s.wigos_id),
+                         LabelValue(QSysInfo::machineHostName())));
     e.family("zarv_records_written_total", "counter", "Records written to data files, by beam.");
     for (int beam = 1; beam <= 3; ++beam)
         e.sample(static_cast<double>(s.recordsWritten(beam)), Beam(beam));

@@ -2,6 +2,7 @@
 
 #include "state_board.h"
 #include "station/controller_session.h"
+#include "station/run_config.h"
 
 namespace zarv::monitoring {
 
@@ -46,6 +47,8 @@ void RunWatch::look() {
         s.link_up = session_.device_open();
         s.trigger_on = session_.triggering();
         s.queue_lag = run_.queue().queued();
+        s.station_name = run_.settings().identity.name;
+        s.wigos_id = run_.settings().identity.wigos_id;
         if (more_records && records > 0) s.last_record = QDateTime::currentDateTimeUtc();
         // The open dwell's records go to the run's own beam: the status line
         // names the next beam only a moment after its records begin.

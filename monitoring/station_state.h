@@ -49,6 +49,8 @@ struct StationState {
     QStringList last_errors;
     QDateTime updated;
     QString version;
+    QString station_name;  // config.txt's station_name and wigos_id, when given
+    QString wigos_id;
 
     // Written for a beam: its closed dwells and, for the current beam, what its
     // dwell holds so far.

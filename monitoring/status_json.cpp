@@ -42,8 +42,13 @@ QByteArray StatusJson(const StationState& s) {
         {"hours_left", Known(s.hours_left)},
         {"warning", s.disk_warning},
     };
+    const QJsonObject station{
+        {"name", s.station_name.isEmpty() ? QJsonValue() : QJsonValue(s.station_name)},
+        {"wigos_id", s.wigos_id.isEmpty() ? QJsonValue() : QJsonValue(s.wigos_id)},
+    };
     const QJsonObject root{
         {"version", s.version},
+        {"station", station},
         {"phase", s.phase},
         {"recording", s.recording()},
         {"recovering", s.recovering()},

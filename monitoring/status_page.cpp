@@ -31,6 +31,12 @@ QString Picture(const StationState& s) {
         .arg(s.picture_at.toMSecsSinceEpoch())
         .arg(s.picture_at.toUTC().toString(QStringLiteral("hh:mm:ss")));
 }
+
+// "Zarv", or "Zarv Andøya" when config.txt names the station.
+QString Heading(const StationState& s) {
+    const QString name = s.station_name.isEmpty() ? s.wigos_id : s.station_name;
+    return name.isEmpty() ? QStringLiteral("Zarv") : QStringLiteral("Zarv ") + name.toHtmlEscaped();
+}
 }  // namespace
 
 QString Glance(const StationState& s) {
@@ -73,7 +79,7 @@ QByteArray StatusPage(const StationState& s) {
         QStringLiteral(
             "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
             "<meta http-equiv=\"refresh\" content=\"5\">\n"
-            "<title>Zarv: %1</title>\n<style>\n"
+            "<title>%9: %1</title>\n<style>\n"
             "body{font-family:sans-serif;margin:1.5em;max-width:60em}\n"
             ".glance{color:#fff;background:%2;padding:.4em .8em;"
             "border-radius:.3em;display:inline-block;font-size:1.6em}\n"
@@ -81,7 +87,7 @@ QByteArray StatusPage(const StationState& s) {
             "color:#555}\n"
             "pre{background:#f4f4f4;padding:.6em;overflow-x:auto}\n"
             ".errors{color:#a31515}\n</style></head><body>\n"
-            "<h1>Zarv <span class=\"glance\" id=\"glance\">%1</span></h1>\n"
+            "<h1>%9 <span class=\"glance\" id=\"glance\">%1</span></h1>\n"
             "<table>\n%3</table>\n%8%4"
             "<h2>Log</h2><pre>%5</pre>\n"
             "<p><small>Zarv %6, updated %7 UTC. Also as "
@@ -89,7 +95,8 @@ QByteArray StatusPage(const StationState& s) {
             "<a href=\"metrics\">metrics</a>.</small></p>\n"
             "</body></html>\n")
             .arg(glance, Colour(glance), rows, errors, log, s.version.toHtmlEscaped(),
-                 s.updated.toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), Picture(s));
+                 s.updated.toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), Picture(s),
+                 Heading(s));
     return page.toUtf8();
 }
 

@@ -22,7 +22,12 @@ bool DailyLog::openFor(const QDate& day) {
     if (!QDir().mkpath(dir_ + QStringLiteral("/log"))) return false;
     file_.setFileName(pathFor(day));
     if (keep_days_ > 0) removeBefore(day.addDays(1 - keep_days_));
-    return file_.open(QIODevice::WriteOnly | QIODevice::Append);
+    if (!file_.open(QIODevice::WriteOnly | QIODevice::Append)) return false;
+    if (file_.size() == 0 && !first_line_.isEmpty()) {
+        const QByteArray first = first_line_.toUtf8() + '\n';
+        return file_.write(first) == first.size();
+    }
+    return true;
 }
 
 void DailyLog::removeBefore(const QDate& first_kept) const {

@@ -16,6 +16,8 @@ class DailyLog {
     // Keeps the daily logs of the last days only (today included): older ones
     // are removed as a new day's file is opened. 0 keeps them all.
     void setKeepDays(int days) { keep_days_ = days; }
+    // A new day's file begins with this line (the station's name); empty: none.
+    void setFirstLine(const QString& line) { first_line_ = line; }
     // Appends the line to the day's file. The first write that fails gives its
     // cause; later failures and every success give an empty text.
     QString append(const QString& line, const QDate& day);
@@ -29,6 +31,7 @@ class DailyLog {
     QDate day_;
     bool failure_reported_ = false;
     int keep_days_ = 0;
+    QString first_line_;
 };
 
 }  // namespace zarv::station

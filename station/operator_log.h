@@ -31,6 +31,8 @@ class OperatorLog {
     // From here on lines also go to the daily log under start_dir.
     void keepDailyLog(const QString& start_dir);
     void keepDailyLogsFor(int days) { daily_.setKeepDays(days); }
+    // The line a new day's log begins with; empty: none.
+    void nameStation(const QString& line) { daily_.setFirstLine(line); }
     QString dailyLogPath() const { return daily_.pathFor(now().date()); }
 
   private:

@@ -61,13 +61,17 @@ bool beginsWithKey(const QByteArray& line, const QByteArray& key) {
     return true;
 }
 
-QString valueOf(const QByteArray& line) {
+QString valueOf(const QByteArray& line, bool keep_inner_blanks = false) {
     const qsizetype eq = line.indexOf('=');
     const QByteArray raw = eq < 0 ? line : line.mid(eq + 1);
     QByteArray value;
-    value.reserve(raw.size());
-    for (char c : raw)
-        if (c != ' ') value.append(c);
+    if (keep_inner_blanks) {
+        value = raw.trimmed();
+    } else {
+        value.reserve(raw.size());
+        for (char c : raw)
+            if (c != ' ') value.append(c);
+    }
     // UTF-8, unless the bytes are not: a file saved in Latin-1 keeps working.
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = utf8(value);
@@ -116,6 +120,13 @@ QString ConfigValue(const ConfigLines& lines, const QString& key) {
     const QByteArray wanted = key.toLatin1();
     for (const QByteArray& line : lines)
         if (beginsWithKey(line, wanted)) return valueOf(line);
+    return QString();
+}
+
+QString ConfigText(const ConfigLines& lines, const QString& key) {
+    const QByteArray wanted = key.toLatin1();
+    for (const QByteArray& line : lines)
+        if (beginsWithKey(line, wanted)) return valueOf(line, true);
     return QString();
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "radar_geometry.h"
+#include "station_identity.h"
 
 namespace zarv::station {
 
@@ -50,6 +51,8 @@ struct TRunConfig {
     // Optional: the carrier, the system delay, the beams' directions, where the
     // station stands, and how the radar view trusts its moments.
     RadarGeometry geometry;
+    // Optional: the station's name and WIGOS identifier, for its products.
+    StationIdentity identity;
 };
 
 enum class ConfigKind { Integer, Float, Text };
@@ -75,6 +78,8 @@ ConfigLines ReadConfigLines(const QString& path);
 // case), blanks removed, decoded as UTF-8 (Latin-1 when it is not); empty when
 // no line matches.
 QString ConfigValue(const ConfigLines& lines, const QString& key);
+// The same value with the blanks inside kept (a name), those around it dropped.
+QString ConfigText(const ConfigLines& lines, const QString& key);
 // Both in one, for a single key.
 QString GetConfigValue(const QString& path, const QString& key);
 

@@ -12,6 +12,7 @@ namespace zarv::station {
 void StationConfig::ReadConfig() {
     const QDateTime stamp = log_.now();
     log_.op().clearLog();
+    nameStationInDailyLog();
     log_.LogAt(stamp,
                QStringLiteral("Reading configuration file [") + configPath() + QStringLiteral("]"));
     const ConfigLines lines = readLinesNamingTheFile();
@@ -52,6 +53,7 @@ void StationConfig::ReadConfig() {
     readAutoRecovery(lines, stamp);
     readLogKeepDays(lines, stamp);
     readGeometry(lines, stamp);
+    readIdentity(lines, stamp);
     // In the daily log only: the window's log shows what was read.
     for (const QString& note : UnknownKeyNotes(lines)) log_.KeepNote(note);
     (void)MakeHourTree(run_config.data_dir, stamp);  // quietly: a run says more
@@ -111,6 +113,40 @@ void StationConfig::readGeometry(const ConfigLines& lines, const QDateTime& stam
         echoOptional("dc_notch", notch, stamp);
     }
     run_config.geometry = geometry;
+}
+
+// Optional: the name as written, blanks inside kept; the WIGOS identifier checked.
+void StationConfig::readIdentity(const ConfigLines& lines, const QDateTime& stamp) {
+    StationIdentity identity;
+    identity.name = ConfigText(lines, QStringLiteral("station_name"));
+    if (!identity.name.isEmpty()) {
+        if (const QString problem = StationNameProblem(identity.name); !problem.isEmpty())
+            throw badValue("station_name", StationError(problem));
+        echoOptional("station_name", identity.name, stamp);
+    }
+    identity.wigos_id = ConfigValue(lines, QStringLiteral("wigos_id"));
+    if (!identity.wigos_id.isEmpty()) {
+        if (const QString problem = WigosIdProblem(identity.wigos_id); !problem.isEmpty())
+            throw badValue("wigos_id", StationError(problem));
+        echoOptional("wigos_id", identity.wigos_id, stamp);
+    }
+    run_config.identity = identity;
+    log_.nameStation(IdentityText(identity));
+}
+
+// A new day's log begins with the station's name: config.txt is looked at
+// before its first line is written. A key it refuses names nothing.
+void StationConfig::nameStationInDailyLog() {
+    try {
+        const ConfigLines lines = ReadConfigLines(configPath());
+        StationIdentity identity{ConfigText(lines, QStringLiteral("station_name")),
+                                 ConfigValue(lines, QStringLiteral("wigos_id"))};
+        if (!StationNameProblem(identity.name).isEmpty()) identity.name.clear();
+        if (!WigosIdProblem(identity.wigos_id).isEmpty()) identity.wigos_id.clear();
+        log_.nameStation(IdentityText(identity));
+    } catch (const StationError&) {
+        // ReadConfig says what is wrong with the file.
+    }
 }
 
 void StationConfig::echoOptional(const char* key, const QString& value, const QDateTime& stamp) {

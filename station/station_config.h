@@ -38,6 +38,8 @@ class StationConfig {
     void readLogKeepDays(const ConfigLines& lines, const QDateTime& stamp);
     void readAutoRecovery(const ConfigLines& lines, const QDateTime& stamp);
     void readGeometry(const ConfigLines& lines, const QDateTime& stamp);
+    void readIdentity(const ConfigLines& lines, const QDateTime& stamp);
+    void nameStationInDailyLog();
     void echoOptional(const char* key, const QString& value, const QDateTime& stamp);
     StationError badValue(const ConfigKey& key, const StationError& error);
     StationError badValue(const char* key, const StationError& error);
