@@ -118,3 +118,55 @@ def copy_of(tmp_path):
         shutil.copyfile(path, target)
         return target
     return copy
+
+
+# Winds against a simulated atmosphere of known wind.
+WIND = (5.0, -3.0, 0.2)
+PERIOD = 60  # s: at least two whole consensus periods in a run of 190 s
+# The winds need the data, not the station's timing: the simulated controller
+# runs fast even where the other tests keep the wall clock's pace.
+WIND_SPEED = "32"
+
+
+def record(tmp_path_factory, name, noise, extra="", env_extra=None, dwell=2):
+    directory = tmp_path_factory.mktemp(name)
+    # Short dwells: ten of each beam in a period, so that one aircraft is outvoted.
+    config = station_config().replace("dwell_time = 1.5", f"dwell_time = {dwell}")
+    config = config.replace("gates = 30", "gates = 12")
+    (directory / "config.txt").write_text(config + f"consensus_period = {PERIOD}\n" + extra,
+                                          encoding="utf-8")
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", ZARV_SIM_CLOCK="virtual",
+               ZARV_SIM_SPEED=WIND_SPEED,
+               ZARV_SIM_NOISE=str(noise), ZARV_SIM_WIND=",".join(map(str, WIND)),
+               ZARV_SIM_FLASH=str(directory / "sim_flash.bin"), **(env_extra or {}))
+    return directory, subprocess.Popen(
+        [built("ZARV_SIM", "zarv-sim"), "--headless", "--duration", "190"], cwd=directory,
+        env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+
+
+GEOMETRY_W = ("radar_frequency = 449e6\nbeam1_zenith = 0\nbeam1_azimuth = 0\n"
+              "beam2_zenith = 15\nbeam2_azimuth = 90\nbeam3_zenith = 15\nbeam3_azimuth = 0\n")
+TILTED = ("radar_frequency = 1290e6\nbeam1_zenith = 8\nbeam1_azimuth = 300\n"
+          "beam2_zenith = 20\nbeam2_azimuth = 45\nbeam3_zenith = 20\nbeam3_azimuth = 160\n")
+# Where the strong-echo station stands and who it is, for its products.
+STATION = ("station_latitude = 69.2999\nstation_longitude = -16.03125\nstation_altitude = 380\n"
+           "station_name = Andøya test\nwigos_id = 0-20000-0-01010\n")
+
+
+@pytest.fixture(scope="session")
+def atmospheres(tmp_path_factory):
+    """Four stations recording at once: strong echoes with tilted beams, echoes at
+    about 0 dB, strong echoes with aircraft, and with birds."""
+    runs = {"strong": record(tmp_path_factory, "strong", 100, TILTED + STATION),
+            "weak": record(tmp_path_factory, "weak", 700, GEOMETRY_W),
+            "outliers": record(tmp_path_factory, "outliers", 100, GEOMETRY_W,
+                               {"ZARV_SIM_OUTLIERS": "0.2"}),
+            # Dwells of 6 s, nine spectra each: a bird of 1.3 s fills a few of them.
+            "birds": record(tmp_path_factory, "birds", 100, GEOMETRY_W,
+                            {"ZARV_SIM_BIRDS": "0.5"}, dwell=6)}
+    for name, (_, process) in runs.items():
+        out, _ = process.communicate(timeout=180)
+        assert process.returncode == 0, name + out
+    return {name: directory / "data" for name, (directory, _) in runs.items()}
+
+

@@ -1,6 +1,8 @@
 """The Zarv station's data files in numpy and xarray: reading, UTC times, Doppler
 spectra and moments, physical axes."""
 
+__version__ = "1.1.0"  # before the modules: they name it in their products
+
 from .dataset import geometry_of, moments_dataset, open_dataset
 from .geometry import SPEED_OF_LIGHT, Geometry
 from .reader import read, record_period, series
@@ -13,7 +15,6 @@ __all__ = ["read", "record_period", "series", "spectra", "moments", "power_db",
            "Spectra",
            "record_times", "journal", "gaps", "open_dataset", "moments_dataset", "geometry_of",
            "Geometry", "SPEED_OF_LIGHT", "open_archive"]
-__version__ = "1.1.0"
 
 
 def open_archive(data_dir, tz=None):

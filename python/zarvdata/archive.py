@@ -86,7 +86,7 @@ def _journaled(root, entries):
         except (OSError, ValueError) as error:
             header = error  # said where the dwell is used: its day fails, the archive skips it
         dwells.append(_Dwell(path, block, int(entry.get("beam", 0)), header, times,
-                             Geometry.from_journal(entry.get("radar"))))
+                             Geometry.from_journal(entry.get("radar"), entry.get("station"))))
     return dwells, set(blocks_seen)
 
 

@@ -10,8 +10,8 @@ import warnings
 
 import numpy as np
 
-from . import __version__
-from .dataset import add_position, geometry_of, moments_dataset, open_dataset
+from .dataset import geometry_of, moments_dataset, open_dataset
+from .describe import describe_dataset
 from .reader import read
 from .spectral import BLOCKS, POINTS
 from .timing import journal, stamp_utc
@@ -52,15 +52,13 @@ def product(path, tz=None, institution="not given", points=POINTS, blocks=BLOCKS
     origin = _time_origin(path, header, tz)
     when = str(origin).replace("T", " ")
     merged.attrs = {**samples.attrs, **profiles.attrs}
-    merged.attrs.update(
-        Conventions="CF-1.8",
+    merged.attrs["comment"] = ("Radial velocity is positive away from the radar."
+                               if geometry.known else
+                               "Without the radar's carrier frequency: gates and hertz.")
+    describe_dataset(
+        merged, "beam_direction", tool="zarv-convert", geometry=geometry,
         title=f"Zarv radar samples and Doppler moments, beam {beam}, from {when} UTC",
-        institution=institution,
-        history=f"{datetime.datetime.now(datetime.timezone.utc):%Y-%m-%dT%H:%M:%SZ} "
-                f"zarv-convert {__version__}: {path}",
-        comment="Radial velocity is positive away from the radar."
-                if geometry.known else "Without the radar's carrier frequency: gates and hertz.")
-    add_position(merged, geometry)
+        source=f"Zarv radar station data file {path}", institution=institution, inputs=path)
     units = f"seconds since {when} +00:00"
     encoding = {name: {"units": units, "calendar": "standard", "dtype": "f8"}
                 for name in ("time", "profile_time")}

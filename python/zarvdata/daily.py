@@ -4,15 +4,14 @@ the consensus winds on (wind_time, height) when the journals know the radar's
 geometry. Written dwell by dwell, so that a day needs the memory of one dwell,
 to a temporary name that is renamed when the file is whole."""
 
-import datetime
 import hashlib
 import os
 import warnings
 
 import numpy as np
 
-from . import __version__
 from .dataset import MOMENT_FLAG_ATTRS, geometry_of, moments_dataset
+from .describe import SNR_ATTRS, describe_netcdf
 from .archive import _head
 from .reader import read
 
@@ -42,8 +41,11 @@ def up_to_date(out_path, print_):
         return False
 
 
-def _create(nc, day, gates, geometry, header, hour_records):
+def _create(nc, day, gates, geometry, header, hour_records, scalars):
+    """The day's dimensions and variables; scalars: the position and station,
+    which every data variable names among its coordinates."""
     dim = "range" if geometry.known else "gate"
+    where = " ".join(scalars)
     nc.createDimension("time", None)
     nc.createDimension(dim, gates)
     nc.createDimension("profile_time", None)
@@ -66,18 +68,24 @@ def _create(nc, day, gates, geometry, header, hour_records):
     for name, long_name in (("ip", "in-phase average"), ("qp", "quadrature average")):
         var = nc.createVariable(name, "i2", ("time", dim), zlib=True, complevel=4,
                                 chunksizes=(chunk, gates))
-        var.setncatts({"long_name": long_name, "units": "1", "coordinates": "beam gate"})
-    moments = {"snr": "dB", "mean_doppler": "Hz", "spectral_width": "Hz", "power": "1",
-               "noise": "1"}
+        var.setncatts({"long_name": long_name, "units": "1",
+                       "coordinates": f"beam gate {where}".strip()})
+    moments = {"snr": {"long_name": "echo power over the noise of the band", **SNR_ATTRS},
+               "mean_doppler": {"long_name": "mean Doppler frequency", "units": "Hz"},
+               "spectral_width": {"long_name": "Doppler spectral width", "units": "Hz"},
+               "power": {"long_name": "echo power above the noise", "units": "1"},
+               "noise": {"long_name": "noise level per Doppler bin", "units": "1"}}
     if geometry.known:
-        moments["radial_velocity"] = "m s-1"
-    for name, unit in moments.items():
+        moments["radial_velocity"] = {
+            "standard_name": "radial_velocity_of_scatterers_away_from_instrument",
+            "long_name": "radial velocity, positive away from the radar", "units": "m s-1"}
+    profile_coordinates = f"profile_beam gate {where}".strip()
+    for name, attrs in moments.items():
         var = nc.createVariable(name, "f4", ("profile_time", dim), zlib=True, fill_value=np.nan)
-        var.units = unit
-        if name == "radial_velocity":
-            var.standard_name = "radial_velocity_of_scatterers_away_from_instrument"
+        var.setncatts({**attrs, "coordinates": profile_coordinates,
+                       "ancillary_variables": "quality_flag"})
     flag = nc.createVariable("quality_flag", "i1", ("profile_time", dim), zlib=True)
-    flag.setncatts(MOMENT_FLAG_ATTRS)
+    flag.setncatts({**MOMENT_FLAG_ATTRS, "coordinates": profile_coordinates})
     nc.createVariable("profile_beam", "i1", ("profile_time",)).setncatts(
         {"long_name": "beam direction of the profile", "units": "1"})
     return dim
@@ -116,32 +124,56 @@ def _append_moments(nc, path, day, blocks):
     return m
 
 
-def _add_winds(nc, paths, day, moments):
+WIND_VARIABLES = ("eastward_wind", "northward_wind", "upward_air_velocity", "wind_speed",
+                  "wind_from_direction", "eastward_wind_error", "northward_wind_error",
+                  "upward_air_velocity_error")
+PER_BEAM = ("consensus_count", "snr", "spectra_kept_fraction")
+
+
+def _add_winds(nc, paths, day, scalars):
+    """The day's consensus winds on (wind_time, height) with what qualifies them;
+    True when the journals allowed winds."""
     from .winds import wind_profiles
     try:
         winds = wind_profiles(paths)
     except ValueError:
-        return  # no geometry: no winds, as the file's comment says
+        return False  # no geometry: no winds, as the file's comment says
     keep = (winds.time.values >= np.datetime64(day)) & (
         winds.time.values < np.datetime64(day) + np.timedelta64(1, "D"))
     winds = winds.isel(time=keep)
     nc.createDimension("wind_time", winds.time.size)
     nc.createDimension("height", winds.height.size)
+    if "nv" not in nc.dimensions:
+        nc.createDimension("nv", 2)
     var = nc.createVariable("wind_time", "f8", ("wind_time",))
     var.setncatts({"standard_name": "time", "units": EPOCH_UNITS.format(day=day),
-                   "long_name": "UTC time, middle of the consensus period"})
+                   "long_name": "UTC time, middle of the consensus period",
+                   "bounds": "wind_time_bnds"})
     var[:] = _seconds(winds.time.values, day)
+    var = nc.createVariable("wind_time_bnds", "f8", ("wind_time", "nv"))
+    var[:] = _seconds(winds.time_bnds.values, day)
     var = nc.createVariable("height", "f8", ("height",))
-    var.setncatts({"standard_name": "height", "units": "m", "positive": "up"})
+    var.setncatts({"standard_name": "height", "units": "m", "positive": "up",
+                   "long_name": "height above the radar"})
     var[:] = winds.height.values
-    for name in ("eastward_wind", "northward_wind", "upward_air_velocity", "wind_speed",
-                 "wind_from_direction"):
-        var = nc.createVariable(name, "f4", ("wind_time", "height"), fill_value=np.nan)
-        var.setncatts(dict(winds[name].attrs))
+    where = " ".join(scalars)
+
+    def copy(name, dims, kind="f4"):
+        var = nc.createVariable(name, kind, dims, fill_value=np.nan if kind == "f4" else None)
+        attrs = {k: v for k, v in winds[name].attrs.items() if k != "ancillary_variables"}
+        ancillaries = winds[name].attrs.get("ancillary_variables")
+        if ancillaries:
+            attrs["ancillary_variables"] = ancillaries
+        var.setncatts({**attrs, "coordinates": where} if where else attrs)
         var[:] = winds[name].values
-    var = nc.createVariable("wind_quality_flag", "i1", ("wind_time", "height"))
-    var.setncatts(dict(winds["wind_quality_flag"].attrs))
-    var[:] = winds["wind_quality_flag"].values
+
+    for name in WIND_VARIABLES:
+        copy(name, ("wind_time", "height"))
+    copy("wind_quality_flag", ("wind_time", "height"), "i1")
+    for name in PER_BEAM:
+        copy(name, ("wind_time", "height", "beam_direction"),
+             "i4" if name == "consensus_count" else "f4")
+    return True
 
 
 def make_day(day, dwells, out_path, print_, institution="not given"):
@@ -157,10 +189,13 @@ def make_day(day, dwells, out_path, print_, institution="not given"):
     period = first["IPP"] * 1e-6 * max(first.get("Integrations", 1), 1)
     part = f"{out_path}.part-{os.getpid()}"
     records = 0
-    moments = {}
     try:
         with netCDF4.Dataset(part, "w", format="NETCDF4") as nc:
-            _create(nc, day, gates, geometry, first, int(3600 / period))
+            scalars = describe_netcdf(
+                nc, "beam_direction", tool="zarv-archive", geometry=geometry,
+                title=f"Zarv radar data of {day} (UTC)", institution=institution,
+                source="Zarv radar station data files", inputs=f"{len(paths)} files")
+            _create(nc, day, gates, geometry, first, int(3600 / period), scalars)
             for path in paths:
                 with warnings.catch_warnings():
                     warnings.simplefilter("ignore")
@@ -170,14 +205,10 @@ def make_day(day, dwells, out_path, print_, institution="not given"):
                     if block.shape[1] != gates:
                         raise ValueError(f"{path}: {block.shape[1]} gates, the day's are {gates}")
                     records += _append_samples(nc, dwell, block, day)
-                moments[path] = _append_moments(nc, path, day, blocks)
-            _add_winds(nc, paths, day, moments)
-            nc.setncatts({
-                "Conventions": "CF-1.8", "title": f"Zarv radar data of {day} (UTC)",
-                "institution": institution, "source": "Zarv radar station data files",
-                "history": f"{datetime.datetime.now(datetime.timezone.utc):%Y-%m-%dT%H:%M:%SZ}"
-                           f" zarv-archive {__version__}: {len(paths)} files",
-                "zarv_inputs": print_})
+                _append_moments(nc, path, day, blocks)
+            if _add_winds(nc, paths, day, scalars):
+                nc.featureType = "timeSeriesProfile"  # of its winds
+            nc.zarv_inputs = print_
         os.replace(part, out_path)
     finally:
         if os.path.exists(part):

@@ -4,6 +4,7 @@ velocity in m/s when the dwell journal knows the radar's geometry."""
 
 import numpy as np
 
+from .describe import SNR_ATTRS
 from .geometry import Geometry
 from .reader import read, record_period
 from .spectral import BLOCKS, POINTS, default_snr_threshold, moments, spectra
@@ -15,7 +16,9 @@ def geometry_of(path, geometry=None):
     if geometry is not None:
         return geometry
     entries = journal(path)
-    return Geometry.from_journal(entries[0].get("radar") if entries else None)
+    if not entries:
+        return Geometry()
+    return Geometry.from_journal(entries[0].get("radar"), entries[0].get("station"))
 
 
 def _gate_axis(header, gates, geometry):
@@ -171,7 +174,7 @@ def moments_dataset(path, points=POINTS, blocks=BLOCKS, snr_threshold=None, dc_n
         "noise": (both, stack("noise"), {"long_name": "noise level per Doppler bin",
                                          "units": "1"}),
         "snr": (both, stack("snr_db"), {"long_name": "echo power over the noise of the band",
-                                        "units": "dB"}),
+                                        **SNR_ATTRS}),
         "mean_doppler": (both, stack("mean_hz"), {"long_name": "mean Doppler frequency",
                                                   "units": "Hz"}),
         "spectral_width": (both, stack("width_hz"), {"long_name": "Doppler spectral width",

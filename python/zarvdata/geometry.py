@@ -31,6 +31,8 @@ class Geometry:
     snr_threshold: float = None  # dB
     dc_notch: int = 0
     consensus: dict = dataclasses.field(default_factory=dict)  # the consensus_* keys given
+    station_name: str = None  # config.txt's station_name and wigos_id
+    wigos_id: str = None
 
     @property
     def known(self):
@@ -42,9 +44,10 @@ class Geometry:
         return SPEED_OF_LIGHT / self.radar_frequency
 
     @classmethod
-    def from_journal(cls, radar):
-        """From a journal line's "radar" object (config.txt's key names)."""
-        radar = radar or {}
+    def from_journal(cls, radar, station=None):
+        """From a journal line's "radar" and "station" objects (config.txt's key
+        names)."""
+        radar, station = radar or {}, station or {}
         return cls(radar_frequency=radar.get("radar_frequency"),
                    range_offset=radar.get("range_offset", 0.0),
                    zenith={b: radar[f"beam{b}_zenith"] for b in BEAMS if f"beam{b}_zenith" in radar},
@@ -55,7 +58,8 @@ class Geometry:
                    station_altitude=radar.get("station_altitude"),
                    snr_threshold=radar.get("snr_threshold"),
                    dc_notch=int(radar.get("dc_notch", 0)),
-                   consensus={k: radar[k] for k in CONSENSUS_KEYS if k in radar})
+                   consensus={k: radar[k] for k in CONSENSUS_KEYS if k in radar},
+                   station_name=station.get("name"), wigos_id=station.get("wigos_id"))
 
     def gate_range(self, header, gates=None):
         """Each gate's range in metres, from the data file's header."""

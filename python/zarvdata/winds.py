@@ -26,15 +26,14 @@ python3 -m zarvdata.winds DATA_DIR OUT.nc (also zarv-winds) writes the profiles
 as a CF-1.8 timeSeriesProfile NetCDF."""
 
 import argparse
-import datetime
 import os
 import sys
 import warnings
 
 import numpy as np
 
-from . import __version__
-from .dataset import add_position, geometry_of
+from .dataset import geometry_of
+from .describe import SNR_ATTRS, describe_dataset
 from .geometry import BEAMS
 from .reader import data_files, read, record_period
 from .spectral import CLUTTER_RATIO, dwell_moments, dwell_spectrum
@@ -253,6 +252,13 @@ def flag_discontinuities(wind, flags, before=None):
 
 def wind_profiles(data, period=None, window=None, min_fraction=None, points=64, blocks=None,
                   moments=None):
+    """The winds of a data directory or files as an xarray Dataset (see
+    profiles_and_geometry)."""
+    del blocks, moments
+    return profiles_and_geometry(data, period, window, min_fraction, points)[0]
+
+
+def profiles_and_geometry(data, period=None, window=None, min_fraction=None, points=64):
     """The winds of a data directory (or of a list of data files) as an xarray
     Dataset on (time, height), one profile per consensus period that holds data;
     the settings come from the arguments, else the dwell journal's config.txt
@@ -261,10 +267,8 @@ def wind_profiles(data, period=None, window=None, min_fraction=None, points=64, 
 
     Each dwell gives one radial velocity per gate, from the mean of its spectra
     of `points` records without those a passing target dominates, and casts one
-    vote in its period's consensus: the live station's computation. blocks and
-    moments are accepted for older callers and not used: a dwell's spectra are
-    all of its own."""
-    del blocks, moments
+    vote in its period's consensus: the live station's computation. Returns the
+    Dataset and the Geometry (with the station's identity) the journals gave."""
     paths = list(data_files(data)) if isinstance(data, (str, os.PathLike)) else list(data)
     rows, geometry = _profiles(paths, points)
     why = _why_no_wind(geometry)
@@ -305,7 +309,15 @@ def wind_profiles(data, period=None, window=None, min_fraction=None, points=64, 
     ds["spectra_kept_fraction"] = (("time", "height", "beam"), np.array(kept), {
         "long_name": "share of the period's spectra kept after intermittent clutter "
                      "(birds, aircraft) was left out", "units": "1"})
-    return ds
+    _qualify(ds, period)
+    describe_dataset(ds, "beam", tool="zarv-winds", geometry=geometry, feature_type=
+                     "timeSeriesProfile", title="Zarv radar wind profiles (Doppler beam "
+                     "swinging, consensus averaged)", institution="not given",
+                     source=f"Zarv radar station data under {data}"
+                     if isinstance(data, (str, os.PathLike)) else "Zarv radar station data files")
+    ds.attrs["comment"] = ("u, v, w by least squares from each beam's consensus radial "
+                           "velocity (positive away from the radar)")
+    return ds, geometry
 
 
 def _dataset(times, heights, wind, error, counts, snr, geometry, settings):
@@ -335,7 +347,8 @@ def _dataset(times, heights, wind, error, counts, snr, geometry, settings):
             "units": "m s-1"}),
         "consensus_count": (per_beam, counts.astype(np.int32), {
             "long_name": "dwells whose radial velocities the consensus kept", "units": "1"}),
-        "snr": (per_beam, snr, {"long_name": "median signal-to-noise ratio", "units": "dB"}),
+        "snr": (per_beam, snr, {"long_name": "median signal-to-noise ratio of the dwells",
+                                "cell_methods": "time: median", **SNR_ATTRS}),
         "beam_zenith": ("beam", [geometry.zenith[b] for b in BEAMS], {
             "long_name": "beam angle from the vertical", "units": "degree"}),
         "beam_azimuth": ("beam", [geometry.azimuth[b] for b in BEAMS], {
@@ -351,26 +364,36 @@ def _dataset(times, heights, wind, error, counts, snr, geometry, settings):
         "beam": ("beam", np.array(BEAMS, dtype=np.int32), {"long_name": "beam direction",
                                                            "units": "1"}),
     }
-    ds = xr.Dataset(variables, coords=coords, attrs=settings)
-    add_position(ds, geometry)
-    ds.attrs["radar_frequency_hz"] = geometry.radar_frequency
-    return ds
+    return xr.Dataset(variables, coords=coords, attrs=settings)
+
+
+# Which variables qualify each wind, and how a period's dwells made it.
+WIND_CELL_METHODS = ("time: median (comment: each beam's consensus of the period's dwells, "
+                     "then least squares)")
+_SUPPORT = "consensus_count snr wind_quality_flag"
+WIND_ANCILLARIES = {"eastward_wind": "eastward_wind_error " + _SUPPORT,
+                    "northward_wind": "northward_wind_error " + _SUPPORT,
+                    "upward_air_velocity": "upward_air_velocity_error " + _SUPPORT,
+                    "wind_speed": _SUPPORT, "wind_from_direction": _SUPPORT}
+
+
+def _qualify(ds, period):
+    """Time bounds of each consensus period, cell methods and ancillary variables."""
+    half = np.timedelta64(int(round(period * 5e8)), "ns")
+    ds["time_bnds"] = (("time", "nv"), np.stack([ds.time.values - half, ds.time.values + half],
+                                                axis=-1))
+    ds.time.attrs["bounds"] = "time_bnds"
+    for name, ancillaries in WIND_ANCILLARIES.items():
+        ds[name].attrs.update(cell_methods=WIND_CELL_METHODS, ancillary_variables=ancillaries)
 
 
 def write_netcdf(dataset, out, source, institution="not given"):
     """The profiles as a CF-1.8 timeSeriesProfile file of one station."""
     ds = dataset.copy()
-    ds["station"] = ((), "zarv", {"cf_role": "timeseries_id", "long_name": "station"})
-    ds.attrs.update(
-        Conventions="CF-1.8", featureType="timeSeriesProfile",
-        title="Zarv radar wind profiles (Doppler beam swinging, consensus averaged)",
-        institution=institution, source=f"Zarv radar station data under {source}",
-        history=f"{datetime.datetime.now(datetime.timezone.utc):%Y-%m-%dT%H:%M:%SZ} "
-                f"zarv-winds {__version__}",
-        comment="u, v, w by least squares from each beam's consensus radial velocity "
-                "(positive away from the radar)")
-    encoding = {"time": {"units": "seconds since 1970-01-01 00:00:00 +00:00",
-                         "calendar": "standard", "dtype": "f8", "_FillValue": None},
+    ds.attrs.update(institution=institution, source=f"Zarv radar station data under {source}")
+    epoch = {"units": "seconds since 1970-01-01 00:00:00 +00:00", "calendar": "standard",
+             "dtype": "f8", "_FillValue": None}
+    encoding = {"time": epoch, "time_bnds": epoch,
                 "height": {"_FillValue": None}}
     ds.to_netcdf(out, format="NETCDF4", encoding=encoding)
 
