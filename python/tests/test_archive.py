@@ -214,3 +214,41 @@ def test_days_are_made_on_a_separate_scheduler_a_broken_day_is_said_and_the_rest
     again = run()
     assert again.stdout.count("unchanged, skipped") == 2, again.stdout
     assert again.returncode == 1  # the broken day is tried again, and fails again
+
+
+def test_the_daily_file_describes_itself_as_the_other_products_do(atmospheres, tmp_path):
+    netCDF4 = pytest.importorskip("netCDF4")
+    import xarray as xr
+    from cf_rules import cf_problems
+    from zarvdata.archive import plan_days
+    from zarvdata.daily import make_day
+    from zarvdata.winds import wind_profiles, write_netcdf
+    data = atmospheres["strong"]
+    days = plan_days(data)
+    day, dwells = max(days.items(), key=lambda item: len(item[1]))
+    out = tmp_path / "day.nc"
+    make_day(day, dwells, out, "print", institution="Test site")
+    write_netcdf(wind_profiles(data), tmp_path / "winds.nc", str(data), "Test site")
+    with netCDF4.Dataset(out) as nc, netCDF4.Dataset(tmp_path / "winds.nc") as winds:
+        assert cf_problems(nc) == []
+        assert nc.featureType == "timeSeriesProfile"
+        for attr in ("station_name", "wigos_id", "radar_frequency_hz", "range_offset_ns",
+                     "Conventions", "institution"):
+            assert getattr(nc, attr) == getattr(winds, attr), attr
+        assert nc.station_name == "Andøya test" and nc.wigos_id == "0-20000-0-01010"
+        for name in ("latitude", "longitude", "altitude", "station"):
+            assert nc[name][...] == winds[name][...], name
+        assert list(nc["beam_zenith"][:]) == list(winds["beam_zenith"][:]) == [8, 20, 20]
+        assert list(nc["beam_azimuth"][:]) == [300, 45, 160]
+        for name in ("ip", "snr", "eastward_wind", "consensus_count", "wind_snr"):
+            assert {"latitude", "longitude", "altitude", "station"} <= set(
+                nc[name].coordinates.split()), name
+        assert nc["snr"].units == "1" and "decibels" in nc["snr"].comment
+        assert nc["eastward_wind"].ancillary_variables.split() == [
+            "eastward_wind_error", "consensus_count", "wind_snr", "wind_quality_flag"]
+        assert nc["wind_time"].bounds == "wind_time_bnds"
+        assert "time: median" in nc["eastward_wind"].cell_methods
+    with xr.open_dataset(out) as ds:
+        bounds = ds.wind_time_bnds.values
+        assert ((bounds[:, 1] - bounds[:, 0]) == np.timedelta64(60, "s")).all()
+        assert (ds.wind_time.values == bounds[:, 0] + np.timedelta64(30, "s")).all()

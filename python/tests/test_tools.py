@@ -74,10 +74,52 @@ def test_quicklook_draws_one_picture_per_hour(station, tmp_path):
         assert data.startswith(b"\x89PNG") and len(data) > 20000
 
 
-def test_quicklook_refuses_an_empty_or_missing_directory(tmp_path, capsys):
-    assert quicklook.main([str(tmp_path), str(tmp_path / "out")]) == 1
-    assert "no data files" in capsys.readouterr().err
-    assert quicklook.main([str(tmp_path / "missing"), str(tmp_path / "out")]) == 1
+@pytest.mark.parametrize("module", ["zarvdata.quicklook", "zarvdata.winds", "zarvdata.archive",
+                                    "zarvdata.bufr"])
+def test_no_tool_succeeds_on_an_empty_or_missing_directory(module, tmp_path):
+    (tmp_path / "empty").mkdir()
+    for data in ("empty", "missing"):
+        result = run_module(module, tmp_path / data, tmp_path / "out")
+        assert result.returncode == 1, (data, result.stdout, result.stderr)
+        assert ("no data files" if data == "empty" else "no such directory") in result.stderr
+        assert not (tmp_path / "out").exists()
+
+
+def test_convert_refuses_a_file_without_records(data_files, tmp_path):
+    header_only = tmp_path / "header.txt"
+    header_only.write_bytes(b"".join(data_files[0].read_bytes().splitlines(True)[:21]))
+    for out in ("out.nc", "out.npy"):
+        result = run_module("zarvdata.convert", header_only, tmp_path / out)
+        assert result.returncode == 1 and "holds no records" in result.stderr, result.stderr
+        assert not (tmp_path / out).exists()
+
+
+def test_the_time_ticks_are_regular_round_times():
+    pytest.importorskip("matplotlib")
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.dates as mdates
+    import matplotlib.pyplot as plt
+    start = np.datetime64("2026-12-09T10:03:17", "s")
+    for seconds, step in ((40, 5), (170, 30), (1000, 300), (3599, 600)):
+        figure, axes = plt.subplots()
+        quicklook.time_axis(axes, (start, start + np.timedelta64(seconds, "s")), mdates)
+        ticks = np.array(axes.get_xticks()) * 86400  # days to seconds
+        gaps = np.diff(ticks)
+        plt.close(figure)
+        assert 2 <= len(ticks) <= quicklook.MOST_TICKS + 1, (seconds, ticks)
+        assert np.allclose(gaps, gaps[0], atol=1e-3) and abs(gaps[0] - step) < 1e-3, (seconds, gaps)
+        assert np.allclose(np.round(ticks) % step, 0, atol=1e-3)
+
+
+def test_the_latest_profile_drawn_is_the_last_with_winds():
+    import xarray as xr
+    speed = np.full((4, 3), np.nan)
+    speed[1, 2] = 4.0
+    speed[2, 0] = 6.0  # the last period, 3, has no wind at any height
+    winds = xr.Dataset({"wind_speed": (("time", "height"), speed)})
+    assert quicklook.latest_with_winds(winds) == 2
+    assert quicklook.latest_with_winds(winds.isel(time=[0, 3])) is None
 
 
 def test_quicklook_says_its_progress_draws_one_hour_when_asked_and_skips_what_it_made(

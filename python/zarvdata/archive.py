@@ -222,8 +222,10 @@ def archive(data_dir, out_dir, scheduler=None, workers=None, tz=None, institutio
 
     from .daily import fingerprint, make_day, up_to_date
 
-    os.makedirs(out_dir, exist_ok=True)
     days = plan_days(data_dir, tz)
+    if not days:
+        raise ValueError(f"{data_dir}: no data files with records; nothing written")
+    os.makedirs(out_dir, exist_ok=True)
     settings = {"institution": institution}
     todo = {}
     for day, dwells in days.items():

@@ -76,6 +76,8 @@ def write_netcdf(path, out, tz=None, institution="not given"):
 
 
 def convert(path, out, tz=None, institution="not given"):
+    if not sum(records.shape[0] for _, records in read(path)):
+        raise ValueError(f"{path}: holds no records; nothing written")
     if out.endswith(".nc"):
         write_netcdf(path, out, tz=tz, institution=institution)
     elif out.endswith(".npy"):

@@ -128,6 +128,8 @@ WIND_VARIABLES = ("eastward_wind", "northward_wind", "upward_air_velocity", "win
                   "wind_from_direction", "eastward_wind_error", "northward_wind_error",
                   "upward_air_velocity_error")
 PER_BEAM = ("consensus_count", "snr", "spectra_kept_fraction")
+# The moments have an snr of their own: the winds' is named apart here.
+DAILY_NAMES = {"snr": "wind_snr"}
 
 
 def _add_winds(nc, paths, day, scalars):
@@ -159,11 +161,13 @@ def _add_winds(nc, paths, day, scalars):
     where = " ".join(scalars)
 
     def copy(name, dims, kind="f4"):
-        var = nc.createVariable(name, kind, dims, fill_value=np.nan if kind == "f4" else None)
+        var = nc.createVariable(DAILY_NAMES.get(name, name), kind, dims,
+                                fill_value=np.nan if kind == "f4" else None)
         attrs = {k: v for k, v in winds[name].attrs.items() if k != "ancillary_variables"}
         ancillaries = winds[name].attrs.get("ancillary_variables")
         if ancillaries:
-            attrs["ancillary_variables"] = ancillaries
+            attrs["ancillary_variables"] = " ".join(DAILY_NAMES.get(a, a)
+                                                    for a in ancillaries.split())
         var.setncatts({**attrs, "coordinates": where} if where else attrs)
         var[:] = winds[name].values
 

@@ -108,6 +108,6 @@ def describe_netcdf(nc, beam_dim, **attributes):
         var[:] = BEAMS
     for name, values, attrs in directions:
         var = nc.createVariable(name, "f8", (beam_dim,))
-        var.setncatts(attrs)
+        var.setncatts({**attrs, "coordinates": " ".join(scalars)})
         var[:] = values
     return scalars

@@ -148,9 +148,7 @@ def draw_hour(hour, beams, out_path):
                       heights[0] - half, heights[-1] + half)
             image = axes.imshow(seconds, origin="lower", aspect="auto", cmap="viridis", vmin=0,
                                 vmax=70, extent=extent, interpolation="nearest")
-        axes.set_xlim(mdates.date2num(first), mdates.date2num(last))
-        short = last - first < 300 * SECOND  # a few minutes: the seconds tell the ticks apart
-        axes.xaxis.set_major_formatter(mdates.DateFormatter("%H:%M:%S" if short else "%H:%M"))
+        time_axis(axes, (first, last), mdates)
         axes.set_ylabel(f"beam {b} {label}")
         if row == 2:
             axes.set_xlabel(f"UTC on {str(start)[:10]}")
@@ -173,6 +171,37 @@ def draw_hour(hour, beams, out_path):
     figure.suptitle(f"Zarv {str(start)[:10]} {hour[8:10]}:00 to {hour[8:10]}:59 UTC")
     figure.savefig(out_path, dpi=90)
     plt.close(figure)
+
+
+# Tick steps in seconds, so that a span of any length gets a handful of round times.
+TICK_STEPS = (1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600)
+MOST_TICKS = 8
+
+
+def tick_step(span):
+    """The smallest round step in seconds that puts at most MOST_TICKS on the span."""
+    seconds = (span[1] - span[0]) / SECOND
+    return next((step for step in TICK_STEPS if seconds / step <= MOST_TICKS), TICK_STEPS[-1])
+
+
+def time_axis(axes, span, mdates):
+    """The span on the x axis, ticked at regular round times."""
+    axes.set_xlim(mdates.date2num(span[0]), mdates.date2num(span[1]))
+    step = tick_step(span)
+    if step < 60:
+        locator = mdates.SecondLocator(bysecond=range(0, 60, step))
+    elif step < 3600:
+        locator = mdates.MinuteLocator(byminute=range(0, 60, step // 60))
+    else:
+        locator = mdates.HourLocator()
+    axes.xaxis.set_major_locator(locator)
+    axes.xaxis.set_major_formatter(mdates.DateFormatter("%H:%M:%S" if step < 60 else "%H:%M"))
+
+
+def latest_with_winds(winds):
+    """The index of the last consensus period with a wind at some height, or None."""
+    has = np.nonzero(np.isfinite(winds.wind_speed.values).any(axis=1))[0]
+    return int(has[-1]) if has.size else None
 
 
 def _draw_winds(figure, grid, paths, span, mdates):
@@ -203,14 +232,21 @@ def _draw_winds(figure, grid, paths, span, mdates):
                          speed[:, ::every], cmap="viridis", clim=(0, 30), pivot="middle",
                          scale_units="inches", scale=25, width=0.003)
     figure.colorbar(arrows, ax=axes, label="wind speed (m/s)", shrink=0.8)
-    axes.set_xlim(mdates.date2num(span[0]), mdates.date2num(span[1]))
-    short = span[1] - span[0] < 300 * SECOND
-    axes.xaxis.set_major_formatter(mdates.DateFormatter("%H:%M:%S" if short else "%H:%M"))
+    time_axis(axes, span, mdates)
     axes.set_ylabel("wind height (km)")
     axes.set_xlabel("UTC, one arrow per consensus period (pointing where the wind blows)")
-    latest = winds.isel(time=-1)
+    index = latest_with_winds(winds)
+    if index is None:
+        speed_axes.text(0.5, 0.5, "no period\nhas a wind", ha="center", va="center",
+                        transform=speed_axes.transAxes)
+        speed_axes.set_axis_off()
+        direction_axes.set_axis_off()
+        return
+    latest = winds.isel(time=index)
+    when = np.datetime_as_string(latest.time.values, unit="m")[11:]
     speed_axes.plot(latest.wind_speed.values, km, "o-", markersize=3, color="C0")
     speed_axes.set_xlabel("speed (m/s)")
+    speed_axes.set_title(f"profile of {when} UTC", fontsize="medium")
     direction_axes.plot(latest.wind_from_direction.values, km, "o", markersize=3, color="C3")
     direction_axes.set_xlim(0, 360)
     direction_axes.set_xticks([0, 90, 180, 270, 360])
@@ -251,9 +287,11 @@ def plan_hours(data_dir, tz=None):
 
 def quicklook(data_dir, out_dir, tz=None, hours=None, force=False, say=lambda line: None):
     """One picture per UTC hour (those named in hours, or all), skipping a picture
-    newer than every data file of its hour unless forced; the pictures made."""
-    os.makedirs(out_dir, exist_ok=True)
+    newer than every data file of its hour unless forced; the pictures made.
+    OUT_DIR is made only when there is an hour to draw."""
     plan = {h: p for h, p in plan_hours(data_dir, tz).items() if not hours or h in hours}
+    if plan:
+        os.makedirs(out_dir, exist_ok=True)
     written = []
     for done, (hour, paths) in enumerate(plan.items(), 1):
         out_path = os.path.join(out_dir, f"zarv-{hour}.png")
