@@ -23,7 +23,16 @@ grep -q ": Starting trigger on beam direction: 2$" out.txt || fail "no second dw
 grep -q ": Recording time is over: ending$" out.txt || fail "the duration was not said"
 grep -q "Last run: [0-9]* dwells, [1-9][0-9]* records" out.txt || fail "no summary"
 day_log="$(ls log/zarv-*.log)" || fail "no daily log"
-diff <(grep -v '^Last run:' out.txt) "$day_log" >/dev/null || fail "the daily log differs from the output"
+# A station with a name begins each day's log with it; the rest is what was printed.
+name="$(sed -n 's/^station_name *= *//p' config.txt | head -1)"
+if [ -n "$name" ]; then
+  head -1 "$day_log" | grep -q "^Station $name (WIGOS " ||
+    fail "the daily log does not begin with the station's name: $(head -1 "$day_log")"
+  diff <(grep -v '^Last run:' out.txt) <(tail -n +2 "$day_log") >/dev/null ||
+    fail "the daily log differs from the output"
+else
+  diff <(grep -v '^Last run:' out.txt) "$day_log" >/dev/null || fail "the daily log differs from the output"
+fi
 for f in data/*/*/*/*/*_beam*.txt; do
   [ "$(tail -c 3 "$f" | od -An -tx1 | tr -d ' ')" = "200d0a" ] || fail "$f does not end with a whole record"
 done

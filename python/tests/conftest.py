@@ -24,13 +24,17 @@ SPEED = os.environ.get("ZARV_TEST_CLOCK_RATE", "8")
 CHANGES = {"gates": str(GATES), "dwell_time": "1.5", "relay_swith_time": "10", "data_dir": "data"}
 
 
+IDENTITY = ("station_name", "wigos_id")  # the tests that need one give their own
+
+
 def station_config():
     """The demo's settings without its radar geometry and winds: gates and hertz."""
     lines = (ROOT / "demo" / "config.txt").read_text().splitlines()
     kept = []
     for line in lines:
         key = line.split("=")[0].strip()
-        if key in GEOMETRY or key == "snr_threshold" or key.startswith("consensus_"):
+        if key in GEOMETRY or key in IDENTITY or key == "snr_threshold" \
+                or key.startswith("consensus_"):
             continue
         kept.append(f"{key} = {CHANGES[key]}" if key in CHANGES else line)
     return "\n".join(kept) + "\n"
