@@ -62,7 +62,9 @@ TEST_F(IdentityConfigTest, ANewDaysLogBeginsWithTheStationsName) {
         log.startsWith(QStringLiteral("Station Andøya (WIGOS 0-578-0-1010)\n09/12/26 "
                                       "10:00:00: Reading configuration file")))
         << log.toStdString();
-    // Once: a file that has lines is not named again.
+    // Once: a file that has lines is not named again, not even by a station
+    // started again that day.
+    station->log.keepDailyLog(dir.path());
     EXPECT_EQ(refusal("station_name = Andøya\n"), "");
     EXPECT_EQ(QString::fromUtf8(readFile(station->log.dailyLogPath())).count("Station "), 1);
 }
