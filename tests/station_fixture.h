@@ -102,6 +102,17 @@ class StationFixture : public ::testing::Test {
     void writeDefaultConfig() const {
         writeConfig(DefaultConfigText(path(QStringLiteral("data"))));
     }
+    // ReadConfig on the default settings with extra lines: empty when they are
+    // taken, else the refusal's text and where it points ("text | detail").
+    QString refusal(const QString& extra) {
+        writeConfig(DefaultConfigText(path(QStringLiteral("data"))) + extra);
+        try {
+            station->config.ReadConfig();
+        } catch (const StationError& e) {
+            return e.text() + QStringLiteral(" | ") + e.detail();
+        }
+        return QString();
+    }
     void replaceConfigLine(const QString& key, const QString& line) const {
         QStringList lines = DefaultConfigText(path(QStringLiteral("data"))).split('\n');
         for (QString& l : lines)

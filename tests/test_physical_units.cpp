@@ -22,18 +22,7 @@ using namespace zarv::station;
 
 namespace {
 
-class GeometryConfigTest : public StationFixture {
-  protected:
-    QString refusal(const QString& extra) {
-        writeConfig(DefaultConfigText(path("data")) + extra);
-        try {
-            station->config.ReadConfig();
-        } catch (const StationError& e) {
-            return e.text() + " | " + e.detail();
-        }
-        return QString();
-    }
-};
+using GeometryConfigTest = StationFixture;
 
 TEST_F(GeometryConfigTest, KeysAreOptionalEchoedWhenSetAndKeptAsNumbers) {
     EXPECT_EQ(refusal(""), "");

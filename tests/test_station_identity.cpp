@@ -14,18 +14,7 @@
 
 namespace {
 
-class IdentityConfigTest : public StationFixture {
-  protected:
-    QString refusal(const QString& extra) {
-        writeConfig(DefaultConfigText(path("data")) + extra);
-        try {
-            station->config.ReadConfig();
-        } catch (const StationError& e) {
-            return e.text() + " | " + e.detail();
-        }
-        return QString();
-    }
-};
+using IdentityConfigTest = StationFixture;
 
 TEST_F(IdentityConfigTest, TheNameKeepsItsInnerBlanksAndBothAreEchoed) {
     EXPECT_EQ(refusal(""), "");
