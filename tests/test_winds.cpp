@@ -155,6 +155,12 @@ TEST(WindProfilerTest, PeriodsCloseOnTheNextPeriodsDwellAndBeamsMeetOnOneHeightG
     }
     two_beams.closePeriod();
     for (const Wind& w : two_beams.profiles().front().winds) EXPECT_FALSE(w.valid);
+    // A period that holds only an oblique beam's dwell (a run that ends just
+    // after a period began) keeps the grid of every other period.
+    WindProfiler tilted_only(settings);
+    tilted_only.addDwell(start, 2, std::vector<double>(ranges.size(), 1.0), ranges);
+    tilted_only.closePeriod();
+    EXPECT_EQ(tilted_only.profiles().front().heights_m, ranges);
 }
 
 TEST(WindQualityTest, AWindUnlikeItsNeighboursIsSuspectAndAMissingOneSaysWhy) {

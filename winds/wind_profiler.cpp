@@ -114,14 +114,15 @@ WindProfile WindProfiler::profileOf(qint64 period) const {
             count[b].push_back(c.count);
         }
     }
-    // The grid: the heights of the most nearly vertical beam that has gates.
-    std::size_t steepest = 3;
-    for (std::size_t b = 0; b < 3; ++b)
-        if (!heights[b].empty() &&
-            (steepest == 3 || settings_.zenith_deg[b] < settings_.zenith_deg[steepest]))
-            steepest = b;
-    if (steepest == 3) return out;
-    out.heights_m = heights[steepest];
+    // One grid for every period: the gates' ranges (the same on every beam) up
+    // the most nearly vertical beam, whether or not that beam has a dwell here.
+    const std::size_t steepest = static_cast<std::size_t>(
+        std::min_element(settings_.zenith_deg.begin(), settings_.zenith_deg.end()) -
+        settings_.zenith_deg.begin());
+    const Dwell* any = dwells_.empty() ? nullptr : &dwells_.front();
+    if (!any) return out;
+    for (const double range : any->ranges)
+        out.heights_m.push_back(range * std::cos(settings_.zenith_deg[steepest] * M_PI / 180));
     for (const double h : out.heights_m) {
         std::vector<BeamRadial> beams;
         for (std::size_t b = 0; b < 3; ++b)
