@@ -12,6 +12,7 @@
 #include "journal_lines.h"
 #include "monitoring/service_notifier.h"
 #include "monitoring/station_watch.h"
+#include "products/bufr_outbox.h"
 #include "station/delay.h"
 #include "station/process_priority.h"
 #include "station/station.h"
@@ -89,7 +90,8 @@ int RunHeadless(device_io::FtApi& api, double seconds, const QString& status_lis
     SetProcessPriority(3);
     if (const QString shortfall = RealTimeShortfall(); !shortfall.isEmpty())
         station.log.KeepNote(shortfall);
-    std::unique_ptr<HeadlessPicture> picture;  // a record sink: it outlives the run
+    std::unique_ptr<HeadlessPicture> picture;      // a record sink: it outlives the run
+    std::unique_ptr<radar::RadarFeed> winds_feed;  // the sink when no picture is drawn
     AcquisitionRun run(station.log, station.session, station.config);
     watch.watchRun(run, station.session);
     monitoring::ServiceNotifier systemd(watch.board(),
@@ -102,6 +104,16 @@ int RunHeadless(device_io::FtApi& api, double seconds, const QString& status_lis
     if (watch.port() != 0) {
         picture = std::make_unique<HeadlessPicture>(watch);
         run.setRecordSink(&picture->feed());
+    }
+    std::unique_ptr<products::BufrOutbox> bufr;
+    if (!settings.bufr_dir.isEmpty()) {
+        if (!picture) {
+            winds_feed = std::make_unique<radar::RadarFeed>();
+            run.setRecordSink(winds_feed.get());
+        }
+        bufr = std::make_unique<products::BufrOutbox>(
+            picture ? picture->feed() : *winds_feed, settings, station.log,
+            [&station] { return station.log.now().toUTC(); });
     }
     // Nobody is there to press Start again: a lost link, a silent stream or
     // framing errors are recovered from.
@@ -141,6 +153,7 @@ int RunHeadless(device_io::FtApi& api, double seconds, const QString& status_lis
             op.showError(error.boxText());
         }
         status = HeadlessStatus(run.lastEnd());
+        if (bufr) bufr->finishRun();
         QCoreApplication::quit();
     });
     QCoreApplication::exec();

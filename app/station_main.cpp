@@ -13,6 +13,7 @@
 #include "ending_signals.h"
 #include "headless.h"
 #include "main_form.h"
+#include "products/bufr_outbox.h"
 #include "station_dir.h"
 #include "views/about_form.h"
 #include "views/graph_form.h"
@@ -79,6 +80,10 @@ int RunStation(int argc, char** argv, FtApi& api) {
                           [&] { return main_form.station().log.now().toUTC(); });
     main_form.setWindsWindow(&winds_form);
     QObject::connect(&main_form, &TMainForm::runEnded, &winds_form, &TWindsForm::finishRun);
+    products::BufrOutbox bufr(main_form.radarFeed(), main_form.station().config.run_config,
+                              main_form.station().log,
+                              [&] { return main_form.station().log.now().toUTC(); });
+    QObject::connect(&main_form, &TMainForm::runEnded, &bufr, &products::BufrOutbox::finishRun);
     main_form.serveStatus(options.status_listen);
     radar_form.setPictureTaker([&](const QImage& picture) { main_form.showPicture(picture); });
     EndingSignals ending;

@@ -32,8 +32,22 @@ void RadarFeed::dwellBegins(int beam) {
 }
 
 void RadarFeed::dwellPlaced(const QDateTime& first_record_utc) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    rings_[beam_ - 1].dwell_start = first_record_utc;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        rings_[beam_ - 1].dwell_start = first_record_utc;
+    }
+    // A copy: a listener may remove itself.
+    const auto listeners = placed_listeners_;
+    for (const auto& [id, listener] : listeners) listener();
+}
+
+int RadarFeed::addPlacedListener(std::function<void()> listener) const {
+    placed_listeners_.emplace(++next_listener_, std::move(listener));
+    return next_listener_;
+}
+
+void RadarFeed::removePlacedListener(int id) const {
+    placed_listeners_.erase(id);
 }
 
 void RadarFeed::resetShape(int words) {

@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -65,6 +67,12 @@ class RadarFeed : public acquisition::RecordSink {
     std::uint64_t dwellSerialOf(int beam) const;
     // Records fed since the feed was made, every beam: it changes while a run records.
     std::uint64_t recordsFed() const;
+    // Told on the run's (GUI) thread once a dwell's records are all in and placed,
+    // before the next dwell begins: its winds can be taken then, whenever a
+    // timer would have looked. Watching the feed does not change it, so a const
+    // feed takes listeners; remove one before it goes.
+    int addPlacedListener(std::function<void()> listener) const;
+    void removePlacedListener(int id) const;
 
   private:
     struct BeamRing {
@@ -75,6 +83,8 @@ class RadarFeed : public acquisition::RecordSink {
         QDateTime dwell_start;
         std::uint64_t dwell_serial = 0;
     };
+    mutable std::map<int, std::function<void()>> placed_listeners_;
+    mutable int next_listener_ = 0;
     void resetShape(int words);
     void closeColumn();
     void seriesLocked(const BeamRing& ring, int gate, std::size_t count,

@@ -53,6 +53,9 @@ struct TRunConfig {
     RadarGeometry geometry;
     // Optional: the station's name and WIGOS identifier, for its products.
     StationIdentity identity;
+    // Optional: where each consensus period's BUFR winds are written as it
+    // closes; empty: none are.
+    QString bufr_dir;
 };
 
 enum class ConfigKind { Integer, Float, Text };

@@ -54,6 +54,7 @@ void StationConfig::ReadConfig() {
     readLogKeepDays(lines, stamp);
     readGeometry(lines, stamp);
     readIdentity(lines, stamp);
+    readOptionalText(lines, "bufr_dir", run_config.bufr_dir, stamp);
     // In the daily log only: the window's log shows what was read.
     for (const QString& note : UnknownKeyNotes(lines)) log_.KeepNote(note);
     (void)MakeHourTree(run_config.data_dir, stamp);  // quietly: a run says more

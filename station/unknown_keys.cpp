@@ -44,7 +44,9 @@ QStringList KnownConfigKeys() {
     for (int i = 0; i < count; ++i) keys << QString::fromLatin1(geometry_keys[i].name);
     keys << QStringLiteral("dc_notch") << QStringLiteral("device_serial")
          << QStringLiteral("status_listen") << QStringLiteral("status_token_file")
-         << QStringLiteral("auto_recovery") << QStringLiteral("log_keep_days");
+         << QStringLiteral("auto_recovery") << QStringLiteral("log_keep_days")
+         << QStringLiteral("station_name") << QStringLiteral("wigos_id")
+         << QStringLiteral("bufr_dir");
     return keys;
 }
 

@@ -27,6 +27,10 @@ TEST_F(IdentityConfigTest, TheNameKeepsItsInnerBlanksAndBothAreEchoed) {
     EXPECT_EQ(op.messages().mid(plain),
               QStringList({QStringLiteral("station_name: Andøya  Wind Profiler"),
                            "wigos_id: 0-20000-0-12345"}));
+    // Known keys: the daily log names none of them as unknown.
+    EXPECT_EQ(refusal("station_name = A\nwigos_id = 0-1-0-1\nbufr_dir = out/bufr\n"), "");
+    EXPECT_EQ(station->config.run_config.bufr_dir, "out/bufr");
+    EXPECT_FALSE(op.kept.join('\n').contains("is not known")) << op.kept.join('\n').toStdString();
 }
 
 TEST_F(IdentityConfigTest, AMalformedIdentifierOrNameIsRefusedNamingItsKey) {

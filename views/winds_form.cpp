@@ -42,7 +42,7 @@ QString ProfileText(const winds::WindProfile& p) {
 
 TWindsForm::TWindsForm(const radar::RadarFeed& feed, const station::TRunConfig& settings,
                        winds::WindFeed::Clock clock, QWidget* parent)
-    : QWidget(parent, Qt::Window), feed_(feed, settings, std::move(clock)) {
+    : QWidget(parent, Qt::Window), radar_feed_(feed), feed_(feed, settings, std::move(clock)) {
     setWindowTitle(QStringLiteral("Winds"));
     NameAsWindow(this);
     setObjectName(QStringLiteral("WindsForm"));
@@ -62,7 +62,14 @@ TWindsForm::TWindsForm(const radar::RadarFeed& feed, const station::TRunConfig& 
     timer_->setInterval(kPollMs);
     connect(timer_, &QTimer::timeout, this, &TWindsForm::poll);
     timer_->start();
+    placed_listener_ = feed.addPlacedListener([this] {
+        if (feed_.takePlaced()) showProfiles();
+    });
     poll();
+}
+
+TWindsForm::~TWindsForm() {
+    radar_feed_.removePlacedListener(placed_listener_);
 }
 
 // Drawn again when a period closed, or when the settings came or went.

@@ -32,6 +32,7 @@ class TWindsForm : public QWidget {
     TWindsForm(const radar::RadarFeed& feed, const station::TRunConfig& settings,
                winds::WindFeed::Clock clock = &QDateTime::currentDateTimeUtc,
                QWidget* parent = nullptr);
+    ~TWindsForm() override;
 
     // What the timer calls: take an ended dwell, and draw a closed period.
     void poll();
@@ -49,7 +50,9 @@ class TWindsForm : public QWidget {
   private:
     void showProfiles();
 
+    const radar::RadarFeed& radar_feed_;
     winds::WindFeed feed_;
+    int placed_listener_ = 0;
     QTimer* timer_ = nullptr;
     bool drawn_ = false;  // what the window shows
     bool drawn_available_ = false;

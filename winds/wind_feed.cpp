@@ -15,6 +15,14 @@ namespace zarv::winds {
 WindFeed::WindFeed(const radar::RadarFeed& feed, const station::TRunConfig& settings, Clock clock)
     : feed_(feed), settings_(settings), clock_(std::move(clock)) {}
 
+// No dwell records between a dwell's placing and the next one's start.
+bool WindFeed::takePlaced() {
+    followSettings();
+    const std::size_t closed = profiler_ ? profiler_->profiles().size() : 0;
+    takeEndedDwells(0);
+    return profiler_ && profiler_->profiles().size() > closed;
+}
+
 // config.txt may be read again at every Start: new settings start new winds.
 void WindFeed::followSettings() {
     WindSettings wanted;

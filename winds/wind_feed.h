@@ -17,10 +17,13 @@ struct TRunConfig;
 
 namespace zarv::winds {
 
-// The live winds: once a second the GUI thread asks whether a dwell has ended
-// (a beam other than the recording one holds a dwell not taken yet); each ended
-// dwell gives one radial-velocity profile for the profiler, as zarv-winds makes
-// it. Nothing here runs on the processing thread.
+// The live winds: each dwell is taken as the run places it (takePlaced, from
+// the feed's placed listener), its records all in and the next dwell not begun,
+// so that no dwell is missed however fast the controller or slow the GUI
+// thread; once a second the GUI thread also asks whether a dwell has ended (a
+// beam other than the recording one holds a dwell not taken yet). Each dwell gives one
+// radial-velocity profile for the profiler, as zarv-winds makes it. Nothing here runs on the
+// processing thread.
 class WindFeed {
   public:
     static constexpr int kPoints = 64;
@@ -28,6 +31,10 @@ class WindFeed {
 
     WindFeed(const radar::RadarFeed& feed, const station::TRunConfig& settings,
              Clock clock = &QDateTime::currentDateTimeUtc);
+
+    // What the feed's placed listener calls: every dwell not taken yet, none
+    // recording. True when a period closed.
+    bool takePlaced();
 
     // True when a period closed and a new profile is there.
     bool poll();

@@ -154,7 +154,7 @@ TILTED = ("radar_frequency = 1290e6\nbeam1_zenith = 8\nbeam1_azimuth = 300\n"
           "beam2_zenith = 20\nbeam2_azimuth = 45\nbeam3_zenith = 20\nbeam3_azimuth = 160\n")
 # Where the strong-echo station stands and who it is, for its products.
 STATION = ("station_latitude = 69.2999\nstation_longitude = -16.03125\nstation_altitude = 380\n"
-           "station_name = Andøya test\nwigos_id = 0-20000-0-01010\n")
+           "station_name = Andøya test\nwigos_id = 0-20000-0-01010\nbufr_dir = bufr\n")
 
 
 @pytest.fixture(scope="session")

@@ -140,3 +140,16 @@ def test_a_station_without_identity_or_position_is_refused(atmospheres, tmp_path
     assert result.returncode == 1
     assert "no wigos_id, station_latitude, station_longitude, station_altitude" in result.stderr
     assert not (tmp_path / "out").exists()
+
+
+def test_the_live_station_writes_the_same_messages_as_zarv_bufr(products, atmospheres):
+    """bufr_dir in config.txt: the station wrote each period's message as it
+    closed, from its live winds; ecCodes finds them zarv-bufr's, to one step of
+    the coding (the live and the product's winds agree to well within it)."""
+    messages, _ = products
+    live = sorted((atmospheres["strong"].parent / "bufr").glob("*.bufr"))
+    assert [p.name for p in live] == [p.name for p in messages]
+    for ours, theirs in zip(live, messages):
+        result = subprocess.run(["bufr_compare", "-A", "0.011", str(ours), str(theirs)],
+                                capture_output=True, text=True)
+        assert result.returncode == 0, result.stdout + result.stderr
