@@ -17,10 +17,7 @@ WindFeed::WindFeed(const radar::RadarFeed& feed, const station::TRunConfig& sett
 
 // No dwell records between a dwell's placing and the next one's start.
 bool WindFeed::takePlaced() {
-    followSettings();
-    const std::size_t closed = profiler_ ? profiler_->profiles().size() : 0;
-    takeEndedDwells(0);
-    return profiler_ && profiler_->profiles().size() > closed;
+    return takeAllBut(0);
 }
 
 // config.txt may be read again at every Start: new settings start new winds.
@@ -39,9 +36,13 @@ void WindFeed::followSettings() {
 }
 
 bool WindFeed::poll() {
+    return takeAllBut(feed_.beam());
+}
+
+bool WindFeed::takeAllBut(int recording) {
     followSettings();
     const std::size_t closed = profiler_ ? profiler_->profiles().size() : 0;
-    takeEndedDwells(feed_.beam());
+    takeEndedDwells(recording);
     return profiler_ && profiler_->profiles().size() > closed;
 }
 

@@ -45,6 +45,8 @@ class WindFeed {
     const WindProfiler* profiler() const { return profiler_.get(); }
 
   private:
+    // Takes the ended dwells; true when a period closed.
+    bool takeAllBut(int recording);
     void takeEndedDwells(int recording);
     void takeDwell(int beam);
     QDateTime stampOf(int beam, const radar::StretchPlan& plan, double period_s) const;
