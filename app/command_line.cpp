@@ -35,6 +35,10 @@ QString ParseError(const QCommandLineParser& parser) {
         return QStringLiteral("--station-dir needs a directory");
     if (text.contains(QLatin1String("status-listen")))
         return QStringLiteral("--status-listen needs [ADDRESS:]PORT");
+    if (text.contains(QLatin1String("check-image")))
+        return QStringLiteral("--check-image needs a firmware image file");
+    if (text.contains(QLatin1String("verify-firmware")))
+        return QStringLiteral("--verify-firmware needs a firmware image file");
     if (text.contains(QLatin1String("duration")))
         return QStringLiteral("--duration needs a number of seconds above 0");
     return text;
@@ -55,7 +59,12 @@ StartOptions ParseStartOptions(const QStringList& arguments) {
                                          QStringLiteral("dir"));
     const QCommandLineOption status_listen(QStringLiteral("status-listen"), QString(),
                                            QStringLiteral("address"));
-    parser.addOptions({help, version, headless, duration, station_dir, status_listen});
+    const QCommandLineOption check_image(QStringLiteral("check-image"), QString(),
+                                         QStringLiteral("file"));
+    const QCommandLineOption verify_firmware(QStringLiteral("verify-firmware"), QString(),
+                                             QStringLiteral("file"));
+    parser.addOptions({help, version, headless, duration, station_dir, status_listen, check_image,
+                       verify_firmware});
     parser.addOptions(QtOptions());
 
     StartOptions options;
@@ -74,7 +83,10 @@ StartOptions ParseStartOptions(const QStringList& arguments) {
         if (!where.error.isEmpty())
             options.error = QStringLiteral("--status-listen ") + where.error.section(' ', 1);
     }
-    for (const QCommandLineOption* once : {&duration, &station_dir, &status_listen})
+    options.check_image = parser.value(check_image);
+    options.verify_firmware = parser.value(verify_firmware);
+    for (const QCommandLineOption* once :
+         {&duration, &station_dir, &status_listen, &check_image, &verify_firmware})
         if (parser.values(*once).size() > 1)
             options.error =
                 QStringLiteral("%1 is given more than once").arg(Dashed(once->names()[0]));
@@ -87,6 +99,19 @@ StartOptions ParseStartOptions(const QStringList& arguments) {
     if (!parser.positionalArguments().isEmpty())
         options.error =
             QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first());
+    // A firmware check is a command of its own: it records nothing.
+    const int firmware_commands =
+        int{parser.isSet(check_image)} + int{parser.isSet(verify_firmware)};
+    if (firmware_commands > 0 && options.error.isEmpty()) {
+        if (firmware_commands > 1)
+            options.error = QStringLiteral("--check-image and --verify-firmware go one at a time");
+        else if (options.headless || parser.isSet(status_listen) || parser.isSet(duration))
+            options.error =
+                QStringLiteral("--%1 goes without --headless, --duration and --status-listen")
+                    .arg(parser.isSet(check_image) ? QStringLiteral("check-image")
+                                                   : QStringLiteral("verify-firmware"));
+        return options;
+    }
     // A window runs until it is closed: a recording time means nothing to it.
     if (parser.isSet(duration) && !options.headless && options.error.isEmpty())
         options.error = QStringLiteral("--duration needs --headless");
@@ -97,6 +122,8 @@ QString UsageText(const QString& program) {
     return QStringLiteral(
                "Usage: %1 [--station-dir DIR] [--status-listen [ADDRESS:]PORT]\n"
                "       [--headless [--duration SECONDS]]\n"
+               "       %1 --check-image FILE\n"
+               "       %1 [--station-dir DIR] --verify-firmware FILE\n"
                "The radar operator station. It starts in a station directory: config.txt is\n"
                "read from there, and the log/ folder of daily logs is kept there.\n"
                "\n"
@@ -107,6 +134,12 @@ QString UsageText(const QString& program) {
                "  --status-listen [ADDRESS:]PORT\n"
                "                     serve the station's state read-only over HTTP (/metrics,\n"
                "                     /status.json, a page at /); a port alone: 127.0.0.1\n"
+               "  --check-image FILE check a firmware image as an update would, without a\n"
+               "                     controller; exit 0 when accepted, 6 when refused\n"
+               "  --verify-firmware FILE\n"
+               "                     compare the controller's firmware with an image; exit 0\n"
+               "                     when it matches, 1 when it differs, 5 without a\n"
+               "                     controller, 6 for a refused image, 7 when unreadable\n"
                "  -h, --help         print this text and exit\n"
                "  -v, --version      print the version and exit\n")
         .arg(program);

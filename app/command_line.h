@@ -10,10 +10,12 @@ struct StartOptions {
     bool help = false;
     bool version = false;
     bool headless = false;
-    double duration_s = 0;  // --duration: 0 records until a signal
-    QString station_dir;    // empty: the current directory
-    QString status_listen;  // --status-listen; empty: config.txt's status_listen
-    QString error;          // a line for standard error; non-empty: exit with 2
+    double duration_s = 0;    // --duration: 0 records until a signal
+    QString station_dir;      // empty: the current directory
+    QString status_listen;    // --status-listen; empty: config.txt's status_listen
+    QString check_image;      // --check-image FILE
+    QString verify_firmware;  // --verify-firmware FILE
+    QString error;            // a line for standard error; non-empty: exit with 2
 };
 
 StartOptions ParseStartOptions(const QStringList& arguments);

@@ -11,6 +11,7 @@
 #include "app_icon.h"
 #include "command_line.h"
 #include "ending_signals.h"
+#include "firmware_command.h"
 #include "headless.h"
 #include "main_form.h"
 #include "products/bufr_outbox.h"
@@ -47,7 +48,8 @@ int checkStart(int argc, char** argv, StartOptions& options) {
                      qPrintable(program), qPrintable(options.station_dir));
         return 2;
     }
-    if (options.headless) return -1;
+    if (options.headless || !options.check_image.isEmpty() || !options.verify_firmware.isEmpty())
+        return -1;
     if (const QString missing = MissingDisplay(); !missing.isEmpty()) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(program), qPrintable(missing));
         return 3;
@@ -61,6 +63,12 @@ int RunStation(int argc, char** argv, FtApi& api) {
     if (const int status = checkStart(argc, argv, options); status >= 0) return status;
     // A full disk or a file-size limit then fails the write instead of ending us.
     std::signal(SIGXFSZ, SIG_IGN);
+    if (!options.check_image.isEmpty())
+        return CheckImageCommand(options.check_image, stdout, stderr);
+    if (!options.verify_firmware.isEmpty()) {
+        QCoreApplication app(argc, argv);
+        return VerifyFirmwareCommand(api, options.verify_firmware, stdout, stderr);
+    }
     if (options.headless) {
         QCoreApplication app(argc, argv);
         return RunHeadless(api, options.duration_s, options.status_listen);

@@ -31,6 +31,11 @@ class LinkHeld {
 };
 }  // namespace
 
+QString VerifyLine(const QString& path, const QString& report) {
+    return QStringLiteral("Verify %1: %2")
+        .arg(QFileInfo(path).fileName(), QString(report).replace('\n', ' '));
+}
+
 FirmwareVerify::FirmwareVerify(OperatorLog& log, ControllerSession& session)
     : log_(log), session_(session) {}
 
@@ -48,16 +53,14 @@ void FirmwareVerify::run() {
     LinkHeld held(session_);
     op.setStatusText(
         QStringLiteral("Verifying the firmware against %1").arg(QFileInfo(path).fileName()));
-    bool all_match = false;
-    const QString report = compare(*image, &all_match);
+    const QString report = compare(*image).report;
     op.setStatusText(QString());
-    log_.LogMessage(QStringLiteral("Verify %1: %2")
-                        .arg(QFileInfo(path).fileName(), QString(report).replace('\n', ' ')));
+    log_.LogMessage(VerifyLine(path, report));
     op.showMessage(QStringLiteral("The controller against %1:\n\n%2\n\nNothing was written.")
                        .arg(QFileInfo(path).fileName(), report));
 }
 
-QString FirmwareVerify::compare(const HexImage& image, bool* all_match) {
+FirmwareVerify::Outcome FirmwareVerify::compare(const HexImage& image) {
     GatheredBoxes boxes(session_.commands());
     QStringList lines;
     bool match = true;
@@ -66,16 +69,17 @@ QString FirmwareVerify::compare(const HexImage& image, bool* all_match) {
         if (lines.last().isEmpty()) {
             const bool lost = session_.link().HandleGone();
             if (lost) session_.markLost();
-            *all_match = false;
-            return QStringLiteral("Sector %1 could not be read (%2): nothing is known of it.")
-                .arg(QLatin1Char(sector))
-                .arg(lost ? QStringLiteral("the USB link to the controller was lost")
-                          : boxes.take().join(QLatin1Char(' ')));
+            return {Verdict::Unread,
+                    QStringLiteral("Sector %1 could not be read (%2): nothing is known of it.")
+                        .arg(QLatin1Char(sector))
+                        .arg(lost ? QStringLiteral("the USB link to the controller was lost")
+                                  : boxes.take().join(QLatin1Char(' ')))};
         }
     }
-    lines << codeStartVerdict(image, &match);
-    *all_match = match;
-    return lines.join(QLatin1Char('\n'));
+    bool unread = false;
+    lines << codeStartVerdict(image, &match, &unread);
+    const Verdict verdict = unread ? Verdict::Unread : match ? Verdict::Matches : Verdict::Differs;
+    return {verdict, lines.join(QLatin1Char('\n'))};
 }
 
 QString FirmwareVerify::sectorVerdict(const HexImage& image, char sector, bool* match) {
@@ -98,10 +102,11 @@ QString FirmwareVerify::sectorVerdict(const HexImage& image, char sector, bool* 
         .arg(Hex(static_cast<std::uint32_t>(first), 4));
 }
 
-QString FirmwareVerify::codeStartVerdict(const HexImage& image, bool* match) {
+QString FirmwareVerify::codeStartVerdict(const HexImage& image, bool* match, bool* unread) {
     CodeStartWords words{};
     if (!session_.commands().ReadCodeStart(words)) {
         *match = false;
+        *unread = true;
         return QStringLiteral("The code start could not be read.");
     }
     const std::uint32_t expected[2] = {image.word(kCodeStartAddress),

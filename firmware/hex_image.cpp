@@ -1,5 +1,7 @@
 #include "hex_image.h"
 
+#include <QCryptographicHash>
+
 #include <QFile>
 
 #include "device_IO/flash_sectors.h"
@@ -166,7 +168,10 @@ HexImage ReadHexImage(const QString& path) {
     ImageReader reader;
     ForEachLine(bytes,
                 [&](int number, const char* text, int size) { reader.line(number, text, size); });
-    return reader.finish();
+    HexImage image = reader.finish();
+    image.sha256 =
+        QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    return image;
 }
 
 void CheckImageForUpdate(const HexImage& image) {

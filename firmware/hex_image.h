@@ -34,6 +34,8 @@ struct HexImage {
     // Records with data outside the main sectors H, G, F and the code start.
     int outside_records = 0;
     bool code_start_set[2] = {false, false};
+    // The image file's SHA-256 in lower-case hex: which image it was, for the log.
+    QString sha256;
 
     bool carries(char letter) const;
     std::uint16_t word(std::uint32_t address) const;  // 0xFFFF outside the flash

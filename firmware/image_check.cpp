@@ -79,6 +79,10 @@ QString OutsideRecordsText(const HexImage& image) {
                      .arg(image.outside_records);
 }
 
+QString ImageIdentityText(const QString& path, const HexImage& image) {
+    return QStringLiteral("Image %1: SHA-256 %2").arg(QFileInfo(path).fileName(), image.sha256);
+}
+
 std::optional<HexImage> LoadImageForUpdate(const QString& path, OperatorLog& log) {
     Operator& op = log.op();
     const bool large = QFileInfo(path).size() > kReadOffThreadBytes;
@@ -86,7 +90,10 @@ std::optional<HexImage> LoadImageForUpdate(const QString& path, OperatorLog& log
     Outcome outcome =
         large && QCoreApplication::instance() ? readOffThread(path) : readAndCheck(path);
     if (large) op.setStatusText(QString());
-    if (auto* image = std::get_if<HexImage>(&outcome)) return std::move(*image);
+    if (auto* image = std::get_if<HexImage>(&outcome)) {
+        log.LogMessage(ImageIdentityText(path, *image));
+        return std::move(*image);
+    }
     const StationError& error = std::holds_alternative<ImageRefused>(outcome)
                                     ? std::get<ImageRefused>(outcome)
                                     : std::get<StationError>(outcome);

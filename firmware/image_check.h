@@ -17,6 +17,9 @@ namespace zarv::firmware {
 // and the reason; then there is no image.
 std::optional<HexImage> LoadImageForUpdate(const QString& path, station::OperatorLog& log);
 
+// "Image main.hex: SHA-256 9f86d0...": which image an update or a verify used.
+QString ImageIdentityText(const QString& path, const HexImage& image);
+
 // The box for a refused or unreadable image.
 QString RefusalText(const QString& path, const station::StationError& error);
 

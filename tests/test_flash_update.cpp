@@ -1,9 +1,12 @@
+#include <QCryptographicHash>
 #include <QTimer>
 #include <functional>
 #include <map>
 
 #include "about/about_query.h"
 #include "acquisition/acquisition_run.h"
+#include "app/firmware_command.h"
+#include "app/headless.h"
 #include "device_IO/flash_sectors.h"
 #include "firmware/firmware_verify.h"
 #include "firmware/flash_update.h"
@@ -107,7 +110,10 @@ class FlashUpdateTest : public StationFixture {
 
 TEST_F(FlashUpdateTest, ValidImageIsStagedVerifiedCopiedReadBackAndOnlyThenGivenItsCodeStart) {
     upgrade(image());
-    QStringList expected{"Radar controller (simulated) [SIM00001]", "Processing HEX file"};
+    const QByteArray bytes = (image().join("\r\n") + "\r\n").toLatin1();
+    QStringList expected{"Image image.hex: SHA-256 " +
+                             QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex(),
+                         "Radar controller (simulated) [SIM00001]", "Processing HEX file"};
     const auto row = [&](const char* sector, int lines, const char* read_text) {
         expected << QStringLiteral("Erasing Sector %1.. please wait").arg(sector)
                  << "Erasing complete";
@@ -745,5 +751,86 @@ TEST_F(VerifyTest, SaysWhichSectorsMatchAndWritesNothing) {
 TEST_F(VerifyTest, AControllerThatCannotBeReadIsSaid) {
     sim->setReplyFault(0x11, SimController::ReplyFault::Short, 10);
     EXPECT_TRUE(verify().contains("\n\nSector H could not be read (Received data do not match"));
+}
+}  // namespace
+
+namespace {
+// What a command printed on a stream of its own.
+class Captured {
+  public:
+    Captured() : file_(std::tmpfile()) {}
+    ~Captured() { std::fclose(file_); }
+    Captured(const Captured&) = delete;
+    Captured& operator=(const Captured&) = delete;
+    std::FILE* file() { return file_; }
+    QString text() {
+        std::fflush(file_);
+        std::rewind(file_);
+        QByteArray bytes;
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file_)) > 0;)
+            bytes.append(buffer, static_cast<qsizetype>(n));
+        return QString::fromUtf8(bytes);
+    }
+
+  private:
+    std::FILE* file_;
+};
+
+class FirmwareCommandTest : public FlashUpdateTest {
+  protected:
+    int check(const QStringList& lines) {
+        writeFile("image.hex", (lines.join("\n") + "\n").toLatin1());
+        return zarv::app::CheckImageCommand(path("image.hex"), out.file(), err.file());
+    }
+    int verifyFromCommandLine() {
+        writeFile("check.hex", (image().join("\n") + "\n").toLatin1());
+        station.reset();  // the command opens the controller itself
+        const int status =
+            zarv::app::VerifyFirmwareCommand(*sim, path("check.hex"), out.file(), err.file());
+        station = std::make_unique<Station>(op, *sim);
+        update = std::make_unique<FirmwareUpdate>(station->log, station->session, station->config);
+        return status;
+    }
+    Captured out, err;
+};
+
+TEST_F(FirmwareCommandTest, AnImageIsCheckedWithoutAControllerAndNamedByItsHash) {
+    EXPECT_EQ(check(image()), 0);
+    const QByteArray bytes = (image().join("\n") + "\n").toLatin1();
+    const QString hash = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+    EXPECT_EQ(out.text(),
+              path("image.hex") +
+                  ": accepted; main sectors H, G, F; code start 0x0041 0x9000; SHA-256 " + hash +
+                  "\n");
+    QStringList broken = image();
+    broken[2].chop(2);
+    broken[2] += "00";
+    EXPECT_EQ(check(broken), zarv::app::kExitImageRefused);
+    EXPECT_TRUE(err.text().contains("line 3 has a wrong checksum")) << err.text();
+    QStringList no_code_start = image();
+    no_code_start.removeAt(no_code_start.size() - 2);
+    EXPECT_EQ(check(no_code_start), zarv::app::kExitImageRefused);
+    EXPECT_TRUE(err.text().contains("holds no code start")) << err.text();
+    EXPECT_EQ(zarv::app::CheckImageCommand(path("absent.hex"), out.file(), err.file()),
+              zarv::app::kExitImageRefused);
+    EXPECT_TRUE(sim->writtenFrames().empty());
+}
+
+TEST_F(FirmwareCommandTest, AVerifySaysByItsStatusWhetherTheControllerHoldsTheImage) {
+    EXPECT_EQ(verifyFromCommandLine(), zarv::app::kExitFirmwareDiffers);
+    upgrade(image());
+    sim->clearWrittenFrames();
+    EXPECT_EQ(verifyFromCommandLine(), 0);
+    EXPECT_TRUE(out.text().contains(QStringLiteral("Image check.hex: SHA-256 ")));
+    EXPECT_TRUE(
+        out.text().contains("Verify check.hex: Sector H matches. Sector G matches. "
+                            "Sector F matches. The code start matches."));
+    sim->setReplyFault(0x11, SimController::ReplyFault::Short, 10);
+    EXPECT_EQ(verifyFromCommandLine(), zarv::app::kExitControllerUnread);
+    sim->unplugNow();
+    EXPECT_EQ(verifyFromCommandLine(), zarv::app::kExitNoController);
+    EXPECT_TRUE(err.text().contains("Zarv not found!"));
+    for (std::uint8_t code : {0x0F, 0x10, 0x12, 0x13}) EXPECT_EQ(framesOf(code), 0);
 }
 }  // namespace
