@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "acquisition/acquisition_run.h"
+#include "echo_watch.h"
 #include "ending_signals.h"
 #include "headless_picture.h"
 #include "journal_lines.h"
@@ -92,18 +93,21 @@ int RunHeadless(device_io::FtApi& api, double seconds, const QString& status_lis
         station.log.KeepNote(shortfall);
     std::unique_ptr<HeadlessPicture> picture;      // a record sink: it outlives the run
     std::unique_ptr<radar::RadarFeed> winds_feed;  // the sink when no picture is drawn
+    std::unique_ptr<EchoWatch> echo;               // for the metrics, with the picture
     AcquisitionRun run(station.log, station.session, station.config);
     watch.watchRun(run, station.session);
     monitoring::ServiceNotifier systemd(watch.board(),
                                         [&run] { return run.processor().heartbeats(); });
     const TRunConfig& settings = station.config.run_config;
+    watch.setNoteTaker([&station](const QString& note) { station.log.KeepNote(note); });
     if (const QString note =
             watch.serveAsAsked(status_listen, settings.status_listen, settings.status_token_file);
         !note.isEmpty())
         station.log.KeepNote(note);
-    if (watch.port() != 0) {
-        picture = std::make_unique<HeadlessPicture>(watch);
+    if (watch.serving()) {
+        picture = std::make_unique<HeadlessPicture>(watch, settings);
         run.setRecordSink(&picture->feed());
+        echo = std::make_unique<EchoWatch>(picture->feed(), settings, watch);
     }
     std::unique_ptr<products::BufrOutbox> bufr;
     if (!settings.bufr_dir.isEmpty()) {

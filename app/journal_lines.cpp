@@ -18,9 +18,10 @@ bool IsJournal(std::FILE* stream) {
 int JournalPriority(const QString& line, LineKind kind) {
     if (kind == LineKind::Error) return 3;
     if (kind == LineKind::Message) return 4;
-    static const char* const warnings[] = {
-        "Recovering",     "Data lost",  "missing after",   "cannot",    "could not",
-        "Framing errors", "Disk space", "does not answer", "not found", "Lost "};
+    static const char* const warnings[] = {"Recovering", "Data lost",       "missing after",
+                                           "cannot",     "could not",       "Framing errors",
+                                           "Disk space", "does not answer", "not found",
+                                           "Lost ",      "with no token"};
     for (const char* w : warnings)
         if (line.contains(QLatin1String(w))) return 4;
     static const char* const notices[] = {"Starting trigger", "Recovered",

@@ -221,14 +221,16 @@ void TMainForm::FormCreate(bool keep_daily_log) {
 
 void TMainForm::serveStatus(const QString& listen) {
     const TRunConfig& settings = station_.config.run_config;
+    watch_.setNoteTaker([this](const QString& note) { station_.log.KeepNote(note); });
     if (const QString note =
             watch_.serveAsAsked(listen, settings.status_listen, settings.status_token_file);
         !note.isEmpty())
         station_.log.KeepNote(note);
+    if (watch_.serving()) echo_ = std::make_unique<EchoWatch>(radar_feed_, settings, watch_);
 }
 
 void TMainForm::showPicture(const QImage& picture) {
-    if (watch_.port() == 0) return;
+    if (!watch_.serving()) return;
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);

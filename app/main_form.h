@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "acquisition/acquisition_run.h"
+#include "echo_watch.h"
 #include "eliding_label.h"
 #include "firmware/firmware_verify.h"
 #include "firmware/flash_update.h"
@@ -170,6 +171,7 @@ class TMainForm : public QMainWindow, public Operator {
     bool close_pending_ = false;
     bool ending_ = false;              // a signal or the session's end: no box opens any more
     QTimer* trigger_probe_ = nullptr;  // looks for a controller left triggering
+    std::unique_ptr<EchoWatch> echo_;  // while the status server serves
 };
 
 }  // namespace zarv::app

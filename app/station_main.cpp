@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <cstdio>
 
 #include <csignal>
@@ -70,7 +71,10 @@ int RunStation(int argc, char** argv, FtApi& api) {
         return VerifyFirmwareCommand(api, options.verify_firmware, stdout, stderr);
     }
     if (options.headless) {
-        QCoreApplication app(argc, argv);
+        // No window is ever shown; the status page's picture is drawn, with its
+        // labels, on an image, which needs fonts and so a GUI application.
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication app(argc, argv);
         return RunHeadless(api, options.duration_s, options.status_listen);
     }
     QApplication app(argc, argv);

@@ -47,6 +47,8 @@ void RunWatch::look() {
         s.link_up = session_.device_open();
         s.trigger_on = session_.triggering();
         s.queue_lag = run_.queue().queued();
+        s.queue_lag_s = std::chrono::duration<double>(run_.queue().oldestAge()).count();
+        s.queue_fill = static_cast<double>(s.queue_lag) / std::max(1, run_.queue().capacity());
         s.station_name = run_.settings().identity.name;
         s.wigos_id = run_.settings().identity.wigos_id;
         if (more_records && records > 0) s.last_record = QDateTime::currentDateTimeUtc();

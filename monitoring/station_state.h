@@ -40,8 +40,16 @@ struct StationState {
     std::array<std::int64_t, 3> records_missing{};
     int framing_errors = 0;
     std::int64_t bytes_lost = 0;
-    int queue_lag = 0;  // chunks read and not yet recorded
+    int queue_lag = 0;       // chunks read and not yet recorded
+    double queue_lag_s = 0;  // how long the oldest of them has waited
+    double queue_fill = 0;   // of the queue's capacity
     QDateTime last_record;
+
+    // Each beam's last dwell placed: its gates, those with a trusted echo, and
+    // their median SNR in dB; echo_gates 0 before the first.
+    std::array<int, 3> echo_gates{};
+    std::array<int, 3> echo_trusted{};
+    std::array<double, 3> echo_snr_db{};
 
     QByteArray picture_png;  // the radar view's range-time picture, while it is shown
     QDateTime picture_at;

@@ -17,6 +17,16 @@ void StationWatch::watchRun(acquisition::AcquisitionRun& run,
     run_watch_ = std::make_unique<RunWatch>(board_, run, session);
 }
 
+void StationWatch::showEcho(int beam, int gates, int trusted, double median_snr_db) {
+    if (beam < 1 || beam > 3) return;
+    const auto i = static_cast<std::size_t>(beam - 1);
+    board_.change([&](StationState& s) {
+        s.echo_gates[i] = gates;
+        s.echo_trusted[i] = trusted;
+        s.echo_snr_db[i] = median_snr_db;
+    });
+}
+
 void StationWatch::showPicture(const QByteArray& png) {
     board_.change([&](StationState& s) {
         s.picture_png = png;
@@ -26,7 +36,11 @@ void StationWatch::showPicture(const QByteArray& png) {
 
 QString StationWatch::servingText() const {
     if (!server_) return QString();
-    return QStringLiteral("Status server on http://%1/").arg(where_.text());
+    const QString text = QStringLiteral("Status server on http://%1/").arg(where_.text());
+    if (!open_to_all_) return text;
+    return text + QStringLiteral(
+                      " with no token: anyone who can reach it reads the station's state "
+                      "(status_token_file asks for one)");
 }
 
 QString StationWatch::serveAsAsked(const QString& option, const QString& configured,
@@ -60,11 +74,18 @@ QString StationWatch::serve(const QString& listen, const QString& token_file) {
         if (token.isEmpty()) return error;
     }
     auto server = MakeStatusServer(board_);
-    if (const QString error = server->start(where, token); !error.isEmpty()) return error;
+    // Said on the server's thread; logged on this one.
+    const auto listening = [this](const QString&) {
+        QMetaObject::invokeMethod(&here_, [this] {
+            if (take_note_) take_note_(QStringLiteral("At last: ") + servingText());
+        });
+    };
+    const QString error = server->start(where, token, listening);
     server_ = std::move(server);
     where_ = where;
-    where_.port = server_->port();
-    return QString();
+    if (server_->port() != 0) where_.port = server_->port();
+    open_to_all_ = !where.loopback() && token.isEmpty();
+    return error;
 }
 
 }  // namespace zarv::monitoring

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "state_board.h"
@@ -33,9 +35,17 @@ class StationWatch {
     // when one is named. Empty, or why it does not serve.
     QString serve(const QString& listen, const QString& token_file);
     quint16 port() const { return server_ ? server_->port() : 0; }
+    // Serving, or trying again to listen.
+    bool serving() const { return server_ != nullptr; }
+    // Where lines about the server that come later go (on this thread): that
+    // it listens at last after a busy port.
+    void setNoteTaker(std::function<void(const QString&)> take) { take_note_ = std::move(take); }
+    // A beam's echo in the dwell placed last.
+    void showEcho(int beam, int gates, int trusted, double median_snr_db);
     // The radar view's range-time picture for the page, as PNG.
     void showPicture(const QByteArray& png);
-    // "Status server on http://127.0.0.1:9100/", or empty when not serving.
+    // "Status server on http://127.0.0.1:9100/", or empty when not serving;
+    // beyond loopback without a token it says that anyone may read.
     QString servingText() const;
     // Serves where the command line (option) or else config.txt asks. The line
     // for the daily log: where it serves or why it does not; empty when asked
@@ -47,8 +57,11 @@ class StationWatch {
     StateBoard board_;
     WatchingOperator watching_;
     std::unique_ptr<RunWatch> run_watch_;
-    std::unique_ptr<StatusServer> server_;
+    QObject here_;  // the thread the watch was made on, for the server's late lines
+    std::function<void(const QString&)> take_note_;
+    std::unique_ptr<StatusServer> server_;  // after here_: stopped before it goes
     ListenAddress where_;
+    bool open_to_all_ = false;  // beyond loopback without a token
 };
 
 // The token: the first line of the file, blanks around it dropped. Empty with

@@ -59,6 +59,7 @@ QByteArray StatusJson(const StationState& s) {
         {"records_per_second", s.records_per_s},
         {"megabytes_per_second", s.megabytes_per_s},
         {"queue_lag_chunks", s.queue_lag},
+        {"queue_lag_seconds", s.queue_lag_s},
         {"disk", disk},
         {"totals", totals},
         {"status_text", s.status_text},

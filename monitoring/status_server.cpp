@@ -33,6 +33,38 @@ bool SameSecret(const QByteArray& a, const QByteArray& b) {
 namespace {
 using Status = QHttpServerResponder::StatusCode;
 
+// One answer: its headers as they come, then the body, which a HEAD request
+// gets the length of but not the bytes, so that the next request on the same
+// connection is read where it begins.
+class Reply {
+  public:
+    Reply(QHttpServerResponder&& responder, bool head)
+        : responder_(std::move(responder)), head_(head) {}
+    void header(const QByteArray& name, const QByteArray& value) { headers_.append({name, value}); }
+    void send(const QByteArray& body, const QByteArray& type, Status status = Status::Ok) {
+        responder_.writeStatusLine(status);
+        responder_.writeHeader("Content-Type", type);
+        responder_.writeHeader("Content-Length", QByteArray::number(body.size()));
+        for (const auto& [name, value] : headers_) responder_.writeHeader(name, value);
+        responder_.writeBody(head_ ? QByteArray() : body);
+    }
+
+  private:
+    QHttpServerResponder responder_;
+    bool head_;
+    QList<std::pair<QByteArray, QByteArray>> headers_;
+};
+
+// The value of one cookie in a Cookie header ("a=1; zarv_token=T"), or empty.
+QByteArray CookieValue(const QByteArray& header, const char* name) {
+    for (const QByteArray& pair : header.split(';')) {
+        const QByteArray trimmed = pair.trimmed();
+        const qsizetype equals = trimmed.indexOf('=');
+        if (equals > 0 && trimmed.left(equals) == name) return trimmed.mid(equals + 1);
+    }
+    return {};
+}
+
 // Lives on the server's thread: answers each request from a copy of the board.
 class StatusHttp : public QAbstractHttpServer {
   public:
@@ -41,50 +73,67 @@ class StatusHttp : public QAbstractHttpServer {
 
   protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
-        QHttpServerResponder responder = makeResponder(request, socket);
+        Reply reply(makeResponder(request, socket),
+                    request.method() == QHttpServerRequest::Method::Head);
         if (request.method() != QHttpServerRequest::Method::Get &&
             request.method() != QHttpServerRequest::Method::Head) {
-            responder.write("only GET and HEAD\n", "text/plain", Status::MethodNotAllowed);
+            reply.send("only GET and HEAD\n", "text/plain", Status::MethodNotAllowed);
             return true;
         }
-        if (!authorised(request)) {
-            responder.write({{"WWW-Authenticate", "Bearer"}, {"Content-Type", "text/plain"}},
-                            Status::Unauthorized);
+        const Access access = authorised(request);
+        if (access == Access::Refused) {
+            reply.header("WWW-Authenticate", "Bearer");
+            reply.send("a token is needed\n", "text/plain", Status::Unauthorized);
             return true;
         }
-        const QString path = request.url().path();
-        if (path == QLatin1String("/metrics")) {
-            responder.write(MetricsText(board_.snapshot()),
-                            "text/plain; version=0.0.4; charset=utf-8");
-        } else if (path == QLatin1String("/status.json")) {
-            responder.write(StatusJson(board_.snapshot()), "application/json");
-        } else if (path == QLatin1String("/rti.png")) {
-            const QByteArray png = board_.snapshot().picture_png;
-            if (png.isEmpty())
-                responder.write("no picture: the radar view is not open\n", "text/plain",
-                                Status::NotFound);
-            else
-                responder.write(png, "image/png");
-        } else if (path == QLatin1String("/")) {
-            responder.write(StatusPage(board_.snapshot()), "text/html; charset=utf-8");
-        } else {
-            responder.write("not found\n", "text/plain", Status::NotFound);
-        }
+        // A browser that loaded the page with ?token= keeps it as a cookie, so
+        // that the picture, the links and the page's own refresh carry it.
+        if (access == Access::ByQuery)
+            reply.header("Set-Cookie", QByteArray(kCookie) + '=' + token_.toPercentEncoding() +
+                                           "; Path=/; HttpOnly; SameSite=Strict");
+        answer(request.url().path(), reply);
         return true;
     }
 
     void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override {
-        makeResponder(request, socket).write("not found\n", "text/plain", Status::NotFound);
+        Reply(makeResponder(request, socket), false)
+            .send("not found\n", "text/plain", Status::NotFound);
     }
 
   private:
-    bool authorised(const QHttpServerRequest& request) const {
-        if (token_.isEmpty()) return true;
+    static constexpr const char* kCookie = StatusServer::kTokenCookie;
+    enum class Access { Open, ByHeader, ByQuery, ByCookie, Refused };
+
+    void answer(const QString& path, Reply& reply) const {
+        if (path == QLatin1String("/metrics")) {
+            reply.send(MetricsText(board_.snapshot()), "text/plain; version=0.0.4; charset=utf-8");
+        } else if (path == QLatin1String("/status.json")) {
+            reply.send(StatusJson(board_.snapshot()), "application/json");
+        } else if (path == QLatin1String("/rti.png")) {
+            const QByteArray png = board_.snapshot().picture_png;
+            if (png.isEmpty())
+                reply.send("no picture yet\n", "text/plain", Status::NotFound);
+            else
+                reply.send(png, "image/png");
+        } else if (path == QLatin1String("/")) {
+            reply.send(StatusPage(board_.snapshot()), "text/html; charset=utf-8");
+        } else {
+            reply.send("not found\n", "text/plain", Status::NotFound);
+        }
+    }
+
+    Access authorised(const QHttpServerRequest& request) const {
+        if (token_.isEmpty()) return Access::Open;
         const QByteArray header = request.value("Authorization");
-        if (header.startsWith("Bearer ") && SameSecret(header.mid(7).trimmed(), token_))
-            return true;
-        const QString query = QUrlQuery(request.url()).queryItemValue(QStringLiteral("token"));
-        return !query.isEmpty() && SameSecret(query.toUtf8(), token_);
+        if (header.left(7).toLower() == "bearer " && SameSecret(header.mid(7).trimmed(), token_))
+            return Access::ByHeader;
+        const QString query =
+            QUrlQuery(request.url()).queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded);
+        if (!query.isEmpty() && SameSecret(query.toUtf8(), token_)) return Access::ByQuery;
+        const QByteArray cookie = CookieValue(request.value("Cookie"), kCookie);
+        if (!cookie.isEmpty() && SameSecret(QByteArray::fromPercentEncoding(cookie), token_))
+            return Access::ByCookie;
+        return Access::Refused;
     }
 
     const StateBoard& board_;
@@ -102,10 +151,12 @@ class HttpStatusServer : public StatusServer {
         if (thread_.joinable()) thread_.join();
     }
 
-    QString start(const ListenAddress& where, const QByteArray& token) override {
+    QString start(const ListenAddress& where, const QByteArray& token,
+                  Listening listening) override {
         std::promise<QString> started;
         std::future<QString> result = started.get_future();
-        thread_ = std::thread([this, where, token, &started] { serve(where, token, started); });
+        thread_ = std::thread(
+            [this, where, token, listening, &started] { serve(where, token, started, listening); });
         return result.get();
     }
 
@@ -115,20 +166,38 @@ class HttpStatusServer : public StatusServer {
     static constexpr int kStopLookMs = 50;
 
     // On the server's thread: listens, says how that went, then serves until
-    // asked to stop. The server objects live and die on this thread.
-    void serve(const ListenAddress& where, const QByteArray& token,
-               std::promise<QString>& started) {
+    // asked to stop. A failed listen is tried again with a growing wait: a port
+    // still held by the station's previous run comes free. The server objects
+    // live and die on this thread.
+    void serve(const ListenAddress& where, const QByteArray& token, std::promise<QString>& started,
+               const Listening& listening) {
         QEventLoop loop;
         StatusHttp http(board_, token);
-        auto* tcp = new BoundedTcpServer(kMostConnections, kMostRequestBytes, kIdleMs, &http);
-        if (!tcp->listen(where.address, where.port)) {
-            started.set_value(QStringLiteral("Status server cannot listen on %1: %2")
-                                  .arg(where.text(), tcp->errorString()));
-            return;
-        }
+        auto* tcp = new BoundedTcpServer(kMostConnections, kMostRequestBytes, kIdleMs,
+                                         kRequestDeadlineMs, &http);
         http.bind(tcp);
-        port_ = tcp->serverPort();
-        started.set_value(QString());
+        int retry_ms = 1000;
+        QTimer retry;
+        retry.setSingleShot(true);
+        QObject::connect(&retry, &QTimer::timeout, &loop, [&] {
+            if (!tcp->listen(where.address, where.port)) {
+                retry_ms = std::min(2 * retry_ms, kLongestRetryMs);
+                retry.start(retry_ms);
+                return;
+            }
+            port_ = tcp->serverPort();
+            if (listening) listening(where.text());
+        });
+        if (tcp->listen(where.address, where.port)) {
+            port_ = tcp->serverPort();
+            started.set_value(QString());
+        } else {
+            started.set_value(
+                QStringLiteral("Status server cannot listen on %1: %2; it tries again, less "
+                               "often each time")
+                    .arg(where.text(), tcp->errorString()));
+            retry.start(retry_ms);
+        }
         QTimer stop_look;
         QObject::connect(&stop_look, &QTimer::timeout, &loop, [&] {
             if (stop_) loop.quit();

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "listen_address.h"
@@ -19,12 +20,25 @@ class StatusServer {
     static constexpr int kMostConnections = 128;
     static constexpr int kMostRequestBytes = 16 * 1024;
     static constexpr int kIdleMs = 10'000;
+    // From a connection or an answer on, a request's headers must all be in by then.
+    static constexpr int kRequestDeadlineMs = 5'000;
+    // A busy port is tried again after 1 s, then twice as long each time up to this.
+    static constexpr int kLongestRetryMs = 60'000;
+    static constexpr const char* kTokenCookie = "zarv_token";
+
+    // Called on the server's thread with where it listens, when it does after
+    // a failed start.
+    using Listening = std::function<void(const QString&)>;
 
     virtual ~StatusServer() = default;
     // Listens on where; token, when not empty, must come with every request
-    // ("Authorization: Bearer TOKEN" or "?token=TOKEN"). Empty, or why not.
-    virtual QString start(const ListenAddress& where, const QByteArray& token) = 0;
-    // The port listened on (where.port, or the one chosen for port 0).
+    // ("Authorization: Bearer TOKEN", "?token=TOKEN", or the cookie a page
+    // loaded with ?token= sets). Empty, or why not: then it keeps trying with a
+    // growing wait and says so through listening when it succeeds.
+    virtual QString start(const ListenAddress& where, const QByteArray& token,
+                          Listening listening = {}) = 0;
+    // The port listened on (where.port, or the one chosen for port 0); 0 while
+    // it does not listen.
     virtual quint16 port() const = 0;
 };
 

@@ -82,8 +82,9 @@ TEST(StationFromAfarTest, MetricsStatusAndPageNameTheStation) {
     s.version = QStringLiteral("1.0");
     const QString nameless = QString::fromUtf8(zarv::monitoring::StatusPage(s));
     EXPECT_TRUE(nameless.contains("<title>Zarv: stopped</title>"));
-    EXPECT_TRUE(QString::fromUtf8(zarv::monitoring::MetricsText(s))
-                    .contains(R"(zarv_station_info{station_name="",wigos_id="",host=)"));
+    EXPECT_TRUE(
+        QString::fromUtf8(zarv::monitoring::MetricsText(s))
+            .contains(R"(zarv_station_info{station_name="",wigos_id="",version="1.0",host=)"));
     EXPECT_TRUE(QJsonDocument::fromJson(zarv::monitoring::StatusJson(s))
                     .object()
                     .value("station")

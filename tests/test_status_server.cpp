@@ -4,6 +4,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QThread>
@@ -13,6 +14,7 @@
 
 #include "acquisition/acquisition_run.h"
 #include "act_when.h"
+#include "app/journal_lines.h"
 #include "data_file_checker.h"
 #include "http_client.h"
 #include "monitoring/bounded_tcp_server.h"
@@ -22,6 +24,7 @@
 #include "monitoring/station_watch.h"
 #include "monitoring/status_server.h"
 #include "monitoring/watching_operator.h"
+#include "radar/dwell_moments.h"
 #include "station_fixture.h"
 
 using namespace zarv::monitoring;
@@ -42,6 +45,25 @@ TEST(ListenAddress, APortAloneListensOnLoopbackOnly) {
     EXPECT_FALSE(ParseListenAddress(QStringLiteral("0")).error.isEmpty());
     EXPECT_FALSE(ParseListenAddress(QStringLiteral("1.2.3.4.5:80")).error.isEmpty());
     EXPECT_FALSE(ParseListenAddress(QStringLiteral("127.0.0.1:http")).error.isEmpty());
+}
+
+TEST(EchoHealth, TheMedianSnrOfTheTrustedGatesAlone) {
+    const auto gate = [](bool valid, double snr_db) {
+        zarv::radar::SpectralMoments m;
+        m.valid = valid;
+        m.snr_db = snr_db;
+        return m;
+    };
+    using zarv::radar::EchoHealthOf;
+    const auto odd = EchoHealthOf({gate(true, 3), gate(false, 40), gate(true, -1), gate(true, 9)});
+    EXPECT_EQ(odd.gates, 4);
+    EXPECT_EQ(odd.trusted, 3);
+    EXPECT_DOUBLE_EQ(odd.median_snr_db, 3);
+    const auto even = EchoHealthOf({gate(true, 8), gate(true, 2), gate(true, 20), gate(true, 4)});
+    EXPECT_DOUBLE_EQ(even.median_snr_db, 6);
+    const auto none = EchoHealthOf({gate(false, 12), gate(false, 30)});
+    EXPECT_EQ(none.gates, 2);
+    EXPECT_EQ(none.trusted, 0);
 }
 
 TEST(SameSecret, EqualOnlyWhenEveryByteAndTheLengthAgree) {
@@ -96,6 +118,9 @@ TEST_F(StatusServerTest, EveryEndpointAnswersFromTheBoard) {
         s.hours_left = 0.5;
         s.disk_warning = QStringLiteral("less than an hour of recording left");
         s.disk_low = 2;
+        s.echo_gates = {8, 0, 6};
+        s.echo_trusted = {4, 0, 0};
+        s.echo_snr_db = {10, 0, 0};
         s.file_path = QStringLiteral("data/2026/12/08/17/20261208170000_beam2.txt");
     });
     board.addLogLine(QStringLiteral("08/12/26 17:00:00: Starting trigger on beam direction: 2"));
@@ -110,7 +135,27 @@ TEST_F(StatusServerTest, EveryEndpointAnswersFromTheBoard) {
     EXPECT_TRUE(metrics.body.contains("\nzarv_dwells_total 7\n"));
     EXPECT_TRUE(metrics.body.contains("\nzarv_recording 1\n"));
     EXPECT_TRUE(metrics.body.contains("\nzarv_data_remaining_seconds 1800\n"));
-    EXPECT_TRUE(metrics.body.contains("\nzarv_data_low_space 2\n"));
+    // One series per state of the disk: an alert matches one state alone.
+    EXPECT_TRUE(metrics.body.contains("\nzarv_data_space_state{state=\"ample\"} 0\n"));
+    EXPECT_TRUE(metrics.body.contains("\nzarv_data_space_state{state=\"under_a_day\"} 0\n"));
+    EXPECT_TRUE(metrics.body.contains("\nzarv_data_space_state{state=\"under_an_hour\"} 1\n"));
+    // Beam 1 saw 4 of 8 gates with a median SNR of 10 dB; beam 3 nothing.
+    EXPECT_TRUE(metrics.body.contains("\nzarv_echo_gates_trusted_ratio{beam=\"1\"} 0.5\n"));
+    EXPECT_TRUE(metrics.body.contains("\nzarv_echo_snr_median_ratio{beam=\"1\"} 10\n"));
+    EXPECT_TRUE(metrics.body.contains("\nzarv_echo_gates_trusted_ratio{beam=\"3\"} 0\n"));
+    EXPECT_FALSE(metrics.body.contains("zarv_echo_snr_median_ratio{beam=\"3\"}"));
+    EXPECT_FALSE(
+        metrics.body.contains("zarv_echo_gates_trusted_ratio{beam=\"2\"}"));  // no dwell yet
+    // A restart shows as a new start time: this process's, a moment ago.
+    const qsizetype at = metrics.body.indexOf("\nprocess_start_time_seconds ");
+    ASSERT_GE(at, 0);
+    const double started = metrics.body.mid(at + 28, 30).split('\n').first().toDouble();
+    const double now = static_cast<double>(QDateTime::currentSecsSinceEpoch());
+    EXPECT_LE(started, now + 1);
+    EXPECT_GT(started, now - 24 * 3600);
+    for (const char* family : {"process_cpu_seconds_total ", "process_resident_memory_bytes ",
+                               "process_open_fds ", "process_max_fds "})
+        EXPECT_TRUE(metrics.body.contains(QByteArray("\n") + family)) << family;
     EXPECT_TRUE(metrics.body.contains("zarv_build_info{version=\"1.2.3\"} 1\n"));
     EXPECT_EQ(PromtoolComplaints(metrics.body), QString());
 
@@ -153,12 +198,136 @@ TEST_F(StatusServerTest, EveryEndpointAnswersFromTheBoard) {
 }
 
 TEST_F(StatusServerTest, WithATokenOnlyRequestsThatBringItAreAnswered) {
-    serve("abc123");
+    serve("abc 1;23");
     EXPECT_EQ(Get(port, "/metrics").status, 401);
-    EXPECT_EQ(Get(port, "/", "Authorization: Bearer abc12\r\n").status, 401);
-    EXPECT_EQ(Get(port, "/?token=abc1234").status, 401);
-    EXPECT_EQ(Get(port, "/metrics", "Authorization: Bearer abc123\r\n").status, 200);
-    EXPECT_EQ(Get(port, "/?token=abc123").status, 200);
+    EXPECT_EQ(Get(port, "/", "Authorization: Bearer abc 1;2\r\n").status, 401);
+    EXPECT_EQ(Get(port, "/?token=abc%201%3B234").status, 401);
+    EXPECT_EQ(Get(port, "/metrics", "Authorization: Bearer abc 1;23\r\n").status, 200);
+    EXPECT_EQ(Get(port, "/metrics", "Authorization: bEARER abc 1;23\r\n").status, 200);
+    EXPECT_EQ(Get(port, "/metrics", "Authorization: Basic abc 1;23\r\n").status, 401);
+    EXPECT_EQ(Get(port, "/metrics", "Cookie: zarv_token=abc%201%3B2\r\n").status, 401);
+}
+
+// A browser that opens /?token=T keeps the token as the cookie the page sets:
+// the picture, the links and the page's refresh are answered without it in
+// their addresses.
+TEST_F(StatusServerTest, APageLoadedWithTheTokenLetsItsPictureAndLinksIn) {
+    board.change([](StationState& s) {
+        s.picture_png = QByteArray("\x89PNG\r\n\x1a\n", 8);
+        s.picture_at = QDateTime::currentDateTimeUtc();
+    });
+    serve("abc 1;23");
+    const HttpReply page = Get(port, "/?token=abc%201%3B23");
+    ASSERT_EQ(page.status, 200);
+    const qsizetype at = page.head.indexOf("Set-Cookie: ");
+    ASSERT_GE(at, 0) << page.head.toStdString();
+    const QByteArray cookie = page.head.mid(at + 12).split('\r').first();
+    EXPECT_TRUE(cookie.contains("HttpOnly") && cookie.contains("SameSite=Strict"));
+    const QByteArray sent = "Cookie: theme=dark; " + cookie.split(';').first() + "\r\n";
+    for (const char* link : {"/rti.png", "/metrics", "/status.json", "/"})
+        EXPECT_EQ(Get(port, link, sent).status, 200) << link;
+    EXPECT_FALSE(Get(port, "/", sent).head.contains("Set-Cookie"));
+}
+
+// Reads from fd until what came ends with last, the server closes it or the time-out.
+QByteArray ReadUntil(int fd, const QByteArray& last) {
+    QByteArray all;
+    char buffer[8192];
+    for (ssize_t n; !all.endsWith(last) && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+        all.append(buffer, n);
+    return all;
+}
+
+TEST_F(StatusServerTest, AHeadAnswerHasTheLengthButNoBodySoTheNextRequestIsReadWhereItBegins) {
+    serve();
+    const int fd = ConnectLocal(port);
+    ASSERT_GE(fd, 0);
+    const QByteArray requests =
+        "HEAD / HTTP/1.1\r\nHost: x\r\n\r\n"
+        "GET /nothing HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    ASSERT_EQ(::send(fd, requests.constData(), static_cast<size_t>(requests.size()), MSG_NOSIGNAL),
+              requests.size());
+    const QByteArray all = ReadUntil(fd, "not found\n");
+    ::close(fd);
+    const qsizetype end_of_head = all.indexOf("\r\n\r\n");
+    ASSERT_GT(end_of_head, 0) << all.toStdString();
+    EXPECT_TRUE(all.startsWith("HTTP/1.1 200"));
+    EXPECT_FALSE(all.left(end_of_head).contains("Content-Length: 0"));
+    EXPECT_TRUE(all.mid(end_of_head + 4).startsWith("HTTP/1.1 404")) << all.toStdString();
+    EXPECT_TRUE(all.endsWith("not found\n"));
+}
+
+// Clients that trickle a request's headers in, a line at a time, are dropped
+// at the request deadline: they cannot keep the connection slots from others.
+TEST_F(StatusServerTest, SlowSendersCannotHoldEverySlot) {
+    serve();
+    std::vector<int> slow;
+    for (int i = 0; i < StatusServer::kMostConnections; ++i) {
+        const int fd = ConnectLocal(port);
+        ASSERT_GE(fd, 0);
+        ::send(fd, "GET / HTTP/1.1\r\n", 16, MSG_NOSIGNAL);
+        slow.push_back(fd);
+    }
+    QElapsedTimer since;
+    since.start();
+    int answered = 0;
+    while (answered == 0 && since.elapsed() < 4 * StatusServer::kRequestDeadlineMs) {
+        for (const int fd : slow) ::send(fd, "X-Slow: 1\r\n", 11, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (Get(port, "/metrics").status == 200) ++answered;
+        QThread::msleep(500);
+    }
+    EXPECT_EQ(answered, 1);
+    int closed = 0;
+    for (const int fd : slow) {
+        ::shutdown(fd, SHUT_WR);
+        char byte;
+        if (::recv(fd, &byte, 1, 0) <= 0) ++closed;
+        ::close(fd);
+    }
+    EXPECT_EQ(closed, StatusServer::kMostConnections);
+}
+
+// A port still held (by the station's previous run, say) comes free: the server
+// listens then, and says so.
+TEST(StatusServerStart, ABusyPortIsTriedAgainUntilItIsFree) {
+    QTcpServer holder;
+    ASSERT_TRUE(holder.listen(QHostAddress::LocalHost, 0));
+    const quint16 busy = holder.serverPort();
+    RecorderOperator op;
+    StationWatch watch(op);
+    QStringList notes;
+    watch.setNoteTaker([&](const QString& note) { notes << note; });
+    const QString first = watch.serveAsAsked(QString::number(busy), {}, {});
+    EXPECT_TRUE(
+        first.startsWith(QStringLiteral("Status server cannot listen on 127.0.0.1:%1: ").arg(busy)))
+        << first.toStdString();
+    EXPECT_TRUE(first.endsWith("it tries again, less often each time")) << first.toStdString();
+    EXPECT_TRUE(watch.serving());
+    EXPECT_EQ(watch.port(), 0);
+    holder.close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !notes.isEmpty(); }, 20'000));
+    EXPECT_EQ(
+        notes,
+        QStringList{QStringLiteral("At last: Status server on http://127.0.0.1:%1/").arg(busy)});
+    EXPECT_EQ(watch.port(), busy);
+    EXPECT_EQ(Get(busy, "/metrics").status, 200);
+}
+
+TEST(StatusServerStart, ServingBeyondLoopbackWithoutATokenIsAWarning) {
+    QTcpServer probe;  // a port that is free now
+    ASSERT_TRUE(probe.listen(QHostAddress::AnyIPv4, 0));
+    const quint16 free_port = probe.serverPort();
+    probe.close();
+    RecorderOperator op;
+    StationWatch watch(op);
+    const QString note = watch.serveAsAsked(QStringLiteral("0.0.0.0:%1").arg(free_port), {}, {});
+    EXPECT_EQ(note, QStringLiteral("Status server on http://0.0.0.0:%1/ with no token: anyone who "
+                                   "can reach it reads the station's state (status_token_file "
+                                   "asks for one)")
+                        .arg(free_port));
+    EXPECT_EQ(zarv::app::JournalPriority(note, zarv::app::LineKind::Log), 4);
+    EXPECT_EQ(watch.serveAsAsked(QStringLiteral("%1").arg(free_port), {}, {}),
+              QStringLiteral("Status server on http://127.0.0.1:%1/").arg(free_port));
 }
 
 TEST_F(StatusServerTest, OversizedAndMalformedRequestsAreDroppedAndServingGoesOn) {
@@ -200,7 +369,7 @@ TEST_F(StatusServerTest, ConnectionsPastTheLimitAreClosedAndTheServerRecovers) {
 }
 
 TEST(BoundedTcpServerTest, AnIdleClientIsDroppedAndOneThatTalksIsKept) {
-    BoundedTcpServer server(4, 1024, 300, nullptr);
+    BoundedTcpServer server(4, 1024, 300, 60'000, nullptr);
     // Taken from the server as the HTTP server takes them; they stay its children.
     QObject::connect(&server, &QTcpServer::newConnection, [&] {
         while (server.hasPendingConnections()) server.nextPendingConnection();

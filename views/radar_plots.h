@@ -6,29 +6,17 @@
 #include "plot_frame.h"
 #include "radar/radar_axes.h"
 #include "radar/spectral_moments.h"
-#include "rti_picture.h"
+#include "rti_drawing.h"
 
 namespace zarv::views {
 
-// The range-time picture: three strips, beam 1 at the top, time running to the
-// right, gate numbers or ranges on the left and their range delays on the right,
-// and a colour bar in dB.
-class RtiWidget : public QWidget {
+// The range-time picture on a widget: what RtiDrawing draws.
+class RtiWidget : public QWidget, public RtiDrawing {
   public:
     explicit RtiWidget(QWidget* parent = nullptr);
-    RtiPicture picture;
-    int start_time_ns = 0;  // gate 1's delay
-    int resolution_ns = 0;  // from one gate to the next
-    double minutes = 10;
-    radar::RadarAxes axes;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
-
-  private:
-    void drawStrip(QPainter& p, const QRectF& strip, int beam) const;
-    void drawDelays(QPainter& p, const PlotFrame& frame, int gates) const;
-    void drawColourBar(QPainter& p, const QRectF& bar) const;
 };
 
 // A gate's Doppler spectrum in dB against frequency or radial velocity, with the

@@ -74,26 +74,18 @@ void WindFeed::takeDwell(int beam) {
     const double period_s = feed_.recordPeriodSeconds();
     const radar::RadarAxes axes = radar::AxesOf(settings_);
     if (period_s <= 0 || !axes.physical()) return;
-    const std::uint64_t dwell_records = feed_.dwellRecordsOf(beam);
-    const radar::StretchPlan plan =
-        radar::PlanStretches(dwell_records, feed_.recordsOf(beam), kPoints);
-    if (plan.stretches == 0) return;
-    // The newest records from the first stretch's start: whole stretches, and
-    // the dwell's last few that make none.
-    feed_.latest(beam, dwell_records - plan.first, window_);
     radar::MomentOptions options;
     options.snr_threshold_db = settings_.geometry.snr_threshold;
     options.dc_notch = settings_.geometry.dc_notch.value_or(0);
+    radar::StretchPlan plan;
+    const std::vector<radar::SpectralMoments> gates = moments_.of(beam, options, &plan);
+    if (gates.empty()) return;
     std::vector<double> radial;
     std::vector<double> ranges;
-    for (int g = 1; g <= window_.gates; ++g) {
-        spectrum_.stretchSpectra(window_.gate(g), window_.stride(), 0, plan.stretches, spectra_);
-        const radar::DwellSpectrum dwell = radar::AverageWithoutIntermittentClutter(spectra_);
-        const radar::SpectralMoments m =
-            radar::MomentsOf(dwell.power, dwell.kept, period_s, options);
-        radial.push_back(m.valid ? axes.dopplerPosition(m.mean_hz)
-                                 : std::numeric_limits<double>::quiet_NaN());
-        ranges.push_back(axes.gatePosition(static_cast<double>(g)) * 1000);
+    for (std::size_t g = 0; g < gates.size(); ++g) {
+        radial.push_back(gates[g].valid ? axes.dopplerPosition(gates[g].mean_hz)
+                                        : std::numeric_limits<double>::quiet_NaN());
+        ranges.push_back(axes.gatePosition(static_cast<double>(g + 1)) * 1000);
     }
     profiler_->addDwell(stampOf(beam, plan, period_s), beam, radial, ranges);
 }

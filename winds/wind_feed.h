@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "radar/doppler_spectrum.h"
+#include "radar/dwell_moments.h"
 #include "radar/dwell_spectrum.h"
 #include "radar/radar_feed.h"
 #include "wind_profiler.h"
@@ -26,7 +26,7 @@ namespace zarv::winds {
 // processing thread.
 class WindFeed {
   public:
-    static constexpr int kPoints = 64;
+    static constexpr int kPoints = radar::DwellMoments::kPoints;
     using Clock = std::function<QDateTime()>;
 
     WindFeed(const radar::RadarFeed& feed, const station::TRunConfig& settings,
@@ -55,9 +55,7 @@ class WindFeed {
     const radar::RadarFeed& feed_;
     const station::TRunConfig& settings_;
     Clock clock_;
-    radar::DopplerSpectrum spectrum_{kPoints};
-    std::vector<std::vector<double>> spectra_;  // one gate's, reused
-    radar::RecordWindow window_;
+    radar::DwellMoments moments_{feed_};
     std::unique_ptr<WindProfiler> profiler_;
     QString why_none_;
     std::array<std::uint64_t, 3> taken_{};  // per beam, the serial of its dwell taken last
