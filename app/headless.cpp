@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <cmath>
 #include <cstring>
@@ -27,16 +28,21 @@ using namespace zarv::station;
 HeadlessOperator::HeadlessOperator(std::FILE* out, std::FILE* err)
     : out_(out), err_(err), out_is_journal_(IsJournal(out)), err_is_journal_(IsJournal(err)) {}
 
+// The journal takes each line as an entry of its own: every line of a box
+// carries the box's priority.
 void HeadlessOperator::print(std::FILE* to, const QString& text, LineKind kind) {
-    if (to == out_ ? out_is_journal_ : err_is_journal_)
-        std::fprintf(to, "<%d>", JournalPriority(text, kind));
-    std::fputs(text.toUtf8().constData(), to);
-    std::fputc('\n', to);
+    const bool journal = to == out_ ? out_is_journal_ : err_is_journal_;
+    const int priority = JournalPriority(text, kind);
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        if (journal) std::fprintf(to, "<%d>", priority);
+        std::fputs(line.toUtf8().constData(), to);
+        std::fputc('\n', to);
+    }
     std::fflush(to);
 }
 
 void HeadlessOperator::appendLogLine(const QString& line) {
-    print(out_, line, LineKind::Log);
+    if (printing_) print(out_, line, LineKind::Log);
 }
 
 void HeadlessOperator::showMessage(const QString& text) {
@@ -76,18 +82,40 @@ int HeadlessStatus(RunEnd end) {
     return kExitGaveUp;
 }
 
+namespace {
+// Before the start: a controller not there yet is waited for, quietly after
+// one line, looking once a second, until it is there, the wait is over or the
+// station is asked to end.
+void WaitForController(Station& station, double wait_s, const bool& ending_asked) {
+    if (station.session.countDevices() > 0) return;
+    station.log.LogMessage(
+        QStringLiteral("No controller yet: waiting up to %1 s for it").arg(std::lround(wait_s)));
+    QElapsedTimer waited;
+    waited.start();
+    while (!ending_asked && station.session.countDevices() == 0 &&
+           waited.elapsed() < static_cast<qint64>(wait_s * 1000))
+        DelayMs(1000);
+}
+}  // namespace
+
 int RunHeadless(device_io::FtApi& api, double seconds, const QString& status_listen) {
     HeadlessOperator op(stdout, stderr);
     monitoring::StationWatch watch(op);
     Station station(watch.op(), api);
     station.config.start_dir = QDir::currentPath();
-    station.log.keepDailyLog(station.config.start_dir);
+    // Read here for the status server and the products, quietly; the start
+    // reads it again and says so, once the controller is there.
+    op.setPrinting(false);
     try {
         station.config.ReadConfig();
     } catch (const StationError& error) {
+        op.setPrinting(true);
+        station.log.keepDailyLog(station.config.start_dir);
         op.showError(error.boxText());
         return kExitBadConfig;
     }
+    op.setPrinting(true);
+    station.log.keepDailyLog(station.config.start_dir);
     SetProcessPriority(3);
     if (const QString shortfall = RealTimeShortfall(); !shortfall.isEmpty())
         station.log.KeepNote(shortfall);
@@ -123,10 +151,13 @@ int RunHeadless(device_io::FtApi& api, double seconds, const QString& status_lis
     // framing errors are recovered from.
     run.setAlwaysRecover(true);
     EndingSignals ending;
+    bool ending_asked = false;
     QObject::connect(&ending, &EndingSignals::received, &run, [&](int number) {
         station.log.LogMessage(QStringLiteral("Signal %1 (%2) received: ending")
                                    .arg(number)
                                    .arg(QString::fromLocal8Bit(strsignal(number))));
+        ending_asked = true;
+        systemd.stopping();
         run.stop();
     });
     // Seconds of the controller's time: a fast simulated station ends sooner, and
@@ -146,17 +177,22 @@ int RunHeadless(device_io::FtApi& api, double seconds, const QString& status_lis
             return;
         }
         station.log.LogMessage(QStringLiteral("Recording time is over: ending"));
+        ending_asked = true;
+        systemd.stopping();
         run.stop();
     });
     if (seconds > 0) time_up.start(link.wallMs(std::min(seconds * 1000, 2e9)));
     int status = 0;
     QTimer::singleShot(0, &run, [&] {
+        WaitForController(station, std::min<double>(kControllerWaitS, seconds > 0 ? seconds : 1e9),
+                          ending_asked);
         try {
             run.start();
         } catch (const StationError& error) {
             op.showError(error.boxText());
         }
         status = HeadlessStatus(run.lastEnd());
+        systemd.stopping();
         if (bufr) bufr->finishRun();
         QCoreApplication::quit();
     });

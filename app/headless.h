@@ -27,6 +27,9 @@ class HeadlessOperator : public station::Operator {
     void appendLogLine(const QString& line) override;
     void clearLog() override {}
     void appendKeptLine(const QString& line) override { appendLogLine(line); }  // printed too
+    // Log lines are printed (the default) or only kept in the daily log;
+    // messages and errors are printed always.
+    void setPrinting(bool printing) { printing_ = printing; }
     void showMessage(const QString& text) override;
     void showError(const QString& text) override;
     bool askYesCancel(const QString& text) override;
@@ -50,6 +53,7 @@ class HeadlessOperator : public station::Operator {
     std::FILE* err_;
     bool out_is_journal_;
     bool err_is_journal_;
+    bool printing_ = true;
     int maximum_ = 100;
 };
 
@@ -57,7 +61,13 @@ class HeadlessOperator : public station::Operator {
 // time); 2 and 3 are the command line's. A bad config.txt must not be restarted.
 constexpr int kExitGaveUp = 1;        // an error recording cannot go on after
 constexpr int kExitBadConfig = 4;     // config.txt missing, unreadable or refused
-constexpr int kExitNoController = 5;  // no controller at the start
+constexpr int kExitNoController = 5;  // no controller at the start, nor after a wait
+
+// How long a station started without its controller waits for it before it
+// ends with kExitNoController: a bridge that comes up late is taken at once,
+// and under systemd a missing controller costs a few journal lines every two
+// minutes instead of a restart every few seconds.
+constexpr int kControllerWaitS = 100;
 
 // The exit status for how the run ended.
 int HeadlessStatus(acquisition::RunEnd end);

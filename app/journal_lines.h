@@ -12,6 +12,10 @@ namespace zarv::app {
 bool IsJournal(std::FILE* stream);
 
 enum class LineKind { Log, Message, Error };
+// Qt's own warnings (a missing runtime directory, a font) go to standard error
+// like the station's lines: with their priority when that is the journal.
+void RouteQtMessagesToJournal();
+
 // The syslog priority of a line: errors 3, warnings 4, notices 5, the rest 6.
 int JournalPriority(const QString& line, LineKind kind);
 

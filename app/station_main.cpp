@@ -14,6 +14,7 @@
 #include "ending_signals.h"
 #include "firmware_command.h"
 #include "headless.h"
+#include "journal_lines.h"
 #include "main_form.h"
 #include "products/bufr_outbox.h"
 #include "station_dir.h"
@@ -74,6 +75,7 @@ int RunStation(int argc, char** argv, FtApi& api) {
         // No window is ever shown; the status page's picture is drawn, with its
         // labels, on an image, which needs fonts and so a GUI application.
         if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        RouteQtMessagesToJournal();
         QGuiApplication app(argc, argv);
         return RunHeadless(api, options.duration_s, options.status_listen);
     }

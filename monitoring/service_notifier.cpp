@@ -38,6 +38,12 @@ QString ServiceNotifier::StatusLine(const StationState& s) {
     return line;
 }
 
+void ServiceNotifier::stopping() {
+    if (stopping_) return;
+    stopping_ = true;
+    send("STOPPING=1");
+}
+
 void ServiceNotifier::tick() {
     const StationState s = board_.snapshot();
     if (!ready_ && (s.dwell_records > 0 || s.dwells > 0)) {

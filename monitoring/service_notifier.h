@@ -24,6 +24,9 @@ class ServiceNotifier : public QObject {
     using Heartbeat = std::function<std::int64_t()>;
 
     ServiceNotifier(const StateBoard& board, Heartbeat processing, QObject* parent = nullptr);
+    // The program begins to end (STOPPING=1): systemd then waits for it rather
+    // than taking the silence for a hang. Said once.
+    void stopping();
     // The interval systemd asked pings at (half WatchdogSec); 0: no watchdog.
     int watchdogIntervalMs() const { return watchdog_ms_; }
     // The STATUS= text for a state: "Beam 2 · 14 dwells · 123456 records · 40.1 h of disk".
@@ -38,6 +41,7 @@ class ServiceNotifier : public QObject {
     QTimer timer_;
     int watchdog_ms_ = 0;
     bool ready_ = false;
+    bool stopping_ = false;
     QString last_status_;
     std::int64_t last_heartbeat_ = -1;
 };
