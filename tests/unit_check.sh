@@ -10,6 +10,9 @@ unit="$work/zarv-headless.service"
 sed "s|/usr/bin/zarv |$2 |" "$1" > "$unit"
 grep -q '^Type=notify$' "$unit" || fail "the unit is not Type=notify"
 grep -q '^WatchdogSec=' "$unit" || fail "the unit has no watchdog"
+# A restart mends neither a missing station directory (2) nor a bad config.txt (4).
+grep -q '^RestartPreventExitStatus=2 4$' "$unit" || fail "2 and 4 are restarted"
+grep -q '^User=zarv$' "$unit" || fail "the unit does not run as the package's user"
 systemd-analyze verify "$unit" > "$work/verify.txt" 2>&1 || fail "verify: $(cat "$work/verify.txt")"
 [ -s "$work/verify.txt" ] && fail "verify: $(cat "$work/verify.txt")"
 systemd-analyze security --offline=true --no-pager "$unit" > "$work/security.txt" 2>&1 \
