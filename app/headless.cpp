@@ -152,11 +152,13 @@ int RunHeadless(device_io::FtApi& api, double seconds, const QString& status_lis
     run.setAlwaysRecover(true);
     EndingSignals ending;
     bool ending_asked = false;
+    bool signalled = false;
     QObject::connect(&ending, &EndingSignals::received, &run, [&](int number) {
         station.log.LogMessage(QStringLiteral("Signal %1 (%2) received: ending")
                                    .arg(number)
                                    .arg(QString::fromLocal8Bit(strsignal(number))));
         ending_asked = true;
+        signalled = true;
         systemd.stopping();
         run.stop();
     });
@@ -186,12 +188,15 @@ int RunHeadless(device_io::FtApi& api, double seconds, const QString& status_lis
     QTimer::singleShot(0, &run, [&] {
         WaitForController(station, std::min<double>(kControllerWaitS, seconds > 0 ? seconds : 1e9),
                           ending_asked);
-        try {
-            run.start();
-        } catch (const StationError& error) {
-            op.showError(error.boxText());
+        // A signal during the wait ends the station as it would a run.
+        if (!signalled) {
+            try {
+                run.start();
+            } catch (const StationError& error) {
+                op.showError(error.boxText());
+            }
+            status = HeadlessStatus(run.lastEnd());
         }
-        status = HeadlessStatus(run.lastEnd());
         systemd.stopping();
         if (bufr) bufr->finishRun();
         QCoreApplication::quit();
