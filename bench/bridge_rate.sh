@@ -29,5 +29,6 @@ for run in $(seq "$runs"); do
   misplaced=$(awk '/^records misplaced/ {print $3}' "$work/check.txt")
   cpu=$(awk -v s="$start" -v e="$end" '{ printf "%.2f", ($1 + $2) / (e - s) }' "$work/time.txt")
   echo "run $run: $records records, $missing missing, $misplaced misplaced," \
-       "$overran bytes overran, $cpu CPU s per s (station and bridge)"
+       "$overran bytes overran, $cpu CPU s per s (station and bridge)," \
+       "load average $(cut -d' ' -f1-3 /proc/loadavg)"
 done
