@@ -1,6 +1,7 @@
 #include "echo_watch.h"
 
 #include "monitoring/station_watch.h"
+#include "radar/radar_axes.h"
 #include "station/run_config.h"
 
 namespace zarv::app {
@@ -25,10 +26,8 @@ void EchoWatch::measure() {
             beam = b;
         }
     if (beam == 0) return;
-    radar::MomentOptions options;
-    options.snr_threshold_db = settings_.geometry.snr_threshold;
-    options.dc_notch = settings_.geometry.dc_notch.value_or(0);
-    const radar::EchoHealth health = radar::EchoHealthOf(moments_.of(beam, options));
+    const radar::EchoHealth health =
+        radar::EchoHealthOf(moments_.of(beam, radar::MomentOptionsOf(settings_)));
     if (health.gates > 0) watch_.showEcho(beam, health.gates, health.trusted, health.median_snr_db);
 }
 

@@ -75,7 +75,7 @@ QString StationWatch::serve(const QString& listen, const QString& token_file) {
     }
     auto server = MakeStatusServer(board_);
     // Said on the server's thread; logged on this one.
-    const auto listening = [this](const QString&) {
+    const auto listening = [this] {
         QMetaObject::invokeMethod(&here_, [this] {
             if (take_note_) take_note_(QStringLiteral("At last: ") + servingText());
         });

@@ -186,7 +186,7 @@ class HttpStatusServer : public StatusServer {
                 return;
             }
             port_ = tcp->serverPort();
-            if (listening) listening(where.text());
+            if (listening) listening();
         });
         if (tcp->listen(where.address, where.port)) {
             port_ = tcp->serverPort();

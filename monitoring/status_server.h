@@ -26,9 +26,8 @@ class StatusServer {
     static constexpr int kLongestRetryMs = 60'000;
     static constexpr const char* kTokenCookie = "zarv_token";
 
-    // Called on the server's thread with where it listens, when it does after
-    // a failed start.
-    using Listening = std::function<void(const QString&)>;
+    // Called on the server's thread when it listens after a failed start.
+    using Listening = std::function<void()>;
 
     virtual ~StatusServer() = default;
     // Listens on where; token, when not empty, must come with every request

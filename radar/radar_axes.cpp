@@ -45,4 +45,11 @@ RadarAxes AxesOf(const station::TRunConfig& settings) {
     return axes;
 }
 
+MomentOptions MomentOptionsOf(const station::TRunConfig& settings) {
+    MomentOptions options;
+    options.snr_threshold_db = settings.geometry.snr_threshold;
+    options.dc_notch = settings.geometry.dc_notch.value_or(0);
+    return options;
+}
+
 }  // namespace zarv::radar

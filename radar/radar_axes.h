@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "spectral_moments.h"
+
 namespace zarv::station {
 struct TRunConfig;
 }  // namespace zarv::station
@@ -37,5 +39,7 @@ struct RadarAxes {
 };
 
 RadarAxes AxesOf(const station::TRunConfig& settings);
+// The moments as config.txt asks for them (snr_threshold, dc_notch).
+MomentOptions MomentOptionsOf(const station::TRunConfig& settings);
 
 }  // namespace zarv::radar

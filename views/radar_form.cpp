@@ -152,10 +152,7 @@ void TRadarForm::takeSettings() {
     axes_ = AxesOf(settings_);
     rti->axes = spectrum->axes = snr_profile->axes = doppler_profile->axes = axes_;
     waterfall->setAxes(axes_);
-    MomentOptions options;
-    options.snr_threshold_db = settings_.geometry.snr_threshold;
-    options.dc_notch = settings_.geometry.dc_notch.value_or(0);
-    analysis_.setMomentOptions(options);
+    analysis_.setMomentOptions(MomentOptionsOf(settings_));
 }
 
 void TRadarForm::refreshView() {

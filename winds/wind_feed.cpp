@@ -74,11 +74,9 @@ void WindFeed::takeDwell(int beam) {
     const double period_s = feed_.recordPeriodSeconds();
     const radar::RadarAxes axes = radar::AxesOf(settings_);
     if (period_s <= 0 || !axes.physical()) return;
-    radar::MomentOptions options;
-    options.snr_threshold_db = settings_.geometry.snr_threshold;
-    options.dc_notch = settings_.geometry.dc_notch.value_or(0);
     radar::StretchPlan plan;
-    const std::vector<radar::SpectralMoments> gates = moments_.of(beam, options, &plan);
+    const std::vector<radar::SpectralMoments> gates =
+        moments_.of(beam, radar::MomentOptionsOf(settings_), &plan);
     if (gates.empty()) return;
     std::vector<double> radial;
     std::vector<double> ranges;
