@@ -99,14 +99,24 @@ std::vector<DwellTimeline::Frames> DwellTimeline::unknownLosses(std::int64_t fir
     for (std::size_t e = envelope.size(); e-- > 0;)
         most[e] = bound = std::min(bound, most_allowed(envelope[e]));
 
+    // Each stretch's late arrivals only raise its estimate, and a later stretch
+    // lost at least as much: the least estimate from here on is the best.
+    std::vector<double> measured(envelope.size(), kNone);
+    double least_later = kNone;
+    for (std::size_t e = envelope.size(); e-- > 0;) {
+        if (envelope[e] == kNone) continue;
+        least_later =
+            std::min(least_later,
+                     (envelope[e] - static_cast<double>(first_ns) - latency) / frame_period_ns_);
+        measured[e] = least_later;
+    }
+
     // The first stretch lost nothing unless the bridge overran before its first byte.
     std::vector<Frames> per_stretch(envelope.size());
     for (std::size_t e = segments_[0].loss_unknown ? 0 : 1; e < envelope.size(); ++e) {
         const std::int64_t before = e == 0 ? 0 : per_stretch[e - 1].estimate;
         std::int64_t estimate = before;
-        if (envelope[e] != kNone)
-            estimate = std::llround((envelope[e] - static_cast<double>(first_ns) - latency) /
-                                    frame_period_ns_);
+        if (measured[e] != kNone) estimate = std::llround(measured[e]);
         // A stretch no arrival dates cannot be bounded: the estimate stands.
         const std::int64_t upper = most[e] == std::numeric_limits<std::int64_t>::max()
                                        ? std::max(before, estimate)

@@ -106,6 +106,8 @@ class SimController : public FtApi {
     // Stream bytes that reached the bridge while its receive buffer was full and
     // no read was waiting for them: a real chip drops them.
     std::uint64_t overrunBytes();
+    // The same, one entry per hole, in the order the holes were made.
+    std::vector<std::uint64_t> overrunHoles();
     int triggerStarts() const;
     // Stream frames the controller has produced since the last trigger start.
     std::int64_t framesProduced() const;
@@ -278,6 +280,7 @@ class SimController : public FtApi {
     std::optional<Clock::time_point> trigger_stop_;
     std::int64_t stream_consumed_ = 0;
     std::uint64_t overrun_bytes_ = 0;
+    std::vector<std::uint64_t> overrun_holes_;
     // The bridge's receive buffer: what it holds beyond this while no read waits is
     // lost, leaving holes in the stream offsets.
     std::uint32_t bridge_buffer_size_ = 4096;

@@ -75,6 +75,12 @@ std::uint64_t SimController::overrunBytes() {
     return overrun_bytes_;
 }
 
+std::vector<std::uint64_t> SimController::overrunHoles() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    chargeIdleOverrunLocked(clock_->now());
+    return overrun_holes_;
+}
+
 void SimController::setHostWaiting(bool waiting) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (host_waiting_ == waiting) return;

@@ -91,6 +91,7 @@ void SimController::chargeHeldReadLocked(Clock::time_point at, std::uint32_t roo
     holes_.emplace_back(end - excess, end);
     hole_bytes_ahead_ += excess;
     overrun_bytes_ += static_cast<std::uint64_t>(excess);
+    overrun_holes_.push_back(static_cast<std::uint64_t>(excess));
 }
 
 std::int64_t SimController::streamAvailableLocked(Clock::time_point at) {
@@ -116,6 +117,7 @@ void SimController::chargeIdleOverrunLocked(Clock::time_point at) {
     holes_.emplace_back(end - excess, end);
     hole_bytes_ahead_ += excess;
     overrun_bytes_ += static_cast<std::uint64_t>(excess);
+    overrun_holes_.push_back(static_cast<std::uint64_t>(excess));
 }
 
 void SimController::setAtmosphere(std::optional<SimAtmosphere> atmosphere,

@@ -191,6 +191,29 @@ TEST(DwellTimelineTest, AnOverrunThatTheArrivalsCannotPinDownGivesItsBounds) {
                 queue.finish(queue.endNs()).gaps[0].certain());
 }
 
+// A loaded machine reads every chunk after a stall late, and overruns the
+// bridge again: the later stretch lost at least as much, so its prompt
+// arrivals date the stall's loss too, and no record moves by the lateness.
+TEST(DwellTimelineTest, ALaterStretchDatesAnOverrunWhoseOwnArrivalsWereAllLate) {
+    TimelineFeed feed(1);
+    for (int i = 0; i < 5; ++i) feed.chunk();
+    feed.lose(6'000);
+    const StreamMark stall = feed.mark(5 * kChunk + 148 * 3);
+    feed.chunk(25'000'000, stall);
+    feed.chunk(25'000'000);
+    feed.lose(2);
+    const StreamMark again = feed.mark(7 * kChunk + 148 * 9);
+    feed.chunk(200'000, again);
+    for (int i = 0; i < 3; ++i) feed.chunk();
+    const DwellTiming t = feed.finish(feed.endNs());
+    ASSERT_GE(t.gaps.size(), 1u) << DwellTimingLine(1, t).toStdString();
+    EXPECT_EQ(t.gaps[0].record, stall.record);
+    EXPECT_NEAR(t.gaps[0].missing, 6'000, 3);
+    EXPECT_NEAR(static_cast<double>(t.missing()), 6'002, 3);
+    EXPECT_LE(t.gaps[0].missing_min, t.gaps[0].missing);
+    EXPECT_GE(t.gaps[0].missing_max, 6'000);
+}
+
 // The station was stopped for longer than the rest of its dwell: what the link
 // held comes first, in its place; then the overrun, and reading ends with the
 // first bytes after it. The frames the overrun took are missing at the end.

@@ -1,6 +1,7 @@
 // The hardware program's link (libftdi1 and libusb, unchanged) against the
 // emulated bridge: every flow end to end, and the failures a real bridge brings.
 #include <QRegularExpression>
+#include <algorithm>
 
 #include "about/about_query.h"
 #include "bridge_fixture.h"
@@ -131,7 +132,16 @@ TEST_F(BridgeTest, AnOverrunTheBridgeFlagsIsAGapInItsPlace) {
     // The frames the bridge dropped, as it counted them, against the journal's.
     const double lost_frames = static_cast<double>(controller->overrunBytes()) / 148;
     EXPECT_NEAR(missing, lost_frames, 100.0 * static_cast<double>(gaps.size()));
-    const Placement p = CheckPlacedRecords(blocks[0], journal[0], 8, 1, 6000, 100);
+    // Holes the machine made on its own are dated by arrivals that a busy
+    // machine delays: the records between them may sit as far off as the
+    // frames those holes took, never further. A quiet machine makes none.
+    const auto holes = controller->overrunHoles();
+    ASSERT_FALSE(holes.empty());
+    const std::uint64_t stall_hole = *std::max_element(holes.begin(), holes.end());
+    const auto own_frames =
+        static_cast<std::int64_t>((controller->overrunBytes() - stall_hole) / 148 + 1);
+    const Placement p = CheckPlacedRecords(blocks[0], journal[0], 8, 1, 6000,
+                                           100 + (holes.size() > 1 ? own_frames : 0));
     EXPECT_EQ(p.mismatched, 0);
     EXPECT_GT(p.checked, 10'000);
 }
