@@ -54,8 +54,9 @@ class AcquisitionRun : public QObject {
     Q_OBJECT
   public:
     static constexpr int kChunkSize = StreamDecoder::kChunkSize;
-    // 8 MiB: more than five seconds of the heaviest stream.
-    static constexpr int kQueueSlots = 64;
+    // 16 MiB: a second and more of the heaviest stream (14.8 MB/s) while the
+    // disk or the processing thread stalls.
+    static constexpr int kQueueSlots = 128;
 
     AcquisitionRun(OperatorLog& log, ControllerSession& session, StationConfig& config,
                    int queue_slots = kQueueSlots);
