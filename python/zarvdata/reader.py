@@ -2,17 +2,26 @@
 (ip of gate 1, qp of gate 1, ip of gate 2, ...), lines ended by CR LF. A dwell
 that gets the same file name appends its own header and records.
 
-The file is mapped rather than read, and its record lines are parsed by numpy
-a slice at a time straight into the int16 array returned, so that a file of
-hundreds of megabytes needs little more memory than its records. A block whose
-lines are not all as the station writes them is read line by line instead,
-which gives the same result as the mapped path on every file."""
+The file is mapped rather than read, and its record lines are parsed straight
+into the int16 array returned, so that a file of hundreds of megabytes needs
+little more memory than its records: by the compiled parser the station's
+package installs (_zarvdata_parse), or else by numpy a slice at a time
+(ZARVDATA_PURE=1 chooses numpy). A block whose lines are not all as the station
+writes them is read line by line instead, which gives the same result as the
+mapped path on every file."""
 
 import mmap
 import os
 import warnings
 
 import numpy as np
+
+try:
+    import _zarvdata_parse as _native
+except ImportError:
+    _native = None
+if os.environ.get("ZARVDATA_PURE"):
+    _native = None
 
 HEADER_LINES = 21
 FIRST_LABEL = b"File Path = "
@@ -165,6 +174,17 @@ class _Mapped:
         return out if row == rows else None
 
 
+def _native_records(mapped, start, stop, words):
+    """The compiled parser's records from start, (rows, words), and where they
+    end; None when a field is not a plain number."""
+    lines = _native.count_lines(mapped.mm, start, stop)
+    out = np.empty((lines, words), dtype=np.int16)
+    rows, end, plain = _native.parse_into(mapped.mm, start, stop, words, out)
+    if not plain:
+        return None
+    return (out if rows == lines else out[:rows].copy()), end
+
+
 def _block(mapped, at, path):
     """The header at `at`, its records, and where reading goes on; None when the
     header has fewer than 21 lines after it."""
@@ -177,8 +197,15 @@ def _block(mapped, at, path):
         raise ValueError(f"{path}: header 'Gates' is negative: {gates}")
     stop = mapped.next_label(records_start)
     words = 2 * gates
-    rows, records_end = mapped.good_lines(records_start, stop, words) if words else (0, 0)
-    values = mapped.parse(records_start, records_end, rows, words) if words else None
+    values = None
+    if words and _native is not None:
+        parsed = _native_records(mapped, records_start, stop, words)
+        if parsed is not None:
+            values, records_end = parsed
+            rows = values.shape[0]
+    elif words:
+        rows, records_end = mapped.good_lines(records_start, stop, words)
+        values = mapped.parse(records_start, records_end, rows, words)
     if values is None:  # not as the station writes them: line by line, as before
         lines = mapped.mm[records_start:stop].split(b"\n")[:-1]
         flat, rows = _records(lines, words)
