@@ -1,5 +1,7 @@
 #include "graph_capture.h"
 
+#include <algorithm>
+
 #include <QDateTime>
 
 #include "station/run_config.h"
@@ -77,9 +79,39 @@ void GraphCapture::AddGraphValue(int p, int v, std::int32_t record_period_us) {
 // gate's two words add points, and the point limit is met either before the
 // first word or between the ip and the qp word, after the ip point.
 void GraphCapture::AddGraphRecord(const int* values, int words, std::int32_t record_period_us) {
+    addRecords(values, words, 1, record_period_us);
+}
+
+void GraphCapture::addRecords(const int* values, int words, int count,
+                              std::int32_t record_period_us) {
     if (!live_.load(std::memory_order_relaxed)) return;
     std::lock_guard<std::mutex> lock(mutex_);
     record_period_us_ = record_period_us;
+    const int whole = wholeRecordsLocked(words, count);
+    if (whole > 0) {
+        // Records that add both points, far from the limit: no checks between.
+        if (graph_count_ == 0) first_sample_ms_ = QDateTime::currentMSecsSinceEpoch();
+        const int* ip = values + ip_word_;
+        const int* qp = values + qp_word_;
+        for (int r = 0; r < whole; ++r, ip += words, qp += words) {
+            ip_.emplace_back(xOf(record_period_us), *ip);
+            ++graph_count_;
+            qp_.emplace_back(xOf(record_period_us), *qp);
+        }
+    }
+    for (int r = whole; r < count && live_.load(std::memory_order_relaxed); ++r)
+        addRecordLocked(values + static_cast<std::ptrdiff_t>(r) * words, words, record_period_us);
+}
+
+// How many of count records can add their ip and qp points with the limit
+// still more than a record away.
+int GraphCapture::wholeRecordsLocked(int words, int count) const {
+    if (words <= 0 || !points_ || !gate_ || ip_word_ < 0 || qp_word_ >= words) return 0;
+    const std::int64_t room = std::int64_t{*points_} - graph_count_ - 1;
+    return static_cast<int>(std::clamp<std::int64_t>(room, 0, count));
+}
+
+void GraphCapture::addRecordLocked(const int* values, int words, std::int32_t record_period_us) {
     if (words <= 0 || !points_) return;
     if (*points_ <= graph_count_) {
         live_.store(false);

@@ -53,6 +53,8 @@ class GraphCapture : public RecordSink {
     void addRecord(const int* values, int words, std::int32_t record_period_us) override {
         AddGraphRecord(values, words, record_period_us);
     }
+    void addRecords(const int* values, int words, int count,
+                    std::int32_t record_period_us) override;
 
     State state() const;
     // Appends the points from the given indexes on.
@@ -63,6 +65,8 @@ class GraphCapture : public RecordSink {
 
   private:
     void addLocked(int p, int v, std::int32_t record_period_us);
+    void addRecordLocked(const int* values, int words, std::int32_t record_period_us);
+    int wholeRecordsLocked(int words, int count) const;
     double xOf(std::int32_t record_period_us) const {
         const auto product =
             static_cast<std::int32_t>(static_cast<std::uint32_t>(record_period_us) *

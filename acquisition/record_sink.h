@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace zarv::acquisition {
@@ -13,6 +14,13 @@ class RecordSink {
   public:
     virtual ~RecordSink() = default;
     virtual void addRecord(const int* values, int words, std::int32_t record_period_us) = 0;
+    // count records one after the other, as the decoder hands over a chunk's
+    // worth at once: a taker that locks does so once for them all.
+    virtual void addRecords(const int* values, int words, int count,
+                            std::int32_t record_period_us) {
+        for (int r = 0; r < count; ++r)
+            addRecord(values + static_cast<std::ptrdiff_t>(r) * words, words, record_period_us);
+    }
     // Before the first record of a beam dwell; called by the run between dwells.
     virtual void dwellBegins(int /*beam*/) {}
     // After the dwell's last record: when its first record was taken, as the

@@ -122,8 +122,10 @@ int StreamDecoder::findMarkers(StreamEvents& events) {
     return j;
 }
 
-void StreamDecoder::emitRecord(DataFile* file, RecordSink* records, std::int32_t record_period_us) {
-    int* values = record_values_.data();
+// The chunk's records stay side by side until it is done: the other takers get
+// them in one call.
+void StreamDecoder::emitRecord(DataFile* file) {
+    int* values = record_values_.data() + static_cast<std::size_t>(batched_) * words_;
     std::int64_t* sums = accumulators_.data();
     std::int32_t* partial = partial_sums_.data();
     const auto n = static_cast<double>(integrations_);
@@ -133,9 +135,15 @@ void StreamDecoder::emitRecord(DataFile* file, RecordSink* records, std::int32_t
         partial[p] = 0;
     }
     if (file) file->appendRecord(values, words_);
-    if (records) records->addRecord(values, words_, record_period_us);
+    ++batched_;
     frames_summed_ = 0;
     ++records_emitted_;
+}
+
+void StreamDecoder::handOverRecords(RecordSink* records, std::int32_t record_period_us) {
+    if (records && batched_ > 0)
+        records->addRecords(record_values_.data(), words_, batched_, record_period_us);
+    batched_ = 0;
 }
 
 StreamMark StreamDecoder::markAt(int marker) const {
@@ -146,14 +154,13 @@ StreamMark StreamDecoder::markAt(int marker) const {
 }
 
 // With one integration every frame is a record, written as it is decoded.
-void StreamDecoder::emitFrames(DataFile* file, RecordSink* records, std::int32_t record_period_us,
-                               int frames) {
-    int* values = record_values_.data();
+void StreamDecoder::emitFrames(DataFile* file, int frames) {
     for (int k = 0; k < frames; ++k) {
+        int* values = record_values_.data() + static_cast<std::size_t>(k) * words_;
         DecodeFrame(buffer_ + marker_positions_[static_cast<std::size_t>(k)], values, words_);
         if (file) file->appendRecord(values, words_);
-        if (records) records->addRecord(values, words_, record_period_us);
     }
+    batched_ = frames;
     records_emitted_ += frames;
 }
 
@@ -174,8 +181,11 @@ void StreamDecoder::ProcessChunk(DataFile* file, RecordSink* records, std::int32
         if (first_error_marker_ >= 0) first_error_ = markAt(first_error_marker_);
     }
     if (markers < 2) return;
+    const auto room = static_cast<std::size_t>((markers / integrations_ + 2) * words_);
+    if (record_values_.size() < room) record_values_.resize(room);
     if (integrations_ == 1) {
-        emitFrames(file, records, record_period_us, markers - 1);
+        emitFrames(file, markers - 1);
+        handOverRecords(records, record_period_us);
         if (file) file->flush();
         return;
     }
@@ -187,8 +197,9 @@ void StreamDecoder::ProcessChunk(DataFile* file, RecordSink* records, std::int32
         SumFrames(buffer, &marker_positions_[static_cast<std::size_t>(k)], take, partial, words_);
         k += take;
         frames_summed_ += take;
-        if (frames_summed_ == integrations_) emitRecord(file, records, record_period_us);
+        if (frames_summed_ == integrations_) emitRecord(file);
     }
+    handOverRecords(records, record_period_us);
     // A record still being summed carries over into the next buffer in 64 bits.
     for (int p = 0; p < words_; ++p) {
         accumulators_[static_cast<std::size_t>(p)] += partial[p];

@@ -94,8 +94,9 @@ class StreamDecoder {
     void dropPartial();
     int findMarkers(StreamEvents& events);
     StreamMark markAt(int marker) const;
-    void emitRecord(DataFile* file, RecordSink* records, std::int32_t record_period_us);
-    void emitFrames(DataFile* file, RecordSink* records, std::int32_t record_period_us, int frames);
+    void emitRecord(DataFile* file);
+    void emitFrames(DataFile* file, int frames);
+    void handOverRecords(RecordSink* records, std::int32_t record_period_us);
 
     int framing_errors_ = 0;
     std::vector<std::uint8_t> idle_buffer_;  // where buffer_ points before the first chunk
@@ -105,7 +106,8 @@ class StreamDecoder {
     std::vector<std::int32_t> candidates_;    // every place a marker begins
     std::vector<std::int64_t> accumulators_;  // sums of earlier buffers
     std::vector<std::int32_t> partial_sums_;  // sums within the current buffer
-    std::vector<int> record_values_;
+    std::vector<int> record_values_;          // the chunk's records so far, side by side
+    int batched_ = 0;
     int carry_pos_ = -1;
     int carry_length_ = 0;
     int stream_length_ = 0;

@@ -16,16 +16,8 @@ constexpr std::chrono::milliseconds kIdleWake{250};
 }  // namespace
 
 StreamProcessor::StreamProcessor(ChunkQueue& queue, GraphCapture* graph, Notify notify)
-    : queue_(queue), graph_(graph), notify_(std::move(notify)) {
-    outlets_.graph = graph;
+    : queue_(queue), graph_(graph), outlets_(graph), notify_(std::move(notify)) {
     thread_ = std::thread([this] { loop(); });
-}
-
-void StreamProcessor::Outlets::addRecord(const int* values, int words,
-                                         std::int32_t record_period_us) {
-    if (graph) graph->AddGraphRecord(values, words, record_period_us);
-    if (RecordSink* sink = extra.load(std::memory_order_relaxed))
-        sink->addRecord(values, words, record_period_us);
 }
 
 StreamProcessor::~StreamProcessor() {

@@ -9,7 +9,7 @@
 
 #include "chunk_queue.h"
 #include "dwell_timeline.h"
-#include "record_sink.h"
+#include "record_outlets.h"
 #include "stream_decoder.h"
 
 namespace zarv::acquisition {
@@ -64,17 +64,10 @@ class StreamProcessor : private StreamEvents {
     // it lives, so a count that stands still means a thread that hangs.
     std::int64_t heartbeats() const { return heartbeats_.load(std::memory_order_relaxed); }
     // Another taker of every record, such as the radar view's feed; null for none.
-    void setRecordSink(RecordSink* sink) { outlets_.extra.store(sink); }
+    void setRecordSink(RecordSink* sink) { outlets_.setExtra(sink); }
 
   private:
     enum class Phase { Idle, Recording, Draining, Closing };
-
-    // The graph and the extra taker, as one for the decoder.
-    struct Outlets : RecordSink {
-        GraphCapture* graph = nullptr;
-        std::atomic<RecordSink*> extra{nullptr};
-        void addRecord(const int* values, int words, std::int32_t record_period_us) override;
-    };
 
     void loop();
     void process(ChunkQueue::Chunk& chunk);
@@ -85,7 +78,7 @@ class StreamProcessor : private StreamEvents {
 
     ChunkQueue& queue_;
     GraphCapture* graph_;
-    Outlets outlets_;
+    RecordOutlets outlets_;
     Notify notify_;
     StreamDecoder decoder_;
     DwellTimeline timeline_;

@@ -57,25 +57,38 @@ void RadarFeed::resetShape(int words) {
         ring.next = 0;
         ring.filled = 0;
     }
-    column_sums_.assign(static_cast<std::size_t>(words / 2), 0.0);
+    column_sums_.assign(static_cast<std::size_t>(words / 2), 0);
     column_records_ = 0;
 }
 
 void RadarFeed::addRecord(const int* values, int words, std::int32_t record_period_us) {
+    addRecords(values, words, 1, record_period_us);
+}
+
+void RadarFeed::addRecords(const int* values, int words, int count, std::int32_t record_period_us) {
     std::lock_guard<std::mutex> lock(mutex_);
+    for (int r = 0; r < count; ++r)
+        addRecordLocked(values + static_cast<std::ptrdiff_t>(r) * words, words, record_period_us);
+}
+
+void RadarFeed::addRecordLocked(const int* values, int words, std::int32_t record_period_us) {
     if (words != words_) resetShape(words);
     period_us_ = record_period_us;
     BeamRing& ring = rings_[beam_ - 1];
     std::int16_t* slot = ring.words.data() + ring.next * static_cast<std::size_t>(words);
     for (int p = 0; p < words; ++p) slot[p] = Clamp16(values[p]);
-    ring.next = (ring.next + 1) % history_;
+    if (++ring.next == history_) ring.next = 0;
     ring.filled = std::min(ring.filled + 1, history_);
     ++ring.dwell_records;
     ++fed_;
+    // Whole numbers, exactly: a column of a million records of full-scale words
+    // stays far inside 64 bits. Taken from the slot, where nothing aliases.
+    const std::int16_t* words16 = slot;
+    std::int64_t* sums = column_sums_.data();
     for (int g = 0; g < words / 2; ++g) {
-        const double ip = values[2 * g];
-        const double qp = values[2 * g + 1];
-        column_sums_[static_cast<std::size_t>(g)] += ip * ip + qp * qp;
+        const std::int64_t ip = words16[2 * g];
+        const std::int64_t qp = words16[2 * g + 1];
+        sums[g] += ip * ip + qp * qp;
     }
     ++column_records_;
     const double period_s = record_period_us / 1e6;
@@ -88,8 +101,8 @@ void RadarFeed::closeColumn() {
     column.beam = beam_;
     column.end = clock_();
     column.power_db.reserve(column_sums_.size());
-    for (double& sum : column_sums_) {
-        const double mean = sum / column_records_;
+    for (std::int64_t& sum : column_sums_) {
+        const double mean = static_cast<double>(sum) / column_records_;
         column.power_db.push_back(static_cast<float>(10.0 * std::log10(std::max(mean, 1e-12))));
         sum = 0;
     }

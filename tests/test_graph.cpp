@@ -44,6 +44,28 @@ TEST(GraphCapture, FullCaptureStandsStill) {
     EXPECT_EQ(g.graphCount(), 100);
 }
 
+// The decoder hands a chunk's records over at once: the points, the limit met
+// inside a batch, and the qp point the last record loses, are as one by one.
+TEST(GraphCapture, RecordsInBatchesGiveTheSamePointsAsOneByOne) {
+    for (const char* gate : {"2", "1", "3", "4"}) {
+        GraphCapture one, batched;
+        for (GraphCapture* g : {&one, &batched}) {
+            g->setGateText(gate);
+            g->setPointsText("250");
+            g->renew();
+        }
+        std::vector<int> values(6 * 400);
+        for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<int>(i) - 700;
+        for (int r = 0; r < 400; ++r) one.AddGraphRecord(&values[6 * std::size_t(r)], 6, 250);
+        for (int at = 0; at < 400; at += 97)
+            batched.addRecords(&values[6 * std::size_t(at)], 6, std::min(97, 400 - at), 250);
+        EXPECT_EQ(batched.ipPoints(), one.ipPoints()) << "gate " << gate;
+        EXPECT_EQ(batched.qpPoints(), one.qpPoints()) << "gate " << gate;
+        EXPECT_EQ(batched.graphLive(), one.graphLive());
+        EXPECT_EQ(one.ipPoints().size(), std::string(gate) == "4" ? 0u : 250u);
+    }
+}
+
 TEST(GraphCapture, GateOutOfRangeNeverFills) {
     GraphCapture g;
     g.renew();

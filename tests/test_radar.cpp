@@ -336,6 +336,26 @@ TEST(DataFileReaderTest, AppendedBlocksAreSeparateAndATornLastLineIsDropped) {
     EXPECT_TRUE(ReadDataBlocks(dir.filePath("missing.txt")).empty());
 }
 
+// A chunk's records handed over at once: the same ring and the same columns,
+// a column closing inside a batch, as record by record.
+TEST(RadarFeedTest, RecordsInBatchesFeedAsOneByOne) {
+    const auto clock = [] { return QDateTime::fromMSecsSinceEpoch(1000); };
+    RadarFeed one(7, 0.05, clock), batched(7, 0.05, clock);
+    std::vector<int> values(4 * 30);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i] = static_cast<int>((i * 7919) % 4096) - 2048;
+    for (RadarFeed* feed : {&one, &batched}) feed->dwellBegins(1);
+    for (int r = 0; r < 30; ++r) one.addRecord(&values[4 * std::size_t(r)], 4, 10000);
+    batched.addRecords(values.data(), 4, 13, 10000);
+    batched.addRecords(&values[4 * 13], 4, 17, 10000);
+    EXPECT_EQ(batched.series(1, 2, 7), one.series(1, 2, 7));
+    EXPECT_EQ(batched.recordsFed(), 30u);
+    const auto a = one.takeColumns(), b = batched.takeColumns();
+    ASSERT_EQ(a.size(), 6u);
+    ASSERT_EQ(b.size(), a.size());
+    for (std::size_t c = 0; c < a.size(); ++c) EXPECT_EQ(b[c].power_db, a[c].power_db);
+}
+
 TEST(RadarFeedTest, TheNewestRecordsComeOutInOrderAcrossTheRingsEndAndPerBeam) {
     RadarFeed feed(5, 0.03, [] { return QDateTime::fromMSecsSinceEpoch(1000); });
     feed.dwellBegins(2);
