@@ -19,8 +19,10 @@ import time
 import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-PYTHON = os.path.join(HERE, "..", "python")
-sys.path.insert(0, PYTHON)
+# The package from this checkout, with the build's compiled parser when built.
+PYTHON = os.pathsep.join([os.path.join(HERE, "..", "python"),
+                          os.path.join(HERE, "..", "build", "python")])
+sys.path[0:0] = PYTHON.split(os.pathsep)
 sys.path.insert(0, HERE)
 from reader_speed import GATES, HEADER  # noqa: E402
 from zarvdata.archive import archive  # noqa: E402
@@ -66,13 +68,18 @@ def text_bytes(root):
                for n in names if n.endswith(".txt"))
 
 
-def timed(label, data, out, size, **how):
+def timed(label, data, out, size, reference=None, **how):
+    """Seconds to archive data; printed with the speed against the reference's."""
     shutil.rmtree(out, ignore_errors=True)
+    load = os.getloadavg()[0]
     start = time.perf_counter()
     failed = archive(data, out, say=lambda line: None, **how)
     seconds = time.perf_counter() - start
     assert not failed, failed
-    print(f"{label:<44} {seconds:6.1f} s  {size / 1e6 / seconds:6.1f} MB/s")
+    against = f"{reference / seconds:4.2f} x one worker" if reference else "(reference)     "
+    print(f"{label:<44} {seconds:6.1f} s  {size / 1e6 / seconds:6.1f} MB/s  {against}"
+          f"  load average {load:.2f}")
+    return seconds
 
 
 def separate_processes(workers):
@@ -103,11 +110,11 @@ def main():
         make_archive(data, days, mb_per_day)
         size = text_bytes(data)
         print(f"{days} days, {size / 1e6:.0f} MB of text, {GATES} gates, {os.cpu_count()} cores")
-        timed("local cluster, 1 worker", data, out, size, workers=1)
-        timed("local cluster, 2 workers", data, out, size, workers=2)
+        one = timed("local cluster, 1 worker", data, out, size, workers=1)
+        timed("local cluster, 2 workers", data, out, size, one, workers=2)
         address, processes = separate_processes(2)
         try:
-            timed("dask-scheduler and 2 dask-workers as processes", data, out, size,
+            timed("dask-scheduler and 2 dask-workers as processes", data, out, size, one,
                   scheduler=address)
         finally:
             for p in processes:
