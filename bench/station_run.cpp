@@ -6,6 +6,8 @@
 // With ZARV_BENCH_RADAR=points,blocks the radar view is shown as well.
 // With ZARV_BENCH_HARDWARE set the station runs on the FTDI bridge through
 // libftdi1 instead, as zarv does (zarv-bridge-emu -- zarv-bench-run ...).
+// With ZARV_BENCH_DWELLS=n the run stops once n dwells are in the journal, and
+// <seconds> only bounds it: a slow start then costs time, not dwells.
 #include <sys/resource.h>
 
 #include <QApplication>
@@ -22,6 +24,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "app/main_form.h"
@@ -54,6 +57,16 @@ long currentRssKb() {
     QFile f("/proc/self/statm");
     if (!f.open(QIODevice::ReadOnly)) return 0;
     return f.readAll().split(' ').value(1).toLong() * 4;
+}
+// Dwells the journals under the data directory hold: one line each.
+int journaledDwells(const QString& data_dir) {
+    int dwells = 0;
+    QDirIterator it(data_dir, {"dwells.jsonl"}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile f(it.next());
+        if (f.open(QIODevice::ReadOnly)) dwells += static_cast<int>(f.readAll().count('\n'));
+    }
+    return dwells;
 }
 double percentile(std::vector<double> v, double p) {
     if (v.empty()) return 0;
@@ -100,7 +113,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     QDir::setCurrent(QString::fromLocal8Bit(argv[1]));
-    const int seconds = std::atoi(argv[2]);
+    const double seconds = std::strtod(argv[2], nullptr);
+    const int dwells_wanted = qEnvironmentVariableIntValue("ZARV_BENCH_DWELLS");
     const QString points = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("100");
     const int stall_ms = argc > 4 ? std::atoi(argv[4]) : 0;
     const QString trace = QDir::current().absoluteFilePath(QStringLiteral("trace.txt"));
@@ -162,13 +176,31 @@ int main(int argc, char** argv) {
     });
     stall_timer.start(5);
 
+    // The run ends after <seconds>, or sooner once the dwells wanted are journaled.
+    QTimer run_timer;
+    run_timer.setSingleShot(true);
+    QObject::connect(&run_timer, &QTimer::timeout, &form, [&] { form.stop_btnClick(); });
+    int dwells_before = 0;
+    QTimer dwells_timer;
+    QObject::connect(&dwells_timer, &QTimer::timeout, &form, [&] {
+        const int dwells = journaledDwells(form.station().config.run_config.data_dir);
+        if (dwells - dwells_before < dwells_wanted) return;
+        dwells_timer.stop();
+        run_timer.stop();
+        form.stop_btnClick();
+    });
+
     QElapsedTimer wall;
     double cpu_at_start = 0;
     QTimer::singleShot(200, &form, [&] {
         wall.start();
         cpu_at_start = cpuSeconds();
         probe.start();
-        QTimer::singleShot(seconds * 1000, &form, [&] { form.stop_btnClick(); });
+        run_timer.start(static_cast<int>(seconds * 1000));
+        if (dwells_wanted > 0) {
+            dwells_before = journaledDwells(form.station().config.run_config.data_dir);
+            dwells_timer.start(100);
+        }
         form.start_btnClick();
         probe.timer.stop();
         const double cpu = cpuSeconds() - cpu_at_start;
