@@ -43,30 +43,35 @@ void decodeFramePlain(const std::uint8_t* frame, int* values, int words) {
 }
 
 #if defined(ZARV_X86_KERNELS)
-// 32 positions: a bit where the whole marker begins (FE at +0 and +2, FF at +1
-// and +3).
-__attribute__((target("avx2"))) std::uint32_t markerBits(const std::uint8_t* p) {
-    const __m256i fe = _mm256_set1_epi8(static_cast<char>(0xFE));
-    const __m256i ff = _mm256_set1_epi8(static_cast<char>(0xFF));
-    const auto* v = reinterpret_cast<const __m256i*>(p);
-    const __m256i b0 = _mm256_loadu_si256(v);
-    const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
-    const __m256i b2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2));
-    const __m256i b3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 3));
-    const __m256i first = _mm256_and_si256(_mm256_cmpeq_epi8(b0, fe), _mm256_cmpeq_epi8(b1, ff));
-    const __m256i second = _mm256_and_si256(_mm256_cmpeq_epi8(b2, fe), _mm256_cmpeq_epi8(b3, ff));
-    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(first, second)));
-}
-
+// Two compares a block: which bytes are FE and which FF, as bits; a marker
+// begins where FE, FF, FE, FF follow, which may reach into the next block.
 __attribute__((target("avx2"))) int findMarkersAvx2(const std::uint8_t* b, int last,
                                                     std::int32_t* starts) {
+    const __m256i fe = _mm256_set1_epi8(static_cast<char>(0xFE));
+    const __m256i ff = _mm256_set1_epi8(static_cast<char>(0xFF));
+    const auto mask = [](const std::uint8_t* p, __m256i value) __attribute__((target("avx2"))) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        return static_cast<std::uint64_t>(
+            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, value))));
+    };
     int n = 0;
     int at = 0;
-    for (; at + 32 <= last + 1; at += 32) {
-        std::uint32_t bits = markerBits(b + at);
-        while (bits != 0) {
-            starts[n++] = at + std::countr_zero(bits);
-            bits &= bits - 1;
+    if (last + 1 >= 32) {
+        std::uint64_t fe_here = mask(b, fe);
+        std::uint64_t ff_here = mask(b, ff);
+        for (; at + 32 <= last + 1; at += 32) {
+            // The next block lies within the tail room behind the stream's last byte.
+            const std::uint64_t fe_next = mask(b + at + 32, fe);
+            const std::uint64_t ff_next = mask(b + at + 32, ff);
+            const std::uint64_t fes = fe_here | fe_next << 32;
+            const std::uint64_t ffs = ff_here | ff_next << 32;
+            auto bits = static_cast<std::uint32_t>(fes & ffs >> 1 & fes >> 2 & ffs >> 3);
+            while (bits != 0) {
+                starts[n++] = at + std::countr_zero(bits);
+                bits &= bits - 1;
+            }
+            fe_here = fe_next;
+            ff_here = ff_next;
         }
     }
     for (; at <= last; ++at)

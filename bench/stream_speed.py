@@ -3,9 +3,10 @@
 measures it in one run: the least pipeline that writes the station's bytes, the
 station's decoder bare (the file only) and with the outlets every run has (the
 graph capturing a million points, the radar view's feed), and memchr over the
-same bytes. Medians of the repetitions, with the load average beside them.
+same bytes. Medians of the repetitions, run in random order, with the load
+average beside them.
 
-Usage: bench/stream_speed.py [build dir] [repetitions]   (build/ and 5 unless given)"""
+Usage: bench/stream_speed.py [build dir] [repetitions]   (build/ and 9 unless given)"""
 
 import json
 import os
@@ -21,7 +22,10 @@ GOAL = 1.25  # the outlets' cost: attached against the least of minimal and bare
 def run(build, repetitions):
     out = subprocess.run(
         [os.path.join(build, "bench", "zarv-bench-stream"), "--benchmark_format=json",
-         f"--benchmark_repetitions={repetitions}", "--benchmark_min_time=0.2"],
+         f"--benchmark_repetitions={repetitions}", "--benchmark_min_time=0.2",
+         # Repetitions in random order: the disk's writeback and the machine's
+         # other work drift over a run, and so fall on every pipeline alike.
+         "--benchmark_enable_random_interleaving=true"],
         check=True, capture_output=True, text=True).stdout
     times = {}
     for b in json.loads(out)["benchmarks"]:
@@ -35,7 +39,7 @@ def run(build, repetitions):
 
 def main():
     build = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build")
-    repetitions = int(sys.argv[2]) if len(sys.argv) > 2 else 5
+    repetitions = int(sys.argv[2]) if len(sys.argv) > 2 else 9
     load = os.getloadavg()[0]
     t = run(build, repetitions)
     memchr = t["BM_Memchr"]

@@ -88,7 +88,8 @@ class RadarFeed : public acquisition::RecordSink {
     mutable std::map<int, std::function<void()>> placed_listeners_;
     mutable int next_listener_ = 0;
     void resetShape(int words);
-    void addRecordLocked(const int* values, int words, std::int32_t record_period_us);
+    int recordsToCloseLocked(double period_s) const;
+    void addRunLocked(const int* values, int words, int count);
     void closeColumn();
     void seriesLocked(const BeamRing& ring, int gate, std::size_t count,
                       std::vector<Complex>& out) const;
@@ -101,7 +102,7 @@ class RadarFeed : public acquisition::RecordSink {
     int beam_ = 1;
     std::int32_t period_us_ = 0;
     BeamRing rings_[kBeams];
-    std::vector<std::int64_t> column_sums_;
+    std::vector<std::int64_t> column_sums_;  // each word's squares; a gate's two make its power
     int column_records_ = 0;
     std::uint64_t fed_ = 0;
     std::uint64_t dwells_begun_ = 0;

@@ -344,6 +344,8 @@ TEST(RadarFeedTest, RecordsInBatchesFeedAsOneByOne) {
     std::vector<int> values(4 * 30);
     for (std::size_t i = 0; i < values.size(); ++i)
         values[i] = static_cast<int>((i * 7919) % 4096) - 2048;
+    values[8] = values[9] = -40000;  // stored as -32768: a power of 2^31
+    values[21] = 99999;
     for (RadarFeed* feed : {&one, &batched}) feed->dwellBegins(1);
     for (int r = 0; r < 30; ++r) one.addRecord(&values[4 * std::size_t(r)], 4, 10000);
     batched.addRecords(values.data(), 4, 13, 10000);
@@ -353,7 +355,19 @@ TEST(RadarFeedTest, RecordsInBatchesFeedAsOneByOne) {
     const auto a = one.takeColumns(), b = batched.takeColumns();
     ASSERT_EQ(a.size(), 6u);
     ASSERT_EQ(b.size(), a.size());
-    for (std::size_t c = 0; c < a.size(); ++c) EXPECT_EQ(b[c].power_db, a[c].power_db);
+    for (std::size_t c = 0; c < a.size(); ++c) {
+        EXPECT_EQ(b[c].power_db, a[c].power_db);
+        // Five records a column (50 ms of 10 ms records), each gate's mean power.
+        for (std::size_t g = 0; g < 2; ++g) {
+            double sum = 0;
+            for (std::size_t r = 5 * c; r < 5 * c + 5; ++r)
+                for (std::size_t w = 2 * g; w < 2 * g + 2; ++w) {
+                    const double v = std::clamp(values[4 * r + w], -32768, 32767);
+                    sum += v * v;
+                }
+            EXPECT_NEAR(b[c].power_db[g], 10 * std::log10(sum / 5), 1e-4) << c << " " << g;
+        }
+    }
 }
 
 TEST(RadarFeedTest, TheNewestRecordsComeOutInOrderAcrossTheRingsEndAndPerBeam) {

@@ -8,6 +8,7 @@
 #include "acquisition/data_file.h"
 #include "acquisition/graph_capture.h"
 #include "acquisition/stream_decoder.h"
+#include "acquisition/stream_kernels.h"
 #include "chunk_feeder.h"
 #include "station/run_config.h"
 #include "stream_builder.h"
@@ -229,6 +230,39 @@ TEST_F(DecoderTest, GarbageIsCountedAndTheStreamIsFoundAgainAfterIt) {
 }
 
 // What is written reaches the disk at least once a second, and at the close.
+// Every start of FE FF FE FF, whichever kernel the processor runs: overlapping
+// markers, markers across the kernel's 32-byte blocks, lone halves and bytes of
+// FE and FF that make no marker, for every length around the block size.
+TEST(MarkerSearch, FindsEveryStartAsAByteByByteSearchDoes) {
+    std::uint32_t state = 12345;
+    const auto next = [&] {
+        state = state * 1664525u + 1013904223u;
+        return state >> 24;
+    };
+    const std::uint8_t alphabet[] = {0xFE, 0xFF, 0x00, 0x0F};
+    for (int length = 4; length < 300; ++length) {
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length) + 128, 0);
+        for (int i = 0; i < length; ++i) bytes[static_cast<std::size_t>(i)] = alphabet[next() % 4];
+        // Plant a few whole markers and a run of them that overlap.
+        for (int k = 0; k < 3; ++k) {
+            const auto at = static_cast<std::size_t>(next() % static_cast<unsigned>(length - 3));
+            std::copy_n("\xFE\xFF\xFE\xFF", 4, bytes.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+        if (length > 40) std::copy_n("\xFE\xFF\xFE\xFF\xFE\xFF\xFE\xFF", 8, bytes.begin() + 29);
+        const int last = length - 4;
+        std::vector<std::int32_t> expected;
+        for (int at = 0; at <= last; ++at) {
+            const std::uint8_t* b = bytes.data() + at;
+            if (b[0] == 0xFE && b[1] == 0xFF && b[2] == 0xFE && b[3] == 0xFF)
+                expected.push_back(at);
+        }
+        std::vector<std::int32_t> found(static_cast<std::size_t>(length), -1);
+        const int n = FindMarkerStarts(bytes.data(), last, found.data());
+        found.resize(static_cast<std::size_t>(std::max(n, 0)));
+        ASSERT_EQ(found, expected) << "length " << length;
+    }
+}
+
 TEST(DataFile, SyncsOnceASecondWhileWritingAndAtTheClose) {
     QTemporaryDir dir;
     DataFile file;
