@@ -31,4 +31,5 @@ for run in $(seq "$runs"); do
   echo "run $run: $records records, $missing missing, $misplaced misplaced," \
        "$overran bytes overran, $cpu CPU s per s (station and bridge)," \
        "load average $(cut -d' ' -f1-3 /proc/loadavg)"
+  sed -n 's/^zarv-bridge-emu: holes /  holes: /p' "$work/emu.txt"
 done

@@ -31,7 +31,9 @@ class FtdiReadRing {
         unsigned char address;
         int packet_size;
     };
-    static constexpr int kTransfers = 8;
+    // 2 MiB queued: the libusb events thread may be held up 140 ms at 14.8 MB/s
+    // before the bridge has nowhere to send.
+    static constexpr int kTransfers = 32;
     // A second and more of the heaviest stream (14.8 MB/s) while the reader stalls.
     static constexpr std::size_t kRingBytes = 16u << 20;
 

@@ -175,5 +175,7 @@ int main(int argc, char** argv) {
     if (plugger.joinable()) plugger.join();
     std::fprintf(stderr, "zarv-bridge-emu: %llu stream bytes overran the bridge's receive buffer\n",
                  static_cast<unsigned long long>(controller.overrunBytes()));
+    if (controller.overrunBytes() > 0)
+        std::fprintf(stderr, "zarv-bridge-emu: holes %s\n", controller.overrunCauses().c_str());
     return status;
 }

@@ -202,6 +202,7 @@ FT_STATUS SimController::FT_Read(FT_HANDLE handle, void* buffer, std::uint32_t c
     if (!buffer || !received) return FT_INVALID_PARAMETER;
     chargeIdleOverrunLocked(clock_->now());
     ++reads_in_flight_;
+    read_began_ = clock_->now();
     last_copied_offset_ = -1;
     last_read_overrun_ = false;
     stopped_at_hole_ = false;

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "device_IO/controller_commands.h"
@@ -108,6 +109,9 @@ class SimController : public FtApi {
     std::uint64_t overrunBytes();
     // The same, one entry per hole, in the order the holes were made.
     std::vector<std::uint64_t> overrunHoles();
+    // Why the holes came: no transfer queued (the host late to queue the next),
+    // or a read held up longer than the driver's buffers last; the longest wait.
+    std::string overrunCauses();
     int triggerStarts() const;
     // Stream frames the controller has produced since the last trigger start.
     std::int64_t framesProduced() const;
@@ -154,9 +158,9 @@ class SimController : public FtApi {
     std::optional<Clock::time_point> firstTriggerAt() const;
 
     // While a read waits, the driver keeps draining the bridge into buffers of
-    // this size (as the hardware link keeps eight 64 KiB transfers queued); a
+    // this size (as the hardware link keeps 32 transfers of 64 KiB queued); a
     // reader held up for longer than they last loses what does not fit.
-    static constexpr std::int64_t kDriverBufferBytes = 512 * 1024;
+    static constexpr std::int64_t kDriverBufferBytes = 2 * 1024 * 1024;
 
   private:
     struct StreamFault {
@@ -281,6 +285,15 @@ class SimController : public FtApi {
     std::int64_t stream_consumed_ = 0;
     std::uint64_t overrun_bytes_ = 0;
     std::vector<std::uint64_t> overrun_holes_;
+    struct HoleCause {
+        int holes = 0;
+        std::uint64_t bytes = 0;
+        Clock::duration longest_wait{};
+        std::string where;  // the first holes: dwell and seconds into it
+        void add(std::int64_t excess, Clock::duration wait, int dwell, Clock::duration into);
+    };
+    HoleCause idle_holes_, held_holes_;
+    Clock::time_point read_began_{};
     // The bridge's receive buffer: what it holds beyond this while no read waits is
     // lost, leaving holes in the stream offsets.
     std::uint32_t bridge_buffer_size_ = 4096;

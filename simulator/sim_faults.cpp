@@ -1,5 +1,6 @@
 // What tests read back from the simulated controller, and the faults they set.
 #include <algorithm>
+#include <cstdio>
 
 #include "device_IO/flash_sectors.h"
 #include "sim_controller.h"
@@ -79,6 +80,20 @@ std::vector<std::uint64_t> SimController::overrunHoles() {
     std::lock_guard<std::mutex> lock(mutex_);
     chargeIdleOverrunLocked(clock_->now());
     return overrun_holes_;
+}
+
+std::string SimController::overrunCauses() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    chargeIdleOverrunLocked(clock_->now());
+    const auto said = [](const HoleCause& c, const char* when) {
+        const double ms = std::chrono::duration<double, std::milli>(c.longest_wait).count();
+        char line[160];
+        std::snprintf(line, sizeof line, "%d %s (%llu bytes, the longest wait %.1f ms", c.holes,
+                      when, static_cast<unsigned long long>(c.bytes), ms);
+        return std::string(line) + (c.where.empty() ? "" : "; dwell@s " + c.where) + ")";
+    };
+    return said(idle_holes_, "with no transfer queued") + ", " +
+           said(held_holes_, "while a read was held");
 }
 
 void SimController::setHostWaiting(bool waiting) {

@@ -1,6 +1,7 @@
 // The simulated controller's sample stream: frames produced in real time from
 // the trigger start, read back byte by byte with the injected faults applied.
 #include <algorithm>
+#include <cstdio>
 
 #include "sim_controller.h"
 #include "sim_waveform.h"
@@ -92,6 +93,7 @@ void SimController::chargeHeldReadLocked(Clock::time_point at, std::uint32_t roo
     hole_bytes_ahead_ += excess;
     overrun_bytes_ += static_cast<std::uint64_t>(excess);
     overrun_holes_.push_back(static_cast<std::uint64_t>(excess));
+    held_holes_.add(excess, at - read_began_, trigger_starts_, at - trigger_start_);
 }
 
 std::int64_t SimController::streamAvailableLocked(Clock::time_point at) {
@@ -118,6 +120,20 @@ void SimController::chargeIdleOverrunLocked(Clock::time_point at) {
     hole_bytes_ahead_ += excess;
     overrun_bytes_ += static_cast<std::uint64_t>(excess);
     overrun_holes_.push_back(static_cast<std::uint64_t>(excess));
+    idle_holes_.add(excess, at - last_read_end_, trigger_starts_, at - trigger_start_);
+}
+
+void SimController::HoleCause::add(std::int64_t excess, Clock::duration wait, int dwell,
+                                   Clock::duration into) {
+    if (holes < 8) {
+        char at[48];
+        std::snprintf(at, sizeof at, "%s%d@%.3fs", holes ? " " : "", dwell,
+                      std::chrono::duration<double>(into).count());
+        where += at;
+    }
+    ++holes;
+    bytes += static_cast<std::uint64_t>(excess);
+    longest_wait = std::max(longest_wait, wait);
 }
 
 void SimController::setAtmosphere(std::optional<SimAtmosphere> atmosphere,

@@ -41,6 +41,8 @@ namespace {
 constexpr unsigned kCapabilities =
     USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_SCATTER_GATHER | USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
 constexpr int kUsbSpeedHigh = 3;
+// The bus's side: above the station's reader and its libusb events thread (10).
+constexpr int kBusPriority = 12;
 
 void finishRequest(UMockdevIoctlClient* client, int errno_value) {
     umockdev_ioctl_client_complete(client, errno_value ? -1 : 0, errno_value);
@@ -60,6 +62,13 @@ struct Resolved {
     UMockdevIoctlData* operator->() const { return p; }
     explicit operator bool() const { return p != nullptr; }
 };
+
+// Real-time, above the station's reader, where the system allows it.
+bool RaiseToBusPriority() {
+    sched_param priority{};
+    priority.sched_priority = kBusPriority;
+    return pthread_setschedparam(pthread_self(), SCHED_RR, &priority) == 0;
+}
 
 UsbSetup parseSetup(const std::uint8_t* p) {
     UsbSetup s;
@@ -115,6 +124,11 @@ void UsbfsPort::updateReadinessLocked() {
 }
 
 int UsbfsPort::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
+    // A kernel answers usbfs in the calling thread, at its priority: the thread
+    // that stands in for it here runs ahead of the station's own, as the pump
+    // does, so that a busy machine delays the station and not its bus.
+    thread_local const bool raised = RaiseToBusPriority();
+    (void)raised;
     auto* port = static_cast<UsbfsPort*>(self);
     port->published_.load(std::memory_order_acquire);
     return port->handle(client, umockdev_ioctl_client_get_request(client),
@@ -408,9 +422,7 @@ void UsbfsPort::disconnect() {
 // The chip's side of the bus never stalls: where the system allows, the pump runs
 // ahead of the station's own threads, so that it is the host that keeps up or not.
 void UsbfsPort::pump() {
-    sched_param priority{};
-    priority.sched_priority = 12;
-    pthread_setschedparam(pthread_self(), SCHED_RR, &priority);
+    RaiseToBusPriority();
     std::unique_lock<std::mutex> lock(mutex_);
     while (true) {
         wake_.wait(lock, [this] { return stopping_ || (attached_ && !in_queue_.empty()); });
