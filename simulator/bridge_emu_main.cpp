@@ -151,6 +151,9 @@ int main(int argc, char** argv) {
     SimController controller(o.flash, o.trace);
     controller.setNoise(SimNoiseFromEnvironment());
     controller.setBridgeBufferSize(o.buffer);
+    // While the pump is late, the transfers the station keeps queued take the
+    // stream: 32 of 64 KiB.
+    controller.setDriverBufferSize(32 * 64 * 1024);
     const SimFaultPlan plan = SimFaultPlan::FromEnvironment();
     controller.setFaultPlan(plan, false);
     FtdiChip chip(&controller);

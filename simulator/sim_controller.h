@@ -158,9 +158,10 @@ class SimController : public FtApi {
     std::optional<Clock::time_point> firstTriggerAt() const;
 
     // While a read waits, the driver keeps draining the bridge into buffers of
-    // this size (as the hardware link keeps 32 transfers of 64 KiB queued); a
-    // reader held up for longer than they last loses what does not fit.
-    static constexpr std::int64_t kDriverBufferBytes = 2 * 1024 * 1024;
+    // this size (512 KiB by default; the emulated bridge gives it the 2 MiB
+    // that the libftdi1 link keeps queued); a reader held up for longer than
+    // they last loses what does not fit.
+    void setDriverBufferSize(std::int64_t bytes);
 
   private:
     struct StreamFault {
@@ -297,6 +298,7 @@ class SimController : public FtApi {
     // The bridge's receive buffer: what it holds beyond this while no read waits is
     // lost, leaving holes in the stream offsets.
     std::uint32_t bridge_buffer_size_ = 4096;
+    std::int64_t driver_buffer_size_ = 512 * 1024;
     int reads_in_flight_ = 0;
     bool host_waiting_ = false;
     Clock::time_point last_read_end_{};

@@ -106,6 +106,10 @@ void SimController::setHostWaiting(bool waiting) {
     host_waiting_ = waiting;
 }
 
+void SimController::setDriverBufferSize(std::int64_t bytes) {
+    setLocked(driver_buffer_size_, bytes);
+}
+
 void SimController::setBridgeBufferSize(std::uint32_t bytes) {
     setLocked(bridge_buffer_size_, bytes);
 }

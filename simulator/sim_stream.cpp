@@ -85,7 +85,7 @@ void SimController::stallIfDueLocked(std::unique_lock<std::mutex>& lock) {
 // While a read waits the driver drains the bridge into its own buffers; only a
 // reader held up for longer than they last loses bytes.
 void SimController::chargeHeldReadLocked(Clock::time_point at, std::uint32_t room) {
-    const std::int64_t holds = std::int64_t{room} + kDriverBufferBytes + bridge_buffer_size_;
+    const std::int64_t holds = std::int64_t{room} + driver_buffer_size_ + bridge_buffer_size_;
     const std::int64_t excess = bufferedLocked(at) - holds;
     if (excess <= 0) return;
     const std::int64_t end = streamAvailableLocked(at);

@@ -11,7 +11,7 @@ work="$(mktemp -d)"
 trap 'kill -CONT "$child" 2>/dev/null; kill %1 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; tail -40 "$work/out.txt" >&2; exit 1; }
 cd "$work"
-sed -e "s#^data_dir.*#data_dir = $work/data#" -e 's/^ipp.*/ipp = 200/' -e 's/^gates.*/gates = 8/' \
+sed -e "s#^data_dir.*#data_dir = $work/data#" -e 's/^ipp.*/ipp = 100/' -e 's/^gates.*/gates = 8/' \
     -e 's/^integrations.*/integrations = 1/' -e 's/^dwell_time.*/dwell_time = 5/' \
     -e 's/^relay_swith_time.*/relay_swith_time = 10/' "$config" > config.txt
 
