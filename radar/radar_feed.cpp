@@ -14,19 +14,12 @@ std::int16_t Clamp16(int v) {
     return static_cast<std::int16_t>(std::clamp(v, -32768, 32767));
 }
 
-// Every record's words pass through these two loops: built for AVX2 as well,
-// the better one picked when the program starts.
-#if defined(__x86_64__) && defined(__GNUC__)
-#define ZARV_AVX2_CLONE __attribute__((target_clones("avx2", "default")))
-#else
-#define ZARV_AVX2_CLONE
-#endif
-
 // Into the ring, clamped, each word's square summed apart (a gate's two are
 // folded when the column closes): whole numbers, exact, in one pass without a
 // stride. summed: the words of whole gates.
-ZARV_AVX2_CLONE void StoreAndSum(const int* values, std::int16_t* slot, std::size_t records,
-                                 std::size_t per_record, std::size_t summed, std::int64_t* sums) {
+[[gnu::always_inline]] inline void StoreAndSumLoop(const int* values, std::int16_t* slot,
+                                                   std::size_t records, std::size_t per_record,
+                                                   std::size_t summed, std::int64_t* sums) {
     for (std::size_t r = 0; r < records; ++r) {
         const int* v = values + r * per_record;
         std::int16_t* w = slot + r * per_record;
@@ -36,6 +29,38 @@ ZARV_AVX2_CLONE void StoreAndSum(const int* values, std::int16_t* slot, std::siz
         }
         for (std::size_t p = summed; p < per_record; ++p) w[p] = Clamp16(v[p]);
     }
+}
+
+using StoreAndSumFn = void (*)(const int*, std::int16_t*, std::size_t, std::size_t, std::size_t,
+                               std::int64_t*);
+
+void StoreAndSumPlain(const int* values, std::int16_t* slot, std::size_t records,
+                      std::size_t per_record, std::size_t summed, std::int64_t* sums) {
+    StoreAndSumLoop(values, slot, records, per_record, summed, sums);
+}
+
+// Every record's words pass through this loop: built for AVX2 as well, the
+// better one picked when it first runs (no ifunc: sanitizers cannot take one).
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) void StoreAndSumAvx2(const int* values, std::int16_t* slot,
+                                                     std::size_t records, std::size_t per_record,
+                                                     std::size_t summed, std::int64_t* sums) {
+    StoreAndSumLoop(values, slot, records, per_record, summed, sums);
+}
+
+StoreAndSumFn PickStoreAndSum() {
+    return __builtin_cpu_supports("avx2") ? StoreAndSumAvx2 : StoreAndSumPlain;
+}
+#else
+StoreAndSumFn PickStoreAndSum() {
+    return StoreAndSumPlain;
+}
+#endif
+
+void StoreAndSum(const int* values, std::int16_t* slot, std::size_t records, std::size_t per_record,
+                 std::size_t summed, std::int64_t* sums) {
+    static const StoreAndSumFn chosen = PickStoreAndSum();
+    chosen(values, slot, records, per_record, summed, sums);
 }
 }  // namespace
 
