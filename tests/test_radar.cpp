@@ -337,35 +337,43 @@ TEST(DataFileReaderTest, AppendedBlocksAreSeparateAndATornLastLineIsDropped) {
 }
 
 // A chunk's records handed over at once: the same ring and the same columns,
-// a column closing inside a batch, as record by record.
+// a column closing inside a batch, as record by record; for records of few
+// words, of many, and with a word beyond the last whole gate.
 TEST(RadarFeedTest, RecordsInBatchesFeedAsOneByOne) {
     const auto clock = [] { return QDateTime::fromMSecsSinceEpoch(1000); };
-    RadarFeed one(7, 0.05, clock), batched(7, 0.05, clock);
-    std::vector<int> values(4 * 30);
-    for (std::size_t i = 0; i < values.size(); ++i)
-        values[i] = static_cast<int>((i * 7919) % 4096) - 2048;
-    values[8] = values[9] = -40000;  // stored as -32768: a power of 2^31
-    values[21] = 99999;
-    for (RadarFeed* feed : {&one, &batched}) feed->dwellBegins(1);
-    for (int r = 0; r < 30; ++r) one.addRecord(&values[4 * std::size_t(r)], 4, 10000);
-    batched.addRecords(values.data(), 4, 13, 10000);
-    batched.addRecords(&values[4 * 13], 4, 17, 10000);
-    EXPECT_EQ(batched.series(1, 2, 7), one.series(1, 2, 7));
-    EXPECT_EQ(batched.recordsFed(), 30u);
-    const auto a = one.takeColumns(), b = batched.takeColumns();
-    ASSERT_EQ(a.size(), 6u);
-    ASSERT_EQ(b.size(), a.size());
-    for (std::size_t c = 0; c < a.size(); ++c) {
-        EXPECT_EQ(b[c].power_db, a[c].power_db);
-        // Five records a column (50 ms of 10 ms records), each gate's mean power.
-        for (std::size_t g = 0; g < 2; ++g) {
-            double sum = 0;
-            for (std::size_t r = 5 * c; r < 5 * c + 5; ++r)
-                for (std::size_t w = 2 * g; w < 2 * g + 2; ++w) {
-                    const double v = std::clamp(values[4 * r + w], -32768, 32767);
-                    sum += v * v;
-                }
-            EXPECT_NEAR(b[c].power_db[g], 10 * std::log10(sum / 5), 1e-4) << c << " " << g;
+    constexpr std::size_t kRecords = 120, kPerColumn = 40;  // 0.4 s columns of 10 ms records
+    for (const std::size_t words : {4u, 6u, 3u, 72u}) {
+        SCOPED_TRACE(words);
+        RadarFeed one(50, 0.4, clock), batched(50, 0.4, clock);  // wraps mid-column
+        std::vector<int> values(words * kRecords);
+        for (std::size_t i = 0; i < values.size(); ++i)
+            values[i] = static_cast<int>((i * 7919) % 4096) - 2048;
+        values[8] = values[9] = -40000;  // stored as -32768: a power of 2^31
+        values[21] = 99999;
+        const int n = static_cast<int>(words);
+        for (RadarFeed* feed : {&one, &batched}) feed->dwellBegins(1);
+        for (std::size_t r = 0; r < kRecords; ++r) one.addRecord(&values[words * r], n, 10000);
+        batched.addRecords(values.data(), n, 53, 10000);
+        batched.addRecords(&values[words * 53], n, kRecords - 53, 10000);
+        for (int gate = 1; gate <= n / 2; ++gate)
+            EXPECT_EQ(batched.series(1, gate, 50), one.series(1, gate, 50));
+        EXPECT_EQ(batched.recordsFed(), kRecords);
+        const auto a = one.takeColumns(), b = batched.takeColumns();
+        ASSERT_EQ(a.size(), kRecords / kPerColumn);
+        ASSERT_EQ(b.size(), a.size());
+        for (std::size_t c = 0; c < a.size(); ++c) {
+            EXPECT_EQ(b[c].power_db, a[c].power_db);
+            ASSERT_EQ(b[c].power_db.size(), words / 2);
+            for (std::size_t g = 0; g < words / 2; ++g) {  // each gate's mean power
+                double sum = 0;
+                for (std::size_t r = kPerColumn * c; r < kPerColumn * (c + 1); ++r)
+                    for (std::size_t w = 2 * g; w < 2 * g + 2; ++w) {
+                        const double v = std::clamp(values[words * r + w], -32768, 32767);
+                        sum += v * v;
+                    }
+                EXPECT_NEAR(b[c].power_db[g], 10 * std::log10(sum / kPerColumn), 1e-4)
+                    << c << " " << g;
+            }
         }
     }
 }

@@ -13,7 +13,12 @@ grep -q '^WatchdogSec=' "$unit" || fail "the unit has no watchdog"
 # A restart mends neither a missing station directory (2) nor a bad config.txt (4).
 grep -q '^RestartPreventExitStatus=2 4$' "$unit" || fail "2 and 4 are restarted"
 grep -q '^User=zarv$' "$unit" || fail "the unit does not run as the package's user"
-systemd-analyze verify "$unit" > "$work/verify.txt" 2>&1 || fail "verify: $(cat "$work/verify.txt")"
+# Documentation= names the package's man page: verify finds it where the
+# package puts it, whether or not the package is installed on this machine.
+mkdir -p "$work/man/man1"
+cp "$(dirname "$1")/zarv.1" "$work/man/man1/" || fail "no zarv.1 beside the unit"
+MANPATH="$work/man" systemd-analyze verify "$unit" > "$work/verify.txt" 2>&1 ||
+  fail "verify: $(cat "$work/verify.txt")"
 [ -s "$work/verify.txt" ] && fail "verify: $(cat "$work/verify.txt")"
 systemd-analyze security --offline=true --no-pager "$unit" > "$work/security.txt" 2>&1 \
   || fail "security: $(cat "$work/security.txt")"
