@@ -38,25 +38,41 @@ inline QStringList DataFilesUnder(const QString& root) {
     return files;
 }
 
-inline std::vector<DwellBlock> ReadDwellBlocks(const QString& root) {
-    std::vector<DwellBlock> blocks;
+// Hands every dwell block under root to take, file by file, holding one block
+// at a time: a long run's files need not fit in memory. Lines end in CR LF; a
+// torn last line is left out.
+template <typename Take>
+void ForEachDwellBlock(const QString& root, Take take) {
     for (const QString& path : DataFilesUnder(root)) {
         QFile f(path);
-        f.open(QIODevice::ReadOnly);
-        QStringList lines = QString::fromLatin1(f.readAll()).split("\r\n");
-        lines.removeLast();
-        for (const QString& line : lines) {
-            if (line.startsWith("File Path = ") || blocks.empty())
-                blocks.push_back({path, {}, {}, 0});
-            DwellBlock& b = blocks.back();
-            if (b.header.size() < 21) {
-                b.header << line;
-                if (line.startsWith("Beam Direction = ")) b.beam = line.mid(17).toInt();
-            } else {
-                b.records << line;
+        if (!f.open(QIODevice::ReadOnly)) continue;
+        DwellBlock block{path, {}, {}, 0};
+        bool open = false;
+        QByteArray line;
+        while (!f.atEnd()) {
+            line += f.readLine();
+            if (!line.endsWith("\r\n")) continue;  // a lone LF inside a line, or torn
+            line.chop(2);
+            if (line.startsWith("File Path = ") && open) {
+                take(std::move(block));
+                block = DwellBlock{path, {}, {}, 0};
             }
+            open = true;
+            if (block.header.size() < 21) {
+                if (line.startsWith("Beam Direction = ")) block.beam = line.mid(17).toInt();
+                block.header << QString::fromLatin1(line);
+            } else {
+                block.records << QString::fromLatin1(line);
+            }
+            line.clear();
         }
+        if (open) take(std::move(block));
     }
+}
+
+inline std::vector<DwellBlock> ReadDwellBlocks(const QString& root) {
+    std::vector<DwellBlock> blocks;
+    ForEachDwellBlock(root, [&](DwellBlock&& b) { blocks.push_back(std::move(b)); });
     return blocks;
 }
 
