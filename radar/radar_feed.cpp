@@ -1,88 +1,16 @@
 #include "radar_feed.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <limits>
-#include <numeric>
+
+#include "feed_kernels.h"
 
 namespace zarv::radar {
 
 namespace {
 // Columns the window has not taken yet are dropped beyond this: an hour of them.
 constexpr std::size_t kPendingColumns = 3600;
-
-std::int16_t Clamp16(int v) {
-    return static_cast<std::int16_t>(std::clamp(v, -32768, 32767));
-}
-
-// The words of a run in blocks of `lanes` (a multiple of both the record's
-// words and eight, so that short records vectorize as well as long ones): into the
-// ring clamped, each block position's squares summed apart (a gate's two words
-// are folded when the column closes): whole numbers, exact, in one pass.
-[[gnu::always_inline]] inline void StoreAndSumLoop(const int* values, std::int16_t* slot,
-                                                   std::size_t blocks, std::size_t lanes,
-                                                   std::int64_t* lane_sums) {
-    for (std::size_t b = 0; b < blocks; ++b) {
-        const int* v = values + b * lanes;
-        std::int16_t* w = slot + b * lanes;
-        for (std::size_t j = 0; j < lanes; ++j) {
-            w[j] = Clamp16(v[j]);
-            lane_sums[j] += std::int32_t{w[j]} * w[j];
-        }
-    }
-}
-
-using StoreAndSumFn = void (*)(const int*, std::int16_t*, std::size_t, std::size_t, std::int64_t*);
-
-void StoreAndSumPlain(const int* values, std::int16_t* slot, std::size_t blocks, std::size_t lanes,
-                      std::int64_t* lane_sums) {
-    StoreAndSumLoop(values, slot, blocks, lanes, lane_sums);
-}
-
-// Every record's words pass through this loop: built for AVX2 as well, the
-// better one picked when it first runs (no ifunc: sanitizers cannot take one).
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) void StoreAndSumAvx2(const int* values, std::int16_t* slot,
-                                                     std::size_t blocks, std::size_t lanes,
-                                                     std::int64_t* lane_sums) {
-    StoreAndSumLoop(values, slot, blocks, lanes, lane_sums);
-}
-
-StoreAndSumFn PickStoreAndSum() {
-    return __builtin_cpu_supports("avx2") ? StoreAndSumAvx2 : StoreAndSumPlain;
-}
-#else
-StoreAndSumFn PickStoreAndSum() {
-    return StoreAndSumPlain;
-}
-#endif
-
-// Records into the ring and their words' squares into sums (the first `summed`
-// words of each record; the rest are stored only).
-void StoreAndSum(const int* values, std::int16_t* slot, std::size_t records, std::size_t per_record,
-                 std::size_t summed, std::int64_t* sums) {
-    static const StoreAndSumFn chosen = PickStoreAndSum();
-    constexpr std::size_t kMaxLanes = 8 * 72;
-    if (per_record == 0) return;
-    std::size_t lanes = std::lcm(per_record, std::size_t{8});
-    while (lanes < 64) lanes *= 2;  // few words a record: longer blocks, less overhead a block
-    if (lanes > kMaxLanes) {        // longer records than any stream has: one block each
-        std::vector<std::int64_t> record_sums(per_record, 0);
-        chosen(values, slot, records, per_record, record_sums.data());
-        for (std::size_t p = 0; p < summed; ++p) sums[p] += record_sums[p];
-        return;
-    }
-    std::array<std::int64_t, kMaxLanes> lane_sums;
-    const std::size_t blocks = records * per_record / lanes;
-    std::fill_n(lane_sums.begin(), lanes, 0);
-    chosen(values, slot, blocks, lanes, lane_sums.data());
-    // The records after the last whole block, in a block of their own.
-    const std::size_t done = blocks * lanes;
-    chosen(values + done, slot + done, 1, records * per_record - done, lane_sums.data());
-    for (std::size_t j = 0; j < lanes; ++j)
-        if (j % per_record < summed) sums[j % per_record] += lane_sums[j];
-}
 }  // namespace
 
 RadarFeed::RadarFeed(int history, double column_s, Clock clock)

@@ -14,6 +14,7 @@
 #include "act_when.h"
 #include "data_file_checker.h"
 #include "radar/data_file_reader.h"
+#include "radar/feed_kernels.h"
 #include "radar/radar_analysis.h"
 #include "radar/radar_feed.h"
 #include "station_fixture.h"
@@ -373,6 +374,48 @@ TEST(RadarFeedTest, RecordsInBatchesFeedAsOneByOne) {
                     }
                 EXPECT_NEAR(b[c].power_db[g], 10 * std::log10(sum / kPerColumn), 1e-4)
                     << c << " " << g;
+            }
+        }
+    }
+}
+
+// The feed's kernel, with the vector units and without, against sums made
+// here: records of every shape a stream has (and odd ones), runs that end
+// inside a block and that fill several, values beyond 16 bits both ways.
+TEST(FeedKernels, StoreAndSumClampsAndSumsAsAPlainLoopDoes) {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> value(-40000, 40000);
+    for (std::size_t per_record = 1; per_record <= 74; ++per_record) {
+        for (const std::size_t records : {1u, 3u, 17u, 64u, 129u}) {
+            SCOPED_TRACE(testing::Message() << per_record << " words, " << records << " records");
+            const std::size_t summed = per_record / 2 * 2;
+            std::vector<int> values(per_record * records);
+            for (int& v : values) v = value(random);
+            values[0] = -40000;  // a pair at the limit: 2 x 32768^2 = 2^31
+            if (values.size() > 1) values[1] = -32768;
+            std::vector<std::int16_t> fast(values.size()), plain(values.size());
+            std::vector<std::int64_t> fast_sums(per_record, 5), plain_sums(per_record, 5);
+            zarv::radar::StoreAndSum(values.data(), fast.data(), records, per_record, summed,
+                                     fast_sums.data());
+            zarv::radar::StoreAndSumPlain(values.data(), plain.data(), records, per_record, summed,
+                                          plain_sums.data());
+            std::vector<std::int16_t> clamped(values.size());
+            for (std::size_t i = 0; i < values.size(); ++i)
+                clamped[i] = static_cast<std::int16_t>(std::clamp(values[i], -32768, 32767));
+            EXPECT_EQ(fast, clamped);
+            EXPECT_EQ(plain, clamped);
+            for (std::size_t p = 0; p < summed; p += 2) {
+                std::int64_t power = 10;  // what the sums held before
+                for (std::size_t r = 0; r < records; ++r)
+                    for (std::size_t w = p; w < p + 2; ++w)
+                        power +=
+                            std::int64_t{clamped[r * per_record + w]} * clamped[r * per_record + w];
+                EXPECT_EQ(fast_sums[p] + fast_sums[p + 1], power) << "words " << p;
+                EXPECT_EQ(plain_sums[p] + plain_sums[p + 1], power) << "words " << p;
+            }
+            if (summed < per_record) {  // a word beyond the last whole gate is not summed
+                EXPECT_EQ(fast_sums[summed], 5);
+                EXPECT_EQ(plain_sums[summed], 5);
             }
         }
     }
