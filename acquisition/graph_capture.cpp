@@ -62,10 +62,10 @@ void GraphCapture::addLocked(int p, int v, std::int32_t record_period_us) {
     if (!gate_) return;
     if (p == ip_word_) {
         if (graph_count_ == 0) first_sample_ms_ = QDateTime::currentMSecsSinceEpoch();
-        ip_.push_back(Point{xOf(record_period_us), v});
+        ip_.add(static_cast<std::uint32_t>(graph_count_), record_period_us, v);
         ++graph_count_;
     }
-    if (p == qp_word_) qp_.push_back(Point{xOf(record_period_us), v});
+    if (p == qp_word_) qp_.add(static_cast<std::uint32_t>(graph_count_), record_period_us, v);
 }
 
 void GraphCapture::AddGraphValue(int p, int v, std::int32_t record_period_us) {
@@ -97,25 +97,16 @@ void GraphCapture::addRecords(const int* values, int words, int count,
         addRecordLocked(values + static_cast<std::ptrdiff_t>(r) * words, words, record_period_us);
 }
 
-// The points of records far from the limit, in a loop of plain stores: ip at
-// graph_count, qp a record later.
+// The points of records far from the limit, in two runs: ip at graph_count,
+// qp a record later.
 void GraphCapture::appendWholeRecordsLocked(const int* values, int words, int whole,
                                             std::int32_t record_period_us) {
-    const std::size_t n = static_cast<std::size_t>(whole);
-    const std::size_t ip_at = ip_.size(), qp_at = qp_.size();
-    ip_.resize(ip_at + n);
-    qp_.resize(qp_at + n);
-    Point* ip = ip_.data() + ip_at;
-    Point* qp = qp_.data() + qp_at;
-    const int* v = values + ip_word_;
-    const auto period = static_cast<std::uint32_t>(record_period_us);
-    auto count = static_cast<std::uint32_t>(graph_count_);
-    for (std::size_t r = 0; r < n; ++r, v += words) {
-        ip[r] = Point{static_cast<std::int32_t>(period * count), v[0]};
-        ++count;
-        qp[r] = Point{static_cast<std::int32_t>(period * count), v[1]};
-    }
-    graph_count_ = static_cast<std::int32_t>(count);
+    const auto n = static_cast<std::size_t>(whole);
+    const auto stride = static_cast<std::size_t>(words);
+    const auto count = static_cast<std::uint32_t>(graph_count_);
+    ip_.addRun(count, record_period_us, values + ip_word_, n, stride);
+    qp_.addRun(count + 1, record_period_us, values + qp_word_, n, stride);
+    graph_count_ = static_cast<std::int32_t>(count + static_cast<std::uint32_t>(n));
 }
 
 // How many of count records can add their ip and qp points with the limit
@@ -147,31 +138,24 @@ GraphCapture::State GraphCapture::state() const {
                  record_period_us_, ip_.size(),   qp_.size(),   first};
 }
 
-void GraphCapture::AppendPoints(const std::vector<Point>& from, std::size_t index,
-                                std::vector<QPointF>& to) {
-    if (index >= from.size()) return;
-    to.reserve(to.size() + (from.size() - index));
-    for (std::size_t i = index; i < from.size(); ++i) to.push_back(ToQPointF(from[i]));
-}
-
 void GraphCapture::copyPoints(std::size_t ip_from, std::size_t qp_from, std::vector<QPointF>& ip,
                               std::vector<QPointF>& qp) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    AppendPoints(ip_, ip_from, ip);
-    AppendPoints(qp_, qp_from, qp);
+    ip_.appendTo(ip_from, ip);
+    qp_.appendTo(qp_from, qp);
 }
 
 std::vector<QPointF> GraphCapture::ipPoints() const {
     std::vector<QPointF> points;
     std::lock_guard<std::mutex> lock(mutex_);
-    AppendPoints(ip_, 0, points);
+    ip_.appendTo(0, points);
     return points;
 }
 
 std::vector<QPointF> GraphCapture::qpPoints() const {
     std::vector<QPointF> points;
     std::lock_guard<std::mutex> lock(mutex_);
-    AppendPoints(qp_, 0, points);
+    qp_.appendTo(0, points);
     return points;
 }
 

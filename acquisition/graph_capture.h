@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "graph_points.h"
 #include "record_sink.h"
 
 namespace zarv::acquisition {
@@ -69,22 +70,6 @@ class GraphCapture : public RecordSink {
     int wholeRecordsLocked(int words, int count) const;
     void appendWholeRecordsLocked(const int* values, int words, int whole,
                                   std::int32_t record_period_us);
-    // A point as the processing stores it: x in microseconds, T * graph_count
-    // wrapped to 32 bits as the window's axis has always had it, made a QPointF
-    // in milliseconds only when the window takes it. Eight bytes instead of
-    // sixteen: the processing writes two a record.
-    struct Point {
-        std::int32_t x_us;
-        std::int32_t value;
-    };
-    static QPointF ToQPointF(Point p) { return QPointF(p.x_us / 1000.0, p.value); }
-    static void AppendPoints(const std::vector<Point>& from, std::size_t index,
-                             std::vector<QPointF>& to);
-    std::int32_t xOf(std::int32_t record_period_us) const {
-        return static_cast<std::int32_t>(static_cast<std::uint32_t>(record_period_us) *
-                                         static_cast<std::uint32_t>(graph_count_));
-    }
-
     mutable std::mutex mutex_;
     std::atomic<bool> live_{false};  // graph_live, readable without the lock
     std::int32_t graph_count_ = 0;
@@ -94,8 +79,8 @@ class GraphCapture : public RecordSink {
     std::int64_t qp_word_ = 3;
     std::int32_t record_period_us_ = 0;
     std::uint64_t capture_ = 0;
-    std::vector<Point> ip_;
-    std::vector<Point> qp_;
+    GraphPoints ip_;
+    GraphPoints qp_;
     std::int64_t first_sample_ms_ = -1;  // UTC ms; the local time is made on the GUI thread
 };
 

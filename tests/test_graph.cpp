@@ -34,6 +34,43 @@ TEST(GraphCapture, XPositionsPutQpOneRecordLater) {
     EXPECT_EQ(g.qpPoints()[2], QPointF(30, 23));
 }
 
+// A point's x is T times its graph_count, wrapped to 32 bits of microseconds,
+// with the T its record came with: a new period mid-capture, and a window
+// taking the points from the middle of one.
+TEST(GraphCapture, XFollowsEachRecordsPeriodAndWrapsAsAlways) {
+    GraphCapture g;
+    g.setPointsText("5000");
+    g.renew();
+    std::vector<int> values(4 * 6);
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<int>(i);
+    g.addRecords(values.data(), 4, 3, 1000);
+    g.addRecords(&values[12], 4, 2, 2000);
+    g.AddGraphRecord(&values[20], 4, 2000);
+    const auto x = [](std::int64_t period, std::int64_t count) {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(period * count)) / 1000.0;
+    };
+    const std::vector<QPointF> ip{{x(1000, 0), 2},  {x(1000, 1), 6},  {x(1000, 2), 10},
+                                  {x(2000, 3), 14}, {x(2000, 4), 18}, {x(2000, 5), 22}};
+    const std::vector<QPointF> qp{{x(1000, 1), 3},  {x(1000, 2), 7},  {x(1000, 3), 11},
+                                  {x(2000, 4), 15}, {x(2000, 5), 19}, {x(2000, 6), 23}};
+    EXPECT_EQ(g.ipPoints(), ip);
+    EXPECT_EQ(g.qpPoints(), qp);
+    std::vector<QPointF> ip_tail, qp_tail;
+    g.copyPoints(2, 4, ip_tail, qp_tail);
+    EXPECT_EQ(ip_tail, std::vector<QPointF>(ip.begin() + 2, ip.end()));
+    EXPECT_EQ(qp_tail, std::vector<QPointF>(qp.begin() + 4, qp.end()));
+
+    // 2 s records: the 1074th passes 2^31 microseconds and goes negative.
+    g.renew();
+    std::vector<int> many(4 * 1100, 1);
+    g.addRecords(many.data(), 4, 1100, 2'000'000);
+    const auto points = g.ipPoints();
+    ASSERT_EQ(points.size(), 1100u);
+    EXPECT_EQ(points[1073].x(), x(2'000'000, 1073));
+    EXPECT_EQ(points[1074].x(), x(2'000'000, 1074));
+    EXPECT_LT(points[1074].x(), 0);
+}
+
 TEST(GraphCapture, FullCaptureStandsStill) {
     GraphCapture g;
     g.renew();
