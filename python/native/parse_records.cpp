@@ -4,17 +4,51 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 
 namespace {
 
-// What bytes.split() splits on, less the line's own end.
+// What bytes.split() splits on, less the line's own end: a table, for every
+// byte of the file is looked up.
+constexpr std::array<bool, 256> kBlank = [] {
+    std::array<bool, 256> blank{};
+    for (const unsigned char c : {' ', '\t', '\r', '\v', '\f'}) blank[c] = true;
+    return blank;
+}();
+
 bool IsBlank(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == 11 || c == 12;
+    return kBlank[c];
 }
 
 enum class Line { Good, WrongCount, NotPlain };
+
+constexpr std::uint64_t kBytes(std::uint8_t b) {
+    return 0x0101010101010101ULL * b;
+}
+
+// The run of decimal digits the eight bytes at p begin with: its length (0 to
+// 8) and, when shorter than eight, its value. All eight bytes at once, with no
+// branch on how long the number is.
+int DigitRun(const unsigned char* p, std::uint64_t* value) {
+    std::uint64_t bytes;
+    std::memcpy(&bytes, p, sizeof bytes);
+    const std::uint64_t low = bytes & kBytes(0x0F);
+    // Non-zero where a byte is no digit: its high half is not 3, or its low half is over 9.
+    const std::uint64_t odd =
+        ((bytes & kBytes(0xF0)) ^ kBytes(0x30)) | ((low + kBytes(6)) & kBytes(0xF0));
+    const std::uint64_t flags = (((odd & kBytes(0x7F)) + kBytes(0x7F)) | odd) & kBytes(0x80);
+    const int length = flags == 0 ? 8 : __builtin_ctzll(flags) / 8;
+    if (length == 0 || length == 8) return length;
+    // The digits moved to the top bytes, zeros before them; then pairs, fours, eights.
+    std::uint64_t v = low << (8 * (8 - length));
+    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFULL;
+    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFULL;
+    v = (v * 10000 + (v >> 32)) & 0xFFFFFFFFULL;
+    *value = v;
+    return length;
+}
 
 // One line [at, end) of `words` plain decimal numbers into out, clipped to int16
 // as the reference does. More than 18 digits is left to it too.
@@ -24,6 +58,23 @@ Line ParseLine(const unsigned char* at, const unsigned char* end, Py_ssize_t wor
     while (true) {
         while (at < end && IsBlank(*at)) ++at;
         if (at == end) return field == words ? Line::Good : Line::WrongCount;
+        // The usual field, up to seven digits after an optional sign, whole at
+        // once; anything else goes the long way below.
+        if (field < words && end - at >= 9) {
+            const bool negative = *at == '-';
+            const unsigned char* digit = at + (negative || *at == '+' ? 1 : 0);
+            std::uint64_t magnitude = 0;
+            const int length = DigitRun(digit, &magnitude);
+            if (length >= 1 && length <= 7 && (digit + length == end || IsBlank(digit[length]))) {
+                const auto value = negative ? -static_cast<std::int64_t>(magnitude)
+                                            : static_cast<std::int64_t>(magnitude);
+                out[field++] = static_cast<std::int16_t>(value < -32768  ? -32768
+                                                         : value > 32767 ? 32767
+                                                                         : value);
+                at = digit + length;
+                continue;
+            }
+        }
         const unsigned char* start = at;
         while (at < end && !IsBlank(*at)) ++at;
         if (field == words) return Line::WrongCount;
@@ -34,8 +85,9 @@ Line ParseLine(const unsigned char* at, const unsigned char* end, Py_ssize_t wor
         if (digits < 1 || digits > 18) return Line::NotPlain;
         std::int64_t value = 0;
         for (; digit < at; ++digit) {
-            if (*digit < '0' || *digit > '9') return Line::NotPlain;
-            value = value * 10 + (*digit - '0');
+            const unsigned figure = static_cast<unsigned>(*digit) - '0';
+            if (figure > 9) return Line::NotPlain;
+            value = value * 10 + figure;
         }
         if (negative) value = -value;
         if (value < -32768) value = -32768;

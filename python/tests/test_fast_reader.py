@@ -55,8 +55,15 @@ def test_every_recorded_file_reads_the_same_both_ways(data_files, geometry_files
         assert_same(path)
 
 
+def random_number(rng):
+    """A field as the station writes it or wider: a sign or none, leading zeros, 1 to 10 digits."""
+    digits = "".join(str(d) for d in rng.integers(0, 10, size=rng.integers(1, 11)))
+    return (str(rng.choice(["", "", "-", "+"])) + digits).encode()
+
+
 def test_appended_torn_and_odd_files_read_the_same_both_ways(data_files, copy_of, monkeypatch):
     monkeypatch.setattr(reader, "SLICE", 4096)  # many slices, their edges everywhere
+    rng = np.random.default_rng(5)
     source = data_files[0].read_bytes()
     lines = source.split(b"\n")
     header, body = b"\n".join(lines[:21]) + b"\n", lines[21:-1]
@@ -83,6 +90,10 @@ def test_appended_torn_and_odd_files_read_the_same_both_ways(data_files, copy_of
         "tabs and a lone sign": header + b"\n".join(
             [body[0].replace(b" ", b"\t")] + body[1:4] + [body[4].replace(b" ", b" - ", 1)]
             + body[5:]) + b"\n",
+        "numbers of every width": header + b"".join(
+            b" ".join(random_number(rng) for _ in range(60)) + b" \r\n" for _ in range(300)),
+        "two numbers run together": header + b"\n".join(
+            body[:2] + [b" ".join([b"12-3"] + [b"7"] * 58) + b" \r"] + body[2:]) + b"\n",
         "no records": header,
         "empty": b"",
         "no header": b"1 2 3\r\n",
