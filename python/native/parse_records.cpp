@@ -4,22 +4,19 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <array>
 #include <cstdint>
 #include <cstring>
 
 namespace {
 
-// What bytes.split() splits on, less the line's own end: a table, for every
-// byte of the file is looked up.
-constexpr std::array<bool, 256> kBlank = [] {
-    std::array<bool, 256> blank{};
-    for (const unsigned char c : {' ', '\t', '\r', '\v', '\f'}) blank[c] = true;
-    return blank;
-}();
-
+// What bytes.split() splits on, less the line's own end.
 bool IsBlank(unsigned char c) {
-    return kBlank[c];
+    return c == ' ' || c == '\t' || c == '\r' || c == 11 || c == 12;
+}
+
+// Clipped to int16, as the reference does.
+std::int16_t Clip16(std::int64_t value) {
+    return static_cast<std::int16_t>(value < -32768 ? -32768 : value > 32767 ? 32767 : value);
 }
 
 enum class Line { Good, WrongCount, NotPlain };
@@ -66,11 +63,8 @@ Line ParseLine(const unsigned char* at, const unsigned char* end, Py_ssize_t wor
             std::uint64_t magnitude = 0;
             const int length = DigitRun(digit, &magnitude);
             if (length >= 1 && length <= 7 && (digit + length == end || IsBlank(digit[length]))) {
-                const auto value = negative ? -static_cast<std::int64_t>(magnitude)
-                                            : static_cast<std::int64_t>(magnitude);
-                out[field++] = static_cast<std::int16_t>(value < -32768  ? -32768
-                                                         : value > 32767 ? 32767
-                                                                         : value);
+                const auto value = static_cast<std::int64_t>(magnitude);
+                out[field++] = Clip16(negative ? -value : value);
                 at = digit + length;
                 continue;
             }
@@ -85,14 +79,10 @@ Line ParseLine(const unsigned char* at, const unsigned char* end, Py_ssize_t wor
         if (digits < 1 || digits > 18) return Line::NotPlain;
         std::int64_t value = 0;
         for (; digit < at; ++digit) {
-            const unsigned figure = static_cast<unsigned>(*digit) - '0';
-            if (figure > 9) return Line::NotPlain;
-            value = value * 10 + figure;
+            if (*digit < '0' || *digit > '9') return Line::NotPlain;
+            value = value * 10 + (*digit - '0');
         }
-        if (negative) value = -value;
-        if (value < -32768) value = -32768;
-        if (value > 32767) value = 32767;
-        out[field++] = static_cast<std::int16_t>(value);
+        out[field++] = Clip16(negative ? -value : value);
     }
 }
 
